@@ -1,0 +1,35 @@
+# The two commands a newcomer types: `make run` and `make test`.
+PRESET ?= default
+BUILD   = build/$(PRESET)
+
+.PHONY: all deps configure build run test bench asan format clean
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+configure: deps
+	@cmake --preset $(PRESET) >/dev/null
+
+build: configure
+	@cmake --build --preset $(PRESET)
+
+run: build
+	$(BUILD)/src/vantel-dmm $(ARGS)
+
+test: build
+	@ctest --preset $(PRESET)
+
+bench: PRESET = release
+bench: build
+	$(BUILD)/bench/vantel-bench $(BENCH_ARGS)
+
+asan:
+	@$(MAKE) --no-print-directory test PRESET=asan
+
+format:
+	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build

@@ -1,0 +1,73 @@
+// SPDX-License-Identifier: MIT
+#include "analyser/automation.h"
+
+#include "analyser/conversions.h"
+
+namespace vantel {
+
+std::string Value::describe() const {
+    switch (kind()) {
+        case Kind::Empty:
+            return "empty";
+        case Kind::Null:
+            return "null";
+        case Kind::Boolean:
+            return as_bool() == AutoBool::False ? "False"
+                   : as_bool() == AutoBool::True
+                       ? "True"
+                       : "Boolean " + std::to_string(static_cast<int>(as_bool()));
+        case Kind::Integer:
+            return std::to_string(as_integer());
+        case Kind::Double:
+            return number_text(as_double());
+        case Kind::Text:
+            return '"' + as_text() + '"';
+        case Kind::Object:
+            return "object";
+    }
+    return "?";
+}
+
+AutomationError::AutomationError(std::string member, std::string reason)
+    : std::runtime_error(member.empty() ? reason : member + ": " + reason),
+      member_(std::move(member)),
+      reason_(std::move(reason)) {}
+
+namespace {
+
+std::string path(std::string_view object, std::string_view member) {
+    std::string p(object);
+    p += '.';
+    p += member;
+    return p;
+}
+
+}  // namespace
+
+ObjectRef get_object(AutomationObject& app, std::string_view object) {
+    Value v = app.get(object);
+    if (v.kind() != Value::Kind::Object || !v.as_object())
+        throw AutomationError(std::string(object), "is " + v.describe() + ", not an object");
+    return v.as_object();
+}
+
+Value get_member(AutomationObject& app, std::string_view object, std::string_view member) {
+    ObjectRef sub = get_object(app, object);
+    try {
+        return sub->get(member);
+    } catch (const AutomationError& e) {
+        throw AutomationError(path(object, member), e.reason());
+    }
+}
+
+void set_member(AutomationObject& app, std::string_view object, std::string_view member,
+                const Value& value) {
+    ObjectRef sub = get_object(app, object);
+    try {
+        sub->set(member, value);
+    } catch (const AutomationError& e) {
+        throw AutomationError(path(object, member), e.reason());
+    }
+}
+
+}  // namespace vantel

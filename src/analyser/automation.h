@@ -1,0 +1,103 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+// The analyser is reached only through late-bound automation: an object whose members are read
+// and written by name at run time, each giving a dynamically typed value. Every backend (the
+// in-process simulator, D-Bus, COM) implements AutomationObject; nothing else in the program
+// knows which one it talks to.
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace vantel {
+
+class AutomationObject;
+using ObjectRef = std::shared_ptr<AutomationObject>;
+
+// The automation Boolean: True has every bit set, which is why the start-up's
+// initialisation test works by bitwise complement.
+enum class AutoBool : std::int16_t { False = 0, True = -1 };
+
+struct NullValue {
+    bool operator==(const NullValue&) const = default;
+};
+
+class Value {
+public:
+    enum class Kind { Empty, Null, Boolean, Integer, Double, Text, Object };
+
+    Value() = default;  // the empty value
+    Value(AutoBool b) : data_(b) {}
+    Value(std::int64_t i) : data_(i) {}
+    Value(int i) : data_(std::int64_t{i}) {}
+    Value(double d) : data_(d) {}
+    Value(std::string s) : data_(std::move(s)) {}
+    Value(const char* s) : data_(std::string(s)) {}
+    Value(ObjectRef o) : data_(std::move(o)) {}
+    Value(bool) = delete;  // say AutoBool: a C++ bool has the wrong bits for automation
+
+    static Value null() {
+        Value v;
+        v.data_ = NullValue{};
+        return v;
+    }
+    static Value boolean(bool b) { return Value(b ? AutoBool::True : AutoBool::False); }
+
+    Kind kind() const { return static_cast<Kind>(data_.index()); }
+    bool is_empty() const { return kind() == Kind::Empty; }
+    bool is_null() const { return kind() == Kind::Null; }
+
+    // Accessors for a known kind; they throw std::bad_variant_access on the wrong kind.
+    AutoBool as_bool() const { return std::get<AutoBool>(data_); }
+    std::int64_t as_integer() const { return std::get<std::int64_t>(data_); }
+    double as_double() const { return std::get<double>(data_); }
+    const std::string& as_text() const { return std::get<std::string>(data_); }
+    const ObjectRef& as_object() const { return std::get<ObjectRef>(data_); }
+
+    // Exact equality of kind and content (objects by identity); for tests and the simulator,
+    // not for the panel's own comparisons, which are numeric.
+    bool operator==(const Value& other) const = default;
+
+    // A short description for messages and logs: 'empty', 'null', 'True', '42', '0.5', '"text"'.
+    std::string describe() const;
+
+private:
+    std::variant<std::monostate, NullValue, AutoBool, std::int64_t, double, std::string, ObjectRef>
+        data_;
+};
+
+// The one error for a failed analyser access or an unusable value: it names the member
+// (with its sub-object, as in "CTDetector.CTD_Unit") and says why.
+class AutomationError : public std::runtime_error {
+public:
+    AutomationError(std::string member, std::string reason);
+    const std::string& member() const { return member_; }
+    const std::string& reason() const { return reason_; }
+
+private:
+    std::string member_;
+    std::string reason_;
+};
+
+class AutomationObject {
+public:
+    virtual ~AutomationObject() = default;
+    // Both throw AutomationError when the access fails.
+    virtual Value get(std::string_view member) = 0;
+    virtual void set(std::string_view member, const Value& value) = 0;
+};
+
+// Reads `object` from the application afresh, then `member` from it. The analyser's
+// sub-objects are never cached: every access goes through the application object.
+Value get_member(AutomationObject& app, std::string_view object, std::string_view member);
+void set_member(AutomationObject& app, std::string_view object, std::string_view member,
+                const Value& value);
+
+// The sub-object named `object`, fetched from the application now.
+ObjectRef get_object(AutomationObject& app, std::string_view object);
+
+}  // namespace vantel
