@@ -1,0 +1,34 @@
+// SPDX-License-Identifier: MIT
+#include "app/environment.h"
+
+#include <QCoreApplication>
+#include <QMessageBox>
+
+#include <chrono>
+
+#include "app/wait_seconds.h"
+
+namespace vantel {
+
+FormEnvironment FormEnvironment::standard(std::function<ObjectRef()> obtain_analyser) {
+    FormEnvironment env;
+    env.obtain_analyser = std::move(obtain_analyser);
+    env.clock = [] {
+        using namespace std::chrono;
+        return duration<double>(steady_clock::now().time_since_epoch()).count();
+    };
+    env.wait_seconds = [](std::int32_t seconds) { Wait_Seconds(seconds); };
+    env.show_message = [](const Message& m) {
+        QMessageBox box(m.icon == Message::Icon::Warning    ? QMessageBox::Warning
+                        : m.icon == Message::Icon::Critical ? QMessageBox::Critical
+                                                            : QMessageBox::NoIcon,
+                        QString::fromStdString(m.title), QString::fromStdString(m.text),
+                        QMessageBox::Ok);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
+    };
+    env.end_program = [](int code) { QCoreApplication::exit(code); };
+    return env;
+}
+
+}  // namespace vantel

@@ -1,0 +1,57 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+// Every control of the front panel as data: the window builds itself from this table, so a
+// control's name, place and look are stated once. Coordinates are pixels of the client area
+// (the panel was drawn at 96 dpi, 15 twips to the pixel).
+
+#include <QColor>
+#include <QRect>
+
+#include <span>
+#include <string_view>
+
+namespace vantel {
+
+enum class ControlKind { PictureBox, Label, Line, Timer };
+
+// The pictures a picture box shows; each is a file in the resources.
+enum class Picture {
+    None,
+    KeyGrey,
+    KeyGreyPressed,
+    KeyOrange,
+    KeyOrangePressed,
+    KeyBlue,
+    KeyBluePressed,
+    Lamp,
+};
+
+enum class TextAlign { Left, Right, Centre };
+
+struct ControlSpec {
+    std::string_view name;
+    int index;  // element of an indexed set (`Blip` 0 to 5); -1 for a lone control
+    ControlKind kind;
+    std::string_view parent;  // a picture box that contains this control, or empty for the window
+    QRect rect;               // relative to the parent; for a line: from topLeft to bottomRight
+    std::string_view caption;
+    std::string_view font_face;
+    double point_size;
+    bool bold;
+    QColor colour;  // text colour of a label, colour of a line
+    bool opaque;    // label background: black when opaque, the panel picture shows when not
+    TextAlign align;
+    Picture picture;
+    std::string_view tooltip;
+};
+
+// Front to back: within picture boxes and within labels and lines, an earlier row lies in front
+// of a later one; every picture box lies in front of every label and line.
+std::span<const ControlSpec> panel_controls();
+
+// The window's client area and the panel picture drawn in it.
+inline constexpr int kClientWidth = 271;
+inline constexpr int kClientHeight = 538;
+
+}  // namespace vantel

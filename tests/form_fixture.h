@@ -1,0 +1,77 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+// A panel on the simulated analyser, with a clock, a wait, message boxes and the program's end
+// that the test controls and watches.
+
+#include <QCoreApplication>
+#include <QLabel>
+
+#include <memory>
+#include <vector>
+
+#include "analyser/recording.h"
+#include "app/environment.h"
+#include "panel/form1.h"
+#include "row_name.h"
+#include "simulator/simulator.h"
+
+namespace vantel::testing_support {
+
+struct World {
+    double now_s = 5000.0;
+    int waits = 0;
+    std::vector<Message> messages;
+    std::vector<int> ends;  // exit codes passed to the end of the program
+    std::shared_ptr<AccessLog> log = std::make_shared<AccessLog>();
+    Simulator sim;
+
+    explicit World(double initialise_after_s = 0.0)
+        : sim(SimulatorOptions{.seed = 7,
+                               .initialise_after_s = initialise_after_s,
+                               .clock = [this] { return now_s; }}) {}
+
+    FormEnvironment environment() {
+        FormEnvironment env;
+        env.obtain_analyser = [this] {
+            return ObjectRef(std::make_shared<RecordingObject>(sim.application(), log));
+        };
+        env.clock = [this] { return now_s; };
+        env.wait_seconds = [this](std::int32_t seconds) {
+            ++waits;
+            now_s += seconds;
+            QCoreApplication::processEvents();
+        };
+        env.show_message = [this](const Message& m) { messages.push_back(m); };
+        env.end_program = [this](int code) { ends.push_back(code); };
+        return env;
+    }
+
+    // Sets a member of the analyser as another client would.
+    void set(const char* object, const char* member, Value value) {
+        set_member(*sim.application(), object, member, std::move(value));
+    }
+    Value get(const char* object, const char* member) {
+        return get_member(*sim.application(), object, member);
+    }
+};
+
+// A started panel: Form_Load has run, so the next timer-driven cycle is the first to poll.
+struct Panel {
+    World world;
+    std::unique_ptr<Form1> form;
+
+    explicit Panel(double initialise_after_s = 0.0) : world(initialise_after_s) {
+        form = std::make_unique<Form1>(world.environment());
+    }
+    void start() { form->Form_Load(); }
+    // One work tick: four timer ticks, the way Timer1 drives the cycle.
+    void work_tick() {
+        for (int i = 0; i < 4; ++i) form->Timer1_Timer();
+    }
+    QString text(const char* label) const {
+        return form->findChild<QLabel*>(QLatin1String(label))->text();
+    }
+};
+
+}  // namespace vantel::testing_support
