@@ -23,7 +23,8 @@ test: build
 
 bench: PRESET = release
 bench: build
-	$(BUILD)/bench/vantel-bench $(BENCH_ARGS)
+	$(BUILD)/bench/vantel-bench --benchmark_repetitions=10 --benchmark_report_aggregates_only=true $(BENCH_ARGS)
+	bench/rest_usage.sh $(BUILD)/src/vantel-dmm 30
 
 asan:
 	@$(MAKE) --no-print-directory test PRESET=asan

@@ -7,6 +7,7 @@
 
 #include <ranges>
 
+#include "panel/panel_label.h"
 #include "panel/picture_box.h"
 
 namespace vantel {
@@ -46,7 +47,7 @@ QString object_name(const ControlSpec& spec) {
 }
 
 QLabel* make_label(const ControlSpec& spec, QWidget* parent) {
-    auto* label = new QLabel(parent);
+    auto* label = new PanelLabel(parent);
     // Captions come from the analyser too: never let a function name be read as markup.
     label->setTextFormat(Qt::PlainText);
     label->setText(QString::fromUtf8(spec.caption.data(), static_cast<qsizetype>(spec.caption.size())));
@@ -70,6 +71,7 @@ Form1::Form1(FormEnvironment environment, QWidget* parent)
     setWindowTitle(QStringLiteral("Vantel DMM"));
     setFixedSize(kClientWidth, kClientHeight);
     build_controls();
+    wire_controls();
     // No period until the start-up sets one: the timer does not tick during the wait.
     connect(&Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
 }

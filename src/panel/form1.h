@@ -65,6 +65,22 @@ public:
 
     void OFF_button_Click();
 
+    // What each key does when it is released inside (the press only shows it pressed).
+    void Channel_button_Action();
+    void AnaDig_button_Action();
+    void InputSel_button_Action();
+    void Units2_Button_Action();
+    void Weight_button_Action();
+    void Resp_button_Action();
+    void Relativity_button_Action();
+    void Reset_button_Action();
+    void Hold_button_Action();
+    // Function legends and knob: they only write the function's name into the analyser.
+    void select_function(std::string_view name);
+    void Function_Knob_MouseUp(Qt::MouseButton Button, QPointF position);
+    // Whether a release at `position` (relative to `control`) lies strictly inside it.
+    static bool inside(const QWidget& control, QPointF position);
+
     // Controls, by the names the rest of the program uses.
     QTimer Timer1;
     QLabel* Label1 = nullptr;  // main reading
@@ -82,14 +98,19 @@ public:
     QLabel* Selection_Info4 = nullptr;  // digital input lock
     QLabel* Selection_Info5 = nullptr;  // input domain
     QLabel* Channel_Indicator = nullptr;
+    QLabel* Function_Knob = nullptr;
     std::array<PictureBox*, 6> Blip{};
 
 protected:
     void closeEvent(QCloseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
 
 private:
     void build_controls();
+    // Connects the keys, legends and knob to their actions, with their keyboard shortcuts.
+    void wire_controls();
     // Reads one of the analyser's named constants as a number.
     ConstantReader constant_reader() const;
     // Restarts minimum and maximum at the current reading; a reading that is not a number
