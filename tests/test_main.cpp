@@ -6,6 +6,10 @@
 #include <QApplication>
 
 int main(int argc, char** argv) {
+    // Test discovery runs this program at build time without the test environment, so it needs
+    // the headless platform too when no display is set up.
+    if (qgetenv("QT_QPA_PLATFORM").isEmpty())
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
     return RUN_ALL_TESTS();
