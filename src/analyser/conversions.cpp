@@ -146,10 +146,13 @@ std::string number_text(double x) {
         out += digits.front();
         if (digits.size() > 1)
             out += '.' + digits.substr(1);
-        std::string e = std::to_string(exponent < 0 ? -exponent : exponent);
-        if (e.size() < 2)
-            e.insert(0, "0");
-        out += (exponent < 0 ? "E-" : "E+") + e;
+        // At least two exponent digits. Appended rather than inserted: GCC 12 at -O3 reports a
+        // false -Wrestrict overlap on std::string::insert at the front.
+        int magnitude = exponent < 0 ? -exponent : exponent;
+        out += exponent < 0 ? "E-" : "E+";
+        if (magnitude < 10)
+            out += '0';
+        out += std::to_string(magnitude);
     } else if (exponent < 0) {
         out += "0." + std::string(static_cast<std::size_t>(-exponent - 1), '0') + digits;
     } else {

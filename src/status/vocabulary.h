@@ -1,0 +1,28 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+// The words the panel shows for the analyser's enumeration codes. Each vocabulary reads the
+// member values through `constant` one by one in its own fixed order and stops at the first equal
+// one, so a code that two members share takes the word of the earlier member. Nothing is cached;
+// a failing reader fails the lookup.
+
+#include <cstdint>
+#include <string>
+
+#include "status/constant_reader.h"
+
+namespace vantel {
+
+// Unit text for the detector's unit code ("V RMS", "dBu", "\u00B5s"); -1 is "Invalid" without
+// asking the analyser, a code no member has is shown as its decimal number.
+std::string interpret_units(std::int16_t unit, const ConstantReader& constant);
+
+// Status words; a code no member has is shown as its decimal number...
+std::string interpret_weighting(std::int16_t code, const ConstantReader& constant);
+std::string interpret_response(std::int16_t code, const ConstantReader& constant);
+std::string interpret_relativity(std::int16_t code, const ConstantReader& constant);
+std::string interpret_digital_input(std::int16_t code, const ConstantReader& constant);
+// ...except for the analogue input source, which says "Unknown input".
+std::string interpret_analogue_input(std::int16_t code, const ConstantReader& constant);
+
+}  // namespace vantel

@@ -1,0 +1,212 @@
+// SPDX-License-Identifier: MIT
+#include "pipeline/reading_format.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cstdio>
+#include <limits>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "analyser/automation.h"
+#include "analyser/conversions.h"
+
+namespace vantel {
+namespace {
+
+constexpr double inf = std::numeric_limits<double>::infinity();
+constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+constexpr auto R = UnitClass::Ranged;
+constexpr auto H = UnitClass::Hex;
+constexpr auto P = UnitClass::Plain;
+const std::string micro = "\xC2\xB5";  // U+00B5 in UTF-8
+
+struct FormatCase {
+    const char* name;
+    double reading;
+    UnitClass unit_class;
+    const char* unit_text;
+    std::string want_reading;
+    std::string want_unit;
+};
+void PrintTo(const FormatCase& c, std::ostream* os) {
+    *os << c.reading << ' ' << c.unit_text;
+}
+std::string row_name(const testing::TestParamInfo<FormatCase>& row) {
+    return row.param.name;
+}
+
+class FormatReading : public testing::TestWithParam<FormatCase> {};
+
+TEST_P(FormatReading, GivesMeterTexts) {
+    const FormatCase& c = GetParam();
+    DisplayText got = format_reading(c.reading, c.unit_class, c.unit_text);
+    EXPECT_EQ(got.reading, c.want_reading);
+    EXPECT_EQ(got.unit, c.want_unit);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ranged, FormatReading,
+                         testing::ValuesIn(std::vector<FormatCase>{
+                             {"OnePointFive", 1.5, R, "V", "1.500", "V"},
+                             {"Millivolts", 0.0123, R, "V", "12.30", "mV"},
+                             {"NegativeMillivolts", -0.0123, R, "V", "-12.30", "mV"},
+                             {"Kilovolts", 1234.5678, R, "V", "1.235", "kV"},
+                             {"Microvolts", 0.000987654, R, "V", "987.7", micro + "V"},
+                             {"Nanovolts", 2.5e-8, R, "V", "25.00", "nV"},
+                             {"NegativeHalf", -0.5, R, "V", "-500.0", "mV"},
+                             {"RoundsUpToThousandInOwnDecade", 999.96, R, "V", "1000.", "V"},
+                             {"Megavolts", 12345678, R, "V", "12.35", "MV"},
+                             {"Zero", 0, R, "V", "0", ""},
+                             {"BelowNano", 1e-12, R, "V", "0.000", ""},
+                             {"Kilohertz", 1000, R, "Hz", "1.000", "kHz"},
+                             {"Hertz", 20, R, "Hz", "20.00", "Hz"},
+                             {"NaNIsOver", nan, R, "V", "OVER", "V"},
+                             {"MinusInfinityIsOver", -inf, R, "V", "OVER", "V"},
+                         }),
+                         row_name);
+
+INSTANTIATE_TEST_SUITE_P(Plain, FormatReading,
+                         testing::ValuesIn(std::vector<FormatCase>{
+                             {"Tens", 12.3456, P, "dBu", "12.35", "dBu"},
+                             {"Hundreds", 123.456, P, "dBu", "123.5", "dBu"},
+                             {"ThousandsGetPoint", 1234.56, P, "dBu", "1235.", "dBu"},
+                             {"TenThousands", 12345.6, P, "dBu", "12350", "dBu"},
+                             {"SixDigits", 123456.7, P, "dBu", "123500", "dBu"},
+                             {"LargestBelowOver", 999949, P, "dBu", "999900", "dBu"},
+                             {"SevenDigitsIsOver", 999950, P, "dBu", "OVER", "dBu"},
+                             {"NegativeTieToEven", -12345, P, "dBu", "-12340", "dBu"},
+                             {"NegativeSevenDigitsIsOver", -123456, P, "dBu", "OVER", "dBu"},
+                             {"Half", 0.5, P, "dBu", "0.500", "dBu"},
+                             {"BelowLastDecimal", 0.0004, P, "dBu", "0.000", "dBu"},
+                             {"NegativeQuarter", -0.25, P, "dBu", "-0.250", "dBu"},
+                             {"Zero", 0, P, "dBu", "0", "dBu"},
+                             {"ExponentFormIsCut", 1.2346e15, P, "dBu", "1.235!", "dBu"},
+                             {"ExponentFormFitsAsItIs", 1e15, P, "dBu", "1E+15", "dBu"},
+                             {"VoltsRmsAreNeverRanged", 0.0123, P, "V RMS", "0.012", "V RMS"},
+                             {"DecimalTieToEven", 0.0125, P, "dBu", "0.012", "dBu"},
+                             {"InfinityIsOver", inf, P, "dBu", "OVER", "dBu"},
+                             {"NaNIsOver", nan, P, "dBu", "OVER", "dBu"},
+                             {"RoundingPastLargestDoubleIsOver", std::numeric_limits<double>::max(),
+                              P, "dBu", "OVER", "dBu"},
+                         }),
+                         row_name);
+
+INSTANTIATE_TEST_SUITE_P(Hexadecimal, FormatReading,
+                         testing::ValuesIn(std::vector<FormatCase>{
+                             {"RoundsDown", 255.4, H, "Hex", "FF", "Hex"},
+                             {"MinusOneIsTwosComplement", -1, H, "Hex", "FFFFFFFF", "Hex"},
+                             {"Zero", 0, H, "Hex", "0", "Hex"},
+                             {"TieToEvenDown", 2.5, H, "Hex", "2", "Hex"},
+                             {"TieToEvenUp", 3.5, H, "Hex", "4", "Hex"},
+                             {"Largest", 2147483647.4, H, "Hex", "7FFFFFFF", "Hex"},
+                             {"Smallest", -2147483648.0, H, "Hex", "80000000", "Hex"},
+                             {"TieAbove32BitsIsOver", 2147483647.5, H, "Hex", "OVER", "Hex"},
+                             {"Below32BitsIsOver", -2147483649.0, H, "Hex", "OVER", "Hex"},
+                             {"NaNIsOver", nan, H, "Hex", "OVER", "Hex"},
+                         }),
+                         row_name);
+
+TEST(FormatReadingLocale, IgnoresCommaDecimalLocale) {
+    struct Restore {
+        std::string locale = std::setlocale(LC_ALL, nullptr);
+        ~Restore() { std::setlocale(LC_ALL, locale.c_str()); }
+    } restore;
+    // The install script generates this locale; a missing one is a broken machine, not a skip.
+    ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr);
+    char probe[16];
+    std::snprintf(probe, sizeof probe, "%.1f", 0.5);
+    ASSERT_STREQ(probe, "0,5") << "the locale does not use a decimal comma";
+
+    EXPECT_EQ(format_reading(0.0123, R, "V").reading, "12.30");
+    EXPECT_EQ(format_reading(-0.25, P, "dBu").reading, "-0.250");
+}
+
+// The exponent form keeps at least two exponent digits, in either direction.
+TEST(NumberText, ExponentForm) {
+    EXPECT_EQ(number_text(1.235e15), "1.235E+15");
+    EXPECT_EQ(number_text(-2.5e-5), "-2.5E-05");
+    EXPECT_EQ(number_text(1e100), "1E+100");
+    EXPECT_EQ(number_text(999999999999999.9), "1E+15");
+}
+
+TEST(RoundToSigFigs, ModesAndSigns) {
+    EXPECT_DOUBLE_EQ(round_to_sig_figs(1234.5678, 4, 0), 1234);
+    EXPECT_DOUBLE_EQ(round_to_sig_figs(1234.5678, 4, 1), 1235);
+    EXPECT_DOUBLE_EQ(round_to_sig_figs(1234.0, 4, 2), 1235);  // a step up even when on a step
+    EXPECT_DOUBLE_EQ(round_to_sig_figs(1234.5678, 4, 7), 1234.5678);
+    EXPECT_DOUBLE_EQ(round_to_sig_figs(-1234.56, 4, 0), -1235);  // floor goes away from zero
+    EXPECT_DOUBLE_EQ(round_to_sig_figs(-1234.5, 4, 1), -1234);
+    EXPECT_DOUBLE_EQ(round_to_sig_figs(0.000123456, 2, 1), 0.00012);
+    EXPECT_DOUBLE_EQ(round_to_sig_figs(1000, 4, 1), 1000);
+    EXPECT_EQ(round_to_sig_figs(0, 4, 1), 0.0);
+    double tiny = std::numeric_limits<double>::denorm_min();
+    EXPECT_EQ(round_to_sig_figs(tiny, 4, 1), tiny);
+}
+
+TEST(Autorange, DecadeBoundsAndPrefixAgree) {
+    struct Row {
+        double reading;
+        std::optional<double> scaled;
+        std::optional<std::string> unit;
+    };
+    for (const Row& row : std::vector<Row>{{1e9, 1, "GW"},
+                                           {999999999, 999.999999, "MW"},
+                                           {1e3, 1, "kW"},
+                                           {999.999, 999.999, "W"},
+                                           {0.999, 999, "mW"},
+                                           {1e-3, 1, "mW"},
+                                           {-2e-6, -2, micro + "W"},
+                                           {1e-9, 1, "nW"},
+                                           {9.99e-10, {}, {}},
+                                           {nan, {}, {}},
+                                           {-3e12, -3000, "GW"}}) {
+        SCOPED_TRACE(row.reading);
+        std::optional<double> scaled = autorange_reading(row.reading);
+        ASSERT_EQ(scaled.has_value(), row.scaled.has_value());
+        if (scaled) {
+            EXPECT_NEAR(*scaled, *row.scaled, 1e-9);
+        }
+        EXPECT_EQ(autorange_units(row.reading, "W"), row.unit);
+    }
+}
+
+TEST(PadReading, SignComesFromReadingNotText) {
+    EXPECT_EQ(pad_reading("12.3", -1), "12.300");  // the ranged path pads the scaled text
+    EXPECT_EQ(pad_reading("0", -1e-12), "0.0000");
+}
+
+TEST(ClassifyUnit, ReadsRangedConstantsInOrderThenHex) {
+    const std::vector<std::string> order{"UNIT_SECONDS", "UNIT_FREQ_HZ", "UNIT_VP", "UNIT_VPP",
+                                         "UNIT_W",       "UNIT_V",       "UNIT_HEX"};
+    std::map<std::string, double, std::less<>> values;
+    for (std::size_t i = 0; i < order.size(); ++i)
+        values[order[i]] = static_cast<double>(10 + i);
+    std::vector<std::string> reads;
+    ConstantReader reader = [&](std::string_view name) {
+        reads.emplace_back(name);
+        auto it = values.find(name);
+        if (it == values.end())
+            throw AutomationError(std::string(name), "no such constant");
+        return it->second;
+    };
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        reads.clear();
+        UnitClass want = k < 6 ? UnitClass::Ranged : UnitClass::Hex;
+        EXPECT_EQ(classify_unit(static_cast<std::int16_t>(10 + k), reader), want) << order[k];
+        EXPECT_EQ(reads, std::vector<std::string>(order.begin(), order.begin() + k + 1));
+    }
+    reads.clear();
+    EXPECT_EQ(classify_unit(99, reader), UnitClass::Plain);
+    EXPECT_EQ(reads, order);
+
+    values["UNIT_HEX"] = values["UNIT_V"];  // a shared value stays ranged: hex is tested last
+    EXPECT_EQ(classify_unit(15, reader), UnitClass::Ranged);
+
+    values.erase("UNIT_VP");
+    EXPECT_THROW(classify_unit(99, reader), AutomationError);
+}
+
+}  // namespace
+}  // namespace vantel
