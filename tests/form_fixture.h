@@ -67,7 +67,8 @@ struct Panel {
     void start() { form->Form_Load(); }
     // One work tick: four timer ticks, the way Timer1 drives the cycle.
     void work_tick() {
-        for (int i = 0; i < 4; ++i) form->Timer1_Timer();
+        for (int i = 0; i < 4; ++i)
+            form->Timer1_Timer();
     }
     QString text(const char* label) const {
         return form->findChild<QLabel*>(QLatin1String(label))->text();

@@ -23,7 +23,8 @@ void Form1::Form_Load() {
     // Ask about every two seconds; the time-out test falls one second after each question.
     while (!initialisation_done(AnalyzerApp->get("IsInitialised"))) {
         env_.wait_seconds(1);
-        if (ended_) return;  // closed meanwhile (a signal, or the window manager)
+        if (ended_)
+            return;  // closed meanwhile (a signal, or the window manager)
         if (env_.clock() - Start_Time > kStartupTimeout_s) {
             Message_Text = std::string("The program has timed out waiting for the ") +
                            "Vantel Application to initialise and will now " + "close.  ";
@@ -36,14 +37,16 @@ void Form1::Form_Load() {
             return;
         }
         env_.wait_seconds(1);
-        if (ended_) return;
+        if (ended_)
+            return;
     }
 
     Selected_Channel = "A";
     Min_Reading = Current_Reading;
     Max_Reading = Current_Reading;
     Update_Readings();
-    if (ended_) return;  // the first cycle failed and closed the window
+    if (ended_)
+        return;  // the first cycle failed and closed the window
     restart_min_max();
     Label4->setText(Label1->text());
     Label6->setText(Label1->text());
@@ -66,7 +69,8 @@ void Form1::Form_Load() {
 }
 
 void Form1::Form_Unload(std::int16_t& /*Cancel*/) {
-    if (ended_) return;
+    if (ended_)
+        return;
     ended_ = true;
     Timer1.stop();
     // Put the option back only when it was read: otherwise the analyser keeps what it has.
@@ -87,6 +91,8 @@ void Form1::closeEvent(QCloseEvent* event) {
     event->accept();
 }
 
-void Form1::OFF_button_Click() { close(); }
+void Form1::OFF_button_Click() {
+    close();
+}
 
 }  // namespace vantel

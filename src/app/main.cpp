@@ -45,10 +45,11 @@ int main(int argc, char** argv) {
         const QString platform = QGuiApplication::platformName();
         if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"))
             env.show_message({vantel::Message::Icon::Critical, "Vantel DMM",
-                          std::string("Cannot attach to the analyser.\n\n") + e.what()});
+                              std::string("Cannot attach to the analyser.\n\n") + e.what()});
         return 2;
     }
-    if (form.ended()) return form.exit_code();
+    if (form.ended())
+        return form.exit_code();
     form.show();
     return QApplication::exec();
 }

@@ -4,9 +4,9 @@
 #include <QSocketNotifier>
 #include <QWidget>
 
-#include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <csignal>
 
 namespace vantel {
 
@@ -24,7 +24,8 @@ void on_signal(int) {
 }  // namespace
 
 void close_on_termination_signals(QWidget* window) {
-    if (signal_socket[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM, 0, signal_socket) != 0) return;
+    if (signal_socket[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM, 0, signal_socket) != 0)
+        return;
     auto* notifier = new QSocketNotifier(signal_socket[1], QSocketNotifier::Read, window);
     QObject::connect(notifier, &QSocketNotifier::activated, window, [window] {
         char byte;

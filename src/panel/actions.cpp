@@ -27,7 +27,8 @@ void ignoring_failures(Write write) {
 }
 
 void write_code(const ObjectRef& app, const char* object, const char* member, std::int16_t code) {
-    if (!app) return;
+    if (!app)
+        return;
     ignoring_failures([&] { set_member(*app, object, member, Value(int{code})); });
 }
 
@@ -55,10 +56,13 @@ std::int16_t next_absolute_unit(std::int16_t unit) {
 
 }  // namespace
 
-void Form1::Channel_button_Action() { Selected_Channel = Selected_Channel == "A" ? "B" : "A"; }
+void Form1::Channel_button_Action() {
+    Selected_Channel = Selected_Channel == "A" ? "B" : "A";
+}
 
 void Form1::AnaDig_button_Action() {
-    if (!AnalyzerApp) return;
+    if (!AnalyzerApp)
+        return;
     // A read that fails takes the first branch, like a digital domain: back to the analogue
     // inputs, the analyser's usual home.
     bool digital = true;
@@ -129,7 +133,8 @@ void Form1::Resp_button_Action() {
 
 void Form1::Relativity_button_Action() {
     Rel_Label->setText(kUnitsPending);
-    New_Relativity = Current_Relativity >= 3 ? 0 : static_cast<std::int16_t>(Current_Relativity + 1);
+    New_Relativity =
+        Current_Relativity >= 3 ? 0 : static_cast<std::int16_t>(Current_Relativity + 1);
     write_code(AnalyzerApp, "CTDetector", "CTD_Relativity", New_Relativity);
 }
 
@@ -139,16 +144,20 @@ void Form1::Reset_button_Action() {
     MaxMin_Reset_Due = true;
 }
 
-void Form1::Hold_button_Action() { Hold_On = !Hold_On; }
+void Form1::Hold_button_Action() {
+    Hold_On = !Hold_On;
+}
 
 void Form1::select_function(std::string_view name) {
-    if (!AnalyzerApp) return;
+    if (!AnalyzerApp)
+        return;
     ignoring_failures(
         [&] { set_member(*AnalyzerApp, "CTDetector", "CTD_Function", Value(std::string(name))); });
 }
 
 void Form1::Function_Knob_MouseUp(Qt::MouseButton Button, QPointF position) {
-    if (!inside(*Function_Knob, position)) return;
+    if (!inside(*Function_Knob, position))
+        return;
     const std::string current = Selection_Info1->text().toStdString();
     if (Button == Qt::LeftButton)
         select_function(knob_step_left(current));

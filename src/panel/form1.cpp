@@ -42,7 +42,8 @@ Qt::Alignment alignment_of(TextAlign align) {
 
 QString object_name(const ControlSpec& spec) {
     QString name = QString::fromUtf8(spec.name.data(), static_cast<qsizetype>(spec.name.size()));
-    if (spec.index >= 0) name += QLatin1Char('_') + QString::number(spec.index);
+    if (spec.index >= 0)
+        name += QLatin1Char('_') + QString::number(spec.index);
     return name;
 }
 
@@ -50,8 +51,10 @@ QLabel* make_label(const ControlSpec& spec, QWidget* parent) {
     auto* label = new PanelLabel(parent);
     // Captions come from the analyser too: never let a function name be read as markup.
     label->setTextFormat(Qt::PlainText);
-    label->setText(QString::fromUtf8(spec.caption.data(), static_cast<qsizetype>(spec.caption.size())));
-    QFont font(QString::fromUtf8(spec.font_face.data(), static_cast<qsizetype>(spec.font_face.size())));
+    label->setText(
+        QString::fromUtf8(spec.caption.data(), static_cast<qsizetype>(spec.caption.size())));
+    QFont font(
+        QString::fromUtf8(spec.font_face.data(), static_cast<qsizetype>(spec.font_face.size())));
     font.setPointSizeF(spec.point_size);
     font.setBold(spec.bold);
     label->setFont(font);
@@ -84,7 +87,8 @@ void Form1::build_controls() {
     // first, then the picture boxes, each group from its last row to its first.
     auto build = [&](bool pictures) {
         for (const ControlSpec& spec : controls | std::views::reverse) {
-            if ((spec.kind == ControlKind::PictureBox) != pictures) continue;
+            if ((spec.kind == ControlKind::PictureBox) != pictures)
+                continue;
             QWidget* parent = this;
             if (!spec.parent.empty())
                 parent = findChild<QWidget*>(QString::fromUtf8(
@@ -101,8 +105,8 @@ void Form1::build_controls() {
                     break;
                 case ControlKind::Line:
                     widget = new PanelLine(spec.colour, parent);
-                    widget->setGeometry(spec.rect.left(), spec.rect.top(),
-                                        spec.rect.width(), static_cast<int>(spec.point_size));
+                    widget->setGeometry(spec.rect.left(), spec.rect.top(), spec.rect.width(),
+                                        static_cast<int>(spec.point_size));
                     break;
                 case ControlKind::Timer:
                     continue;

@@ -83,13 +83,13 @@ public:
 
     // Controls, by the names the rest of the program uses.
     QTimer Timer1;
-    QLabel* Label1 = nullptr;  // main reading
-    QLabel* Label9 = nullptr;  // its unit
-    QLabel* Label3 = nullptr;  // minimum's unit
-    QLabel* Label4 = nullptr;  // minimum
-    QLabel* Label6 = nullptr;  // maximum
-    QLabel* Label7 = nullptr;  // maximum's unit
-    QLabel* Label5 = nullptr;  // weighting word
+    QLabel* Label1 = nullptr;   // main reading
+    QLabel* Label9 = nullptr;   // its unit
+    QLabel* Label3 = nullptr;   // minimum's unit
+    QLabel* Label4 = nullptr;   // minimum
+    QLabel* Label6 = nullptr;   // maximum
+    QLabel* Label7 = nullptr;   // maximum's unit
+    QLabel* Label5 = nullptr;   // weighting word
     QLabel* Label10 = nullptr;  // response word
     QLabel* Rel_Label = nullptr;
     QLabel* Hold_icon = nullptr;

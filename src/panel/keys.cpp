@@ -40,14 +40,16 @@ struct LegendSpec {
 
 // The function legends around the knob, left to right.
 constexpr std::array kLegends = {
-    LegendSpec{"Level_Function_button", kFunctionAmplitude, Qt::Key_1},
-    LegendSpec{"Balance_Function_button", kFunctionBalance, Qt::Key_2},
-    LegendSpec{"Crosstalk_Function_Button", kFunctionCrosstalk, Qt::Key_3},
-    LegendSpec{"Noise_Function_button", kFunctionNoise, Qt::Key_4},
-    LegendSpec{"THDN_function_button", kFunctionThdN, Qt::Key_5},
+    LegendSpec{"Level_Function_button", function_key_names[0], Qt::Key_1},
+    LegendSpec{"Balance_Function_button", function_key_names[1], Qt::Key_2},
+    LegendSpec{"Crosstalk_Function_Button", function_key_names[2], Qt::Key_3},
+    LegendSpec{"Noise_Function_button", function_key_names[3], Qt::Key_4},
+    LegendSpec{"THDN_function_button", function_key_names[4], Qt::Key_5},
 };
 
-QString key_name(Qt::Key key) { return QKeySequence(key).toString(QKeySequence::NativeText); }
+QString key_name(Qt::Key key) {
+    return QKeySequence(key).toString(QKeySequence::NativeText);
+}
 
 // Keeps the panel's own tooltip text and names the shortcut on a line of its own.
 void add_shortcut_to_tooltip(QWidget* control, const QString& keys) {
@@ -61,12 +63,13 @@ void Form1::wire_controls() {
         auto* key = findChild<PictureBox*>(QLatin1String(spec.control));
         add_shortcut_to_tooltip(key, key_name(spec.shortcut));
         connect(key, &PictureBox::pressed, this, [key] { key->setPictureVisible(false); });
-        connect(key, &PictureBox::released, this,
-                [this, key, action = spec.action](Qt::MouseButton, Qt::KeyboardModifiers,
-                                                   QPointF at) {
-                    key->setPictureVisible(true);
-                    if (inside(*key, at)) (this->*action)();
-                });
+        connect(
+            key, &PictureBox::released, this,
+            [this, key, action = spec.action](Qt::MouseButton, Qt::KeyboardModifiers, QPointF at) {
+                key->setPictureVisible(true);
+                if (inside(*key, at))
+                    (this->*action)();
+            });
     }
     for (const LegendSpec& spec : kLegends) {
         auto* legend = findChild<PanelLabel*>(QLatin1String(spec.control));
@@ -77,23 +80,27 @@ void Form1::wire_controls() {
     }
     auto* off = findChild<PanelLabel*>(QStringLiteral("OFF_button"));
     off->setInteractive(true);
-    add_shortcut_to_tooltip(off, QKeySequence(QKeySequence::Quit).toString(QKeySequence::NativeText));
+    add_shortcut_to_tooltip(off,
+                            QKeySequence(QKeySequence::Quit).toString(QKeySequence::NativeText));
     connect(off, &PanelLabel::clicked, this, &Form1::OFF_button_Click);
 
     auto* knob = findChild<PanelLabel*>(QStringLiteral("Function_Knob"));
     knob->setInteractive(true);
-    add_shortcut_to_tooltip(knob, key_name(Qt::Key_Left) + QStringLiteral(" / ") +
-                                      key_name(Qt::Key_Right));
+    add_shortcut_to_tooltip(
+        knob, key_name(Qt::Key_Left) + QStringLiteral(" / ") + key_name(Qt::Key_Right));
     connect(knob, &PanelLabel::released, this, &Form1::Function_Knob_MouseUp);
     Function_Knob = knob;
     setFocusPolicy(Qt::StrongFocus);
 }
 
 void Form1::keyPressEvent(QKeyEvent* event) {
-    if (event->matches(QKeySequence::Quit)) return OFF_button_Click();
-    if (event->isAutoRepeat()) return event->accept();
+    if (event->matches(QKeySequence::Quit))
+        return OFF_button_Click();
+    if (event->isAutoRepeat())
+        return event->accept();
     for (const KeySpec& spec : kKeys) {
-        if (event->key() != spec.shortcut || event->modifiers() != Qt::NoModifier) continue;
+        if (event->key() != spec.shortcut || event->modifiers() != Qt::NoModifier)
+            continue;
         findChild<PictureBox*>(QLatin1String(spec.control))->setPictureVisible(false);
         return event->accept();
     }
@@ -101,23 +108,29 @@ void Form1::keyPressEvent(QKeyEvent* event) {
 }
 
 void Form1::keyReleaseEvent(QKeyEvent* event) {
-    if (event->isAutoRepeat()) return event->accept();
+    if (event->isAutoRepeat())
+        return event->accept();
     for (const KeySpec& spec : kKeys) {
-        if (event->key() != spec.shortcut) continue;
+        if (event->key() != spec.shortcut)
+            continue;
         auto* key = findChild<PictureBox*>(QLatin1String(spec.control));
-        if (key->isPictureVisible()) break;  // not pressed from the keyboard (or already up)
+        if (key->isPictureVisible())
+            break;  // not pressed from the keyboard (or already up)
         key->setPictureVisible(true);
         (this->*spec.action)();
         return event->accept();
     }
     for (const LegendSpec& spec : kLegends) {
-        if (event->key() != spec.shortcut) continue;
+        if (event->key() != spec.shortcut)
+            continue;
         select_function(spec.function);
         return event->accept();
     }
     const std::string current = Selection_Info1->text().toStdString();
-    if (event->key() == Qt::Key_Left) return select_function(knob_step_left(current));
-    if (event->key() == Qt::Key_Right) return select_function(knob_step_right(current));
+    if (event->key() == Qt::Key_Left)
+        return select_function(knob_step_left(current));
+    if (event->key() == Qt::Key_Right)
+        return select_function(knob_step_right(current));
     QWidget::keyReleaseEvent(event);
 }
 

@@ -20,15 +20,15 @@ constexpr QColor kWindowText(0, 0, 0);  // never shows: those labels have no cap
 constexpr ControlSpec picture(std::string_view name, int x, int y, int w, int h, P pic,
                               std::string_view tooltip = {}, std::string_view parent = {},
                               int index = -1) {
-    return {name, index, K::PictureBox, parent, QRect(x, y, w, h), {}, {}, 0, false, kGrey, false,
-            A::Left, pic, tooltip};
+    return {name, index, K::PictureBox, parent, QRect(x, y, w, h), {},  {},
+            0,    false, kGrey,         false,  A::Left,           pic, tooltip};
 }
 
 constexpr ControlSpec label(std::string_view name, int x, int y, int w, int h,
                             std::string_view caption, double size, bool bold, QColor colour,
                             bool opaque, A align, std::string_view tooltip = {}) {
-    return {name, -1, K::Label, {}, QRect(x, y, w, h), caption, "Arial", size, bold, colour,
-            opaque, align, P::None, tooltip};
+    return {name, -1,     K::Label, {},    QRect(x, y, w, h), caption, "Arial", size,
+            bold, colour, opaque,   align, P::None,           tooltip};
 }
 
 // A printed grey legend on the panel picture.
@@ -52,8 +52,9 @@ constexpr ControlSpec area(std::string_view name, int x, int y, int w, int h,
 }
 
 constexpr ControlSpec line(std::string_view name, int x1, int y1, int x2, int y2) {
-    return {name, -1, K::Line, {}, QRect(QPoint(x1, y1), QPoint(x2, y2)), {}, {}, 2, false,
-            kLineGrey, false, A::Left, P::None, {}};
+    return {name,  -1,      K::Line, {},    QRect(QPoint(x1, y1), QPoint(x2, y2)),
+            {},    {},      2,       false, kLineGrey,
+            false, A::Left, P::None, {}};
 }
 
 constexpr std::string_view kNotSelectable = "Not Selectable:  Indicates externally selected mode";
@@ -89,7 +90,8 @@ constexpr std::array kControls = {
             "Picture6"),
     picture("Picture5", 32, 200, 41, 25, P::KeyGreyPressed),
     picture("Picture4", 32, 240, 41, 25, P::KeyBluePressed),
-    {"Timer1", -1, K::Timer, {}, {}, {}, {}, 0, false, kGrey, false, A::Left, P::None, {}},
+    ControlSpec{
+        "Timer1", -1, K::Timer, {}, {}, {}, {}, 0, false, kGrey, false, A::Left, P::None, {}},
     legend("Label8", 40, 408, 41, 17, "Ch. A/B", 6.75),
     line("Line2", 32, 64, 224, 64),
     label("Hold_icon", 184, 102, 41, 17, "II", 9.75, true, kOrange, true, A::Centre,
@@ -148,14 +150,28 @@ constexpr std::array kControls = {
             "Response of current reading"),
     display("Label9", 183, 85, 41, 17, "units", 9.75, true, A::Centre, "Units of current reading",
             true),
-    {"Label1", -1, K::Label, {}, QRect(40, 88, 145, 41), "-0.123", "LCD Display Grid", 24, false,
-     kCyan, true, A::Right, P::None, "Main reading"},
+    ControlSpec{"Label1",
+                -1,
+                K::Label,
+                {},
+                QRect(40, 88, 145, 41),
+                "-0.123",
+                "LCD Display Grid",
+                24,
+                false,
+                kCyan,
+                true,
+                A::Right,
+                P::None,
+                "Main reading"},
 };
 
 static_assert(kControls.size() == 66);
 
 }  // namespace
 
-std::span<const ControlSpec> panel_controls() { return kControls; }
+std::span<const ControlSpec> panel_controls() {
+    return kControls;
+}
 
 }  // namespace vantel

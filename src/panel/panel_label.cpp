@@ -6,15 +6,18 @@
 namespace vantel {
 
 void PanelLabel::mousePressEvent(QMouseEvent* event) {
-    if (!interactive_) return QLabel::mousePressEvent(event);
+    if (!interactive_)
+        return QLabel::mousePressEvent(event);
     event->accept();  // keeps the mouse until the release
 }
 
 void PanelLabel::mouseReleaseEvent(QMouseEvent* event) {
-    if (!interactive_) return QLabel::mouseReleaseEvent(event);
+    if (!interactive_)
+        return QLabel::mouseReleaseEvent(event);
     const QPointF at = event->position();
     Q_EMIT released(event->button(), at);
-    if (event->button() == Qt::LeftButton && rect().contains(at.toPoint())) Q_EMIT clicked();
+    if (event->button() == Qt::LeftButton && rect().contains(at.toPoint()))
+        Q_EMIT clicked();
 }
 
 }  // namespace vantel

@@ -38,7 +38,8 @@ QPixmap render(const QString& resource, qreal dpr) {
     static QHash<QString, QPixmap> cache;
     const QString key = resource + QLatin1Char('@') + QString::number(dpr);
     auto it = cache.constFind(key);
-    if (it != cache.constEnd()) return *it;
+    if (it != cache.constEnd())
+        return *it;
     QSvgRenderer svg(resource);
     QPixmap pixmap;
     if (svg.isValid()) {
@@ -55,20 +56,26 @@ QPixmap render(const QString& resource, qreal dpr) {
 
 }  // namespace
 
-QPixmap panel_pixmap(Picture picture, qreal dpr) { return render(resource_of(picture), dpr); }
+QPixmap panel_pixmap(Picture picture, qreal dpr) {
+    return render(resource_of(picture), dpr);
+}
 
-QPixmap background_pixmap(qreal dpr) { return render(QStringLiteral(":/panel.svg"), dpr); }
+QPixmap background_pixmap(qreal dpr) {
+    return render(QStringLiteral(":/panel.svg"), dpr);
+}
 
 PictureBox::PictureBox(Picture picture, QWidget* parent) : QWidget(parent), picture_(picture) {}
 
 void PictureBox::setPictureVisible(bool visible) {
-    if (picture_visible_ == visible) return;
+    if (picture_visible_ == visible)
+        return;
     picture_visible_ = visible;
     update();
 }
 
 void PictureBox::paintEvent(QPaintEvent*) {
-    if (!picture_visible_) return;
+    if (!picture_visible_)
+        return;
     QPainter painter(this);
     painter.drawPixmap(0, 0, panel_pixmap(picture_, devicePixelRatioF()));
 }

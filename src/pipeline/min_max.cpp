@@ -11,7 +11,8 @@
 namespace vantel {
 
 void Form1::Update_MaxMin() {
-    if (reading_unusable_) return;  // an over-range mark is not a minimum or a maximum
+    if (reading_unusable_)
+        return;  // an over-range mark is not a minimum or a maximum
     if (Current_Reading < Min_Reading) {
         Min_Reading = Current_Reading;
         Label4->setText(Label1->text());

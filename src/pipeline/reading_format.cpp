@@ -60,7 +60,7 @@ DisplayText over_range_text(std::string_view unit_text) {
 
 }  // namespace
 
-double round_to_sig_figs(double x, int sig_figs, int mode) {
+double RoundtoSigFigs(double x, int sig_figs, int mode) {
     if (x == 0.0)
         return 0.0;
     if (!std::isfinite(x))
@@ -89,14 +89,14 @@ double round_to_sig_figs(double x, int sig_figs, int mode) {
     return scale * y;
 }
 
-std::optional<double> autorange_reading(double reading) {
+std::optional<double> Autorange_reading(double reading) {
     const Decade* decade = decade_of(reading);
     if (decade == nullptr)
         return std::nullopt;
     return decade->divide ? reading / decade->factor : reading * decade->factor;
 }
 
-std::optional<std::string> autorange_units(double reading, std::string_view unit) {
+std::optional<std::string> Autorange_Units(double reading, std::string_view unit) {
     const Decade* decade = decade_of(reading);
     if (decade == nullptr)
         return std::nullopt;
@@ -105,7 +105,7 @@ std::optional<std::string> autorange_units(double reading, std::string_view unit
     return text;
 }
 
-std::string pad_reading(std::string text, double current_reading) {
+std::string Pad_Reading(std::string text, double current_reading) {
     std::size_t width = current_reading > 0   ? positive_width
                         : current_reading < 0 ? negative_width
                                               : 0;
@@ -155,10 +155,10 @@ DisplayText format_reading(double reading, UnitClass unit_class, std::string_vie
             // Without this, NaN would fall below every decade and read as a calm "0".
             if (!std::isfinite(reading))
                 return over_range_text(unit_text);
-            double shown = round_to_sig_figs(autorange_reading(reading).value_or(0.0),
-                                             display_sig_figs, nearest_even);
-            return {pad_reading(number_text(shown), reading),
-                    autorange_units(reading, unit_text).value_or(std::string())};
+            double shown = RoundtoSigFigs(Autorange_reading(reading).value_or(0.0),
+                                          display_sig_figs, nearest_even);
+            return {Pad_Reading(number_text(shown), reading),
+                    Autorange_Units(reading, unit_text).value_or(std::string())};
         }
         case UnitClass::Hex:
             return {hex_text(reading).value_or(std::string(over_range)), std::string(unit_text)};
@@ -166,12 +166,12 @@ DisplayText format_reading(double reading, UnitClass unit_class, std::string_vie
             break;
     }
     double shown = std::fabs(reading) >= 1.0
-                       ? round_to_sig_figs(reading, display_sig_figs, nearest_even)
+                       ? RoundtoSigFigs(reading, display_sig_figs, nearest_even)
                        : round_half_even(reading * plain_decimals_scale) / plain_decimals_scale;
     // Also catches a reading near the largest double, whose four figures round past it.
     if (!std::isfinite(shown))
         return over_range_text(unit_text);
-    return {pad_reading(number_text(shown), reading), std::string(unit_text)};
+    return {Pad_Reading(number_text(shown), reading), std::string(unit_text)};
 }
 
 }  // namespace vantel

@@ -34,22 +34,22 @@ DisplayText format_reading(double reading, UnitClass unit_class, std::string_vie
 // 1 to the nearest with ties to even, 2 takes the next whole step above the floor (so a value
 // already on a step still goes up one); any other mode leaves the figures unrounded. 0 gives 0;
 // infinities, NaN and values too small to scale come back unchanged.
-double round_to_sig_figs(double x, int sig_figs, int mode);
+double RoundtoSigFigs(double x, int sig_figs, int mode);
 
 // The reading scaled into its engineering decade: [1, 1000) for magnitudes from 1E-9 up to
 // 1E+9, and above 1 beyond. Nothing (an empty display) below 1E-9, for 0 and for NaN.
-std::optional<double> autorange_reading(double reading);
+std::optional<double> Autorange_reading(double reading);
 
 // The decade prefix of `reading` ("G", "M", "k", "", "m", "\u00B5", "n") followed by `unit`,
-// decided on the same raw reading as autorange_reading so the two always agree, even when
-// rounding then carries the number to 1000. Nothing where autorange_reading gives nothing.
-std::optional<std::string> autorange_units(double reading, std::string_view unit);
+// decided on the same raw reading as Autorange_reading so the two always agree, even when
+// rounding then carries the number to 1000. Nothing where Autorange_reading gives nothing.
+std::optional<std::string> Autorange_Units(double reading, std::string_view unit);
 
 // Fills `text` with a point and zeros to 5 characters when `current_reading` is above 0 and to
 // 6 when it is below 0 (room for the sign); 0 is left alone. The sign comes from the reading,
 // not from the text, which on the ranged path holds the scaled number. A text still longer than
 // 6 characters is cut to 5 followed by "!" if it has a point, else replaced by "OVER".
-std::string pad_reading(std::string text, double current_reading);
+std::string Pad_Reading(std::string text, double current_reading);
 
 // Uppercase hexadecimal digits of the reading rounded to the nearest whole number (ties to
 // even), a negative one as its 32-bit two's complement: "FF", "0", "FFFFFFFF" for -1. Nothing

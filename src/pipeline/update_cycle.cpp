@@ -20,7 +20,9 @@ constexpr std::int16_t kWorkTicksPerBlink = 3;     // 600 ms on, 600 ms off whil
 constexpr std::int16_t kDefaultWeightingCode = 5;  // the detector follows the default filter
 constexpr double kHzPerKHz = 1000.0;
 
-QString qs(const std::string& s) { return QString::fromStdString(s); }
+QString qs(const std::string& s) {
+    return QString::fromStdString(s);
+}
 
 // Whole numbers polled from the analyser; a value that does not fit fails like an access.
 std::int16_t code_of(AutomationObject& app, const char* object, const char* member) {
@@ -30,17 +32,20 @@ std::int16_t code_of(AutomationObject& app, const char* object, const char* memb
 // Counts up without ever passing its range, so the status poll runs at every cycle however
 // long the program runs.
 void count_up(std::int16_t& counter) {
-    if (counter < std::numeric_limits<std::int16_t>::max()) ++counter;
+    if (counter < std::numeric_limits<std::int16_t>::max())
+        ++counter;
 }
 
 }  // namespace
 
 void Form1::Timer1_Timer() {
     ++Tick_Count;
-    if (Tick_Count < kTicksPerWorkTick) return;
+    if (Tick_Count < kTicksPerWorkTick)
+        return;
     if (!Hold_On) {
         Update_Readings();
-        if (ended_) return;
+        if (ended_)
+            return;
         Hold_icon->hide();
     } else {
         count_up(Cycle_Count);
@@ -121,7 +126,8 @@ void Form1::Update_Readings() {
         const UnitClass unit_class = classify_unit(Current_Unit, constant_reader());
         const DisplayText shown =
             format_reading(Current_Reading, unit_class, interpret_units(Current_Unit));
-        if (unit_class != UnitClass::Hex) Reading_Text = shown.reading;
+        if (unit_class != UnitClass::Hex)
+            Reading_Text = shown.reading;
         Label1->setText(qs(shown.reading));
         Label9->setText(qs(shown.unit));
         reading_unusable_ = !std::isfinite(Current_Reading) ||

@@ -10,9 +10,7 @@
 namespace vantel {
 
 ConstantReader Form1::constant_reader() const {
-    return [app = AnalyzerApp](std::string_view name) {
-        return to_double(app->get(name), name);
-    };
+    return [app = AnalyzerApp](std::string_view name) { return to_double(app->get(name), name); };
 }
 
 void Form1::Renew_Status() {
@@ -32,7 +30,8 @@ void Form1::Renew_Status() {
 }
 
 void Form1::Select_Function_indicator() {
-    for (PictureBox* lamp : Blip) lamp->hide();
+    for (PictureBox* lamp : Blip)
+        lamp->hide();
     Blip[static_cast<std::size_t>(function_lamp(Selection_Info1->text().toStdString()))]->show();
 }
 

@@ -18,7 +18,8 @@ struct Ready : Panel {
     std::vector<std::string> writes() const {
         std::vector<std::string> w;
         for (const std::string& line : *world.log)
-            if (line.starts_with("set ")) w.push_back(line);
+            if (line.starts_with("set "))
+                w.push_back(line);
         return w;
     }
 };
@@ -53,29 +54,29 @@ TEST_P(SettingKey, WritesTheNextCode) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cycles, SettingKey,
-    testing::Values(
-        StepCase{"UnitV", UNITS, 0, 20, "set CTDetector.CTD_Unit = 21"},
-        StepCase{"UnitVp", UNITS, 0, 21, "set CTDetector.CTD_Unit = 22"},
-        StepCase{"UnitVpp", UNITS, 0, 22, "set CTDetector.CTD_Unit = 23"},
-        StepCase{"UnitDbu", UNITS, 0, 23, "set CTDetector.CTD_Unit = 66"},
-        StepCase{"UnitDbv", UNITS, 0, 66, "set CTDetector.CTD_Unit = 30"},
-        StepCase{"UnitDbm", UNITS, 0, 30, "set CTDetector.CTD_Unit = 31"},
-        StepCase{"UnitW", UNITS, 0, 31, "set CTDetector.CTD_Unit = 32"},
-        StepCase{"UnitDbfs", UNITS, 0, 32, "set CTDetector.CTD_Unit = 20"},
-        StepCase{"UnitUnlisted", UNITS, 0, 9, "set CTDetector.CTD_Unit = 20"},
-        StepCase{"RelativeDb", UNITS, 1, 37, "set CTDetector.CTD_Unit = 38"},
-        StepCase{"RelativePercent", UNITS, 3, 38, "set CTDetector.CTD_Unit = 37"},
-        StepCase{"RelativeOther", UNITS, 2, 40, "set CTDetector.CTD_Unit = 37"},
-        StepCase{"WeightNone", WEIGHT, 0, 0, "set CTDetector.CTD_WeightingFilter = 1"},
-        StepCase{"WeightA", WEIGHT, 0, 1, "set CTDetector.CTD_WeightingFilter = 3"},
-        StepCase{"Weight1k", WEIGHT, 0, 3, "set CTDetector.CTD_WeightingFilter = 4"},
-        StepCase{"Weight2k", WEIGHT, 0, 4, "set CTDetector.CTD_WeightingFilter = 5"},
-        StepCase{"WeightDefault", WEIGHT, 0, 5, "set CTDetector.CTD_WeightingFilter = 0"},
-        StepCase{"RespRms", RESP, 0, 0, "set CTDetector.CTD_Response = 1"},
-        StepCase{"RespQpeak", RESP, 0, 3, "set CTDetector.CTD_Response = 0"},
-        StepCase{"RelAbs", REL, 0, 0, "set CTDetector.CTD_Relativity = 1"},
-        StepCase{"RelChannel", REL, 3, 3, "set CTDetector.CTD_Relativity = 0"},
-        StepCase{"RelNegative", REL, -2, -2, "set CTDetector.CTD_Relativity = -1"}),
+    testing::Values(StepCase{"UnitV", UNITS, 0, 20, "set CTDetector.CTD_Unit = 21"},
+                    StepCase{"UnitVp", UNITS, 0, 21, "set CTDetector.CTD_Unit = 22"},
+                    StepCase{"UnitVpp", UNITS, 0, 22, "set CTDetector.CTD_Unit = 23"},
+                    StepCase{"UnitDbu", UNITS, 0, 23, "set CTDetector.CTD_Unit = 66"},
+                    StepCase{"UnitDbv", UNITS, 0, 66, "set CTDetector.CTD_Unit = 30"},
+                    StepCase{"UnitDbm", UNITS, 0, 30, "set CTDetector.CTD_Unit = 31"},
+                    StepCase{"UnitW", UNITS, 0, 31, "set CTDetector.CTD_Unit = 32"},
+                    StepCase{"UnitDbfs", UNITS, 0, 32, "set CTDetector.CTD_Unit = 20"},
+                    StepCase{"UnitUnlisted", UNITS, 0, 9, "set CTDetector.CTD_Unit = 20"},
+                    StepCase{"RelativeDb", UNITS, 1, 37, "set CTDetector.CTD_Unit = 38"},
+                    StepCase{"RelativePercent", UNITS, 3, 38, "set CTDetector.CTD_Unit = 37"},
+                    StepCase{"RelativeOther", UNITS, 2, 40, "set CTDetector.CTD_Unit = 37"},
+                    StepCase{"WeightNone", WEIGHT, 0, 0, "set CTDetector.CTD_WeightingFilter = 1"},
+                    StepCase{"WeightA", WEIGHT, 0, 1, "set CTDetector.CTD_WeightingFilter = 3"},
+                    StepCase{"Weight1k", WEIGHT, 0, 3, "set CTDetector.CTD_WeightingFilter = 4"},
+                    StepCase{"Weight2k", WEIGHT, 0, 4, "set CTDetector.CTD_WeightingFilter = 5"},
+                    StepCase{"WeightDefault", WEIGHT, 0, 5,
+                             "set CTDetector.CTD_WeightingFilter = 0"},
+                    StepCase{"RespRms", RESP, 0, 0, "set CTDetector.CTD_Response = 1"},
+                    StepCase{"RespQpeak", RESP, 0, 3, "set CTDetector.CTD_Response = 0"},
+                    StepCase{"RelAbs", REL, 0, 0, "set CTDetector.CTD_Relativity = 1"},
+                    StepCase{"RelChannel", REL, 3, 3, "set CTDetector.CTD_Relativity = 0"},
+                    StepCase{"RelNegative", REL, -2, -2, "set CTDetector.CTD_Relativity = -1"}),
     testing_support::RowName());
 
 TEST(UnitsKey, OddRelativityWritesThePolledUnitBack) {
@@ -111,17 +112,16 @@ TEST_P(OutOfCycle, WarnsWritesNothingAndKeepsThePlaceholder) {
     EXPECT_EQ(p.text(c.label), c.placeholder);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, OutOfCycle,
-    testing::Values(InvalidCase{"WeightingTwo", WEIGHT, 2, "Label5", " - - ",
-                                "Invalid Weighting Filter already selected"},
-                    InvalidCase{"WeightingSix", WEIGHT, 6, "Label5", " - - ",
-                                "Invalid Weighting Filter already selected"},
-                    InvalidCase{"ResponseFour", RESP, 4, "Label10", "- -",
-                                "Invalid response already selected"},
-                    InvalidCase{"ResponseNegative", RESP, -1, "Label10", "- -",
-                                "Invalid response already selected"}),
-    testing_support::RowName());
+INSTANTIATE_TEST_SUITE_P(Cases, OutOfCycle,
+                         testing::Values(InvalidCase{"WeightingTwo", WEIGHT, 2, "Label5", " - - ",
+                                                     "Invalid Weighting Filter already selected"},
+                                         InvalidCase{"WeightingSix", WEIGHT, 6, "Label5", " - - ",
+                                                     "Invalid Weighting Filter already selected"},
+                                         InvalidCase{"ResponseFour", RESP, 4, "Label10", "- -",
+                                                     "Invalid response already selected"},
+                                         InvalidCase{"ResponseNegative", RESP, -1, "Label10", "- -",
+                                                     "Invalid response already selected"}),
+                         testing_support::RowName());
 
 TEST(SettingKeys, TwoPressesBeforeAPollAdvanceOneStep) {
     Ready p;
@@ -134,7 +134,8 @@ TEST(SettingKeys, TwoPressesBeforeAPollAdvanceOneStep) {
     }
     const auto w = p.writes();
     ASSERT_EQ(w.size(), 8u);
-    for (std::size_t i = 0; i < w.size(); i += 2) EXPECT_EQ(w[i], w[i + 1]);
+    for (std::size_t i = 0; i < w.size(); i += 2)
+        EXPECT_EQ(w[i], w[i + 1]);
 }
 
 TEST(InputKey, StepsTwiceBeforeAPollInBothDomains) {
@@ -149,9 +150,10 @@ TEST(InputKey, StepsTwiceBeforeAPollInBothDomains) {
     p.form->InputSel_button_Action();
     p.form->Input_Domain = 2;
     p.form->InputSel_button_Action();
-    EXPECT_EQ(p.writes(), (std::vector<std::string>{
-                              "set AnalogueInputs.AI_Source = 3", "set AnalogueInputs.AI_Source = 0",
-                              "set DigitalInputs.DI_Source = 4", "set DigitalInputs.DI_Source = 0"}));
+    EXPECT_EQ(p.writes(),
+              (std::vector<std::string>{
+                  "set AnalogueInputs.AI_Source = 3", "set AnalogueInputs.AI_Source = 0",
+                  "set DigitalInputs.DI_Source = 4", "set DigitalInputs.DI_Source = 0"}));
 }
 
 TEST(DomainKey, TogglesOnWhatTheAnalyserReports) {
@@ -204,7 +206,8 @@ TEST(HoldKey, PlaceholdersStayWhileHeld) {
     p.form->Hold_button_Action();
     p.form->Reset_button_Action();
     p.form->Relativity_button_Action();
-    for (int i = 0; i < 4; ++i) p.work_tick();
+    for (int i = 0; i < 4; ++i)
+        p.work_tick();
     EXPECT_EQ(p.text("Label4"), " -- ");
     EXPECT_EQ(p.text("Label6"), " -- ");
     EXPECT_EQ(p.text("Rel_Label"), " - - ");

@@ -20,7 +20,9 @@ struct Shown : Panel {
         EXPECT_TRUE(QTest::qWaitForWindowExposed(form.get()));
         world.log->clear();
     }
-    PictureBox* key(const char* name) const { return form->findChild<PictureBox*>(QLatin1String(name)); }
+    PictureBox* key(const char* name) const {
+        return form->findChild<PictureBox*>(QLatin1String(name));
+    }
     // The point of the window at `offset` from a control's top-left corner.
     QPoint at(const QWidget* control, QPoint offset) const {
         return control->mapTo(form.get(), offset);
@@ -28,7 +30,8 @@ struct Shown : Panel {
     std::vector<std::string> writes() const {
         std::vector<std::string> w;
         for (const std::string& line : *world.log)
-            if (line.starts_with("set ")) w.push_back(line);
+            if (line.starts_with("set "))
+                w.push_back(line);
         return w;
     }
 };
@@ -122,16 +125,19 @@ TEST_P(Knob, StepsByButton) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, Knob,
-    testing::Values(KnobCase{"LeftFromNoise", Qt::LeftButton, {40, 50}, "Noise (RMS)", "Cross-talk"},
-                    KnobCase{"RightFromNoise", Qt::RightButton, {40, 50}, "Noise (RMS)",
-                             "THD+N - relative"},
-                    KnobCase{"LeftBeforeFirstPoll", Qt::LeftButton, {40, 50}, "Selected Function",
-                             "THD+N - relative"},
-                    KnobCase{"RightBeforeFirstPoll", Qt::RightButton, {40, 50},
-                             "Selected Function", "Amplitude"},
-                    KnobCase{"Middle", Qt::MiddleButton, {40, 50}, "Amplitude", nullptr},
-                    KnobCase{"TopEdge", Qt::LeftButton, {40, 0}, "Amplitude", nullptr},
-                    KnobCase{"Outside", Qt::RightButton, {100, 50}, "Amplitude", nullptr}),
+    testing::Values(
+        KnobCase{"LeftFromNoise", Qt::LeftButton, {40, 50}, "Noise (RMS)", "Cross-talk"},
+        KnobCase{"RightFromNoise", Qt::RightButton, {40, 50}, "Noise (RMS)", "THD+N - relative"},
+        KnobCase{"LeftBeforeFirstPoll",
+                 Qt::LeftButton,
+                 {40, 50},
+                 "Selected Function",
+                 "THD+N - relative"},
+        KnobCase{
+            "RightBeforeFirstPoll", Qt::RightButton, {40, 50}, "Selected Function", "Amplitude"},
+        KnobCase{"Middle", Qt::MiddleButton, {40, 50}, "Amplitude", nullptr},
+        KnobCase{"TopEdge", Qt::LeftButton, {40, 0}, "Amplitude", nullptr},
+        KnobCase{"Outside", Qt::RightButton, {100, 50}, "Amplitude", nullptr}),
     testing_support::RowName());
 
 TEST(FunctionLegend, ClickWritesItsFunctionAndRefusalIsIgnored) {

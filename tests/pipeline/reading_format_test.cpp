@@ -132,17 +132,17 @@ TEST(NumberText, ExponentForm) {
 }
 
 TEST(RoundToSigFigs, ModesAndSigns) {
-    EXPECT_DOUBLE_EQ(round_to_sig_figs(1234.5678, 4, 0), 1234);
-    EXPECT_DOUBLE_EQ(round_to_sig_figs(1234.5678, 4, 1), 1235);
-    EXPECT_DOUBLE_EQ(round_to_sig_figs(1234.0, 4, 2), 1235);  // a step up even when on a step
-    EXPECT_DOUBLE_EQ(round_to_sig_figs(1234.5678, 4, 7), 1234.5678);
-    EXPECT_DOUBLE_EQ(round_to_sig_figs(-1234.56, 4, 0), -1235);  // floor goes away from zero
-    EXPECT_DOUBLE_EQ(round_to_sig_figs(-1234.5, 4, 1), -1234);
-    EXPECT_DOUBLE_EQ(round_to_sig_figs(0.000123456, 2, 1), 0.00012);
-    EXPECT_DOUBLE_EQ(round_to_sig_figs(1000, 4, 1), 1000);
-    EXPECT_EQ(round_to_sig_figs(0, 4, 1), 0.0);
+    EXPECT_DOUBLE_EQ(RoundtoSigFigs(1234.5678, 4, 0), 1234);
+    EXPECT_DOUBLE_EQ(RoundtoSigFigs(1234.5678, 4, 1), 1235);
+    EXPECT_DOUBLE_EQ(RoundtoSigFigs(1234.0, 4, 2), 1235);  // a step up even when on a step
+    EXPECT_DOUBLE_EQ(RoundtoSigFigs(1234.5678, 4, 7), 1234.5678);
+    EXPECT_DOUBLE_EQ(RoundtoSigFigs(-1234.56, 4, 0), -1235);  // floor goes away from zero
+    EXPECT_DOUBLE_EQ(RoundtoSigFigs(-1234.5, 4, 1), -1234);
+    EXPECT_DOUBLE_EQ(RoundtoSigFigs(0.000123456, 2, 1), 0.00012);
+    EXPECT_DOUBLE_EQ(RoundtoSigFigs(1000, 4, 1), 1000);
+    EXPECT_EQ(RoundtoSigFigs(0, 4, 1), 0.0);
     double tiny = std::numeric_limits<double>::denorm_min();
-    EXPECT_EQ(round_to_sig_figs(tiny, 4, 1), tiny);
+    EXPECT_EQ(RoundtoSigFigs(tiny, 4, 1), tiny);
 }
 
 TEST(Autorange, DecadeBoundsAndPrefixAgree) {
@@ -163,18 +163,18 @@ TEST(Autorange, DecadeBoundsAndPrefixAgree) {
                                            {nan, {}, {}},
                                            {-3e12, -3000, "GW"}}) {
         SCOPED_TRACE(row.reading);
-        std::optional<double> scaled = autorange_reading(row.reading);
+        std::optional<double> scaled = Autorange_reading(row.reading);
         ASSERT_EQ(scaled.has_value(), row.scaled.has_value());
         if (scaled) {
             EXPECT_NEAR(*scaled, *row.scaled, 1e-9);
         }
-        EXPECT_EQ(autorange_units(row.reading, "W"), row.unit);
+        EXPECT_EQ(Autorange_Units(row.reading, "W"), row.unit);
     }
 }
 
 TEST(PadReading, SignComesFromReadingNotText) {
-    EXPECT_EQ(pad_reading("12.3", -1), "12.300");  // the ranged path pads the scaled text
-    EXPECT_EQ(pad_reading("0", -1e-12), "0.0000");
+    EXPECT_EQ(Pad_Reading("12.3", -1), "12.300");  // the ranged path pads the scaled text
+    EXPECT_EQ(Pad_Reading("0", -1e-12), "0.0000");
 }
 
 TEST(ClassifyUnit, ReadsRangedConstantsInOrderThenHex) {

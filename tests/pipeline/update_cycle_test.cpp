@@ -44,17 +44,30 @@ TEST(UpdateCycle, ReadsTheAnalyserInItsOwnOrder) {
     p.work_tick();
     // Ranged unit V on the analogue input XLR / BNC; nothing changed, so no status refresh.
     const AccessLog expected = {
-        "get CTDetector", "get CTDetector.CTD_Unit",
-        "get CTDetector", "get CTDetector.CTD_WeightingFilter",
-        "get CTDetector", "get CTDetector.CTD_Response",
-        "get CTDetector", "get CTDetector.CTD_Relativity",
-        "get SignalAnalyzer", "get SignalAnalyzer.SA_DefaultWeightingFilter",
-        "get CTDetector", "get CTDetector.CTD_Function",
-        "get SignalAnalyzer", "get SignalAnalyzer.SA_Source",
-        "get AnalogueInputs", "get AnalogueInputs.AI_Source",
+        "get CTDetector",
+        "get CTDetector.CTD_Unit",
+        "get CTDetector",
+        "get CTDetector.CTD_WeightingFilter",
+        "get CTDetector",
+        "get CTDetector.CTD_Response",
+        "get CTDetector",
+        "get CTDetector.CTD_Relativity",
+        "get SignalAnalyzer",
+        "get SignalAnalyzer.SA_DefaultWeightingFilter",
+        "get CTDetector",
+        "get CTDetector.CTD_Function",
+        "get SignalAnalyzer",
+        "get SignalAnalyzer.SA_Source",
+        "get AnalogueInputs",
+        "get AnalogueInputs.AI_Source",
         "get AI_SOURCE_BAL_UNBAL",
-        "get CTDetector", "get CTDetector.CTD_ChA",
-        "get UNIT_SECONDS", "get UNIT_FREQ_HZ", "get UNIT_VP", "get UNIT_VPP", "get UNIT_W",
+        "get CTDetector",
+        "get CTDetector.CTD_ChA",
+        "get UNIT_SECONDS",
+        "get UNIT_FREQ_HZ",
+        "get UNIT_VP",
+        "get UNIT_VPP",
+        "get UNIT_W",
         "get UNIT_V",
     };
     ASSERT_GE(p.world.log->size(), expected.size());
@@ -72,9 +85,9 @@ TEST(UpdateCycle, DigitalInputShowsItsConnectorAndLock) {
         const char* word;
         const char* lock;
     };
-    for (const Row& row : {Row{0, 48000, "XLR", "Locked: 48kHz"},
-                           Row{2, 44100, "TOSLINK", "Locked: 44.1kHz"},
-                           Row{1, 0, "BNC", "Unlocked"}}) {
+    for (const Row& row :
+         {Row{0, 48000, "XLR", "Locked: 48kHz"}, Row{2, 44100, "TOSLINK", "Locked: 44.1kHz"},
+          Row{1, 0, "BNC", "Unlocked"}}) {
         p.world.sim.set_frame_rate(row.connector, row.frame_rate);
         p.world.set("DigitalInputs", "DI_Source", Value(row.connector));
         p.world.log->clear();
@@ -82,9 +95,8 @@ TEST(UpdateCycle, DigitalInputShowsItsConnectorAndLock) {
         EXPECT_EQ(p.text("Selection_Info2"), row.word);
         EXPECT_EQ(p.text("Selection_Info5"), "Digital");
         EXPECT_EQ(p.text("Selection_Info4"), row.lock);
-        EXPECT_EQ(std::count(p.world.log->begin(), p.world.log->end(),
-                             "get DigitalInputs.DI_Source"),
-                  2);
+        EXPECT_EQ(
+            std::count(p.world.log->begin(), p.world.log->end(), "get DigitalInputs.DI_Source"), 2);
     }
     p.world.set("SignalAnalyzer", "SA_Source", Value(0));
     p.work_tick();
@@ -190,7 +202,8 @@ class OverRange : public testing::TestWithParam<OddReading> {};
 TEST_P(OverRange, ShowsOverAndMinMaxPassItBy) {
     Polled p;
     if (GetParam().hex) {
-        p.world.sim.override_value("CTDetector.CTD_Unit", p.world.sim.application()->get("UNIT_HEX"));
+        p.world.sim.override_value("CTDetector.CTD_Unit",
+                                   p.world.sim.application()->get("UNIT_HEX"));
         p.work_tick();
     }
     p.world.sim.override_value("CTDetector.CTD_ChA", Value(3.0));
@@ -287,7 +300,8 @@ TEST(Hold, FreezesThePanelAndBlinksEverySixHundredMilliseconds) {
         p.work_tick();
         visible.push_back(!p.form->Hold_icon->isHidden());
     }
-    EXPECT_EQ(visible, (std::vector<bool>{true, true, true, false, false, false, true, true, true}));
+    EXPECT_EQ(visible,
+              (std::vector<bool>{true, true, true, false, false, false, true, true, true}));
     EXPECT_TRUE(p.world.log->empty()) << "no cycle runs while held";
     EXPECT_EQ(p.text("Label1"), shown);
 
@@ -309,7 +323,8 @@ TEST(Hold, ResetWaitsUntilRelease) {
     p.form->Label6->setText(QStringLiteral(" -- "));
     p.form->MaxMin_Reset_Due = true;
     p.world.sim.override_value("CTDetector.CTD_ChA", Value(1.5));
-    for (int i = 0; i < 5; ++i) p.work_tick();
+    for (int i = 0; i < 5; ++i)
+        p.work_tick();
     EXPECT_EQ(p.text("Label4"), " -- ");
     p.form->Hold_On = false;
     p.work_tick();

@@ -12,7 +12,8 @@ using testing_support::Panel;
 std::vector<int> lit_lamps(const Form1& form) {
     std::vector<int> lit;
     for (std::size_t i = 0; i < form.Blip.size(); ++i)
-        if (!form.Blip[i]->isHidden()) lit.push_back(static_cast<int>(i));
+        if (!form.Blip[i]->isHidden())
+            lit.push_back(static_cast<int>(i));
     return lit;
 }
 
