@@ -22,12 +22,14 @@ int main(int argc, char** argv) {
         "detector reading and writes the meter's keys and knob back into the analyser."));
     parser.addHelpOption();
     parser.addVersionOption();
+    QString backends;
+    for (const vantel::BackendInfo& b : vantel::known_backends())
+        backends += QStringLiteral("\n  %1: %2")
+                        .arg(QString::fromUtf8(b.name), QString::fromUtf8(b.description));
     const QCommandLineOption analyser(
         QStringLiteral("analyser"),
-        QStringLiteral("The analyser to attach to: %1. Default: %2.")
-            .arg(QString::fromStdString(vantel::backend_names()),
-                 QString::fromStdString(std::string(vantel::default_backend()))),
-        QStringLiteral("backend"), QString::fromStdString(std::string(vantel::default_backend())));
+        QStringLiteral("The analyser to attach to (default: sim):") + backends,
+        QStringLiteral("backend"), QStringLiteral("sim"));
     parser.addOption(analyser);
     parser.process(app);
 
