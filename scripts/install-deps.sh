@@ -10,7 +10,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang-format
   xvfb xauth xdotool imagemagick
-  fonts-liberation fontconfig
+  fonts-liberation fontconfig fonts-dseg python3-fonttools
   dbus dbus-bin
   locales
 )
