@@ -2,8 +2,11 @@
 // The window and its controls, built from the layout table.
 #include "panel/form1.h"
 
+#include <QFontDatabase>
+#include <QIcon>
 #include <QLabel>
 #include <QPainter>
+#include <QSvgRenderer>
 
 #include <ranges>
 
@@ -67,11 +70,41 @@ QLabel* make_label(const ControlSpec& spec, QWidget* parent) {
     return label;
 }
 
+// The display face ships with the program; the layout asks for it by its traditional name.
+void load_display_font() {
+    static const bool loaded = [] {
+        QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/VantelSegment-Regular.ttf"));
+        QFont::insertSubstitution(QStringLiteral("LCD Display Grid"),
+                                  QStringLiteral("Vantel Segment"));
+        return true;
+    }();
+    (void)loaded;
+}
+
+QIcon window_icon() {
+    QIcon icon;
+    QSvgRenderer svg(QStringLiteral(":/icon.svg"));
+    for (int size : {16, 32, 64}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        svg.render(&painter);
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+// Round the holster: the 4-pixel strip at the right edge continues it.
+constexpr QColor kSurround(0xf0, 0xf0, 0xf0);
+
 }  // namespace
 
 Form1::Form1(FormEnvironment environment, QWidget* parent)
     : QWidget(parent), env_(std::move(environment)) {
+    load_display_font();
     setWindowTitle(QStringLiteral("Vantel DMM"));
+    setWindowIcon(window_icon());
     setFixedSize(kClientWidth, kClientHeight);
     build_controls();
     wire_controls();
@@ -126,6 +159,7 @@ void Form1::build_controls() {
         return found;
     };
     Label1 = label("Label1");
+    static_cast<PanelLabel*>(Label1)->setShrinkToFit(true);
     Label9 = label("Label9");
     Label3 = label("Label3");
     Label4 = label("Label4");
@@ -146,6 +180,7 @@ void Form1::build_controls() {
 
 void Form1::paintEvent(QPaintEvent*) {
     QPainter painter(this);
+    painter.fillRect(rect(), kSurround);
     painter.drawPixmap(0, 0, background_pixmap(devicePixelRatioF()));
 }
 

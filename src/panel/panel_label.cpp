@@ -2,6 +2,7 @@
 #include "panel/panel_label.h"
 
 #include <QMouseEvent>
+#include <QPainter>
 
 namespace vantel {
 
@@ -18,6 +19,18 @@ void PanelLabel::mouseReleaseEvent(QMouseEvent* event) {
     Q_EMIT released(event->button(), at);
     if (event->button() == Qt::LeftButton && rect().contains(at.toPoint()))
         Q_EMIT clicked();
+}
+
+void PanelLabel::paintEvent(QPaintEvent* event) {
+    const int needed = fontMetrics().horizontalAdvance(text());
+    if (!shrink_to_fit_ || needed <= width()) return QLabel::paintEvent(event);
+    QPainter painter(this);
+    if (autoFillBackground()) painter.fillRect(rect(), palette().color(QPalette::Window));
+    QFont smaller = font();
+    smaller.setPointSizeF(font().pointSizeF() * width() / needed);
+    painter.setFont(smaller);
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.drawText(rect(), static_cast<int>(alignment()), text());
 }
 
 }  // namespace vantel

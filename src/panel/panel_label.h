@@ -14,6 +14,9 @@ class PanelLabel final : public QLabel {
 public:
     using QLabel::QLabel;
     void setInteractive(bool interactive) { interactive_ = interactive; }
+    // A text wider than the label is drawn in a smaller size of the same face rather than cut:
+    // the main reading stays whole even for eight hexadecimal digits.
+    void setShrinkToFit(bool shrink) { shrink_to_fit_ = shrink; }
 
 Q_SIGNALS:
     void released(Qt::MouseButton button, QPointF position);
@@ -22,9 +25,11 @@ Q_SIGNALS:
 protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     bool interactive_ = false;
+    bool shrink_to_fit_ = false;
 };
 
 }  // namespace vantel
