@@ -27,7 +27,8 @@ void PanelLabel::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     if (autoFillBackground()) painter.fillRect(rect(), palette().color(QPalette::Window));
     QFont smaller = font();
-    smaller.setPointSizeF(font().pointSizeF() * width() / needed);
+    // Widths do not scale quite linearly with hinting: leave a little room.
+    smaller.setPointSizeF(font().pointSizeF() * 0.97 * width() / needed);
     painter.setFont(smaller);
     painter.setPen(palette().color(QPalette::WindowText));
     painter.drawText(rect(), static_cast<int>(alignment()), text());
