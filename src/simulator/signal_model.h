@@ -48,8 +48,10 @@ struct ChannelModel {
 struct SignalSettings {
     double generator_level_v = 1.0;  // sine, V RMS
     double generator_frequency_hz = 1000.0;
-    // The device under test; channel B a little lower (-0.1 dB), so balance reads off zero.
-    std::array<ChannelModel, 2> dut{ChannelModel{}, ChannelModel{0.988, 33e-6, 2e-5, 1.26e-5}};
+    // The device under test: channel A a touch above unity gain and B a touch below (+-0.05 dB),
+    // so that balance reads about 0.1 dB off zero.
+    std::array<ChannelModel, 2> dut{ChannelModel{1.006, 30e-6, 1.5e-5, 1e-5},
+                                    ChannelModel{0.994, 33e-6, 2e-5, 1.26e-5}};
     // The analyser's own generator looped back to its inputs: no device in the way.
     ChannelModel loopback{1.0, 2e-6, 3e-6, 1e-7};
     // Random wander of each reading, as a relative standard deviation: small for a tone, larger
