@@ -5,7 +5,7 @@
 // application: it offers the automation members the panel uses, takes and refuses settings as
 // the instrument does, produces readings from a signal model, and misbehaves on request.
 //
-//   Simulator sim({.seed = 7, .initialise_after_s = 3});
+//   Simulator sim;                               // seed 1, ready at once, real clock
 //   ObjectRef app = sim.application();
 //   get_member(*app, "CTDetector", "CTD_ChA");   // a double in the detector's unit
 //   sim.fail_member("CTDetector.CTD_Unit");      // that member now fails
