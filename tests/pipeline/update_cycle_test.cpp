@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
+#include <QLocale>
+
 #include <clocale>
 #include <cmath>
 #include <limits>

@@ -1,0 +1,58 @@
+// SPDX-License-Identifier: MIT
+// Member reads through the automation interface from the in-process simulated analyser: one
+// read, and the eighteen reads a full update cycle makes.
+#include <benchmark/benchmark.h>
+
+#include "analyser/automation.h"
+#include "simulator/simulator.h"
+
+namespace vantel {
+namespace {
+
+void BM_ReadOneMember(benchmark::State& state) {
+    Simulator sim;
+    ObjectRef app = sim.application();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(get_member(*app, "CTDetector", "CTD_Unit"));
+}
+BENCHMARK(BM_ReadOneMember);
+
+// What one polling cycle reads on the digital input: eleven members through a sub-object,
+// each after a fresh fetch of it, then the seven unit constants of the unit-class test.
+void BM_ReadUpdateCycleMembers(benchmark::State& state) {
+    Simulator sim;
+    ObjectRef app = sim.application();
+    set_member(*app, "SignalAnalyzer", "SA_Source", Value(1));
+    struct Read {
+        const char* object;
+        const char* member;
+    };
+    constexpr Read through_sub_objects[] = {
+        {"CTDetector", "CTD_Unit"},
+        {"CTDetector", "CTD_WeightingFilter"},
+        {"CTDetector", "CTD_Response"},
+        {"CTDetector", "CTD_Relativity"},
+        {"SignalAnalyzer", "SA_DefaultWeightingFilter"},
+        {"CTDetector", "CTD_Function"},
+        {"SignalAnalyzer", "SA_Source"},
+        {"DigitalInputs", "DI_Source"},
+        {"DigitalInputs", "DI_Source"},
+        {"DigitalInputs", "DI_FrameRate"},
+        {"CTDetector", "CTD_ChA"},
+    };
+    constexpr const char* constants[] = {"UNIT_SECONDS", "UNIT_FREQ_HZ", "UNIT_VP", "UNIT_VPP",
+                                         "UNIT_W",       "UNIT_V",       "UNIT_HEX"};
+    for (auto _ : state) {
+        for (const Read& r : through_sub_objects)
+            benchmark::DoNotOptimize(get_member(*app, r.object, r.member));
+        for (const char* name : constants)
+            benchmark::DoNotOptimize(app->get(name));
+    }
+    state.SetItemsProcessed(
+        state.iterations() *
+        static_cast<std::int64_t>(std::size(through_sub_objects) + std::size(constants)));
+}
+BENCHMARK(BM_ReadUpdateCycleMembers);
+
+}  // namespace
+}  // namespace vantel

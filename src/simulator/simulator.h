@@ -1,0 +1,83 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+// A simulated Vantel analyser, in process and single-threaded, that stands in for the analyser
+// application: it offers the automation members the panel uses, takes and refuses settings as
+// the instrument does, produces readings from a signal model, and misbehaves on request.
+//
+//   Simulator sim;                               // seed 1, ready at once, real clock
+//   ObjectRef app = sim.application();
+//   get_member(*app, "CTDetector", "CTD_ChA");   // a double in the detector's unit
+//   sim.fail_member("CTDetector.CTD_Unit");      // that member now fails
+//
+// How the parts fit: constants.h (the named constants and their codes) and functions.h (the
+// measurement functions) are the vocabularies; units.h does the arithmetic of units and
+// filters; signal_model.h is what the analyser measures; instrument.h holds its settings and
+// rules; faults.h the scripted misbehaviour; objects.h maps members by name onto all of these.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "analyser/automation.h"
+#include "analyser/recording.h"
+#include "simulator/signal_model.h"
+
+namespace vantel {
+
+namespace sim {
+struct SimulatorState;
+}
+
+struct SimulatorOptions {
+    std::uint64_t seed = 1;  // same seed, same clock, same sequence of accesses: same readings
+    double initialise_after_s = 0.0;  // IsInitialised turns True this long after construction
+    std::function<double()> clock;    // monotonic seconds; empty = std::chrono::steady_clock
+};
+
+// A cheap handle on shared state: copies, and every object handed out, are the same analyser.
+class Simulator {
+public:
+    explicit Simulator(SimulatorOptions options = {});
+
+    // The "Vantel.Application" object; it keeps the analyser alive after the handle is gone.
+    ObjectRef application();
+    // The same, with every access logged into `log` (see analyser/recording.h).
+    ObjectRef recording_application(std::shared_ptr<AccessLog> log);
+
+    // Fault injection, by member path: "IsInitialised", "UNIT_V", "CTDetector" (the fetch of the
+    // sub-object), "CTDetector.CTD_Unit". Faults apply to reads and writes, through objects
+    // handed out earlier as well.
+    // Accesses to `path` fail with `reason`, after `after_accesses` more good ones.
+    void fail_member(std::string path, std::string reason = "refused by the test",
+                     std::size_t after_accesses = 0);
+    // Every access fails: "the analyser has gone away".
+    void set_gone_away(bool gone);
+    // Reads of `path` give `value` (1 for a Boolean, a code beyond 16 bits, text or NaN for a
+    // reading); writes still reach the analyser.
+    void override_value(std::string path, Value value);
+    // Every access takes `seconds`, waited out by `sleep` (empty: really sleep), so that a test
+    // on a fake clock can move its clock instead.
+    void set_access_delay(double seconds, std::function<void(double)> sleep = {});
+    void clear_faults();
+
+    // The signal model: generator, device under test, noise, drift, full scales.
+    sim::SignalSettings signal() const;
+    void set_signal(const sim::SignalSettings& settings);
+    void set_generator(double level_v_rms, double frequency_hz);
+
+    // The analyser's own configuration, which the automation members only report. Any 16-bit
+    // code is taken for the default weighting, so tests can offer one the panel does not know
+    // (a code beyond 16 bits is override_value's job). Both throw std::invalid_argument for a
+    // code out of range or a connector that does not exist.
+    void set_default_weighting(int code);
+    // `connector` is a DI_SOURCE_ code; 0 Hz leaves that input unlocked.
+    void set_frame_rate(int connector, std::int32_t hz);
+
+private:
+    std::shared_ptr<sim::SimulatorState> state_;
+};
+
+}  // namespace vantel

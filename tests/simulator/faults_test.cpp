@@ -1,0 +1,133 @@
+// SPDX-License-Identifier: MIT
+// The simulator's scripted misbehaviour, and the start-up delay on a fake clock.
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <string>
+
+#include "analyser/conversions.h"
+#include "row_name.h"
+#include "support.h"
+
+namespace vantel {
+namespace {
+
+using test::read;
+using test::write;
+
+TEST(Initialisation, TurnsTrueOnceTheDelayHasPassedOnTheClock) {
+    test::FakeTime time;
+    time.now_s = 500.0;  // the clock's zero is not the analyser's
+    Simulator sim(time.options(1, 3.0));
+    ObjectRef app = sim.application();
+    EXPECT_EQ(app->get("IsInitialised"), Value(AutoBool::False));
+    time.now_s = 502.99;
+    EXPECT_FALSE(initialisation_done(app->get("IsInitialised")));
+    time.now_s = 503.0;
+    EXPECT_EQ(app->get("IsInitialised"), Value(AutoBool::True));
+}
+
+TEST(Faults, FailedMemberFailsReadsAndWritesAloneUntilCleared) {
+    Simulator sim;
+    ObjectRef app = sim.application();
+    sim.fail_member("CTDetector.CTD_Unit", "busy measuring");
+    try {
+        read(*app, "CTDetector.CTD_Unit");
+        FAIL() << "the read succeeded";
+    } catch (const AutomationError& e) {
+        EXPECT_EQ(e.member(), "CTDetector.CTD_Unit");
+        EXPECT_EQ(e.reason(), "busy measuring");
+    }
+    EXPECT_THROW(write(*app, "CTDetector.CTD_Unit", Value(21)), AutomationError);
+    EXPECT_NO_THROW(read(*app, "CTDetector.CTD_Response"));
+    sim.clear_faults();
+    EXPECT_EQ(read(*app, "CTDetector.CTD_Unit"), Value(std::int64_t{20})) << "write reached it";
+}
+
+TEST(Faults, SubObjectIsFetchedAfreshAtEveryAccess) {
+    Simulator sim;
+    ObjectRef app = sim.application();
+    ObjectRef earlier = get_object(*app, "CTDetector");
+    sim.fail_member("CTDetector", "refused by the test", 1);
+    write(*app, "CTDetector.CTD_Response", Value(3));  // the one good fetch
+    EXPECT_THROW(read(*app, "CTDetector.CTD_Response"), AutomationError);
+    // An object fetched before is the same analyser, and not subject to the fetch's fault.
+    EXPECT_EQ(earlier->get("CTD_Response"), Value(std::int64_t{3}));
+}
+
+TEST(Faults, GoneAwayFailsEveryAccessIncludingEarlierObjects) {
+    Simulator sim;
+    ObjectRef app = sim.application();
+    ObjectRef options = get_object(*app, "Options");
+    sim.set_gone_away(true);
+    for (const char* path : {"IsInitialised", "UNIT_V", "CTDetector", "CTDetector.CTD_ChA"}) {
+        try {
+            read(*app, path);
+            FAIL() << path << " could still be read";
+        } catch (const AutomationError& e) {
+            EXPECT_EQ(e.reason(), "the analyser has gone away") << path;
+        }
+    }
+    EXPECT_THROW(options->set("OPT_UseSettlingsFromScripts", Value(AutoBool::False)),
+                 AutomationError);
+    sim.set_gone_away(false);
+    EXPECT_EQ(options->get("OPT_UseSettlingsFromScripts"), Value(AutoBool::True));
+}
+
+struct OddValue {
+    const char* name;
+    const char* path;
+    Value value;
+};
+
+class OddValues : public testing::TestWithParam<OddValue> {};
+
+TEST_P(OddValues, ReadBackAsGivenUntilCleared) {
+    Simulator sim;
+    ObjectRef app = sim.application();
+    const Value::Kind real_kind = read(*app, GetParam().path).kind();
+    sim.override_value(GetParam().path, GetParam().value);
+    const Value odd = read(*app, GetParam().path);
+    EXPECT_EQ(odd.kind(), GetParam().value.kind());
+    EXPECT_EQ(odd.describe(), GetParam().value.describe());  // NaN equals nothing, so by text
+    sim.clear_faults();
+    EXPECT_EQ(read(*app, GetParam().path).kind(), real_kind);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Analyser, OddValues,
+    testing::Values(OddValue{"InitialisedAsOne", "IsInitialised", Value(1)},
+                    OddValue{"UnitBeyond16Bits", "CTDetector.CTD_Unit", Value(std::int64_t{70000})},
+                    OddValue{"ReadingAsText", "CTDetector.CTD_ChA", Value("overload")},
+                    OddValue{"ReadingNotANumber", "CTDetector.CTD_ChB",
+                             Value(std::numeric_limits<double>::quiet_NaN())},
+                    OddValue{"FrameRateBeyond32Bits", "DigitalInputs.DI_FrameRate",
+                             Value(std::int64_t{1} << 40)},
+                    OddValue{"ConstantMoved", "UNIT_VRMS", Value(20)},
+                    OddValue{"SubObjectMissing", "SignalAnalyzer", Value::null()}),
+    testing_support::RowName());
+
+TEST(Faults, SlowAnswersWaitOnTheInjectedSleep) {
+    test::FakeTime time;
+    Simulator sim(time.options());
+    ObjectRef app = sim.application();
+    sim.set_access_delay(0.25, time.sleep());
+    read(*app, "CTDetector.CTD_ChA");  // two accesses: the sub-object and its member
+    EXPECT_DOUBLE_EQ(time.slept_s, 0.5);
+    sim.clear_faults();
+    read(*app, "UNIT_V");
+    EXPECT_DOUBLE_EQ(time.slept_s, 0.5);
+}
+
+TEST(Faults, ApplicationKeepsTheAnalyserAliveAfterTheHandle) {
+    ObjectRef app;
+    {
+        Simulator sim;
+        app = sim.application();
+        write(*app, "CTDetector.CTD_Relativity", Value(2));
+    }
+    EXPECT_EQ(read(*app, "CTDetector.CTD_Unit"), Value(std::int64_t{37}));
+}
+
+}  // namespace
+}  // namespace vantel

@@ -1,0 +1,62 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+// Shared by the simulator's tests: time that moves only when a test moves it, a signal whose
+// readings are the model's plain arithmetic, and member access by path ("CTDetector.CTD_Unit").
+
+#include <cstdint>
+#include <functional>
+#include <string_view>
+
+#include "analyser/automation.h"
+#include "simulator/constants.h"
+#include "simulator/simulator.h"
+
+namespace vantel::test {
+
+struct FakeTime {
+    double now_s = 0.0;
+    double slept_s = 0.0;
+
+    SimulatorOptions options(std::uint64_t seed = 1, double initialise_after_s = 0.0) {
+        return {.seed = seed, .initialise_after_s = initialise_after_s, .clock = [this] {
+                    return now_s;
+                }};
+    }
+    std::function<void(double)> sleep() {
+        return [this](double s) { slept_s += s; };
+    }
+};
+
+// No wander, no drift and no noise floor, both channels at unity gain.
+inline sim::SignalSettings exact_signal() {
+    sim::SignalSettings s;
+    s.reading_noise = 0.0;
+    s.noise_wander = 0.0;
+    s.drift = 0.0;
+    for (sim::ChannelModel& m : s.dut) {
+        m.gain = 1.0;
+        m.noise_v = 0.0;
+    }
+    return s;
+}
+
+inline std::int64_t code(std::string_view name) {
+    return sim::find_constant(name)->code;
+}
+
+inline Value read(AutomationObject& app, std::string_view path) {
+    const auto dot = path.find('.');
+    if (dot == std::string_view::npos)
+        return app.get(path);
+    return get_member(app, path.substr(0, dot), path.substr(dot + 1));
+}
+
+inline void write(AutomationObject& app, std::string_view path, const Value& v) {
+    const auto dot = path.find('.');
+    if (dot == std::string_view::npos)
+        return app.set(path, v);
+    set_member(app, path.substr(0, dot), path.substr(dot + 1), v);
+}
+
+}  // namespace vantel::test
