@@ -6,12 +6,9 @@
 #include <QApplication>
 
 int main(int argc, char** argv) {
-    // Test discovery runs this program at build time without the test environment, so it needs
-    // the headless platform too when no display is set up.
-    if (qgetenv("QT_QPA_PLATFORM").isEmpty())
-        qputenv("QT_QPA_PLATFORM", "offscreen");
     ::testing::InitGoogleTest(&argc, argv);
-    // Headless unless a display was asked for explicitly (test discovery runs at build time).
+    // Headless unless a display was asked for explicitly (test discovery runs at build time,
+    // outside the tests' environment).
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

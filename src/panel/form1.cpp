@@ -54,10 +54,8 @@ QLabel* make_label(const ControlSpec& spec, QWidget* parent) {
     auto* label = new PanelLabel(parent);
     // Captions come from the analyser too: never let a function name be read as markup.
     label->setTextFormat(Qt::PlainText);
-    label->setText(
-        QString::fromUtf8(spec.caption.data(), static_cast<qsizetype>(spec.caption.size())));
-    QFont font(
-        QString::fromUtf8(spec.font_face.data(), static_cast<qsizetype>(spec.font_face.size())));
+    label->setText(QString::fromUtf8(spec.caption));
+    QFont font(QString::fromUtf8(spec.font_face));
     font.setPointSizeF(spec.point_size);
     font.setBold(spec.bold);
     label->setFont(font);
@@ -115,43 +113,45 @@ Form1::Form1(FormEnvironment environment, QWidget* parent)
 Form1::~Form1() = default;
 
 void Form1::build_controls() {
-    const auto controls = panel_controls();
-    // Qt stacks a later child over an earlier one, so build back to front: labels and lines
-    // first, then the picture boxes, each group from its last row to its first.
-    auto build = [&](bool pictures) {
-        for (const ControlSpec& spec : controls | std::views::reverse) {
-            if ((spec.kind == ControlKind::PictureBox) != pictures)
-                continue;
-            QWidget* parent = this;
-            if (!spec.parent.empty())
-                parent = findChild<QWidget*>(QString::fromUtf8(
-                    spec.parent.data(), static_cast<qsizetype>(spec.parent.size())));
-            QWidget* widget = nullptr;
-            switch (spec.kind) {
-                case ControlKind::PictureBox:
-                    widget = new PictureBox(spec.picture, parent);
-                    widget->setGeometry(spec.rect);
-                    break;
-                case ControlKind::Label:
-                    widget = make_label(spec, parent);
-                    widget->setGeometry(spec.rect);
-                    break;
-                case ControlKind::Line:
-                    widget = new PanelLine(spec.colour, parent);
-                    widget->setGeometry(spec.rect.left(), spec.rect.top(), spec.rect.width(),
-                                        static_cast<int>(spec.point_size));
-                    break;
-                case ControlKind::Timer:
-                    continue;
-            }
-            widget->setObjectName(object_name(spec));
-            if (!spec.tooltip.empty())
-                widget->setToolTip(QString::fromUtf8(spec.tooltip.data(),
-                                                     static_cast<qsizetype>(spec.tooltip.size())));
+    auto make = [this](const ControlSpec& spec) {
+        QWidget* parent = this;
+        if (!spec.parent.empty())
+            parent = findChild<QWidget*>(QString::fromUtf8(spec.parent));
+        QWidget* widget = nullptr;
+        switch (spec.kind) {
+            case ControlKind::PictureBox:
+                widget = new PictureBox(spec.picture, parent);
+                widget->setGeometry(spec.rect);
+                break;
+            case ControlKind::Label:
+                widget = make_label(spec, parent);
+                widget->setGeometry(spec.rect);
+                break;
+            case ControlKind::Line:
+                widget = new PanelLine(spec.colour, parent);
+                widget->setGeometry(spec.rect.left(), spec.rect.top(), spec.rect.width(),
+                                    static_cast<int>(spec.point_size));
+                break;
+            case ControlKind::Timer:
+                return;
         }
+        widget->setObjectName(object_name(spec));
+        if (!spec.tooltip.empty())
+            widget->setToolTip(QString::fromUtf8(spec.tooltip));
     };
-    build(false);
-    build(true);
+    // Qt stacks a later child over an earlier one, so build back to front: labels and lines
+    // first, then the picture boxes, each group from its last row to its first; a control inside
+    // a picture box comes after its container, which it covers.
+    const auto controls = panel_controls();
+    auto build = [&](bool pictures, bool contained) {
+        for (const ControlSpec& spec : controls | std::views::reverse)
+            if ((spec.kind == ControlKind::PictureBox) == pictures &&
+                spec.parent.empty() != contained)
+                make(spec);
+    };
+    build(false, false);
+    build(true, false);
+    build(true, true);
 
     auto label = [this](const char* name) {
         auto* found = findChild<QLabel*>(QLatin1String(name));

@@ -23,9 +23,11 @@ void PanelLabel::mouseReleaseEvent(QMouseEvent* event) {
 
 void PanelLabel::paintEvent(QPaintEvent* event) {
     const int needed = fontMetrics().horizontalAdvance(text());
-    if (!shrink_to_fit_ || needed <= width()) return QLabel::paintEvent(event);
+    if (!shrink_to_fit_ || needed <= width())
+        return QLabel::paintEvent(event);
     QPainter painter(this);
-    if (autoFillBackground()) painter.fillRect(rect(), palette().color(QPalette::Window));
+    if (autoFillBackground())
+        painter.fillRect(rect(), palette().color(QPalette::Window));
     QFont smaller = font();
     // Widths do not scale quite linearly with hinting: leave a little room.
     smaller.setPointSizeF(font().pointSizeF() * 0.97 * width() / needed);

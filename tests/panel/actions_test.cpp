@@ -44,7 +44,10 @@ TEST_P(SettingKey, WritesTheNextCode) {
     if (c.action == &Form1::Relativity_button_Action)
         f.Current_Relativity = static_cast<std::int16_t>(c.current);
     (f.*c.action)();
-    EXPECT_EQ(p.writes(), std::vector<std::string>{c.written});
+    // What the key asks for, whether or not this analyser takes it.
+    const auto w = p.writes();
+    ASSERT_EQ(w.size(), 1u);
+    EXPECT_TRUE(w[0].starts_with(c.written)) << w[0];
 }
 
 #define UNITS &Form1::Units2_Button_Action
