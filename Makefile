@@ -24,6 +24,7 @@ test: build
 bench: PRESET = release
 bench: build
 	$(BUILD)/bench/vantel-bench --benchmark_repetitions=10 --benchmark_report_aggregates_only=true $(BENCH_ARGS)
+	bench/startup_time.sh $(BUILD)/src/vantel-dmm 10
 	bench/rest_usage.sh $(BUILD)/src/vantel-dmm 30
 
 asan:

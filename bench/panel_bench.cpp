@@ -1,0 +1,69 @@
+// SPDX-License-Identifier: MIT
+// How quickly a key answers the mouse: from the press to the pressed picture on the screen
+// (event dispatch and repaint), and from the release to the write into the analyser.
+#include <benchmark/benchmark.h>
+
+#include <QTest>
+
+#include "analyser/recording.h"
+#include "app/environment.h"
+#include "panel/form1.h"
+#include "panel/picture_box.h"
+#include "simulator/simulator.h"
+
+namespace vantel {
+namespace {
+
+struct ShownPanel {
+    Simulator sim;
+    std::shared_ptr<AccessLog> log = std::make_shared<AccessLog>();
+    std::unique_ptr<Form1> form;
+
+    ShownPanel() {
+        FormEnvironment env = FormEnvironment::standard(
+            [this] { return ObjectRef(std::make_shared<RecordingObject>(sim.application(), log)); });
+        env.show_message = [](const Message&) {};
+        env.end_program = [](int) {};
+        form = std::make_unique<Form1>(env);
+        form->Form_Load();
+        form->Timer1.stop();
+        form->show();
+        QTest::qWaitForWindowExposed(form.get());
+    }
+};
+
+void BM_PressToPressedPicture(benchmark::State& state) {
+    ShownPanel p;
+    auto* key = p.form->findChild<PictureBox*>(QStringLiteral("Units2_Button"));
+    const QPoint at = key->geometry().center();
+    for (auto _ : state) {
+        QTest::mousePress(p.form->windowHandle(), Qt::LeftButton, {}, at);
+        p.form->repaint(key->geometry());  // the pressed picture is on the screen
+        state.PauseTiming();
+        if (key->isPictureVisible()) state.SkipWithError("the press did not reach the key");
+        QTest::mouseRelease(p.form->windowHandle(), Qt::LeftButton, {}, at);
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_PressToPressedPicture)->Unit(benchmark::kMicrosecond);
+
+void BM_ReleaseToAnalyserWrite(benchmark::State& state) {
+    ShownPanel p;
+    auto* key = p.form->findChild<PictureBox*>(QStringLiteral("Resp_button"));
+    const QPoint at = key->geometry().center();
+    for (auto _ : state) {
+        state.PauseTiming();
+        QTest::mousePress(p.form->windowHandle(), Qt::LeftButton, {}, at);
+        p.log->clear();
+        state.ResumeTiming();
+        QTest::mouseRelease(p.form->windowHandle(), Qt::LeftButton, {}, at);
+        state.PauseTiming();
+        if (p.log->empty() || !p.log->back().starts_with("set CTDetector.CTD_Response"))
+            state.SkipWithError("the release did not write the response");
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_ReleaseToAnalyserWrite)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+}  // namespace vantel
