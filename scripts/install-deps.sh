@@ -11,7 +11,7 @@ packages=(
   clang-format
   xvfb xauth xdotool imagemagick
   fonts-liberation fontconfig fonts-dseg python3-fonttools
-  dbus dbus-bin
+  dbus dbus-bin dbus-daemon libglib2.0-bin
   locales
 )
 

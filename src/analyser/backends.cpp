@@ -3,6 +3,9 @@
 
 #include <string>
 
+#include <QDBusConnection>
+
+#include "analyser/dbus_backend.h"
 #include "simulator/simulator.h"
 
 namespace vantel {
@@ -12,7 +15,11 @@ namespace {
 constexpr std::string_view kApplicationProgId = "Vantel.Application";
 
 constexpr BackendInfo kBackends[] = {
-    {"sim", "a simulated analyser inside this program"},
+    {"sim", "a simulated analyser inside this program", true},
+    {"dbus",
+     "the analyser application \"Vantel.Application\" on the D-Bus session bus (ours is "
+     "vantel-analyser), started by D-Bus activation when it is not running",
+     false},
 };
 
 std::string backend_list() {
@@ -40,6 +47,8 @@ ObjectRef obtain_application(std::string_view backend, std::string_view prog_id)
         }
         return Simulator().application();
     }
+    if (backend == "dbus")
+        return attach_dbus_application(QDBusConnection::sessionBus(), prog_id);
     throw AutomationError({}, "unknown analyser backend \"" + std::string(backend) +
                                   "\" (known: " + backend_list() + ")");
 }

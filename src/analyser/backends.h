@@ -14,6 +14,7 @@ namespace vantel {
 struct BackendInfo {
     std::string_view name;         // as given on the command line: "sim"
     std::string_view description;  // one line for --help
+    bool self_contained;           // needs nothing outside this program (no analyser process)
 };
 
 // Every backend this build knows, in the order --help lists them.

@@ -2,7 +2,6 @@
 #include "app/termination.h"
 
 #include <QSocketNotifier>
-#include <QWidget>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -13,7 +12,7 @@ namespace vantel {
 namespace {
 
 // A signal handler may only do async-signal-safe things: it writes one byte into a socket that
-// the event loop watches, and the window is closed from there.
+// the event loop watches, and the action runs from there.
 int signal_socket[2] = {-1, -1};
 
 void on_signal(int) {
@@ -23,21 +22,21 @@ void on_signal(int) {
 
 }  // namespace
 
-void close_on_termination_signals(QWidget* window) {
+void on_termination_signals(QObject* context, std::function<void()> action) {
     if (signal_socket[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM, 0, signal_socket) != 0)
         return;
-    auto* notifier = new QSocketNotifier(signal_socket[1], QSocketNotifier::Read, window);
-    QObject::connect(notifier, &QSocketNotifier::activated, window, [window] {
+    auto* notifier = new QSocketNotifier(signal_socket[1], QSocketNotifier::Read, context);
+    QObject::connect(notifier, &QSocketNotifier::activated, context, [action = std::move(action)] {
         char byte;
         [[maybe_unused]] auto got = ::read(signal_socket[1], &byte, 1);
-        window->close();
+        action();
     });
-    struct sigaction action = {};
-    action.sa_handler = on_signal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
+    struct sigaction handler = {};
+    handler.sa_handler = on_signal;
+    sigemptyset(&handler.sa_mask);
+    handler.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &handler, nullptr);
+    ::sigaction(SIGTERM, &handler, nullptr);
 }
 
 }  // namespace vantel

@@ -1,12 +1,20 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-class QWidget;
+#include <QWidget>
+
+#include <functional>
 
 namespace vantel {
 
+// SIGINT and SIGTERM run `action` from the event loop of `context`'s thread, for as long as
+// `context` lives: a signal handler may do next to nothing, the event loop may do anything.
+void on_termination_signals(QObject* context, std::function<void()> action);
+
 // SIGINT and SIGTERM close `window` as its close box does, so the one shut-down path runs (and
 // the analyser gets its option back) however the program is told to stop.
-void close_on_termination_signals(QWidget* window);
+inline void close_on_termination_signals(QWidget* window) {
+    on_termination_signals(window, [window] { window->close(); });
+}
 
 }  // namespace vantel

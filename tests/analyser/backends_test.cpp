@@ -8,11 +8,14 @@
 namespace vantel {
 namespace {
 
-TEST(Backends, EveryListedBackendGivesAnApplication) {
+// Backends that reach another process are tried against one in tests/dbus.
+TEST(Backends, EverySelfContainedBackendGivesAnApplication) {
     ASSERT_FALSE(known_backends().empty());
     for (const BackendInfo& b : known_backends()) {
         SCOPED_TRACE(std::string(b.name));
         EXPECT_FALSE(b.description.empty());
+        if (!b.self_contained)
+            continue;
         ObjectRef app = obtain_application(b.name);
         ASSERT_TRUE(app);
         EXPECT_NO_THROW(get_member(*app, "CTDetector", "CTD_ChA"));

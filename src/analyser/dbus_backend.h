@@ -1,0 +1,55 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+// The analyser application on a D-Bus bus (`--analyser dbus`): one AutomationObject per object
+// path, each member access one synchronous Properties.Get or Properties.Set (analyser/dbus_wire.h
+// has the names and types).
+//
+// The panel attaches to the process that owns "Vantel.Application" at start-up and stays with
+// it: calls go to that process's unique bus name, so when it goes away every access fails and
+// the panel ends, as with any analyser that goes away. A new analyser that takes the name
+// meanwhile (D-Bus activation would start one for the next call to the name) never finds
+// itself serving a panel that set up another analyser's option.
+//
+// Calls block the panel's one thread (QDBus::Block: no event loop runs inside, so no timer tick
+// can start a second update cycle in the middle of the first), each for at most the call
+// time-out, 50 ms: a quarter of the 200 ms update period. An analyser that does not answer in
+// time has failed that access, like one that answered with an error.
+
+#include <QDBusConnection>
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+#include "analyser/automation.h"
+
+namespace vantel {
+
+struct DbusLinkOptions {
+    // The longest one member access may keep the panel waiting.
+    int call_timeout_ms = 50;
+    // The longest the bus may take to start the analyser by D-Bus activation at attach time.
+    int activation_timeout_ms = 5000;
+    // Properties the analyser declares constant (the named constants and the sub-object paths)
+    // are asked once per attached analyser and answered from memory afterwards. The values
+    // are the same; what the panel saves is bus round trips (see bench/). Off, every access is
+    // a round trip, sub-object fetches included.
+    bool resolve_constants_once = true;
+};
+
+// What the link has done so far; for the benchmarks.
+struct DbusLinkCounters {
+    std::uint64_t round_trips = 0;  // calls that waited for an answer (or for the time-out)
+};
+
+// The application object `service` on `bus`. When nothing owns the name, the bus is asked to
+// start the analyser (D-Bus activation: a file "Vantel.Application.service" in the bus's service
+// directories). Throws AutomationError naming `service` when there is no bus, or no owner and
+// nothing to start, or the analyser does not answer.
+ObjectRef attach_dbus_application(const QDBusConnection& bus,
+                                  std::string_view service = "Vantel.Application",
+                                  DbusLinkOptions options = {},
+                                  std::shared_ptr<DbusLinkCounters> counters = {});
+
+}  // namespace vantel

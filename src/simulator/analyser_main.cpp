@@ -1,0 +1,63 @@
+// SPDX-License-Identifier: MIT
+// vantel-analyser: the simulated analyser as an application of its own, serving
+// "Vantel.Application" on the D-Bus session bus. Headless; logs to stderr; SIGTERM ends it.
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusError>
+
+#include "app/termination.h"
+#include "simulator/dbus_export.h"
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("vantel-analyser"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VANTEL_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "The simulated Vantel analyser on the D-Bus session bus, as \"Vantel.Application\". "
+        "D-Bus activation starts it when a client asks for that name."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption seed(QStringLiteral("seed"),
+                                  QStringLiteral("Seed of the simulated signal (default: 1)."),
+                                  QStringLiteral("number"), QStringLiteral("1"));
+    const QCommandLineOption initialise_after(
+        QStringLiteral("initialise-after"),
+        QStringLiteral("Report IsInitialised True only after this many seconds (default: 0)."),
+        QStringLiteral("seconds"), QStringLiteral("0"));
+    const QCommandLineOption test_control(
+        QStringLiteral("test-control"),
+        QStringLiteral("Also export Vantel.TestControl at /Vantel/TestControl, through which "
+                       "tests make this analyser fail, answer odd values or answer slowly."));
+    parser.addOptions({seed, initialise_after, test_control});
+    parser.process(app);
+
+    bool seed_ok = false;
+    bool delay_ok = false;
+    vantel::SimulatorOptions options;
+    options.seed = parser.value(seed).toULongLong(&seed_ok);
+    options.initialise_after_s = parser.value(initialise_after).toDouble(&delay_ok);
+    if (!seed_ok || !delay_ok || options.initialise_after_s < 0.0) {
+        qCCritical(vantel::lcSimulator) << "--seed takes a whole number, --initialise-after a "
+                                           "number of seconds";
+        return 2;
+    }
+
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        qCCritical(vantel::lcSimulator).noquote()
+            << "no D-Bus session bus:" << bus.lastError().message();
+        return 1;
+    }
+    vantel::AnalyserExport exported(vantel::Simulator(options), bus, parser.isSet(test_control));
+    QObject::connect(&exported, &vantel::AnalyserExport::bus_lost, &app, &QCoreApplication::quit);
+    // Before the name is claimed: whoever sees the name may stop the analyser at once.
+    vantel::on_termination_signals(&app, [] { QCoreApplication::quit(); });
+    if (!exported.publish())
+        return 1;
+    const int code = QCoreApplication::exec();
+    qCInfo(vantel::lcSimulator) << "leaving the bus";
+    return code;
+}

@@ -1,0 +1,203 @@
+// SPDX-License-Identifier: MIT
+#include "bus_fixture.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusReply>
+#include <QDBusServiceWatcher>
+#include <QDBusVariant>
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+
+#include <sys/prctl.h>
+#include <csignal>
+
+#include "analyser/dbus_wire.h"
+
+namespace vantel::testing_support {
+
+namespace {
+
+const QString kService = QStringLiteral("Vantel.Application");
+// Generous: these only bound a test that has already gone wrong.
+constexpr int kStartTimeout_ms = 10000;
+constexpr int kClientTimeout_ms = 5000;
+
+PrivateBus* the_bus = nullptr;
+
+// The test program's own bus; registered before main() runs the tests.
+[[maybe_unused]] const auto* registered = ::testing::AddGlobalTestEnvironment([] {
+    the_bus = new PrivateBus;
+    return the_bus;
+}());
+
+QDBusMessage call(const QString& path, const QString& interface, const QString& method,
+                  const QVariantList& arguments) {
+    QDBusMessage message = QDBusMessage::createMethodCall(kService, path, interface, method);
+    message.setArguments(arguments);
+    return QDBusConnection::sessionBus().call(message, QDBus::Block, kClientTimeout_ms);
+}
+
+QString object_path(const QString& object) {
+    const QString root = dbus::object_path_for("Vantel.Application");
+    return object.isEmpty() ? root : root + u'/' + object;
+}
+
+}  // namespace
+
+PrivateBus& PrivateBus::instance() {
+    return *the_bus;
+}
+
+void PrivateBus::SetUp() {
+    problem_ = start();
+}
+
+std::string PrivateBus::start() {
+    dir_ = std::make_unique<QTemporaryDir>();
+    if (!dir_->isValid() || !QDir(dir_->path()).mkdir(QStringLiteral("services")))
+        return "no temporary directory";
+    QFile config(dir_->filePath(QStringLiteral("session.conf")));
+    if (!config.open(QIODevice::WriteOnly))
+        return "cannot write " + config.fileName().toStdString();
+    // A session bus like the standard one, minus the user's service files: only what a test
+    // installs can be activated.
+    config.write(QStringLiteral(R"(<!DOCTYPE busconfig PUBLIC
+ "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:dir=%1</listen>
+  <servicedir>%1/services</servicedir>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+)")
+                     .arg(dir_->path())
+                     .toUtf8());
+    config.close();
+    daemon_.setProcessChannelMode(QProcess::SeparateChannels);
+    start_child(daemon_, QStringLiteral("dbus-daemon"),
+                {QStringLiteral("--config-file=") + config.fileName(),
+                 QStringLiteral("--print-address=1"), QStringLiteral("--nofork")});
+    if (!daemon_.waitForReadyRead(kStartTimeout_ms))
+        return "dbus-daemon did not start: " + daemon_.errorString().toStdString();
+    const QByteArray address = daemon_.readLine().trimmed();
+    qputenv("DBUS_SESSION_BUS_ADDRESS", address);
+
+    // Nothing may have reached for the session bus before now, or it is another bus.
+    const QDBusReply<uint> pid = QDBusConnection::sessionBus().interface()->servicePid(
+        QStringLiteral("org.freedesktop.DBus"));
+    if (!pid.isValid() || pid.value() != daemon_.processId())
+        return "this process talks to another session bus than " + address.toStdString();
+    return {};
+}
+
+void PrivateBus::TearDown() {
+    daemon_.terminate();
+    daemon_.waitForFinished(kStartTimeout_ms);
+}
+
+void PrivateBus::install_service(const QString& exec) {
+    QFile file(dir_->filePath(QStringLiteral("services/Vantel.Application.service")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(
+        QStringLiteral("[D-BUS Service]\nName=Vantel.Application\nExec=%1\n").arg(exec).toUtf8());
+    file.close();
+    reload();
+}
+
+void PrivateBus::remove_service() {
+    QFile::remove(dir_->filePath(QStringLiteral("services/Vantel.Application.service")));
+    reload();
+}
+
+void PrivateBus::reload() {
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("ReloadConfig")));
+    ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+}
+
+void start_child(QProcess& process, const QString& program, const QStringList& arguments) {
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+    process.start(program, arguments);
+}
+
+AnalyserProcess::AnalyserProcess(QStringList extra_arguments) {
+    QDBusServiceWatcher watcher(kService, QDBusConnection::sessionBus(),
+                                QDBusServiceWatcher::WatchForRegistration);
+    QSignalSpy registered(&watcher, &QDBusServiceWatcher::serviceRegistered);
+    start_child(process_, QStringLiteral(VANTEL_ANALYSER_BINARY),
+                QStringList{QStringLiteral("--test-control")} + extra_arguments);
+    if (!registered.wait(kStartTimeout_ms) &&
+        !QDBusConnection::sessionBus().interface()->isServiceRegistered(kService)) {
+        ADD_FAILURE() << "vantel-analyser did not come onto the bus: " << log().toStdString();
+    }
+}
+
+AnalyserProcess::~AnalyserProcess() {
+    if (process_.state() != QProcess::NotRunning)
+        terminate();
+}
+
+void AnalyserProcess::kill() {
+    process_.kill();
+    process_.waitForFinished(kStartTimeout_ms);
+}
+
+int AnalyserProcess::terminate() {
+    process_.terminate();
+    EXPECT_TRUE(process_.waitForFinished(kStartTimeout_ms));
+    return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+}
+
+QString AnalyserProcess::log() {
+    return QString::fromUtf8(process_.readAllStandardError());
+}
+
+void AnalyserProcess::fail_member(const QString& path, const QString& reason) {
+    const QDBusMessage reply = call(QString::fromLatin1(dbus::kTestControlPath),
+                                    QString::fromLatin1(dbus::kTestControlInterface),
+                                    QStringLiteral("FailMember"), {path, reason, 0u});
+    ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+}
+
+void AnalyserProcess::set_access_delay(double seconds) {
+    const QDBusMessage reply = call(QString::fromLatin1(dbus::kTestControlPath),
+                                    QString::fromLatin1(dbus::kTestControlInterface),
+                                    QStringLiteral("SetAccessDelay"), {seconds});
+    ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+}
+
+QVariant read_property(const QString& object, const QString& member) {
+    const QString path = object_path(object);
+    const QDBusMessage reply =
+        call(path, QString::fromLatin1(dbus::kPropertiesInterface), QStringLiteral("Get"),
+             {dbus::interface_for_path(path), member});
+    EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+    return reply.arguments().value(0).value<QDBusVariant>().variant();
+}
+
+QDBusMessage write_property(const QString& object, const QString& member, const QVariant& value) {
+    const QString path = object_path(object);
+    return call(path, QString::fromLatin1(dbus::kPropertiesInterface), QStringLiteral("Set"),
+                {dbus::interface_for_path(path), member, QVariant::fromValue(QDBusVariant(value))});
+}
+
+QString gdbus(const QStringList& arguments) {
+    QProcess process;
+    start_child(process, QStringLiteral("gdbus"),
+                QStringList{QStringLiteral("call"), QStringLiteral("--session"),
+                            QStringLiteral("--dest"), kService} +
+                    arguments);
+    EXPECT_TRUE(process.waitForFinished(kStartTimeout_ms));
+    EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+}  // namespace vantel::testing_support

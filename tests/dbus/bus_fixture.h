@@ -1,0 +1,83 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+// Real processes on a real bus: a dbus-daemon of this test program's own (its session bus, and
+// that of every child it starts), vantel-analyser as a child process, and a second client of
+// the analyser. Children die with the test program, whatever way it ends.
+
+#include <gtest/gtest.h>
+
+#include <QDBusMessage>
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QVariant>
+
+#include <memory>
+#include <string>
+
+namespace vantel::testing_support {
+
+// Started once per test program, before the first test touches the session bus. Whatever goes
+// wrong here is reported by each test (OnPrivateBus): gtest would skip them all after a failed
+// environment, and a skipped test passes in ctest.
+class PrivateBus final : public ::testing::Environment {
+public:
+    static PrivateBus& instance();
+
+    void SetUp() override;
+    void TearDown() override;
+    // Why the bus is not usable; empty when it is.
+    const std::string& problem() const { return problem_; }
+
+    // A Vantel.Application.service file, so that D-Bus activation starts `exec` (command line).
+    void install_service(const QString& exec);
+    void remove_service();
+
+private:
+    std::string start();
+    void reload();
+
+    std::unique_ptr<QTemporaryDir> dir_;
+    QProcess daemon_;
+    std::string problem_ = "the bus was never started";
+};
+
+// Every test here runs on the private bus.
+class OnPrivateBus : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(PrivateBus::instance().problem(), ""); }
+};
+
+// A child process that the kernel ends when the test program ends.
+void start_child(QProcess& process, const QString& program, const QStringList& arguments);
+
+// vantel-analyser with the test control, on the bus and answering once the constructor returns.
+class AnalyserProcess {
+public:
+    explicit AnalyserProcess(QStringList extra_arguments = {});
+    ~AnalyserProcess();
+
+    // Gone at once, without a word to anyone (SIGKILL).
+    void kill();
+    // Asks it to stop (SIGTERM) and waits; its exit code.
+    int terminate();
+    QString log();
+
+    // Vantel.TestControl, see simulator/dbus_export.h.
+    void fail_member(const QString& path, const QString& reason = {});
+    void set_access_delay(double seconds);
+
+private:
+    QProcess process_;
+};
+
+// Another client of the analyser, as a script would be. `object` is "" for the application
+// object, else a sub-object's name.
+QVariant read_property(const QString& object, const QString& member);
+QDBusMessage write_property(const QString& object, const QString& member, const QVariant& value);
+
+// Runs Debian's gdbus against the analyser with `arguments` after the destination; its stdout.
+QString gdbus(const QStringList& arguments);
+
+}  // namespace vantel::testing_support
