@@ -5,6 +5,10 @@
 
 #include "simulator/simulator.h"
 
+#ifdef _WIN32
+#include "analyser/com_dispatch.h"
+#endif
+
 namespace vantel {
 
 namespace {
@@ -12,6 +16,9 @@ namespace {
 constexpr std::string_view kApplicationProgId = "Vantel.Application";
 
 constexpr BackendInfo kBackends[] = {
+#ifdef _WIN32
+    {"com", "the analyser application through COM automation"},
+#endif
     {"sim", "a simulated analyser inside this program"},
 };
 
@@ -31,7 +38,19 @@ std::span<const BackendInfo> known_backends() {
     return kBackends;
 }
 
+std::string_view default_backend() {
+#ifdef _WIN32
+    return "com";
+#else
+    return "sim";
+#endif
+}
+
 ObjectRef obtain_application(std::string_view backend, std::string_view prog_id) {
+#ifdef _WIN32
+    if (backend == "com")
+        return obtain_com_application(prog_id);
+#endif
     if (backend == "sim") {
         if (prog_id != kApplicationProgId) {
             throw AutomationError(std::string(prog_id),

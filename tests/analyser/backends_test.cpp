@@ -19,6 +19,13 @@ TEST(Backends, EveryListedBackendGivesAnApplication) {
     }
 }
 
+TEST(Backends, TheDefaultIsOneThisBuildKnows) {
+    bool known = false;
+    for (const BackendInfo& b : known_backends())
+        known = known || b.name == default_backend();
+    EXPECT_TRUE(known) << default_backend();
+}
+
 TEST(Backends, EachSimulatorIsANewAnalyser) {
     ObjectRef first = obtain_application("sim");
     ObjectRef second = obtain_application("sim");
