@@ -2,7 +2,7 @@
 PRESET ?= default
 BUILD   = build/$(PRESET)
 
-.PHONY: all deps configure build run test bench asan format clean
+.PHONY: all deps configure build run test bench asan package format clean
 
 all: build
 
@@ -29,6 +29,12 @@ bench: build
 
 asan:
 	@$(MAKE) --no-print-directory test PRESET=asan
+
+# The Debian package, built for /usr: build/package/vantel-dmm_VERSION_ARCH.deb
+package: deps
+	@cmake --preset package >/dev/null
+	@cmake --build --preset package
+	@cpack --preset package
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -18,6 +18,7 @@ struct ShownPanel {
     Simulator sim;
     std::shared_ptr<AccessLog> log = std::make_shared<AccessLog>();
     std::unique_ptr<Form1> form;
+    bool exposed = false;
 
     ShownPanel() {
         FormEnvironment env = FormEnvironment::standard(
@@ -28,12 +29,13 @@ struct ShownPanel {
         form->Form_Load();
         form->Timer1.stop();
         form->show();
-        QTest::qWaitForWindowExposed(form.get());
+        exposed = QTest::qWaitForWindowExposed(form.get());
     }
 };
 
 void BM_PressToPressedPicture(benchmark::State& state) {
     ShownPanel p;
+    if (!p.exposed) state.SkipWithError("the window was not shown");
     auto* key = p.form->findChild<PictureBox*>(QStringLiteral("Units2_Button"));
     const QPoint at = key->geometry().center();
     for (auto _ : state) {
@@ -49,6 +51,7 @@ BENCHMARK(BM_PressToPressedPicture)->Unit(benchmark::kMicrosecond);
 
 void BM_ReleaseToAnalyserWrite(benchmark::State& state) {
     ShownPanel p;
+    if (!p.exposed) state.SkipWithError("the window was not shown");
     auto* key = p.form->findChild<PictureBox*>(QStringLiteral("Resp_button"));
     const QPoint at = key->geometry().center();
     for (auto _ : state) {

@@ -8,6 +8,10 @@
 #include "analyser/dbus_backend.h"
 #include "simulator/simulator.h"
 
+#ifdef _WIN32
+#include "analyser/com_dispatch.h"
+#endif
+
 namespace vantel {
 
 namespace {
@@ -15,6 +19,9 @@ namespace {
 constexpr std::string_view kApplicationProgId = "Vantel.Application";
 
 constexpr BackendInfo kBackends[] = {
+#ifdef _WIN32
+    {"com", "the analyser application through COM automation", false},
+#endif
     {"sim", "a simulated analyser inside this program", true},
     {"dbus",
      "the analyser application \"Vantel.Application\" on the D-Bus session bus (ours is "
@@ -38,7 +45,19 @@ std::span<const BackendInfo> known_backends() {
     return kBackends;
 }
 
+std::string_view default_backend() {
+#ifdef _WIN32
+    return "com";
+#else
+    return "sim";
+#endif
+}
+
 ObjectRef obtain_application(std::string_view backend, std::string_view prog_id) {
+#ifdef _WIN32
+    if (backend == "com")
+        return obtain_com_application(prog_id);
+#endif
     if (backend == "sim") {
         if (prog_id != kApplicationProgId) {
             throw AutomationError(std::string(prog_id),

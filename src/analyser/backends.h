@@ -20,8 +20,14 @@ struct BackendInfo {
 // Every backend this build knows, in the order --help lists them.
 std::span<const BackendInfo> known_backends();
 
-// The application object `prog_id` from `backend`; "sim" gives a new simulated analyser. Throws
-// AutomationError naming the backend or the identifier when either is unknown.
+// The backend used when the command line names none: "com" on Windows, where the analyser
+// application runs, and "sim" elsewhere.
+std::string_view default_backend();
+
+// The application object `prog_id` from `backend`; "sim" gives a new simulated analyser, "dbus"
+// the analyser application on the session bus, "com" (on Windows) the running analyser
+// application. Throws AutomationError naming the backend or the identifier when either is
+// unknown, and when the analyser cannot be reached.
 ObjectRef obtain_application(std::string_view backend,
                              std::string_view prog_id = "Vantel.Application");
 

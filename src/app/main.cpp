@@ -15,6 +15,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vantel DMM"));
     QApplication::setApplicationVersion(QStringLiteral(VANTEL_VERSION));
+    // Ties the window to the installed vantel-dmm.desktop (its icon and name in task bars).
+    QGuiApplication::setDesktopFileName(QStringLiteral("vantel-dmm"));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -26,10 +28,11 @@ int main(int argc, char** argv) {
     for (const vantel::BackendInfo& b : vantel::known_backends())
         backends += QStringLiteral("\n  %1: %2")
                         .arg(QString::fromUtf8(b.name), QString::fromUtf8(b.description));
+    const QString default_backend = QString::fromUtf8(vantel::default_backend());
     const QCommandLineOption analyser(
         QStringLiteral("analyser"),
-        QStringLiteral("The analyser to attach to (default: sim):") + backends,
-        QStringLiteral("backend"), QStringLiteral("sim"));
+        QStringLiteral("The analyser to attach to (default: %1):").arg(default_backend) + backends,
+        QStringLiteral("backend"), default_backend);
     parser.addOption(analyser);
     parser.process(app);
 

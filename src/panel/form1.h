@@ -118,6 +118,9 @@ private:
     void restart_min_max();
     // The main reading is not a usable number: minimum and maximum pass it by.
     bool reading_unusable_ = false;
+    // A cycle is running; a modal message inside it keeps the timer ticking, and a tick then
+    // must not start a second cycle inside the first.
+    bool in_cycle_ = false;
 
     FormEnvironment env_;
     bool ended_ = false;

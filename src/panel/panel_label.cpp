@@ -22,8 +22,10 @@ void PanelLabel::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void PanelLabel::paintEvent(QPaintEvent* event) {
+    if (!shrink_to_fit_)
+        return QLabel::paintEvent(event);
     const int needed = fontMetrics().horizontalAdvance(text());
-    if (!shrink_to_fit_ || needed <= width())
+    if (needed <= width())
         return QLabel::paintEvent(event);
     QPainter painter(this);
     if (autoFillBackground())

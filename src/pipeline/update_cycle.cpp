@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The update cycle: every 200 ms the panel polls the analyser and shows what it reads.
 #include <QLabel>
+#include <QScopeGuard>
 
 #include <cmath>
 #include <limits>
@@ -39,6 +40,8 @@ void count_up(std::int16_t& counter) {
 }  // namespace
 
 void Form1::Timer1_Timer() {
+    if (in_cycle_)
+        return;
     ++Tick_Count;
     if (Tick_Count < kTicksPerWorkTick)
         return;
@@ -59,6 +62,8 @@ void Form1::Timer1_Timer() {
 
 void Form1::Update_Readings() {
     AutomationObject& app = *AnalyzerApp;
+    in_cycle_ = true;
+    const auto done = qScopeGuard([this] { in_cycle_ = false; });
     try {
         count_up(Cycle_Count);
         if (Cycle_Count >= kCyclesBeforePoll) {

@@ -22,6 +22,13 @@ TEST(Backends, EverySelfContainedBackendGivesAnApplication) {
     }
 }
 
+TEST(Backends, TheDefaultIsOneThisBuildKnows) {
+    bool known = false;
+    for (const BackendInfo& b : known_backends())
+        known = known || b.name == default_backend();
+    EXPECT_TRUE(known) << default_backend();
+}
+
 TEST(Backends, EachSimulatorIsANewAnalyser) {
     ObjectRef first = obtain_application("sim");
     ObjectRef second = obtain_application("sim");

@@ -192,6 +192,25 @@ TEST(UpdateCycle, BadChannelWarnsAndKeepsTheReading) {
     EXPECT_FALSE(p.form->ended());
 }
 
+TEST(UpdateCycle, TicksDuringAModalMessageDoNotStackMessages) {
+    testing_support::World world;
+    FormEnvironment env = world.environment();
+    Form1* form = nullptr;
+    int shown = 0;
+    env.show_message = [&](const Message&) {
+        ++shown;
+        for (int i = 0; i < 8; ++i)
+            form->Timer1_Timer();  // the timer ticks behind the box
+    };
+    Form1 modal(env);
+    form = &modal;
+    modal.Form_Load();
+    modal.Selected_Channel = "?";
+    for (int i = 0; i < 4; ++i)
+        modal.Timer1_Timer();
+    EXPECT_EQ(shown, 1);
+}
+
 struct OddReading {
     const char* name;
     Value value;
