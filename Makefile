@@ -23,9 +23,10 @@ test: build
 
 bench: PRESET = release
 bench: build
-	$(BUILD)/bench/vantel-bench --benchmark_repetitions=10 --benchmark_report_aggregates_only=true $(BENCH_ARGS)
+	dbus-run-session -- $(BUILD)/bench/vantel-bench --benchmark_repetitions=10 --benchmark_report_aggregates_only=true $(BENCH_ARGS)
 	bench/startup_time.sh $(BUILD)/src/vantel-dmm 10
 	bench/rest_usage.sh $(BUILD)/src/vantel-dmm 30
+	bench/dbus_rest_usage.sh $(BUILD)/src/vantel-analyser $(BUILD)/src/vantel-dmm 30
 
 asan:
 	@$(MAKE) --no-print-directory test PRESET=asan

@@ -111,7 +111,7 @@ void TestControl::ClearFaults() {
 
 const Member* AnalyserExport::Exported::find(const QString& name) const {
     for (const Member& m : members) {
-        if (qs(m.name) == name)
+        if (name == QLatin1String(m.name.data(), static_cast<qsizetype>(m.name.size())))
             return &m;
     }
     return nullptr;
@@ -178,7 +178,7 @@ bool AnalyserExport::publish() {
         return false;
     }
     qCInfo(lcSimulator).noquote() << "serving" << qs(kService) << "as" << bus_.baseService()
-                                  << (control_ ? "with the test control" : "");
+                                  << (control_ ? "with the test control" : "(no test control)");
     return true;
 }
 
@@ -311,7 +311,7 @@ QDBusMessage AnalyserExport::get_all(const Exported& object, const QDBusMessage&
     return call.createReply(QVariant::fromValue(values));
 }
 
-QDBusMessage AnalyserExport::set(const Exported& object, const QDBusMessage& call) const {
+QDBusMessage AnalyserExport::set(const Exported& object, const QDBusMessage& call) {
     if (auto error = wrong_interface(call, object.interface))
         return *error;
     const QString name = call.arguments().value(1).toString();

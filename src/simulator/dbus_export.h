@@ -91,7 +91,7 @@ private Q_SLOTS:
 
 private:
     QDBusMessage get(const Exported& object, const QDBusMessage& call) const;
-    QDBusMessage set(const Exported& object, const QDBusMessage& call) const;
+    QDBusMessage set(const Exported& object, const QDBusMessage& call);
     QDBusMessage get_all(const Exported& object, const QDBusMessage& call) const;
     // The value of `member` as it goes on the wire; throws the D-Bus error to answer with.
     QVariant read(const QString& path, const Exported& object, const Member& member) const;
@@ -103,7 +103,7 @@ private:
     std::unique_ptr<TestControl> control_;
     // The integer type each member was last written with, by "path member": a member that is
     // not a code (the settling option) reads back in the type it was given.
-    mutable std::map<QString, char> written_types_;
+    std::map<QString, char> written_types_;
 };
 
 }  // namespace vantel

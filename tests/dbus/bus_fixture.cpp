@@ -128,12 +128,12 @@ void start_child(QProcess& process, const QString& program, const QStringList& a
     process.start(program, arguments);
 }
 
-AnalyserProcess::AnalyserProcess(QStringList extra_arguments) {
+AnalyserProcess::AnalyserProcess() {
     QDBusServiceWatcher watcher(kService, QDBusConnection::sessionBus(),
                                 QDBusServiceWatcher::WatchForRegistration);
     QSignalSpy registered(&watcher, &QDBusServiceWatcher::serviceRegistered);
     start_child(process_, QStringLiteral(VANTEL_ANALYSER_BINARY),
-                QStringList{QStringLiteral("--test-control")} + extra_arguments);
+                {QStringLiteral("--test-control")});
     if (!registered.wait(kStartTimeout_ms) &&
         !QDBusConnection::sessionBus().interface()->isServiceRegistered(kService)) {
         ADD_FAILURE() << "vantel-analyser did not come onto the bus: " << log().toStdString();
@@ -160,18 +160,11 @@ QString AnalyserProcess::log() {
     return QString::fromUtf8(process_.readAllStandardError());
 }
 
-void AnalyserProcess::fail_member(const QString& path, const QString& reason) {
+void AnalyserProcess::control(const char* method, const QVariantList& arguments) {
     const QDBusMessage reply = call(QString::fromLatin1(dbus::kTestControlPath),
                                     QString::fromLatin1(dbus::kTestControlInterface),
-                                    QStringLiteral("FailMember"), {path, reason, 0u});
-    ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
-}
-
-void AnalyserProcess::set_access_delay(double seconds) {
-    const QDBusMessage reply = call(QString::fromLatin1(dbus::kTestControlPath),
-                                    QString::fromLatin1(dbus::kTestControlInterface),
-                                    QStringLiteral("SetAccessDelay"), {seconds});
-    ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+                                    QString::fromLatin1(method), arguments);
+    EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
 }
 
 QVariant read_property(const QString& object, const QString& member) {

@@ -55,7 +55,7 @@ void start_child(QProcess& process, const QString& program, const QStringList& a
 // vantel-analyser with the test control, on the bus and answering once the constructor returns.
 class AnalyserProcess {
 public:
-    explicit AnalyserProcess(QStringList extra_arguments = {});
+    AnalyserProcess();
     ~AnalyserProcess();
 
     // Gone at once, without a word to anyone (SIGKILL).
@@ -64,9 +64,8 @@ public:
     int terminate();
     QString log();
 
-    // Vantel.TestControl, see simulator/dbus_export.h.
-    void fail_member(const QString& path, const QString& reason = {});
-    void set_access_delay(double seconds);
+    // Calls `method` of its Vantel.TestControl (simulator/dbus_export.h).
+    void control(const char* method, const QVariantList& arguments);
 
 private:
     QProcess process_;

@@ -118,7 +118,7 @@ TEST_F(PanelOverDbus, RefusedKeyIsIgnoredAndThePanelShowsWhatTheAnalyserReports)
 TEST_F(PanelOverDbus, SlowAnalyserHoldsAKeyOnlyForTheTimeOutAndFailsTheCycle) {
     AnalyserProcess analyser;
     BusPanel p;
-    analyser.set_access_delay(2.0);
+    analyser.control("SetAccessDelay", {2.0});
 
     QElapsedTimer pressed;
     pressed.start();
