@@ -102,9 +102,10 @@ struct Link {
     DbusLinkOptions options;
     std::shared_ptr<DbusLinkCounters> counters;
     QString owner;  // the unique name, ":1.42"
-    // By "path member": the members declared constant, the answers already had for them, and
-    // the integer type each integer member last came in, so that a value read is written back
-    // as it came (the settling option restored at shut-down).
+    // By "path member": the members declared constant, the answers already had for them (as
+    // they came: an object kept here would hold the link and never be freed), and the integer
+    // type each integer member last came in, so that a value read is written back as it came
+    // (the settling option restored at shut-down).
     std::set<QString> constant;
     std::map<QString, QVariant> resolved;
     std::map<QString, char> integer_types;
@@ -151,8 +152,7 @@ public:
     void set(std::string_view member, const Value& value) override;
 
 private:
-    // The object handed out for a sub-object holds no more than its path, so nothing kept in
-    // the link refers back to the link.
+    // An answer as an automation value; an object path becomes an object on the same link.
     Value to_value(const QVariant& wire, const QString& key, std::string_view member) const;
 
     std::shared_ptr<Link> link_;
