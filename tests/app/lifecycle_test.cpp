@@ -123,6 +123,7 @@ TEST(StartUp, FailedOptionReadStillSwitchesTheOptionOffAndRestoresNothing) {
     p.world.sim.fail_member("Options.OPT_UseSettlingsFromScripts");
     p.start();
     EXPECT_FALSE(p.form->Saved_Settling_Option.has_value());
+    EXPECT_EQ(count(*p.world.log, "get Options.OPT_UseSettlingsFromScripts -> failed"), 1);
     EXPECT_EQ(count(*p.world.log, "set Options.OPT_UseSettlingsFromScripts = False -> failed"), 1);
 
     p.world.sim.clear_faults();
