@@ -6,8 +6,10 @@
 
 #include <QCoreApplication>
 #include <QLabel>
+#include <QTest>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "analyser/recording.h"
@@ -54,6 +56,14 @@ struct World {
     Value get(const char* object, const char* member) {
         return get_member(*sim.application(), object, member);
     }
+    // The writes among the logged accesses, in order.
+    std::vector<std::string> writes() const {
+        std::vector<std::string> w;
+        for (const std::string& line : *log)
+            if (line.starts_with("set "))
+                w.push_back(line);
+        return w;
+    }
 };
 
 // A started panel: Form_Load has run, so the next timer-driven cycle is the first to poll.
@@ -72,6 +82,38 @@ struct Panel {
     }
     QString text(const char* label) const {
         return form->findChild<QLabel*>(QLatin1String(label))->text();
+    }
+};
+
+// A started panel whose first polling cycle has run, with the access log cleared.
+struct Polled : Panel {
+    Polled() {
+        start();
+        work_tick();
+        world.log->clear();
+    }
+};
+
+// A polled panel on screen, taking real mouse events at points relative to its controls.
+struct Shown : Polled {
+    Shown() {
+        form->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+        world.log->clear();
+    }
+    template <typename W = QWidget>
+    W* child(const char* name) const {
+        return form->findChild<W*>(QLatin1String(name));
+    }
+    void press(const QWidget* control, QPoint at, Qt::MouseButton button = Qt::LeftButton) {
+        QTest::mousePress(form->windowHandle(), button, {}, control->mapTo(form.get(), at));
+    }
+    void release(const QWidget* control, QPoint at, Qt::MouseButton button = Qt::LeftButton) {
+        QTest::mouseRelease(form->windowHandle(), button, {}, control->mapTo(form.get(), at));
+    }
+    void click(const QWidget* control, QPoint at, Qt::MouseButton button = Qt::LeftButton) {
+        press(control, at, button);
+        release(control, at, button);
     }
 };
 

@@ -25,8 +25,9 @@ bool wrote_option(const AccessLog& log) {
     });
 }
 
-TEST(StartUp, ReadyAnalyserPreparesThePanelWithoutWaiting) {
+TEST(StartUp, ReadyAnalyserPreparesThePanelWithoutWaitingAndTheTimerPolls) {
     Panel p;
+    p.world.sim.override_value("CTDetector.CTD_ChA", Value(0.25));
     p.start();
     const FormState& s = *p.form;
     EXPECT_EQ(p.world.waits, 0);
@@ -37,25 +38,28 @@ TEST(StartUp, ReadyAnalyserPreparesThePanelWithoutWaiting) {
     EXPECT_TRUE(p.form->Timer1.isActive());
     EXPECT_EQ(p.form->Timer1.interval(), 50);
     EXPECT_TRUE(p.form->Hold_icon->isHidden());
-    // The option is off while the panel runs, and its old value is kept for the end.
-    EXPECT_EQ(p.world.get("Options", "OPT_UseSettlingsFromScripts"), Value(AutoBool::False));
-    ASSERT_TRUE(s.Saved_Settling_Option.has_value());
-    EXPECT_EQ(*s.Saved_Settling_Option, Value(AutoBool::True));
-    EXPECT_TRUE(p.world.ends.empty());
-}
-
-TEST(StartUp, MinimumAndMaximumStartAtTheFirstReading) {
-    Panel p;
-    p.world.sim.override_value("CTDetector.CTD_ChA", Value(0.25));
-    p.start();
-    const FormState& s = *p.form;
+    // Minimum and maximum start at the first reading, their labels as copies of the main ones.
     EXPECT_EQ(s.Min_Reading, 0.25);
     EXPECT_EQ(s.Max_Reading, 0.25);
-    EXPECT_EQ(s.Current_Reading, 0.25);
-    EXPECT_EQ(p.text("Label4"), p.text("Label1"));
-    EXPECT_EQ(p.text("Label6"), p.text("Label1"));
-    EXPECT_EQ(p.text("Label3"), p.text("Label9"));
-    EXPECT_EQ(p.text("Label7"), p.text("Label9"));
+    for (auto [copy, of] : {std::pair{"Label4", "Label1"},
+                            {"Label6", "Label1"},
+                            {"Label3", "Label9"},
+                            {"Label7", "Label9"}})
+        EXPECT_EQ(p.text(copy), p.text(of)) << copy;
+    // The option is off while the panel runs, and its old value is kept for the end.
+    EXPECT_EQ(p.world.get("Options", "OPT_UseSettlingsFromScripts"), Value(AutoBool::False));
+    EXPECT_EQ(s.Saved_Settling_Option, Value(AutoBool::True));
+    EXPECT_TRUE(p.world.ends.empty());
+
+    // The first timer-driven cycle is the first to poll, and it restarts minimum and maximum.
+    EXPECT_EQ(p.text("Selection_Info1"), "Selected Function");
+    p.world.sim.override_value("CTDetector.CTD_ChA", Value(0.5));
+    p.work_tick();
+    EXPECT_EQ(s.Cycle_Count, 3);
+    EXPECT_EQ(p.text("Selection_Info1"), "Amplitude");
+    EXPECT_EQ(p.text("Channel_Indicator"), "A");
+    EXPECT_EQ(s.Current_Unit, 20);
+    EXPECT_EQ(s.Min_Reading, 0.5);
 }
 
 TEST(StartUp, WaitsForTheAnalyserAskingEveryTwoSeconds) {
@@ -81,11 +85,10 @@ TEST_P(StartUpTimeout, GivesUpAfterElevenQuestionsChangingNothing) {
     p.world.now_s = GetParam().clock_start_s;
     if (GetParam().odd_ready_value)
         p.world.sim.override_value("IsInitialised", *GetParam().odd_ready_value);
-    const double started = p.world.now_s;
     p.start();
 
     EXPECT_EQ(count(*p.world.log, "get IsInitialised"), 11);
-    EXPECT_NEAR(p.world.now_s - started, 21.0, 1e-9);
+    EXPECT_NEAR(p.world.now_s - GetParam().clock_start_s, 21.0, 1e-9);
     ASSERT_EQ(p.world.messages.size(), 1u);
     const Message& m = p.world.messages.front();
     EXPECT_EQ(m.icon, Message::Icon::Warning);
@@ -97,16 +100,16 @@ TEST_P(StartUpTimeout, GivesUpAfterElevenQuestionsChangingNothing) {
     EXPECT_TRUE(p.form->ended());
     EXPECT_FALSE(p.form->Timer1.isActive());
     EXPECT_FALSE(wrote_option(*p.world.log));
-    EXPECT_EQ(p.world.get("Options", "OPT_UseSettlingsFromScripts"), Value(AutoBool::True));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, StartUpTimeout,
-    testing::Values(TimeoutCase{"NeverReady", 5000.0, std::nullopt},
-                    // The clock is monotonic: a wait that would cross midnight still ends.
-                    TimeoutCase{"AcrossMidnight", 86390.0, std::nullopt},
-                    TimeoutCase{"OneInsteadOfTrue", 5000.0, Value(1)}),
-    testing_support::RowName());
+INSTANTIATE_TEST_SUITE_P(Cases, StartUpTimeout,
+                         testing::ValuesIn(std::vector<TimeoutCase>{
+                             {"NeverReady", 5000.0, std::nullopt},
+                             // The clock is monotonic: a wait that would cross midnight still ends.
+                             {"AcrossMidnight", 86390.0, std::nullopt},
+                             {"OneInsteadOfTrue", 5000.0, Value(1)},
+                         }),
+                         testing_support::RowName());
 
 TEST(StartUp, UnreachableAnalyserIsAnErrorForTheCaller) {
     Panel p;
@@ -120,13 +123,12 @@ TEST(StartUp, FailedOptionReadStillSwitchesTheOptionOffAndRestoresNothing) {
     p.world.sim.fail_member("Options.OPT_UseSettlingsFromScripts");
     p.start();
     EXPECT_FALSE(p.form->Saved_Settling_Option.has_value());
+    EXPECT_EQ(count(*p.world.log, "get Options.OPT_UseSettlingsFromScripts -> failed"), 1);
     EXPECT_EQ(count(*p.world.log, "set Options.OPT_UseSettlingsFromScripts = False -> failed"), 1);
 
     p.world.sim.clear_faults();
-    p.world.set("Options", "OPT_UseSettlingsFromScripts", Value(AutoBool::False));
     p.world.log->clear();
     p.form->close();
-    // Nothing was saved, so nothing is written back: the analyser keeps its own value.
     EXPECT_FALSE(wrote_option(*p.world.log));
     EXPECT_EQ(p.world.ends, std::vector<int>{0});
 }
@@ -143,11 +145,9 @@ TEST(StartUp, FailingFirstCycleEndsWithoutTouchingTheOption) {
     EXPECT_FALSE(p.form->Timer1.isActive());
 }
 
-enum class Closer { OffKey, CloseBox, Sigterm, Sigint };
-
 struct ShutdownCase {
     const char* name;
-    Closer closer;
+    void (*close)(Form1&);
 };
 
 class ShutDown : public testing::TestWithParam<ShutdownCase> {};
@@ -158,22 +158,7 @@ TEST_P(ShutDown, EveryWayOfClosingRestoresTheOption) {
     close_on_termination_signals(p.form.get());
     p.start();
     p.form->show();
-    EXPECT_EQ(p.world.get("Options", "OPT_UseSettlingsFromScripts"), Value(AutoBool::False));
-
-    switch (GetParam().closer) {
-        case Closer::OffKey:
-            p.form->OFF_button_Click();
-            break;
-        case Closer::CloseBox:
-            p.form->close();
-            break;
-        case Closer::Sigterm:
-            std::raise(SIGTERM);
-            break;
-        case Closer::Sigint:
-            std::raise(SIGINT);
-            break;
-    }
+    GetParam().close(*p.form);
     EXPECT_TRUE(QTest::qWaitFor([&] { return p.form->ended(); }, 2000));
     EXPECT_EQ(p.world.get("Options", "OPT_UseSettlingsFromScripts"), Value(7));
     EXPECT_EQ(p.world.ends, std::vector<int>{0});
@@ -182,10 +167,12 @@ TEST_P(ShutDown, EveryWayOfClosingRestoresTheOption) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Closers, ShutDown,
-                         testing::Values(ShutdownCase{"OffKey", Closer::OffKey},
-                                         ShutdownCase{"CloseBox", Closer::CloseBox},
-                                         ShutdownCase{"Sigterm", Closer::Sigterm},
-                                         ShutdownCase{"Sigint", Closer::Sigint}),
+                         testing::ValuesIn(std::vector<ShutdownCase>{
+                             {"OffKey", [](Form1& f) { f.OFF_button_Click(); }},
+                             {"CloseBox", [](Form1& f) { f.close(); }},
+                             {"Sigterm", [](Form1&) { std::raise(SIGTERM); }},
+                             {"Sigint", [](Form1&) { std::raise(SIGINT); }},
+                         }),
                          testing_support::RowName());
 
 }  // namespace

@@ -9,45 +9,8 @@
 namespace vantel {
 namespace {
 
-using testing_support::Panel;
-
-// A shown, started panel whose first polling cycle has run.
-struct Shown : Panel {
-    Shown() {
-        start();
-        work_tick();
-        form->show();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(form.get()));
-        world.log->clear();
-    }
-    PictureBox* key(const char* name) const {
-        return form->findChild<PictureBox*>(QLatin1String(name));
-    }
-    // The point of the window at `offset` from a control's top-left corner.
-    QPoint at(const QWidget* control, QPoint offset) const {
-        return control->mapTo(form.get(), offset);
-    }
-    std::vector<std::string> writes() const {
-        std::vector<std::string> w;
-        for (const std::string& line : *world.log)
-            if (line.starts_with("set "))
-                w.push_back(line);
-        return w;
-    }
-};
-
-TEST(PictureKey, PressShowsThePressedPictureInPlaceAndReleaseInsideActs) {
-    Shown p;
-    PictureBox* key = p.key("Resp_button");
-    PictureBox* pressed = p.key("Picture5");
-    ASSERT_EQ(key->geometry(), pressed->geometry());
-    QTest::mousePress(p.form->windowHandle(), Qt::LeftButton, {}, p.at(key, {20, 12}));
-    EXPECT_FALSE(key->isPictureVisible());
-    EXPECT_TRUE(p.writes().empty()) << "a press alone changes nothing";
-    QTest::mouseRelease(p.form->windowHandle(), Qt::LeftButton, {}, p.at(key, {20, 12}));
-    EXPECT_TRUE(key->isPictureVisible());
-    EXPECT_EQ(p.writes(), std::vector<std::string>{"set CTDetector.CTD_Response = 1"});
-}
+using testing_support::Shown;
+using Strings = std::vector<std::string>;
 
 struct ReleaseCase {
     const char* name;
@@ -61,41 +24,28 @@ class KeyRelease : public testing::TestWithParam<ReleaseCase> {};
 // The mouse stays with the key from press to release; only a release strictly inside acts.
 TEST_P(KeyRelease, ActsOnlyStrictlyInside) {
     Shown p;
-    PictureBox* key = p.key("Channel_button");
-    QTest::mousePress(p.form->windowHandle(), GetParam().button, {}, p.at(key, {20, 12}));
-    QTest::mouseRelease(p.form->windowHandle(), GetParam().button, {},
-                        p.at(key, GetParam().release));
+    auto* key = p.child<PictureBox>("Channel_button");
+    p.press(key, {20, 12}, GetParam().button);
+    p.release(key, GetParam().release, GetParam().button);
     EXPECT_TRUE(key->isPictureVisible());
     EXPECT_EQ(p.form->Selected_Channel, GetParam().acts ? "B" : "A");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, KeyRelease,
-    testing::Values(ReleaseCase{"Inside", Qt::LeftButton, {1, 1}, true},
-                    ReleaseCase{"RightButtonActsToo", Qt::RightButton, {20, 12}, true},
-                    ReleaseCase{"MiddleButtonActsToo", Qt::MiddleButton, {39, 23}, true},
-                    ReleaseCase{"LeftEdge", Qt::LeftButton, {0, 12}, false},
-                    ReleaseCase{"TopEdge", Qt::LeftButton, {20, 0}, false},
-                    ReleaseCase{"RightEdge", Qt::LeftButton, {41, 12}, false},
-                    ReleaseCase{"DraggedOff", Qt::LeftButton, {120, -60}, false}),
-    testing_support::RowName());
-
-TEST(PictureKey, WeightKeyInsideItsPressedPictureWorks) {
-    Shown p;
-    p.world.set("CTDetector", "CTD_WeightingFilter", Value(1));
-    p.work_tick();
-    p.world.log->clear();
-    PictureBox* key = p.key("Weight_button");
-    EXPECT_EQ(key->parentWidget(), p.key("Picture6"));
-    QTest::mousePress(p.form->windowHandle(), Qt::LeftButton, {}, p.at(key, {10, 10}));
-    QTest::mouseRelease(p.form->windowHandle(), Qt::LeftButton, {}, p.at(key, {10, 10}));
-    EXPECT_EQ(p.writes(), std::vector<std::string>{"set CTDetector.CTD_WeightingFilter = 3"});
-    EXPECT_EQ(p.text("Label5"), " - - ");
-}
+INSTANTIATE_TEST_SUITE_P(Cases, KeyRelease,
+                         testing::ValuesIn(std::vector<ReleaseCase>{
+                             {"Inside", Qt::LeftButton, {1, 1}, true},
+                             {"RightButtonActsToo", Qt::RightButton, {20, 12}, true},
+                             {"MiddleButtonActsToo", Qt::MiddleButton, {39, 23}, true},
+                             {"LeftEdge", Qt::LeftButton, {0, 12}, false},
+                             {"TopEdge", Qt::LeftButton, {20, 0}, false},
+                             {"RightEdge", Qt::LeftButton, {41, 12}, false},
+                             {"DraggedOff", Qt::LeftButton, {120, -60}, false},
+                         }),
+                         testing_support::RowName());
 
 TEST(PictureKey, KeyboardShortcutPressesAndActsOnRelease) {
     Shown p;
-    PictureBox* hold = p.key("Hold_button");
+    auto* hold = p.child<PictureBox>("Hold_button");
     QTest::keyPress(p.form.get(), Qt::Key_H);
     EXPECT_FALSE(hold->isPictureVisible());
     EXPECT_FALSE(p.form->Hold_On);
@@ -115,63 +65,47 @@ struct KnobCase {
 class Knob : public testing::TestWithParam<KnobCase> {};
 
 TEST_P(Knob, StepsByButton) {
+    const KnobCase& c = GetParam();
     Shown p;
-    p.form->Selection_Info1->setText(QString::fromUtf8(GetParam().current));
-    QWidget* knob = p.form->Function_Knob;
-    QTest::mousePress(p.form->windowHandle(), GetParam().button, {}, p.at(knob, {40, 50}));
-    QTest::mouseRelease(p.form->windowHandle(), GetParam().button, {},
-                        p.at(knob, GetParam().release));
-    std::vector<std::string> expected;
-    if (GetParam().written)
-        expected.push_back(std::string("set CTDetector.CTD_Function = \"") + GetParam().written +
-                           "\"");
-    EXPECT_EQ(p.writes(), expected);
+    p.form->Selection_Info1->setText(QString::fromUtf8(c.current));
+    p.press(p.form->Function_Knob, {40, 50}, c.button);
+    p.release(p.form->Function_Knob, c.release, c.button);
+    Strings expected;
+    if (c.written)
+        expected.push_back(std::string("set CTDetector.CTD_Function = \"") + c.written + "\"");
+    EXPECT_EQ(p.world.writes(), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, Knob,
-    testing::Values(
-        KnobCase{"LeftFromNoise", Qt::LeftButton, {40, 50}, "Noise (RMS)", "Cross-talk"},
-        KnobCase{"RightFromNoise", Qt::RightButton, {40, 50}, "Noise (RMS)", "THD+N - relative"},
-        KnobCase{"LeftBeforeFirstPoll",
-                 Qt::LeftButton,
-                 {40, 50},
-                 "Selected Function",
-                 "THD+N - relative"},
-        KnobCase{
-            "RightBeforeFirstPoll", Qt::RightButton, {40, 50}, "Selected Function", "Amplitude"},
-        KnobCase{"Middle", Qt::MiddleButton, {40, 50}, "Amplitude", nullptr},
-        KnobCase{"TopEdge", Qt::LeftButton, {40, 0}, "Amplitude", nullptr},
-        KnobCase{"Outside", Qt::RightButton, {100, 50}, "Amplitude", nullptr}),
+    testing::ValuesIn(std::vector<KnobCase>{
+        {"LeftFromNoise", Qt::LeftButton, {40, 50}, "Noise (RMS)", "Cross-talk"},
+        {"RightFromNoise", Qt::RightButton, {40, 50}, "Noise (RMS)", "THD+N - relative"},
+        {"LeftBeforeFirstPoll", Qt::LeftButton, {40, 50}, "Selected Function", "THD+N - relative"},
+        {"RightBeforeFirstPoll", Qt::RightButton, {40, 50}, "Selected Function", "Amplitude"},
+        {"Middle", Qt::MiddleButton, {40, 50}, "Amplitude", nullptr},
+        {"TopEdge", Qt::LeftButton, {40, 0}, "Amplitude", nullptr},
+        {"Outside", Qt::RightButton, {100, 50}, "Amplitude", nullptr},
+    }),
     testing_support::RowName());
 
-TEST(FunctionLegend, ClickWritesItsFunctionAndRefusalIsIgnored) {
+TEST(Legends, FunctionLegendsWriteTheirFunctionTheLampCoversTheKnobAndOffCloses) {
     Shown p;
-    auto* noise = p.form->findChild<QWidget*>(QStringLiteral("Noise_Function_button"));
     p.world.set("CTDetector", "CTD_Function", Value("Noise (RMS)"));
-    QTest::mouseClick(p.form->windowHandle(), Qt::LeftButton, {}, p.at(noise, {10, 8}));
+    p.click(p.child("Noise_Function_button"), {10, 8});
     EXPECT_EQ(p.world.get("CTDetector", "CTD_Function"), Value("Noise (A-weighted)"));
 
     p.world.sim.fail_member("CTDetector.CTD_Function");
-    auto* balance = p.form->findChild<QWidget*>(QStringLiteral("Balance_Function_button"));
-    QTest::mouseClick(p.form->windowHandle(), Qt::LeftButton, {}, p.at(balance, {10, 8}));
-    EXPECT_TRUE(p.world.messages.empty());
+    p.click(p.child("Balance_Function_button"), {10, 8});
+    EXPECT_TRUE(p.world.messages.empty()) << "a refused function is ignored";
     EXPECT_FALSE(p.form->ended());
-}
 
-TEST(Legend, LampInFrontOfTheKnobTakesThePress) {
-    Shown p;
-    PictureBox* lamp = p.form->Blip[0];
-    lamp->show();
-    QTest::mousePress(p.form->windowHandle(), Qt::LeftButton, {}, p.at(lamp, {8, 8}));
-    QTest::mouseRelease(p.form->windowHandle(), Qt::LeftButton, {}, p.at(lamp, {8, 8}));
-    EXPECT_TRUE(p.writes().empty());
-}
+    p.world.log->clear();
+    p.form->Blip[0]->show();
+    p.click(p.form->Blip[0], {8, 8});
+    EXPECT_TRUE(p.world.writes().empty()) << "the lamp in front of the knob takes the press";
 
-TEST(OffLegend, ClosesTheProgram) {
-    Shown p;
-    auto* off = p.form->findChild<QWidget*>(QStringLiteral("OFF_button"));
-    QTest::mouseClick(p.form->windowHandle(), Qt::LeftButton, {}, p.at(off, {10, 8}));
+    p.click(p.child("OFF_button"), {10, 8});
     EXPECT_TRUE(p.form->ended());
 }
 

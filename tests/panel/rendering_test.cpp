@@ -4,7 +4,6 @@
 
 #include <QFontInfo>
 #include <QPainter>
-#include <QTest>
 
 #include "form_fixture.h"
 #include "panel/layout_table.h"
@@ -13,33 +12,23 @@
 namespace vantel {
 namespace {
 
-using testing_support::Panel;
+using testing_support::Shown;
 
-QImage crop(const QImage& image, QRect r) {
-    return image.copy(r).convertToFormat(QImage::Format_RGB32);
+QImage shot(const Shown& p, QRect r = {}) {
+    const QImage all = p.form->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    return r.isNull() ? all : all.copy(r);
 }
 
 // The part of a picture that a 41 x 25 key box shows, as the window draws it over the panel.
 QImage key_picture(Picture picture) {
     QImage canvas(41, 25, QImage::Format_RGB32);
     canvas.fill(Qt::magenta);
-    QPainter painter(&canvas);
-    painter.drawPixmap(0, 0, panel_pixmap(picture, 1.0));
+    QPainter(&canvas).drawPixmap(0, 0, panel_pixmap(picture, 1.0));
     return canvas;
 }
 
-struct Grabbed : Panel {
-    Grabbed() {
-        start();
-        work_tick();
-        form->show();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(form.get()));
-    }
-    QImage shot() const { return form->grab().toImage().convertToFormat(QImage::Format_RGB32); }
-};
-
 TEST(Rendering, EveryControlStandsWhereTheTableSays) {
-    Grabbed p;
+    Shown p;
     for (const ControlSpec& spec : panel_controls()) {
         if (spec.kind != ControlKind::PictureBox && spec.kind != ControlKind::Label)
             continue;
@@ -54,57 +43,51 @@ TEST(Rendering, EveryControlStandsWhereTheTableSays) {
 }
 
 TEST(Rendering, KeysShowTheirPicturesAndAPressedKeyShowsThePressedPictureInPlace) {
-    Grabbed p;
-    PictureBox* units = p.form->findChild<PictureBox*>(QStringLiteral("Units2_Button"));
+    Shown p;
+    auto* units = p.child("Units2_Button");
     const QRect box(184, 200, 41, 25);
-    EXPECT_EQ(crop(p.shot(), box), key_picture(Picture::KeyGrey));
-    QTest::mousePress(p.form->windowHandle(), Qt::LeftButton, {}, box.center());
-    EXPECT_EQ(crop(p.shot(), box), key_picture(Picture::KeyGreyPressed));
-    QTest::mouseRelease(p.form->windowHandle(), Qt::LeftButton, {}, box.center());
-    EXPECT_EQ(crop(p.shot(), box), key_picture(Picture::KeyGrey));
-    EXPECT_TRUE(units->isPictureVisible());
+    EXPECT_EQ(shot(p, box), key_picture(Picture::KeyGrey));
+    p.press(units, {20, 12});
+    EXPECT_EQ(shot(p, box), key_picture(Picture::KeyGreyPressed));
+    p.release(units, {20, 12});
+    EXPECT_EQ(shot(p, box), key_picture(Picture::KeyGrey));
 
-    // The weight key lies inside its pressed picture, at its top-left corner.
-    const QRect weight(80, 200, 41, 25);
-    QTest::mousePress(p.form->windowHandle(), Qt::LeftButton, {}, weight.center());
-    EXPECT_EQ(crop(p.shot(), weight), key_picture(Picture::KeyGreyPressed));
-    QTest::mouseRelease(p.form->windowHandle(), Qt::LeftButton, {}, weight.center());
-    EXPECT_EQ(crop(p.shot(), QRect(32, 240, 41, 25)), key_picture(Picture::KeyBlue));
-    EXPECT_EQ(crop(p.shot(), QRect(184, 240, 41, 25)), key_picture(Picture::KeyOrange));
+    // The weight key lies inside its pressed picture, at its top-left corner; both keys act.
+    auto* weight = p.child("Weight_button");
+    p.press(weight, {20, 12});
+    EXPECT_EQ(shot(p, QRect(80, 200, 41, 25)), key_picture(Picture::KeyGreyPressed));
+    p.release(weight, {20, 12});
+    EXPECT_EQ(p.world.writes(),
+              (std::vector<std::string>{"set CTDetector.CTD_Unit = 21",
+                                        "set CTDetector.CTD_WeightingFilter = 0"}));
+    EXPECT_EQ(shot(p, QRect(32, 240, 41, 25)), key_picture(Picture::KeyBlue));
+    EXPECT_EQ(shot(p, QRect(184, 240, 41, 25)), key_picture(Picture::KeyOrange));
 }
 
 TEST(Rendering, OnlyTheLitLampShowsItsPicture) {
-    Grabbed p;
-    const QImage shot = p.shot();
+    Shown p;
+    const QImage all = shot(p);
     const QImage lit = key_picture(Picture::Lamp).copy(0, 0, 17, 17);
-    for (std::size_t i = 0; i < p.form->Blip.size(); ++i) {
-        const QImage lamp = crop(shot, p.form->Blip[i]->geometry());
-        EXPECT_EQ(lamp == lit, i == 0) << "lamp " << i;  // the simulator starts in Amplitude
-    }
+    for (std::size_t i = 0; i < p.form->Blip.size(); ++i)  // the simulator starts in Amplitude
+        EXPECT_EQ(all.copy(p.form->Blip[i]->geometry()) == lit, i == 0) << "lamp " << i;
 }
 
-TEST(Rendering, DisplayIsBlackWithCyanTextAndTheMainReadingUsesTheDisplayFace) {
-    Grabbed p;
-    const QImage shot = p.shot();
-    EXPECT_EQ(shot.pixelColor(42, 200 - 10), QColor(Qt::black));  // window, under the labels
-    bool cyan = false;
-    for (int x = 40; x < 185 && !cyan; ++x)
-        for (int y = 88; y < 129 && !cyan; ++y)
-            cyan = shot.pixelColor(x, y) == QColor(0, 192, 192);
-    EXPECT_TRUE(cyan) << "the main reading draws in cyan";
+TEST(Rendering, DisplayIsBlackWithCyanTextInTheDisplayFaceShrunkToFitRatherThanCut) {
+    Shown p;
     EXPECT_EQ(QFontInfo(p.form->Label1->font()).family(), "Vantel Segment");
-}
-
-TEST(Rendering, LongHexReadingIsShrunkToFitRatherThanCut) {
-    Grabbed p;
+    EXPECT_EQ(shot(p).pixelColor(42, 190), QColor(Qt::black));  // window, under the labels
     p.form->Label1->setText(QStringLiteral("FFFFFFFF"));
-    const QImage shot = p.shot();
+    const QImage all = shot(p);
     // A cut text would run into the label's left edge; a fitted one starts just inside it.
     int leftmost = 1000;
+    bool cyan = false;
     for (int y = 88; y < 129; ++y)
-        for (int x = 40; x < 185; ++x)
-            if (shot.pixelColor(x, y).green() > 100)
+        for (int x = 40; x < 185; ++x) {
+            cyan = cyan || all.pixelColor(x, y) == QColor(0, 192, 192);
+            if (all.pixelColor(x, y).green() > 100)
                 leftmost = std::min(leftmost, x);
+        }
+    EXPECT_TRUE(cyan) << "the main reading draws in cyan";
     EXPECT_GT(leftmost, 40);
     EXPECT_LT(leftmost, 60);
 }

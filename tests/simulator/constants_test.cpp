@@ -55,23 +55,21 @@ TEST(Constants, ApplicationPublishesEveryNameWithTheFixedCodes) {
 }
 
 TEST(Constants, EachEnumerationHasItsMembersWithDistinctCodes) {
-    using sim::Enumeration;
-    const std::pair<Enumeration, std::size_t> expected[] = {
-        {Enumeration::Unit, 33},          {Enumeration::Weighting, 5},
-        {Enumeration::Response, 4},       {Enumeration::Relativity, 4},
-        {Enumeration::AnalogueSource, 6}, {Enumeration::DigitalSource, 5},
-    };
-    for (auto [enumeration, count] : expected) {
-        SCOPED_TRACE(static_cast<int>(enumeration));
+    using E = sim::Enumeration;
+    for (auto [enumeration, count] : {std::pair<E, std::size_t>{E::Unit, 33},
+                                      {E::Weighting, 5},
+                                      {E::Response, 4},
+                                      {E::Relativity, 4},
+                                      {E::AnalogueSource, 6},
+                                      {E::DigitalSource, 5}}) {
         std::set<std::int16_t> codes;
-        for (const sim::NamedConstant& c : sim::kConstants) {
+        for (const sim::NamedConstant& c : sim::kConstants)
             if (c.enumeration == enumeration) {
                 EXPECT_TRUE(codes.insert(c.code).second) << c.name << " repeats a code";
             }
-        }
-        EXPECT_EQ(codes.size(), count);
+        EXPECT_EQ(codes.size(), count) << static_cast<int>(enumeration);
     }
-    EXPECT_FALSE(sim::is_member(Enumeration::Weighting, sim::kUnnamedWeighting));
+    EXPECT_FALSE(sim::is_member(E::Weighting, sim::kUnnamedWeighting));
 }
 
 }  // namespace

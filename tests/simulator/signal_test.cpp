@@ -58,18 +58,19 @@ TEST_P(UnitConversion, SineLevelInTheDetectorsUnit) {
     EXPECT_NEAR(reading(), GetParam().expected, kExact);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Analogue, UnitConversion,
-    testing::Values(UnitRow{"UNIT_V", 1.0, 1.0, "Volt"},
-                    UnitRow{"UNIT_VP", 1.0, 1.41421356, "VoltPeak"},
-                    UnitRow{"UNIT_VPP", 1.0, 2.82842712, "VoltPeakToPeak"},
-                    UnitRow{"UNIT_DBU", 1.0, 2.21848750, "DbuOfOneVolt"},
-                    UnitRow{"UNIT_DBV", 0.1, -20.0, "DbvOfTenthVolt"},
-                    UnitRow{"UNIT_DBM", 1.0, 2.21848750, "DbmOneVoltIs1667MicrowattInto600Ohm"},
-                    UnitRow{"UNIT_W", 1.0, 0.125, "WattOneVoltInto8Ohm"},
-                    UnitRow{"UNIT_DBFS", 1.0, -20.0, "DbfsAgainstTenVoltFullScale"},
-                    UnitRow{"UNIT_FS", 2.5, 25.0, "PercentOfFullScale"}),
-    testing_support::RowName());
+INSTANTIATE_TEST_SUITE_P(Analogue, UnitConversion,
+                         testing::ValuesIn(std::vector<UnitRow>{
+                             {"UNIT_V", 1.0, 1.0, "Volt"},
+                             {"UNIT_VP", 1.0, 1.41421356, "VoltPeak"},
+                             {"UNIT_VPP", 1.0, 2.82842712, "VoltPeakToPeak"},
+                             {"UNIT_DBU", 1.0, 2.21848750, "DbuOfOneVolt"},
+                             {"UNIT_DBV", 0.1, -20.0, "DbvOfTenthVolt"},
+                             {"UNIT_DBM", 1.0, 2.21848750, "DbmOneVoltIs1667MicrowattInto600Ohm"},
+                             {"UNIT_W", 1.0, 0.125, "WattOneVoltInto8Ohm"},
+                             {"UNIT_DBFS", 1.0, -20.0, "DbfsAgainstTenVoltFullScale"},
+                             {"UNIT_FS", 2.5, 25.0, "PercentOfFullScale"},
+                         }),
+                         testing_support::RowName());
 
 TEST_F(SignalFixture, DigitalInputReadsAgainstDigitalFullScaleAndIsSilentWhenUnlocked) {
     sim.set_generator(0.5, 1000.0);
@@ -176,15 +177,16 @@ TEST_P(WeightingCurve, MatchesThePublishedTable) {
     EXPECT_NEAR(20.0 * std::log10(gain), GetParam().expected_db, 0.1);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Filters, WeightingCurve,
-    testing::Values(CurvePoint{"CTD_WEIGHTING_AWEIGHTING", 31.6228, -39.4, "A_31Hz6"},
-                    CurvePoint{"CTD_WEIGHTING_AWEIGHTING", 100.0, -19.1, "A_100Hz"},
-                    CurvePoint{"CTD_WEIGHTING_CCIR468_1K", 6300.0, 12.2, "Ccir1k_6k3Hz"},
-                    CurvePoint{"CTD_WEIGHTING_CCIR468_1K", 20000.0, -22.2, "Ccir1k_20kHz"},
-                    CurvePoint{"CTD_WEIGHTING_CCIR468_2K", 1000.0, -5.6, "Ccir2k_1kHz"},
-                    CurvePoint{"CTD_WEIGHTING_CCIR468_2K", 2000.0, 0.0, "Ccir2k_2kHz"}),
-    testing_support::RowName());
+INSTANTIATE_TEST_SUITE_P(Filters, WeightingCurve,
+                         testing::ValuesIn(std::vector<CurvePoint>{
+                             {"CTD_WEIGHTING_AWEIGHTING", 31.6228, -39.4, "A_31Hz6"},
+                             {"CTD_WEIGHTING_AWEIGHTING", 100.0, -19.1, "A_100Hz"},
+                             {"CTD_WEIGHTING_CCIR468_1K", 6300.0, 12.2, "Ccir1k_6k3Hz"},
+                             {"CTD_WEIGHTING_CCIR468_1K", 20000.0, -22.2, "Ccir1k_20kHz"},
+                             {"CTD_WEIGHTING_CCIR468_2K", 1000.0, -5.6, "Ccir2k_1kHz"},
+                             {"CTD_WEIGHTING_CCIR468_2K", 2000.0, 0.0, "Ccir2k_2kHz"},
+                         }),
+                         testing_support::RowName());
 
 TEST(SignalWander, SameSeedGivesTheSameReadingsAndAnotherSeedOthers) {
     auto readings = [](std::uint64_t seed) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "row_name.h"
+
 namespace vantel {
 namespace {
 
@@ -13,16 +15,11 @@ const std::string thdn = "THD+N - relative";
 const std::string noise_a = "Noise (A-weighted)";
 
 struct KnobCase {
-    const char* id;
+    const char* name;
     std::string function_name;
     int lamp;
-    std::string left;
-    std::string right;
+    std::string left, right;
 };
-
-void PrintTo(const KnobCase& c, std::ostream* os) {
-    *os << '"' << c.function_name << '"';
-}
 
 class FunctionKnob : public testing::TestWithParam<KnobCase> {};
 
@@ -33,33 +30,26 @@ TEST_P(FunctionKnob, LampAndSteps) {
     EXPECT_EQ(knob_step_right(c.function_name), c.right);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Names, FunctionKnob,
-    testing::ValuesIn(std::vector<KnobCase>{
-        {"Amplitude", "Amplitude", 0, thdn, "Balance"},
-        {"Balance", "Balance", 1, "Amplitude", "Cross-talk"},
-        {"CrossTalk", "Cross-talk", 2, "Balance", noise_a},
-        {"NoiseAWeighted", noise_a, 3, "Cross-talk", thdn},
-        {"NoiseRms", "Noise (RMS)", 3, "Cross-talk", thdn},
-        {"NoiseCcir468", "Noise (CCIR-468)", 3, "Cross-talk", thdn},
-        {"NoiseUnweighted", "Noise (unweighted)", 3, "Cross-talk", thdn},
-        {"NoisePlain", "Noise", 3, "Cross-talk", thdn},
-        {"ThdN", thdn, 4, noise_a, "Amplitude"},
-        // Anything else is "Other": the comparison is exact, with no case folding or trimming.
-        {"DesignTimeCaption", "Selected Function", 5, thdn, "Amplitude"},
-        {"LowerCase", "amplitude", 5, thdn, "Amplitude"},
-        {"TrailingSpace", "Noise ", 5, thdn, "Amplitude"},
-        {"LeadingSpace", " Balance", 5, thdn, "Amplitude"},
-        {"ShortThdN", "THD+N", 5, thdn, "Amplitude"},
-        {"Empty", "", 5, thdn, "Amplitude"},
-    }),
-    [](const testing::TestParamInfo<KnobCase>& row) { return std::string(row.param.id); });
-
-TEST(FunctionKeys, EachKeyLightsItsOwnLamp) {
-    for (std::size_t i = 0; i < function_key_names.size(); ++i)
-        EXPECT_EQ(function_lamp(function_key_names[i]), static_cast<int>(i))
-            << function_key_names[i];
-}
+INSTANTIATE_TEST_SUITE_P(Names, FunctionKnob,
+                         testing::ValuesIn(std::vector<KnobCase>{
+                             {"Amplitude", "Amplitude", 0, thdn, "Balance"},
+                             {"Balance", "Balance", 1, "Amplitude", "Cross-talk"},
+                             {"CrossTalk", "Cross-talk", 2, "Balance", noise_a},
+                             {"NoiseAWeighted", noise_a, 3, "Cross-talk", thdn},
+                             {"NoiseRms", "Noise (RMS)", 3, "Cross-talk", thdn},
+                             {"NoiseCcir468", "Noise (CCIR-468)", 3, "Cross-talk", thdn},
+                             {"NoiseUnweighted", "Noise (unweighted)", 3, "Cross-talk", thdn},
+                             {"NoisePlain", "Noise", 3, "Cross-talk", thdn},
+                             {"ThdN", thdn, 4, noise_a, "Amplitude"},
+                             // Anything else is "Other": exact names, no case folding or trimming.
+                             {"DesignTimeCaption", "Selected Function", 5, thdn, "Amplitude"},
+                             {"LowerCase", "amplitude", 5, thdn, "Amplitude"},
+                             {"TrailingSpace", "Noise ", 5, thdn, "Amplitude"},
+                             {"LeadingSpace", " Balance", 5, thdn, "Amplitude"},
+                             {"ShortThdN", "THD+N", 5, thdn, "Amplitude"},
+                             {"Empty", "", 5, thdn, "Amplitude"},
+                         }),
+                         testing_support::RowName());
 
 }  // namespace
 }  // namespace vantel

@@ -21,67 +21,53 @@ TEST(FunctionLamp, AllLampsShowUntilTheFirstPollThenExactlyOne) {
     Panel p;
     p.start();
     EXPECT_EQ(lit_lamps(*p.form), (std::vector<int>{0, 1, 2, 3, 4, 5}));
-    struct Row {
-        const char* function;
-        int lamp;
-    };
-    for (const Row& row : {Row{"Amplitude", 0}, Row{"Noise (RMS)", 3}, Row{"Cross-talk", 2},
-                           Row{"THD+N - relative", 4}, Row{"Balance", 1}}) {
-        p.world.set("CTDetector", "CTD_Function", Value(row.function));
+    // The analyser's text is shown as it is, never read as markup.
+    for (auto [function, lamp] : {std::pair{"Amplitude", 0},
+                                  {"Noise (RMS)", 3},
+                                  {"Cross-talk", 2},
+                                  {"THD+N - relative", 4},
+                                  {"Balance", 1},
+                                  {"<b>Amplitude</b>", 5}}) {
+        p.world.sim.override_value("CTDetector.CTD_Function", Value(function));
         p.work_tick();
-        EXPECT_EQ(lit_lamps(*p.form), std::vector<int>{row.lamp}) << row.function;
+        EXPECT_EQ(lit_lamps(*p.form), std::vector<int>{lamp}) << function;
+        EXPECT_EQ(p.text("Selection_Info1"), function);
     }
 }
 
-TEST(FunctionLamp, UnknownFunctionLightsOther) {
-    Panel p;
-    p.start();
-    p.world.sim.override_value("CTDetector.CTD_Function", Value("<b>Amplitude</b>"));
-    p.work_tick();
-    EXPECT_EQ(lit_lamps(*p.form), std::vector<int>{5});
-    // The analyser's text is shown as it is, never read as markup.
-    EXPECT_EQ(p.text("Selection_Info1"), "<b>Amplitude</b>");
-}
-
-struct WeightingCase {
+struct WordCase {
     const char* name;
-    int detector;
+    const char* member;
+    int code;
     int default_filter;
+    const char* label;
     const char* word;
 };
 
-class WeightingWord : public testing::TestWithParam<WeightingCase> {};
+class StatusWord : public testing::TestWithParam<WordCase> {};
 
-// While the detector follows the default filter, the word names the default filter.
-TEST_P(WeightingWord, FollowsTheDefaultFilter) {
+// While the detector follows the default filter, the weighting word names the default filter.
+TEST_P(StatusWord, FollowsTheAnalyser) {
     Panel p;
     p.world.sim.set_default_weighting(GetParam().default_filter);
-    p.world.set("CTDetector", "CTD_WeightingFilter", Value(GetParam().detector));
+    p.world.set("CTDetector", GetParam().member, Value(GetParam().code));
     p.start();
     p.work_tick();
-    EXPECT_EQ(p.text("Label5"), GetParam().word);
+    EXPECT_EQ(p.text(GetParam().label), GetParam().word);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, WeightingWord,
-                         testing::Values(WeightingCase{"Plain", 1, 3, "A weighted"},
-                                         WeightingCase{"DefaultIsA", 5, 1, "A weighted"},
-                                         WeightingCase{"DefaultIsCcir", 5, 4, "CCIR468 2k"},
-                                         WeightingCase{"DefaultIsDefault", 5, 5, "default"},
-                                         WeightingCase{"DefaultUnnamed", 5, 2, "2"}),
+INSTANTIATE_TEST_SUITE_P(Cases, StatusWord,
+                         testing::ValuesIn(std::vector<WordCase>{
+                             {"Weighting", "CTD_WeightingFilter", 1, 3, "Label5", "A weighted"},
+                             {"DefaultIsA", "CTD_WeightingFilter", 5, 1, "Label5", "A weighted"},
+                             {"DefaultIsCcir", "CTD_WeightingFilter", 5, 4, "Label5", "CCIR468 2k"},
+                             {"DefaultIsDefault", "CTD_WeightingFilter", 5, 5, "Label5", "default"},
+                             {"DefaultUnnamed", "CTD_WeightingFilter", 5, 2, "Label5", "2"},
+                             {"ResponseQPeak", "CTD_Response", 3, 1, "Label10", "Q-Peak"},
+                             {"GeneratorRelative", "CTD_Relativity", 2, 1, "Rel_Label",
+                              "gen. rel."},
+                         }),
                          testing_support::RowName());
-
-TEST(StatusWords, ResponseAndRelativityFollowTheAnalyser) {
-    Panel p;
-    p.start();
-    p.work_tick();
-    EXPECT_EQ(p.text("Label10"), "RMS");
-    EXPECT_EQ(p.text("Rel_Label"), "absolute");
-    p.world.set("CTDetector", "CTD_Response", Value(3));
-    p.world.set("CTDetector", "CTD_Relativity", Value(2));
-    p.work_tick();
-    EXPECT_EQ(p.text("Label10"), "Q-Peak");
-    EXPECT_EQ(p.text("Rel_Label"), "gen. rel.");
-}
 
 }  // namespace
 }  // namespace vantel
