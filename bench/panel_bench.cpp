@@ -21,8 +21,9 @@ struct ShownPanel {
     bool exposed = false;
 
     ShownPanel() {
-        FormEnvironment env = FormEnvironment::standard(
-            [this] { return ObjectRef(std::make_shared<RecordingObject>(sim.application(), log)); });
+        FormEnvironment env = FormEnvironment::standard([this] {
+            return ObjectRef(std::make_shared<RecordingObject>(sim.application(), log));
+        });
         env.show_message = [](const Message&) {};
         env.end_program = [](int) {};
         form = std::make_unique<Form1>(env);
@@ -35,14 +36,16 @@ struct ShownPanel {
 
 void BM_PressToPressedPicture(benchmark::State& state) {
     ShownPanel p;
-    if (!p.exposed) state.SkipWithError("the window was not shown");
+    if (!p.exposed)
+        state.SkipWithError("the window was not shown");
     auto* key = p.form->findChild<PictureBox*>(QStringLiteral("Units2_Button"));
     const QPoint at = key->geometry().center();
     for (auto _ : state) {
         QTest::mousePress(p.form->windowHandle(), Qt::LeftButton, {}, at);
         p.form->repaint(key->geometry());  // the pressed picture is on the screen
         state.PauseTiming();
-        if (key->isPictureVisible()) state.SkipWithError("the press did not reach the key");
+        if (key->isPictureVisible())
+            state.SkipWithError("the press did not reach the key");
         QTest::mouseRelease(p.form->windowHandle(), Qt::LeftButton, {}, at);
         state.ResumeTiming();
     }
@@ -51,7 +54,8 @@ BENCHMARK(BM_PressToPressedPicture)->Unit(benchmark::kMicrosecond);
 
 void BM_ReleaseToAnalyserWrite(benchmark::State& state) {
     ShownPanel p;
-    if (!p.exposed) state.SkipWithError("the window was not shown");
+    if (!p.exposed)
+        state.SkipWithError("the window was not shown");
     auto* key = p.form->findChild<PictureBox*>(QStringLiteral("Resp_button"));
     const QPoint at = key->geometry().center();
     for (auto _ : state) {
