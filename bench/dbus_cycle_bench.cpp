@@ -56,10 +56,8 @@ void BM_DbusUpdateReadingsWithStatusPoll(benchmark::State& state) {
     auto counters = std::make_shared<DbusLinkCounters>();
     DbusLinkOptions options;
     options.resolve_constants_once = state.range(0) != 0;
-    FormEnvironment env = FormEnvironment::standard([&] {
-        return attach_dbus_application(QDBusConnection::sessionBus(), "Vantel.Application", options,
-                                       counters);
-    });
+    FormEnvironment env = FormEnvironment::standard(
+        [&] { return attach_dbus_application("Vantel.Application", options, counters); });
     env.show_message = [](const Message&) {};
     env.end_program = [](int) {};
     auto form = std::make_unique<Form1>(env);

@@ -11,7 +11,7 @@ packages=(
   clang-format
   xvfb xauth xdotool imagemagick
   fonts-liberation fontconfig fonts-dseg python3-fonttools
-  dbus dbus-bin dbus-daemon libglib2.0-bin
+  dbus dbus-bin dbus-daemon libglib2.0-bin libdbus-1-dev
   locales
   g++-mingw-w64-x86-64-posix wine64
   desktop-file-utils dpkg-dev file groff-base

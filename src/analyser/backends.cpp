@@ -3,8 +3,6 @@
 
 #include <string>
 
-#include <QDBusConnection>
-
 #include "analyser/dbus_backend.h"
 #include "simulator/simulator.h"
 
@@ -67,7 +65,7 @@ ObjectRef obtain_application(std::string_view backend, std::string_view prog_id)
         return Simulator().application();
     }
     if (backend == "dbus")
-        return attach_dbus_application(QDBusConnection::sessionBus(), prog_id);
+        return attach_dbus_application(prog_id);
     throw AutomationError({}, "unknown analyser backend \"" + std::string(backend) +
                                   "\" (known: " + backend_list() + ")");
 }

@@ -1,14 +1,16 @@
 // SPDX-License-Identifier: MIT
 #include "analyser/dbus_backend.h"
 
-#include <QDBusError>
-#include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QElapsedTimer>
 #include <QXmlStreamReader>
 
+#include <dbus/dbus.h>
+
 #include <map>
+#include <memory>
+#include <new>
 #include <set>
 #include <string>
 
@@ -22,22 +24,19 @@ QString qs(std::string_view s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
 
-const QString kBusService = QStringLiteral("org.freedesktop.DBus");
-const QString kBusPath = QStringLiteral("/org/freedesktop/DBus");
+constexpr char kBusService[] = "org.freedesktop.DBus";
+constexpr char kBusPath[] = "/org/freedesktop/DBus";
 
 // Why a call failed, in words for the panel's error: the bus's own words where they are
 // clear, followed by the D-Bus error name.
-std::string failure_reason(const QDBusMessage& reply, std::string_view member, qint64 elapsed_ms,
-                           int timeout_ms) {
-    const QString name = reply.errorName();
-    QString text = reply.errorMessage();
+std::string failure_reason(const QString& name, QString text, std::string_view member,
+                           qint64 elapsed_ms, int timeout_ms) {
     // A late answer and a peer that left mid-call both come as NoReply; only the time tells.
     // libdbus's timer may fire a few milliseconds early (48 ms for 50).
-    if (name == QLatin1String("org.freedesktop.DBus.Error.NoReply") &&
-        elapsed_ms * 10 >= timeout_ms * 8) {
+    if (name == QLatin1String(DBUS_ERROR_NO_REPLY) && elapsed_ms * 10 >= timeout_ms * 8) {
         text = QStringLiteral("no answer within %1 ms").arg(timeout_ms);
-    } else if (name == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
-               name == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner")) {
+    } else if (name == QLatin1String(DBUS_ERROR_SERVICE_UNKNOWN) ||
+               name == QLatin1String(DBUS_ERROR_NAME_HAS_NO_OWNER)) {
         text = QStringLiteral("the analyser has left the bus");
     } else if (name.startsWith(QLatin1String("Vantel.Error."))) {
         // The analyser starts its messages with the member's name, which the error names anyway.
@@ -91,61 +90,234 @@ std::set<QString> constant_properties(const QString& xml, const QString& interfa
     return constant;
 }
 
-// One attached analyser: the connection, the analyser's unique bus name, and what has been
-// learnt about it. Shared by every object handed out for it.
-struct Link {
-    Link(QDBusConnection connection, DbusLinkOptions link_options,
-         std::shared_ptr<DbusLinkCounters> link_counters)
-        : bus(std::move(connection)), options(link_options), counters(std::move(link_counters)) {}
+// libdbus's objects, freed with their owner.
+struct MessageUnref {
+    void operator()(DBusMessage* m) const { dbus_message_unref(m); }
+};
+using MessagePtr = std::unique_ptr<DBusMessage, MessageUnref>;
 
-    QDBusConnection bus;
+struct ConnectionClose {
+    void operator()(DBusConnection* c) const {
+        dbus_connection_close(c);
+        dbus_connection_unref(c);
+    }
+};
+
+struct BusError {
+    BusError() { dbus_error_init(&error); }
+    ~BusError() { dbus_error_free(&error); }
+    BusError(const BusError&) = delete;
+    BusError& operator=(const BusError&) = delete;
+    QString name() const { return QString::fromUtf8(error.name); }
+    QString message() const { return QString::fromUtf8(error.message); }
+    DBusError error;
+};
+
+// A value as it came off the wire: a basic value or an object path as Qt holds it (nothing for a
+// container), and its D-Bus signature, which also tells how an integer came.
+struct Wire {
+    QVariant value;
+    QString signature;
+};
+
+template <typename T>
+T basic(DBusMessageIter* it) {
+    T v{};
+    dbus_message_iter_get_basic(it, &v);
+    return v;
+}
+
+Wire read_wire(DBusMessageIter* it) {
+    const int type = dbus_message_iter_get_arg_type(it);
+    if (type == DBUS_TYPE_INVALID)
+        return {QVariant(), QStringLiteral("?")};
+    QString signature;
+    if (dbus_type_is_basic(type)) {
+        signature = QChar::fromLatin1(static_cast<char>(type));
+    } else {
+        char* s = dbus_message_iter_get_signature(it);
+        signature = QString::fromLatin1(s);
+        dbus_free(s);
+    }
+    switch (type) {
+        case DBUS_TYPE_BYTE:
+            return {QVariant::fromValue(basic<uchar>(it)), signature};
+        case DBUS_TYPE_INT16:
+            return {QVariant::fromValue(static_cast<short>(basic<dbus_int16_t>(it))), signature};
+        case DBUS_TYPE_UINT16:
+            return {QVariant::fromValue(static_cast<ushort>(basic<dbus_uint16_t>(it))), signature};
+        case DBUS_TYPE_INT32:
+            return {QVariant::fromValue(static_cast<int>(basic<dbus_int32_t>(it))), signature};
+        case DBUS_TYPE_UINT32:
+            return {QVariant::fromValue(static_cast<uint>(basic<dbus_uint32_t>(it))), signature};
+        case DBUS_TYPE_INT64:
+            return {QVariant::fromValue(static_cast<qlonglong>(basic<dbus_int64_t>(it))),
+                    signature};
+        case DBUS_TYPE_UINT64:
+            return {QVariant::fromValue(static_cast<qulonglong>(basic<dbus_uint64_t>(it))),
+                    signature};
+        case DBUS_TYPE_DOUBLE:
+            return {QVariant(basic<double>(it)), signature};
+        case DBUS_TYPE_BOOLEAN:
+            return {QVariant(basic<dbus_bool_t>(it) != 0), signature};
+        case DBUS_TYPE_STRING:
+            return {QVariant(QString::fromUtf8(basic<const char*>(it))), signature};
+        case DBUS_TYPE_OBJECT_PATH:
+            return {QVariant::fromValue(QDBusObjectPath(QString::fromUtf8(basic<const char*>(it)))),
+                    signature};
+        case DBUS_TYPE_VARIANT: {
+            // A property declared as a variant: wrapped once more, as value_from_dbus expects.
+            DBusMessageIter inner;
+            dbus_message_iter_recurse(it, &inner);
+            return {QVariant::fromValue(QDBusVariant(read_wire(&inner).value)), signature};
+        }
+        default:
+            return {QVariant(), signature};
+    }
+}
+
+void check_memory(dbus_bool_t appended) {
+    if (!appended)
+        throw std::bad_alloc();
+}
+
+void append_string(DBusMessageIter* it, const QString& s) {
+    const QByteArray utf8 = s.toUtf8();
+    const char* p = utf8.constData();
+    check_memory(dbus_message_iter_append_basic(it, DBUS_TYPE_STRING, &p));
+}
+
+template <typename T>
+void append_basic(DBusMessageIter* it, int type, T v) {
+    check_memory(dbus_message_iter_append_basic(it, type, &v));
+}
+
+// `v`, one of the values dbus_from_value makes, as a variant.
+void append_variant(DBusMessageIter* it, const QVariant& v) {
+    const QString signature = dbus::dbus_signature_of(v);
+    const QByteArray type = signature.toLatin1();
+    DBusMessageIter inner;
+    check_memory(dbus_message_iter_open_container(it, DBUS_TYPE_VARIANT, type.constData(), &inner));
+    switch (v.metaType().id()) {
+        case QMetaType::Bool:
+            append_basic<dbus_bool_t>(&inner, DBUS_TYPE_BOOLEAN, v.toBool() ? 1 : 0);
+            break;
+        case QMetaType::UChar:
+            append_basic<uchar>(&inner, DBUS_TYPE_BYTE, v.value<uchar>());
+            break;
+        case QMetaType::Short:
+            append_basic<dbus_int16_t>(&inner, DBUS_TYPE_INT16, v.value<short>());
+            break;
+        case QMetaType::UShort:
+            append_basic<dbus_uint16_t>(&inner, DBUS_TYPE_UINT16, v.value<ushort>());
+            break;
+        case QMetaType::Int:
+            append_basic<dbus_int32_t>(&inner, DBUS_TYPE_INT32, v.toInt());
+            break;
+        case QMetaType::UInt:
+            append_basic<dbus_uint32_t>(&inner, DBUS_TYPE_UINT32, v.toUInt());
+            break;
+        case QMetaType::LongLong:
+            append_basic<dbus_int64_t>(&inner, DBUS_TYPE_INT64, v.toLongLong());
+            break;
+        case QMetaType::ULongLong:
+            append_basic<dbus_uint64_t>(&inner, DBUS_TYPE_UINT64, v.toULongLong());
+            break;
+        case QMetaType::Double:
+            append_basic<double>(&inner, DBUS_TYPE_DOUBLE, v.toDouble());
+            break;
+        default:
+            append_string(&inner, v.toString());
+            break;
+    }
+    check_memory(dbus_message_iter_close_container(it, &inner));
+}
+
+// One attached analyser: a connection of the panel's own, the analyser's unique bus name, and
+// what has been learnt about it. Shared by every object handed out for it.
+//
+// The connection is libdbus's, private, and used only from the thread that calls: a QtDBus
+// blocking call hands every message to QtDBus's own thread and back, and those two thread
+// switches per call cost more CPU than the call itself at the panel's rate of polling.
+struct Link {
+    Link(DBusConnection* connection, DbusLinkOptions link_options,
+         std::shared_ptr<DbusLinkCounters> link_counters)
+        : bus(connection), options(link_options), counters(std::move(link_counters)) {}
+
+    std::unique_ptr<DBusConnection, ConnectionClose> bus;
     DbusLinkOptions options;
     std::shared_ptr<DbusLinkCounters> counters;
-    QString owner;  // the unique name, ":1.42"
+    std::string owner;  // the unique name, ":1.42"
     // By "path member": the members declared constant, the answers already had for them (as
     // they came: an object kept here would hold the link and never be freed), and the integer
     // type each integer member last came in, so that a value read is written back as it came
     // (the settling option restored at shut-down).
     std::set<QString> constant;
-    std::map<QString, QVariant> resolved;
+    std::map<QString, Wire> resolved;
     std::map<QString, char> integer_types;
 
-    QDBusMessage send(const QDBusMessage& message, int timeout_ms) {
+    static MessagePtr method_call(const char* destination, const char* path, const char* interface,
+                                  const char* method) {
+        DBusMessage* m = dbus_message_new_method_call(destination, path, interface, method);
+        if (!m)
+            throw std::bad_alloc();
+        return MessagePtr(m);
+    }
+
+    // The answer to `message`, or nothing and the error in `error`.
+    MessagePtr send(DBusMessage* message, int timeout_ms, BusError& error) {
         ++counters->round_trips;
-        return bus.call(message, QDBus::Block, timeout_ms);
+        MessagePtr reply(dbus_connection_send_with_reply_and_block(bus.get(), message, timeout_ms,
+                                                                   &error.error));
+        // Nothing dispatches this connection: whatever else the bus sent it (the NameAcquired
+        // that greets every connection) would only pile up.
+        while (DBusMessage* other = dbus_connection_pop_message(bus.get()))
+            dbus_message_unref(other);
+        return reply;
     }
 
     // Calls the analyser; a failure of any kind throws AutomationError naming `member`.
-    QDBusMessage call(const QString& path, const char* interface, const char* method,
-                      const QVariantList& arguments, std::string_view member) {
-        QDBusMessage message = QDBusMessage::createMethodCall(
-            owner, path, QString::fromLatin1(interface), QString::fromLatin1(method));
-        message.setArguments(arguments);
+    MessagePtr call(DBusMessage* message, std::string_view member) {
         QElapsedTimer timer;
         timer.start();
-        QDBusMessage reply = send(message, options.call_timeout_ms);
-        if (reply.type() != QDBusMessage::ReplyMessage) {
-            throw AutomationError(
-                std::string(member),
-                failure_reason(reply, member, timer.elapsed(), options.call_timeout_ms));
+        BusError error;
+        MessagePtr reply = send(message, options.call_timeout_ms, error);
+        if (!reply) {
+            throw AutomationError(std::string(member),
+                                  failure_reason(error.name(), error.message(), member,
+                                                 timer.elapsed(), options.call_timeout_ms));
         }
         return reply;
     }
 
     // A question to the bus itself ("who owns this name?").
-    QDBusMessage ask_bus(const char* method, const QVariantList& arguments) {
-        QDBusMessage message = QDBusMessage::createMethodCall(kBusService, kBusPath, kBusService,
-                                                              QString::fromLatin1(method));
-        message.setArguments(arguments);
-        return send(message, options.activation_timeout_ms);
+    MessagePtr ask_bus(const char* method, const std::string& name, BusError& error,
+                       bool with_flags = false) {
+        MessagePtr m = method_call(kBusService, kBusPath, kBusService, method);
+        DBusMessageIter it;
+        dbus_message_iter_init_append(m.get(), &it);
+        append_string(&it, QString::fromStdString(name));
+        if (with_flags)
+            append_basic<dbus_uint32_t>(&it, DBUS_TYPE_UINT32, 0);
+        return send(m.get(), options.activation_timeout_ms, error);
     }
 };
+
+// The first argument of `reply`, which is a string.
+QString first_string(DBusMessage* reply) {
+    DBusMessageIter it;
+    if (!dbus_message_iter_init(reply, &it) ||
+        dbus_message_iter_get_arg_type(&it) != DBUS_TYPE_STRING)
+        return {};
+    return QString::fromUtf8(basic<const char*>(&it));
+}
 
 class DbusObject final : public AutomationObject {
 public:
     DbusObject(std::shared_ptr<Link> link, QString path)
         : link_(std::move(link)),
           path_(std::move(path)),
+          path_utf8_(path_.toUtf8()),
           interface_(dbus::interface_for_path(path_)) {}
 
     Value get(std::string_view member) override;
@@ -153,40 +325,62 @@ public:
 
 private:
     // An answer as an automation value; an object path becomes an object on the same link.
-    Value to_value(const QVariant& wire, const QString& key, std::string_view member) const;
+    Value to_value(const Wire& wire, const QString& key, std::string_view member) const;
+    // A Properties call on this object with the interface and the member as its first arguments.
+    MessagePtr properties_call(const char* method, const QString& name, DBusMessageIter* it) const;
 
     std::shared_ptr<Link> link_;
     QString path_;
+    QByteArray path_utf8_;
     QString interface_;
 };
+
+MessagePtr DbusObject::properties_call(const char* method, const QString& name,
+                                       DBusMessageIter* it) const {
+    MessagePtr m = Link::method_call(link_->owner.c_str(), path_utf8_.constData(),
+                                     dbus::kPropertiesInterface, method);
+    dbus_message_iter_init_append(m.get(), it);
+    append_string(it, interface_);
+    append_string(it, name);
+    return m;
+}
 
 Value DbusObject::get(std::string_view member) {
     const QString name = qs(member);
     const QString key = path_ + u' ' + name;
     if (auto known = link_->resolved.find(key); known != link_->resolved.end())
         return to_value(known->second, key, member);
-    const QDBusMessage reply =
-        link_->call(path_, dbus::kPropertiesInterface, "Get", {interface_, name}, member);
-    const QVariant wire = reply.arguments().value(0).value<QDBusVariant>().variant();
+    DBusMessageIter args;
+    const MessagePtr call = properties_call("Get", name, &args);
+    const MessagePtr reply = link_->call(call.get(), member);
+    DBusMessageIter it;
+    Wire wire;
+    if (dbus_message_iter_init(reply.get(), &it) &&
+        dbus_message_iter_get_arg_type(&it) == DBUS_TYPE_VARIANT) {
+        DBusMessageIter inner;
+        dbus_message_iter_recurse(&it, &inner);
+        wire = read_wire(&inner);
+    } else {
+        wire.signature = QString::fromLatin1(dbus_message_get_signature(reply.get()));
+    }
     Value v = to_value(wire, key, member);
     if (link_->constant.contains(key))
-        link_->resolved.emplace(key, wire);
+        link_->resolved.emplace(key, std::move(wire));
     return v;
 }
 
-Value DbusObject::to_value(const QVariant& wire, const QString& key,
-                           std::string_view member) const {
-    if (wire.metaType() == QMetaType::fromType<QDBusObjectPath>())
-        return Value(
-            ObjectRef(std::make_shared<DbusObject>(link_, wire.value<QDBusObjectPath>().path())));
-    std::optional<Value> v = dbus::value_from_dbus(wire);
+Value DbusObject::to_value(const Wire& wire, const QString& key, std::string_view member) const {
+    if (wire.value.metaType() == QMetaType::fromType<QDBusObjectPath>())
+        return Value(ObjectRef(
+            std::make_shared<DbusObject>(link_, wire.value.value<QDBusObjectPath>().path())));
+    std::optional<Value> v = dbus::value_from_dbus(wire.value);
     if (!v) {
         throw AutomationError(std::string(member), "the analyser answered a D-Bus value of type '" +
-                                                       dbus::dbus_signature_of(wire).toStdString() +
+                                                       wire.signature.toStdString() +
                                                        "', which the panel cannot use");
     }
     if (v->kind() == Value::Kind::Integer)
-        link_->integer_types[key] = dbus::dbus_signature_of(wire).at(0).toLatin1();
+        link_->integer_types[key] = wire.signature.at(0).toLatin1();
     return *v;
 }
 
@@ -197,50 +391,67 @@ void DbusObject::set(std::string_view member, const Value& value) {
         value, known_type == link_->integer_types.end() ? 'n' : known_type->second);
     if (!wire)
         throw AutomationError(std::string(member), value.describe() + " has no D-Bus form");
-    link_->call(path_, dbus::kPropertiesInterface, "Set",
-                {interface_, name, QVariant::fromValue(QDBusVariant(*wire))}, member);
+    DBusMessageIter args;
+    const MessagePtr call = properties_call("Set", name, &args);
+    append_variant(&args, *wire);
+    link_->call(call.get(), member);
 }
 
 }  // namespace
 
-ObjectRef attach_dbus_application(const QDBusConnection& bus, std::string_view service,
-                                  DbusLinkOptions options,
+ObjectRef attach_dbus_application(std::string_view service, DbusLinkOptions options,
                                   std::shared_ptr<DbusLinkCounters> counters) {
     const std::string id(service);
-    if (!bus.isConnected()) {
-        throw AutomationError(id, "no D-Bus session bus to find the analyser on (" +
-                                      bus.lastError().message().toStdString() + ")");
+    const QString path = dbus::object_path_for(service);
+    {
+        BusError invalid;
+        if (!dbus_validate_bus_name(id.c_str(), &invalid.error) ||
+            !dbus_validate_path(path.toUtf8().constData(), &invalid.error)) {
+            throw AutomationError(id, "not a name the analyser can have on D-Bus (" +
+                                          invalid.message().toStdString() + ")");
+        }
     }
+    BusError no_bus;
+    DBusConnection* connection = dbus_bus_get_private(DBUS_BUS_SESSION, &no_bus.error);
+    if (!connection) {
+        throw AutomationError(id, "no D-Bus session bus to find the analyser on (" +
+                                      no_bus.message().toStdString() + ")");
+    }
+    // libdbus would end the whole program when the bus goes; the panel ends by its own rules.
+    dbus_connection_set_exit_on_disconnect(connection, FALSE);
     auto link = std::make_shared<Link>(
-        bus, options, counters ? std::move(counters) : std::make_shared<DbusLinkCounters>());
+        connection, options, counters ? std::move(counters) : std::make_shared<DbusLinkCounters>());
 
-    const QString name = qs(service);
-    QDBusMessage owner = link->ask_bus("GetNameOwner", {name});
-    if (owner.type() != QDBusMessage::ReplyMessage) {
+    BusError no_owner;
+    MessagePtr owner = link->ask_bus("GetNameOwner", id, no_owner);
+    if (!owner) {
         // Nobody has the name: D-Bus activation starts the analyser if a service file says how.
-        const QDBusMessage started = link->ask_bus("StartServiceByName", {name, 0u});
-        if (started.errorName() == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown")) {
+        BusError not_started;
+        const MessagePtr started = link->ask_bus("StartServiceByName", id, not_started, true);
+        if (!started && not_started.name() == QLatin1String(DBUS_ERROR_SERVICE_UNKNOWN)) {
             throw AutomationError(id,
                                   "no analyser on the D-Bus session bus: nothing owns the name "
                                   "and no D-Bus service file starts one");
         }
-        if (started.type() != QDBusMessage::ReplyMessage) {
+        if (!started) {
             throw AutomationError(id, "the D-Bus session bus could not start the analyser: " +
-                                          started.errorMessage().toStdString() + " (" +
-                                          started.errorName().toStdString() + ")");
+                                          not_started.message().toStdString() + " (" +
+                                          not_started.name().toStdString() + ")");
         }
-        owner = link->ask_bus("GetNameOwner", {name});
-        if (owner.type() != QDBusMessage::ReplyMessage)
+        BusError left;
+        owner = link->ask_bus("GetNameOwner", id, left);
+        if (!owner)
             throw AutomationError(id, "the analyser was started but left the bus at once");
     }
-    link->owner = owner.arguments().value(0).toString();
+    link->owner = first_string(owner.get()).toStdString();
 
-    const QString path = dbus::object_path_for(service);
     if (link->options.resolve_constants_once) {
-        const QDBusMessage xml =
-            link->call(path, "org.freedesktop.DBus.Introspectable", "Introspect", {}, service);
-        for (const QString& p : constant_properties(xml.arguments().value(0).toString(),
-                                                    dbus::interface_for_path(path)))
+        const MessagePtr call =
+            Link::method_call(link->owner.c_str(), path.toUtf8().constData(),
+                              "org.freedesktop.DBus.Introspectable", "Introspect");
+        const MessagePtr xml = link->call(call.get(), service);
+        for (const QString& p :
+             constant_properties(first_string(xml.get()), dbus::interface_for_path(path)))
             link->constant.insert(path + u' ' + p);
     }
     return std::make_shared<DbusObject>(std::move(link), path);

@@ -11,12 +11,11 @@
 // meanwhile (D-Bus activation would start one for the next call to the name) never finds
 // itself serving a panel that set up another analyser's option.
 //
-// Calls block the panel's one thread (QDBus::Block: no event loop runs inside, so no timer tick
-// can start a second update cycle in the middle of the first), each for at most the call
-// time-out, 50 ms: a quarter of the 200 ms update period. An analyser that does not answer in
-// time has failed that access, like one that answered with an error.
-
-#include <QDBusConnection>
+// Calls block the panel's one thread (no event loop runs inside, so no timer tick can start a
+// second update cycle in the middle of the first), each for at most the call time-out, 50 ms: a
+// quarter of the 200 ms update period. An analyser that does not answer in time has failed that
+// access, like one that answered with an error. They go over a session bus connection of the
+// link's own, made and used in the calling thread (see dbus_backend.cpp for why not QtDBus's).
 
 #include <cstdint>
 #include <memory>
@@ -43,12 +42,12 @@ struct DbusLinkCounters {
     std::uint64_t round_trips = 0;  // calls that waited for an answer (or for the time-out)
 };
 
-// The application object `service` on `bus`. When nothing owns the name, the bus is asked to
-// start the analyser (D-Bus activation: a file "Vantel.Application.service" in the bus's service
-// directories). Throws AutomationError naming `service` when there is no bus, or no owner and
-// nothing to start, or the analyser does not answer.
-ObjectRef attach_dbus_application(const QDBusConnection& bus,
-                                  std::string_view service = "Vantel.Application",
+// The application object `service` on the session bus (DBUS_SESSION_BUS_ADDRESS). When nothing
+// owns the name, the bus is asked to start the analyser (D-Bus activation: a file
+// "Vantel.Application.service" in the bus's service directories). Throws AutomationError naming
+// `service` when there is no bus, or no owner and nothing to start, or the analyser does not
+// answer.
+ObjectRef attach_dbus_application(std::string_view service = "Vantel.Application",
                                   DbusLinkOptions options = {},
                                   std::shared_ptr<DbusLinkCounters> counters = {});
 

@@ -80,7 +80,7 @@ struct Counted {
     ObjectRef app;
 
     explicit Counted(bool resolve_once) {
-        app = attach_dbus_application(QDBusConnection::sessionBus(), "Vantel.Application",
+        app = attach_dbus_application("Vantel.Application",
                                       {.resolve_constants_once = resolve_once}, counters);
     }
     // Round trips for three reads of a named constant and three of a detector setting.
@@ -112,7 +112,7 @@ TEST_F(DbusBackend, AsksConstantsAndSubObjectPathsOnceButSettingsEveryTime) {
 // What the panel is told when an access fails: the member, then the bus's reason.
 TEST_F(DbusBackend, FailuresNameTheMemberAndTheReason) {
     AnalyserProcess analyser;
-    ObjectRef app = attach_dbus_application(QDBusConnection::sessionBus());
+    ObjectRef app = attach_dbus_application();
     try {
         set_member(*app, "CTDetector", "CTD_Unit", Value(99));
         ADD_FAILURE() << "the analyser took 99";
@@ -145,7 +145,7 @@ TEST_F(DbusBackend, FailuresNameTheMemberAndTheReason) {
 // The panel set up this analyser's option; a newcomer on the name is not the same analyser.
 TEST_F(DbusBackend, StaysWithTheAnalyserItAttachedTo) {
     auto first = std::make_unique<AnalyserProcess>();
-    ObjectRef app = attach_dbus_application(QDBusConnection::sessionBus());
+    ObjectRef app = attach_dbus_application();
     ObjectRef detector = get_object(*app, "CTDetector");
     first->kill();
     AnalyserProcess second;
@@ -162,7 +162,7 @@ TEST_F(DbusBackend, StaysWithTheAnalyserItAttachedTo) {
 TEST_F(DbusBackend, ActivationStartsTheAnalyserWhenNothingHasTheName) {
     PrivateBus::instance().install_service(QStringLiteral(VANTEL_ANALYSER_BINARY));
     ObjectRef app;
-    EXPECT_NO_THROW(app = attach_dbus_application(QDBusConnection::sessionBus()));
+    EXPECT_NO_THROW(app = attach_dbus_application());
     PrivateBus::instance().remove_service();
     ASSERT_TRUE(app);
     EXPECT_EQ(app->get("IsInitialised"), Value(AutoBool::True));
