@@ -8,7 +8,6 @@
 
 #include "analyser/conversions.h"
 #include "panel/form1.h"
-#include "panel/picture_box.h"
 #include "pipeline/reading_format.h"
 
 namespace vantel {
@@ -27,7 +26,13 @@ QString qs(const std::string& s) {
 
 // Whole numbers polled from the analyser; a value that does not fit fails like an access.
 std::int16_t code_of(AutomationObject& app, const char* object, const char* member) {
-    return to_code(get_member(app, object, member), std::string(object) + "." + member);
+    const Value value = get_member(app, object, member);
+    try {
+        return to_code(value);
+    } catch (const AutomationError& e) {
+        // The member's full name is spelt out only when there is something to report.
+        throw AutomationError(std::string(object) + "." + member, e.reason());
+    }
 }
 
 // Counts up without ever passing its range, so the status poll runs at every cycle however
