@@ -14,11 +14,19 @@
 #include <set>
 #include <string>
 
+#include "analyser/dbus_message.h"
 #include "analyser/dbus_wire.h"
 
 namespace vantel {
 
 namespace {
+
+using dbus::append_basic;
+using dbus::append_string;
+using dbus::append_variant;
+using dbus::basic;
+using dbus::read_wire;
+using dbus::Wire;
 
 QString qs(std::string_view s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
@@ -112,126 +120,6 @@ struct BusError {
     QString message() const { return QString::fromUtf8(error.message); }
     DBusError error;
 };
-
-// A value as it came off the wire: a basic value or an object path as Qt holds it (nothing for a
-// container), and its D-Bus signature, which also tells how an integer came.
-struct Wire {
-    QVariant value;
-    QString signature;
-};
-
-template <typename T>
-T basic(DBusMessageIter* it) {
-    T v{};
-    dbus_message_iter_get_basic(it, &v);
-    return v;
-}
-
-Wire read_wire(DBusMessageIter* it) {
-    const int type = dbus_message_iter_get_arg_type(it);
-    if (type == DBUS_TYPE_INVALID)
-        return {QVariant(), QStringLiteral("?")};
-    QString signature;
-    if (dbus_type_is_basic(type)) {
-        signature = QChar::fromLatin1(static_cast<char>(type));
-    } else {
-        char* s = dbus_message_iter_get_signature(it);
-        signature = QString::fromLatin1(s);
-        dbus_free(s);
-    }
-    switch (type) {
-        case DBUS_TYPE_BYTE:
-            return {QVariant::fromValue(basic<uchar>(it)), signature};
-        case DBUS_TYPE_INT16:
-            return {QVariant::fromValue(static_cast<short>(basic<dbus_int16_t>(it))), signature};
-        case DBUS_TYPE_UINT16:
-            return {QVariant::fromValue(static_cast<ushort>(basic<dbus_uint16_t>(it))), signature};
-        case DBUS_TYPE_INT32:
-            return {QVariant::fromValue(static_cast<int>(basic<dbus_int32_t>(it))), signature};
-        case DBUS_TYPE_UINT32:
-            return {QVariant::fromValue(static_cast<uint>(basic<dbus_uint32_t>(it))), signature};
-        case DBUS_TYPE_INT64:
-            return {QVariant::fromValue(static_cast<qlonglong>(basic<dbus_int64_t>(it))),
-                    signature};
-        case DBUS_TYPE_UINT64:
-            return {QVariant::fromValue(static_cast<qulonglong>(basic<dbus_uint64_t>(it))),
-                    signature};
-        case DBUS_TYPE_DOUBLE:
-            return {QVariant(basic<double>(it)), signature};
-        case DBUS_TYPE_BOOLEAN:
-            return {QVariant(basic<dbus_bool_t>(it) != 0), signature};
-        case DBUS_TYPE_STRING:
-            return {QVariant(QString::fromUtf8(basic<const char*>(it))), signature};
-        case DBUS_TYPE_OBJECT_PATH:
-            return {QVariant::fromValue(QDBusObjectPath(QString::fromUtf8(basic<const char*>(it)))),
-                    signature};
-        case DBUS_TYPE_VARIANT: {
-            // A property declared as a variant: wrapped once more, as value_from_dbus expects.
-            DBusMessageIter inner;
-            dbus_message_iter_recurse(it, &inner);
-            return {QVariant::fromValue(QDBusVariant(read_wire(&inner).value)), signature};
-        }
-        default:
-            return {QVariant(), signature};
-    }
-}
-
-void check_memory(dbus_bool_t appended) {
-    if (!appended)
-        throw std::bad_alloc();
-}
-
-void append_string(DBusMessageIter* it, const QString& s) {
-    const QByteArray utf8 = s.toUtf8();
-    const char* p = utf8.constData();
-    check_memory(dbus_message_iter_append_basic(it, DBUS_TYPE_STRING, &p));
-}
-
-template <typename T>
-void append_basic(DBusMessageIter* it, int type, T v) {
-    check_memory(dbus_message_iter_append_basic(it, type, &v));
-}
-
-// `v`, one of the values dbus_from_value makes, as a variant.
-void append_variant(DBusMessageIter* it, const QVariant& v) {
-    const QString signature = dbus::dbus_signature_of(v);
-    const QByteArray type = signature.toLatin1();
-    DBusMessageIter inner;
-    check_memory(dbus_message_iter_open_container(it, DBUS_TYPE_VARIANT, type.constData(), &inner));
-    switch (v.metaType().id()) {
-        case QMetaType::Bool:
-            append_basic<dbus_bool_t>(&inner, DBUS_TYPE_BOOLEAN, v.toBool() ? 1 : 0);
-            break;
-        case QMetaType::UChar:
-            append_basic<uchar>(&inner, DBUS_TYPE_BYTE, v.value<uchar>());
-            break;
-        case QMetaType::Short:
-            append_basic<dbus_int16_t>(&inner, DBUS_TYPE_INT16, v.value<short>());
-            break;
-        case QMetaType::UShort:
-            append_basic<dbus_uint16_t>(&inner, DBUS_TYPE_UINT16, v.value<ushort>());
-            break;
-        case QMetaType::Int:
-            append_basic<dbus_int32_t>(&inner, DBUS_TYPE_INT32, v.toInt());
-            break;
-        case QMetaType::UInt:
-            append_basic<dbus_uint32_t>(&inner, DBUS_TYPE_UINT32, v.toUInt());
-            break;
-        case QMetaType::LongLong:
-            append_basic<dbus_int64_t>(&inner, DBUS_TYPE_INT64, v.toLongLong());
-            break;
-        case QMetaType::ULongLong:
-            append_basic<dbus_uint64_t>(&inner, DBUS_TYPE_UINT64, v.toULongLong());
-            break;
-        case QMetaType::Double:
-            append_basic<double>(&inner, DBUS_TYPE_DOUBLE, v.toDouble());
-            break;
-        default:
-            append_string(&inner, v.toString());
-            break;
-    }
-    check_memory(dbus_message_iter_close_container(it, &inner));
-}
 
 // One attached analyser: a connection of the panel's own, the analyser's unique bus name, and
 // what has been learnt about it. Shared by every object handed out for it.

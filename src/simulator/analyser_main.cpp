@@ -3,8 +3,6 @@
 // "Vantel.Application" on the D-Bus session bus. Headless; logs to stderr; SIGTERM ends it.
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDBusConnection>
-#include <QDBusError>
 
 #include "app/termination.h"
 #include "simulator/dbus_export.h"
@@ -45,13 +43,7 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) {
-        qCCritical(vantel::lcSimulator).noquote()
-            << "no D-Bus session bus:" << bus.lastError().message();
-        return 1;
-    }
-    vantel::AnalyserExport exported(vantel::Simulator(options), bus, parser.isSet(test_control));
+    vantel::AnalyserExport exported(vantel::Simulator(options), parser.isSet(test_control));
     QObject::connect(&exported, &vantel::AnalyserExport::bus_lost, &app, &QCoreApplication::quit);
     // Before the name is claimed: whoever sees the name may stop the analyser at once.
     vantel::on_termination_signals(&app, [] { QCoreApplication::quit(); });

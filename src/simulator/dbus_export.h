@@ -6,16 +6,18 @@
 // (analyser/dbus_wire.h has the names and types). A refused write answers Vantel.Error.Refused,
 // a failed read Vantel.Error.Failed, both with the analyser's reason.
 //
-// The objects are a QDBusVirtualObject rather than adaptors with Q_PROPERTYs: the members are
-// tables here as in the simulator (57 named constants among them), a refused write has to
-// become a D-Bus error with the analyser's own message, and OPT_UseSettlingsFromScripts hands
-// back any value exactly as it was written, of whatever type.
+// The members are tables here as in the simulator (57 named constants among them), a refused
+// write has to become a D-Bus error with the analyser's own message, and
+// OPT_UseSettlingsFromScripts hands back any value exactly as it was written, of whatever type.
+//
+// The transport is libdbus on a private connection, served in the thread that runs the Qt event
+// loop: QtDBus would answer each of the panel's ~45 calls a second through a thread of its own,
+// with a few context switches per call, which costs more than the answers themselves.
 
-#include <QDBusConnection>
-#include <QDBusContext>
-#include <QDBusVariant>
-#include <QDBusVirtualObject>
 #include <QLoggingCategory>
+#include <QObject>
+#include <QSocketNotifier>
+#include <QStringList>
 
 #include <map>
 #include <memory>
@@ -24,46 +26,32 @@
 
 #include "simulator/simulator.h"
 
+#include <dbus/dbus.h>
+
 namespace vantel {
 
 Q_DECLARE_LOGGING_CATEGORY(lcSimulator)
 
-// Fault injection for tests, on the running analyser (vantel-analyser --test-control): the
-// Simulator's own faults, reachable from another process. Paths as in Simulator::fail_member.
-class TestControl final : public QObject, protected QDBusContext {
-    Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "Vantel.TestControl")
-
-public:
-    explicit TestControl(Simulator simulator, QObject* parent = nullptr)
-        : QObject(parent), simulator_(std::move(simulator)) {}
-
-public Q_SLOTS:
-    Q_SCRIPTABLE void FailMember(const QString& path, const QString& reason, uint after_accesses);
-    Q_SCRIPTABLE void SetGoneAway(bool gone);
-    Q_SCRIPTABLE void OverrideValue(const QString& path, const QDBusVariant& value);
-    Q_SCRIPTABLE void SetAccessDelay(double seconds);
-    Q_SCRIPTABLE void ClearFaults();
-
-private:
-    Simulator simulator_;
-};
-
-class AnalyserExport final : public QDBusVirtualObject {
+class AnalyserExport final : public QObject {
     Q_OBJECT
 
 public:
-    // With `test_control`, TestControl is exported as well, at /Vantel/TestControl.
-    AnalyserExport(Simulator simulator, QDBusConnection bus, bool test_control,
-                   QObject* parent = nullptr);
+    // With `test_control`, Vantel.TestControl is exported as well, at /Vantel/TestControl: the
+    // Simulator's own faults, reachable from another process (paths as in
+    // Simulator::fail_member).
+    AnalyserExport(Simulator simulator, bool test_control, QObject* parent = nullptr);
     ~AnalyserExport() override;
+    AnalyserExport(const AnalyserExport&) = delete;
+    AnalyserExport& operator=(const AnalyserExport&) = delete;
 
-    // Registers the objects, then claims "Vantel.Application", so that a client woken by the
-    // name finds everything in place. False (and logged) when the bus refuses either.
+    // Connects to the session bus, registers the objects, then claims "Vantel.Application", so
+    // that a client woken by the name finds everything in place. False (and logged) when the
+    // bus refuses any of it.
     bool publish();
 
-    QString introspect(const QString& path) const override;
-    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override;
+    // The introspection data of the interface at `path` and its children, without the
+    // enclosing node; empty for a path that is not one of the analyser's objects.
+    QString introspect(const QString& path) const;
 
 Q_SIGNALS:
     // The bus has gone (the session ended, or a test's private bus was stopped). A session
@@ -86,24 +74,34 @@ public:
         const Member* find(const QString& name) const;
     };
 
-private Q_SLOTS:
-    void on_disconnected();
-
 private:
-    QDBusMessage get(const Exported& object, const QDBusMessage& call) const;
-    QDBusMessage set(const Exported& object, const QDBusMessage& call);
-    QDBusMessage get_all(const Exported& object, const QDBusMessage& call) const;
+    // Sees every message the connection receives: answers the calls for the analyser's paths
+    // and notices the end of the bus.
+    static DBusHandlerResult filter(DBusConnection* connection, DBusMessage* message, void* self);
+    // The answer to `call`, or null to leave it to libdbus (which says no such method).
+    DBusMessage* answer(DBusMessage* call);
+    // The whole introspection data at `path`; empty where there is nothing.
+    QString introspect_node(const QString& path) const;
+    DBusMessage* get(const Exported& object, DBusMessage* call) const;
+    DBusMessage* set(const Exported& object, DBusMessage* call);
+    DBusMessage* get_all(const Exported& object, DBusMessage* call) const;
+    DBusMessage* test_control(DBusMessage* call, QLatin1StringView method,
+                              const QString& signature);
     // The value of `member` as it goes on the wire; throws the D-Bus error to answer with.
     QVariant read(const QString& path, const Exported& object, const Member& member) const;
+    // Serves whatever the connection has read, then sends the answers.
+    void dispatch();
 
     Simulator simulator_;
-    QDBusConnection bus_;
+    bool test_control_;
     QString path_;
     std::map<QString, Exported> objects_;  // by object path
-    std::unique_ptr<TestControl> control_;
     // The integer type each member was last written with, by "path member": a member that is
     // not a code (the settling option) reads back in the type it was given.
     std::map<QString, char> written_types_;
+    DBusConnection* bus_ = nullptr;
+    std::unique_ptr<QSocketNotifier> notifier_;  // the connection's socket, readable
+    bool lost_ = false;
 };
 
 }  // namespace vantel
