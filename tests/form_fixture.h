@@ -24,7 +24,8 @@ struct World {
     double now_s = 5000.0;
     int waits = 0;
     std::vector<Message> messages;
-    std::vector<int> ends;  // exit codes passed to the end of the program
+    std::vector<int> ends;             // exit codes passed to the end of the program
+    std::vector<std::string> reports;  // lines for standard error
     std::shared_ptr<AccessLog> log = std::make_shared<AccessLog>();
     Simulator sim;
 
@@ -45,6 +46,7 @@ struct World {
             QCoreApplication::processEvents();
         };
         env.show_message = [this](const Message& m) { messages.push_back(m); };
+        env.report = [this](const std::string& line) { reports.push_back(line); };
         env.end_program = [this](int code) { ends.push_back(code); };
         return env;
     }

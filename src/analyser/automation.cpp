@@ -5,6 +5,24 @@
 
 namespace vantel {
 
+std::string quoted_text(std::string_view text) {
+    if (text.size() <= kQuotedTextLimit)
+        return '"' + std::string(text) + '"';
+    // Count characters, not bytes: stop before the first byte of the character past the limit.
+    std::size_t end = 0;
+    std::size_t characters = 0;
+    while (end < text.size()) {
+        const bool starts_character = (static_cast<unsigned char>(text[end]) & 0xC0) != 0x80;
+        if (starts_character && characters++ == kQuotedTextLimit)
+            break;
+        ++end;
+    }
+    if (end == text.size())
+        return '"' + std::string(text) + '"';
+    return '"' + std::string(text.substr(0, end)) + "\u2026\" (" + std::to_string(text.size()) +
+           " bytes)";
+}
+
 std::string Value::describe() const {
     switch (kind()) {
         case Kind::Empty:
@@ -21,7 +39,7 @@ std::string Value::describe() const {
         case Kind::Double:
             return number_text(as_double());
         case Kind::Text:
-            return '"' + as_text() + '"';
+            return quoted_text(as_text());
         case Kind::Object:
             return "object";
     }

@@ -6,6 +6,7 @@
 // in-process simulator, D-Bus, COM) implements AutomationObject; nothing else in the program
 // knows which one it talks to.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -63,12 +64,18 @@ public:
     bool operator==(const Value& other) const = default;
 
     // A short description for messages and logs: 'empty', 'null', 'True', '42', '0.5', '"text"'.
+    // Text is quoted as quoted_text does, so a huge value cannot flood a log.
     std::string describe() const;
 
 private:
     std::variant<std::monostate, NullValue, AutoBool, std::int64_t, double, std::string, ObjectRef>
         data_;
 };
+
+// `text` in double quotes for a message or a log line: at most its first kQuotedTextLimit
+// characters (whole UTF-8 sequences), then an ellipsis and the full length in bytes.
+inline constexpr std::size_t kQuotedTextLimit = 200;
+std::string quoted_text(std::string_view text);
 
 // The one error for a failed analyser access or an unusable value: it names the member
 // (with its sub-object, as in "CTDetector.CTD_Unit") and says why.

@@ -19,6 +19,11 @@ constexpr std::string_view kApplicationProgId = "Vantel.Application";
 constexpr BackendInfo kBackends[] = {
 #ifdef _WIN32
     {"com", "the analyser application through COM automation", false},
+#else
+    {"auto",
+     "the analyser application on the D-Bus session bus when it is there or the bus can start "
+     "it, else the analyser built into this program",
+     false},
 #endif
     {"sim", "a simulated analyser inside this program", true},
     {"dbus",
@@ -47,8 +52,17 @@ std::string_view default_backend() {
 #ifdef _WIN32
     return "com";
 #else
-    return "sim";
+    return "auto";
 #endif
+}
+
+BackendChoice choose_backend(std::string_view requested, std::string_view prog_id) {
+    if (requested != "auto")
+        return {std::string(requested), "asked for"};
+    const DbusAnalyserPresence on_bus = find_dbus_analyser(prog_id);
+    if (on_bus.available)
+        return {"dbus", on_bus.why};
+    return {"sim", on_bus.why + ", so the built-in analyser"};
 }
 
 ObjectRef obtain_application(std::string_view backend, std::string_view prog_id) {
@@ -66,6 +80,8 @@ ObjectRef obtain_application(std::string_view backend, std::string_view prog_id)
     }
     if (backend == "dbus")
         return attach_dbus_application(prog_id);
+    if (backend == "auto")
+        return obtain_application(choose_backend(backend, prog_id).backend, prog_id);
     throw AutomationError({}, "unknown analyser backend \"" + std::string(backend) +
                                   "\" (known: " + backend_list() + ")");
 }

@@ -5,6 +5,7 @@
 // tests both come through here, so every backend is reached the same way.
 
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "analyser/automation.h"
@@ -21,8 +22,18 @@ struct BackendInfo {
 std::span<const BackendInfo> known_backends();
 
 // The backend used when the command line names none: "com" on Windows, where the analyser
-// application runs, and "sim" elsewhere.
+// application runs, and "auto" elsewhere.
 std::string_view default_backend();
+
+// What "auto" stands for on this machine now: "dbus" when the analyser application is on the
+// session bus or the bus can start it (an installed analyser), else "sim", the analyser built
+// into this program. Any other name stands for itself. `why` says why, for the log.
+struct BackendChoice {
+    std::string backend;
+    std::string why;
+};
+BackendChoice choose_backend(std::string_view requested,
+                             std::string_view prog_id = "Vantel.Application");
 
 // The application object `prog_id` from `backend`; "sim" gives a new simulated analyser, "dbus"
 // the analyser application on the session bus, "com" (on Windows) the running analyser

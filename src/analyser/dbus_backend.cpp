@@ -4,6 +4,8 @@
 #include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QElapsedTimer>
+#include <QFileInfo>
+#include <QSocketNotifier>
 #include <QXmlStreamReader>
 
 #include <dbus/dbus.h>
@@ -133,6 +135,7 @@ struct Link {
         : bus(connection), options(link_options), counters(std::move(link_counters)) {}
 
     std::unique_ptr<DBusConnection, ConnectionClose> bus;
+    std::unique_ptr<QSocketNotifier> notifier;  // declared after `bus`, so it goes first
     DbusLinkOptions options;
     std::shared_ptr<DbusLinkCounters> counters;
     std::string owner;  // the unique name, ":1.42"
@@ -157,11 +160,44 @@ struct Link {
         ++counters->round_trips;
         MessagePtr reply(dbus_connection_send_with_reply_and_block(bus.get(), message, timeout_ms,
                                                                    &error.error));
-        // Nothing dispatches this connection: whatever else the bus sent it (the NameAcquired
-        // that greets every connection) would only pile up.
-        while (DBusMessage* other = dbus_connection_pop_message(bus.get()))
-            dbus_message_unref(other);
+        turn_away_others();
         return reply;
+    }
+
+    // Whatever else reached this connection: the NameAcquired that greets every connection, and
+    // anything a neighbour on the bus sends. The link serves nothing, so a call is answered with
+    // an error at once and the rest is dropped; none of it may pile up, here or in the bus.
+    void turn_away_others() {
+        bool answered = false;
+        while (DBusMessage* other = dbus_connection_pop_message(bus.get())) {
+            if (dbus_message_get_type(other) == DBUS_MESSAGE_TYPE_METHOD_CALL &&
+                !dbus_message_get_no_reply(other)) {
+                if (DBusMessage* no = dbus_message_new_error(
+                        other, DBUS_ERROR_UNKNOWN_METHOD,
+                        "this is a panel's link to its analyser; it takes no calls")) {
+                    dbus_connection_send(bus.get(), no, nullptr);
+                    dbus_message_unref(no);
+                    answered = true;
+                }
+            }
+            dbus_message_unref(other);
+        }
+        if (answered)
+            dbus_connection_flush(bus.get());
+    }
+
+    // Between calls nobody reads the connection; this does, from the event loop, whenever the
+    // bus has sent something, so that unsolicited messages are turned away as they come.
+    void watch_between_calls() {
+        int fd = -1;
+        if (!dbus_connection_get_unix_fd(bus.get(), &fd))
+            return;
+        notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+        QObject::connect(notifier.get(), &QSocketNotifier::activated, notifier.get(), [this] {
+            if (!dbus_connection_read_write(bus.get(), 0))
+                notifier->setEnabled(false);  // the bus has gone; the next call says so
+            turn_away_others();
+        });
     }
 
     // Calls the analyser; a failure of any kind throws AutomationError naming `member`.
@@ -287,6 +323,43 @@ void DbusObject::set(std::string_view member, const Value& value) {
 
 }  // namespace
 
+DbusAnalyserPresence find_dbus_analyser(std::string_view service) {
+    const std::string id(service);
+    if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) {
+        const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+        if (runtime.isEmpty() || !QFileInfo::exists(runtime + QStringLiteral("/bus")))
+            return {false, "there is no D-Bus session bus"};
+    }
+    BusError no_bus;
+    std::unique_ptr<DBusConnection, ConnectionClose> bus(
+        dbus_bus_get_private(DBUS_BUS_SESSION, &no_bus.error));
+    if (!bus)
+        return {false,
+                "the D-Bus session bus cannot be reached: " + no_bus.message().toStdString()};
+    dbus_connection_set_exit_on_disconnect(bus.get(), FALSE);
+    BusError error;
+    if (dbus_bus_name_has_owner(bus.get(), id.c_str(), &error.error))
+        return {true, id + " is on the D-Bus session bus"};
+
+    const MessagePtr ask =
+        Link::method_call(kBusService, kBusPath, kBusService, "ListActivatableNames");
+    BusError unanswered;
+    const MessagePtr names(dbus_connection_send_with_reply_and_block(
+        bus.get(), ask.get(), DbusLinkOptions{}.activation_timeout_ms, &unanswered.error));
+    DBusMessageIter it;
+    if (names && dbus_message_iter_init(names.get(), &it) &&
+        dbus_message_iter_get_arg_type(&it) == DBUS_TYPE_ARRAY) {
+        DBusMessageIter name;
+        dbus_message_iter_recurse(&it, &name);
+        while (dbus_message_iter_get_arg_type(&name) == DBUS_TYPE_STRING) {
+            if (id == basic<const char*>(&name))
+                return {true, "the D-Bus session bus can start " + id};
+            dbus_message_iter_next(&name);
+        }
+    }
+    return {false, "nothing on the D-Bus session bus owns or can start " + id};
+}
+
 ObjectRef attach_dbus_application(std::string_view service, DbusLinkOptions options,
                                   std::shared_ptr<DbusLinkCounters> counters) {
     const std::string id(service);
@@ -332,6 +405,7 @@ ObjectRef attach_dbus_application(std::string_view service, DbusLinkOptions opti
             throw AutomationError(id, "the analyser was started but left the bus at once");
     }
     link->owner = first_string(owner.get()).toStdString();
+    link->watch_between_calls();
 
     if (link->options.resolve_constants_once) {
         const MessagePtr call =

@@ -12,13 +12,16 @@
 // itself serving a panel that set up another analyser's option.
 //
 // Calls block the panel's one thread (no event loop runs inside, so no timer tick can start a
-// second update cycle in the middle of the first), each for at most the call time-out, 50 ms: a
-// quarter of the 200 ms update period. An analyser that does not answer in time has failed that
-// access, like one that answered with an error. They go over a session bus connection of the
-// link's own, made and used in the calling thread (see dbus_backend.cpp for why not QtDBus's).
+// second update cycle in the middle of the first), each for at most the call time-out, 2 s: far
+// beyond what a healthy analyser takes even while another client's large request holds it up,
+// so only an analyser that has stopped answering fails this way. A late tick is simply late.
+// An analyser that does not answer in time has failed that access, like one that answered with
+// an error. They go over a session bus connection of the link's own, made and used in the
+// calling thread (see dbus_backend.cpp for why not QtDBus's).
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "analyser/automation.h"
@@ -26,8 +29,8 @@
 namespace vantel {
 
 struct DbusLinkOptions {
-    // The longest one member access may keep the panel waiting.
-    int call_timeout_ms = 50;
+    // The longest one member access may keep the panel (and a key press) waiting.
+    int call_timeout_ms = 2000;
     // The longest the bus may take to start the analyser by D-Bus activation at attach time.
     int activation_timeout_ms = 5000;
     // Properties the analyser declares constant (the named constants and the sub-object paths)
@@ -41,6 +44,17 @@ struct DbusLinkOptions {
 struct DbusLinkCounters {
     std::uint64_t round_trips = 0;  // calls that waited for an answer (or for the time-out)
 };
+
+// Whether the analyser `service` is to be had on the session bus without starting anything:
+// it has an owner, or the bus could start one by D-Bus activation. `why` says which, or why not,
+// for the log. There is no session bus when DBUS_SESSION_BUS_ADDRESS names none and the usual
+// per-user socket is absent; then this looks no further (libdbus would otherwise try to launch a
+// bus of its own).
+struct DbusAnalyserPresence {
+    bool available = false;
+    std::string why;
+};
+DbusAnalyserPresence find_dbus_analyser(std::string_view service = "Vantel.Application");
 
 // The application object `service` on the session bus (DBUS_SESSION_BUS_ADDRESS). When nothing
 // owns the name, the bus is asked to start the analyser (D-Bus activation: a file

@@ -4,6 +4,7 @@
 #include <QDBusObjectPath>
 #include <QDBusVariant>
 
+#include <cstring>
 #include <new>
 
 #include "analyser/dbus_wire.h"
@@ -117,6 +118,51 @@ void append_variant(DBusMessageIter* it, const QVariant& v) {
             break;
     }
     check_memory(dbus_message_iter_close_container(it, &inner));
+}
+
+namespace {
+
+bool oversized(DBusMessageIter* it, std::size_t limit_bytes) {
+    do {
+        const int type = dbus_message_iter_get_arg_type(it);
+        switch (type) {
+            case DBUS_TYPE_STRING:
+            case DBUS_TYPE_OBJECT_PATH:
+            case DBUS_TYPE_SIGNATURE:
+                if (::strnlen(basic<const char*>(it), limit_bytes + 1) > limit_bytes)
+                    return true;
+                break;
+            case DBUS_TYPE_ARRAY:
+                if (dbus_type_is_fixed(dbus_message_iter_get_element_type(it))) {
+                    // Counting a fixed-size array is cheap; walking it would not be.
+                    if (static_cast<std::size_t>(dbus_message_iter_get_element_count(it)) >
+                        limit_bytes)
+                        return true;
+                    break;
+                }
+                [[fallthrough]];
+            case DBUS_TYPE_VARIANT:
+            case DBUS_TYPE_STRUCT:
+            case DBUS_TYPE_DICT_ENTRY: {
+                DBusMessageIter inner;
+                dbus_message_iter_recurse(it, &inner);
+                if (dbus_message_iter_get_arg_type(&inner) != DBUS_TYPE_INVALID &&
+                    oversized(&inner, limit_bytes))
+                    return true;
+                break;
+            }
+            default:
+                break;
+        }
+    } while (dbus_message_iter_next(it));
+    return false;
+}
+
+}  // namespace
+
+bool has_oversized_argument(DBusMessage* message, std::size_t limit_bytes) {
+    DBusMessageIter it;
+    return dbus_message_iter_init(message, &it) && oversized(&it, limit_bytes);
 }
 
 }  // namespace vantel::dbus

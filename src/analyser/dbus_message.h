@@ -10,6 +10,8 @@
 
 #include <dbus/dbus.h>
 
+#include <cstddef>
+
 namespace vantel::dbus {
 
 // A value as it came off the wire: a basic value or an object path as Qt holds it (nothing for a
@@ -27,6 +29,11 @@ T basic(DBusMessageIter* it) {
 }
 
 Wire read_wire(DBusMessageIter* it);
+
+// Whether any argument of `message` (inside variants, arrays and structures too) is a text of
+// more than `limit_bytes` bytes or an array of more than `limit_bytes` elements. It looks at
+// each text only up to the limit, so a huge one costs no more than a small one.
+bool has_oversized_argument(DBusMessage* message, std::size_t limit_bytes);
 
 // libdbus reports only that memory ran out; this turns that into std::bad_alloc.
 void check_memory(dbus_bool_t appended);

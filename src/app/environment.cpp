@@ -2,9 +2,11 @@
 #include "app/environment.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QMessageBox>
 
 #include <chrono>
+#include <cstdio>
 
 #include "app/wait_seconds.h"
 
@@ -19,6 +21,10 @@ FormEnvironment FormEnvironment::standard(std::function<ObjectRef()> obtain_anal
     };
     env.wait_seconds = [](std::int32_t seconds) { Wait_Seconds(seconds); };
     env.show_message = [](const Message& m) {
+        if (!display_is_visible()) {
+            report_to_stderr(m.title.empty() ? m.text : m.title + ": " + m.text);
+            return;
+        }
         QMessageBox box(m.icon == Message::Icon::Warning    ? QMessageBox::Warning
                         : m.icon == Message::Icon::Critical ? QMessageBox::Critical
                                                             : QMessageBox::NoIcon,
@@ -27,8 +33,19 @@ FormEnvironment FormEnvironment::standard(std::function<ObjectRef()> obtain_anal
         box.setTextFormat(Qt::PlainText);
         box.exec();
     };
+    env.report = report_to_stderr;
     env.end_program = [](int code) { QCoreApplication::exit(code); };
     return env;
+}
+
+bool display_is_visible() {
+    const QString platform = QGuiApplication::platformName();
+    return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+}
+
+void report_to_stderr(const std::string& line) {
+    std::fprintf(stderr, "vantel-dmm: %s\n", line.c_str());
+    std::fflush(stderr);
 }
 
 }  // namespace vantel

@@ -32,7 +32,7 @@ void Form1::Form_Load() {
             // Nothing has been changed in the analyser yet, so nothing is restored.
             AnalyzerApp.reset();
             ended_ = true;
-            exit_code_ = 1;
+            exit_code_ = kExitAnalyserUnavailable;
             env_.end_program(exit_code_);
             return;
         }
@@ -55,14 +55,19 @@ void Form1::Form_Load() {
     Timer1.setInterval(kTimerPeriod_ms);
     Timer1.start();
 
-    // From here on a failing step is skipped and the next one runs.
+    // From here on a failing step is skipped and the next one runs. The option is switched off
+    // only once its value is safely kept: a value that could not be read is never overwritten,
+    // because nothing could put it back.
     try {
         Saved_Settling_Option = get_member(*AnalyzerApp, "Options", "OPT_UseSettlingsFromScripts");
     } catch (const AutomationError&) {
     }
-    try {
-        set_member(*AnalyzerApp, "Options", "OPT_UseSettlingsFromScripts", Value(AutoBool::False));
-    } catch (const AutomationError&) {
+    if (Saved_Settling_Option) {
+        try {
+            set_member(*AnalyzerApp, "Options", "OPT_UseSettlingsFromScripts",
+                       Value(AutoBool::False));
+        } catch (const AutomationError&) {
+        }
     }
     Hold_icon->hide();
     Update_Readings();

@@ -1,15 +1,22 @@
 // SPDX-License-Identifier: MIT
-// The program: parse the command line, create the panel, run it.
+// The program: parse the command line, pick the analyser, create the panel, run it.
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QMessageBox>
+#include <QLoggingCategory>
 
-#include <cstdio>
+#include <memory>
 
 #include "analyser/backends.h"
 #include "app/environment.h"
+#include "app/single_instance.h"
 #include "app/termination.h"
 #include "panel/form1.h"
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcPanel, "vantel.panel", QtInfoMsg)
+
+}  // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -36,22 +43,50 @@ int main(int argc, char** argv) {
     parser.addOption(analyser);
     parser.process(app);
 
-    const std::string backend = parser.value(analyser).toStdString();
+    const vantel::BackendChoice choice =
+        vantel::choose_backend(parser.value(analyser).toStdString());
+    qCInfo(lcPanel).noquote() << "analyser:" << QString::fromStdString(choice.backend) << "("
+                              << QString::fromStdString(choice.why) << ")";
+
+    // Over D-Bus the analyser is shared by the session: one panel attaches to it, or the second
+    // would save the first one's changes to the analyser as the user's own.
+    std::unique_ptr<vantel::PanelInstance> instance;
+    if (choice.backend == "dbus") {
+        vantel::PanelInstance::Claim claim{};
+        QString message;
+        instance = vantel::PanelInstance::claim(claim, message);
+        if (claim == vantel::PanelInstance::Claim::OtherPanel) {
+            vantel::report_to_stderr(message.toStdString());
+            return vantel::kExitClosed;
+        }
+    }
+
+    const std::string backend = choice.backend;
     vantel::FormEnvironment env = vantel::FormEnvironment::standard(
         [backend] { return vantel::obtain_application(backend); });
     vantel::Form1 form(env);
     vantel::close_on_termination_signals(&form);
+    if (instance) {
+        QObject::connect(instance.get(), &vantel::PanelInstance::activation_requested, &form,
+                         [&form] {
+                             if (!form.isVisible())
+                                 return;  // still starting up: it shows itself soon
+                             qCInfo(lcPanel) << "brought to the front at another start's request";
+                             form.showNormal();
+                             form.raise();
+                             form.activateWindow();
+                         });
+    }
     try {
         form.Form_Load();
     } catch (const vantel::AutomationError& e) {
         // The analyser could not be reached at all: say so and stop, changing nothing.
-        std::fprintf(stderr, "vantel-dmm: %s\n", e.what());
-        // On a screen the user also gets a box; headless there is nobody to press its OK.
-        const QString platform = QGuiApplication::platformName();
-        if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"))
+        env.report(e.what());
+        // On a screen the user also gets a box.
+        if (vantel::display_is_visible())
             env.show_message({vantel::Message::Icon::Critical, "Vantel DMM",
                               std::string("Cannot attach to the analyser.\n\n") + e.what()});
-        return 2;
+        return vantel::kExitAnalyserUnavailable;
     }
     if (form.ended())
         return form.exit_code();

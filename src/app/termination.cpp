@@ -35,8 +35,10 @@ void on_termination_signals(QObject* context, std::function<void()> action) {
     handler.sa_handler = on_signal;
     sigemptyset(&handler.sa_mask);
     handler.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &handler, nullptr);
-    ::sigaction(SIGTERM, &handler, nullptr);
+    // SIGHUP comes when the terminal closes or the user logs out, SIGQUIT from Ctrl+\: both
+    // are a request to stop, and the analyser must get its option back all the same.
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        ::sigaction(signal, &handler, nullptr);
 }
 
 }  // namespace vantel

@@ -18,18 +18,19 @@ const QString kResponsePending = QStringLiteral("- -");
 const QString kMinMaxPending = QStringLiteral(" -- ");
 
 // Key writes never stop the panel: if the analyser refuses, the next poll shows what it has.
+// True when `write` went through.
 template <typename Write>
-void ignoring_failures(Write write) {
+bool ignoring_failures(Write write) {
     try {
         write();
+        return true;
     } catch (const AutomationError&) {
+        return false;
     }
 }
 
-void write_code(const ObjectRef& app, const char* object, const char* member, std::int16_t code) {
-    if (!app)
-        return;
-    ignoring_failures([&] { set_member(*app, object, member, Value(int{code})); });
+bool write_code(const ObjectRef& app, const char* object, const char* member, std::int16_t code) {
+    return app && ignoring_failures([&] { set_member(*app, object, member, Value(int{code})); });
 }
 
 // The absolute unit cycle: V, V peak, V p-p, dBu, dBV, dBm, W, dBFS and back to V.
@@ -117,7 +118,7 @@ void Form1::Weight_button_Action() {
                                "Invalid Weighting Filter already selected"});
             return;
     }
-    write_code(AnalyzerApp, "CTDetector", "CTD_WeightingFilter", next);
+    write_detector_setting("CTD_WeightingFilter", next, &Form1::show_weighting_word);
 }
 
 void Form1::Resp_button_Action() {
@@ -127,15 +128,25 @@ void Form1::Resp_button_Action() {
             {Message::Icon::Warning, Message_Title, "Invalid response already selected"});
         return;
     }
-    write_code(AnalyzerApp, "CTDetector", "CTD_Response",
-               static_cast<std::int16_t>((Current_Response + 1) % 4));
+    write_detector_setting("CTD_Response", static_cast<std::int16_t>((Current_Response + 1) % 4),
+                           &Form1::show_response_word);
 }
 
 void Form1::Relativity_button_Action() {
     Rel_Label->setText(kUnitsPending);
     New_Relativity =
         Current_Relativity >= 3 ? 0 : static_cast<std::int16_t>(Current_Relativity + 1);
-    write_code(AnalyzerApp, "CTDetector", "CTD_Relativity", New_Relativity);
+    write_detector_setting("CTD_Relativity", New_Relativity, &Form1::show_relativity_word);
+}
+
+void Form1::write_detector_setting(const char* member, std::int16_t code,
+                                   void (Form1::*show_word)()) {
+    if (!AnalyzerApp || write_code(AnalyzerApp, "CTDetector", member, code))
+        return;
+    // A refused write changes nothing, so no poll would ever replace the placeholder, which
+    // would hide the setting the analyser still has: show its word again now. If the analyser
+    // has gone, the next cycle notices.
+    ignoring_failures([this, show_word] { (this->*show_word)(); });
 }
 
 void Form1::Reset_button_Action() {

@@ -31,6 +31,11 @@ namespace vantel {
 
 class PictureBox;
 
+// How the program ends, for the scripts that start it.
+inline constexpr int kExitClosed = 0;               // closed by the user or a signal
+inline constexpr int kExitAnalyserUnavailable = 2;  // unreachable, or not ready in time
+inline constexpr int kExitAnalyserFailed = 3;       // an access failed while running
+
 class Form1 final : public QWidget, public FormState {
     Q_OBJECT
 
@@ -113,6 +118,13 @@ private:
     void wire_controls();
     // Reads one of the analyser's named constants as a number.
     ConstantReader constant_reader() const;
+    // The shown setting's word in its status label (Renew_Status writes all three).
+    void show_response_word();
+    void show_relativity_word();
+    void show_weighting_word();
+    // Writes a detector setting for a key; if the analyser refuses it, `show_word` puts the
+    // word of the setting still in force back in place of the key's placeholder.
+    void write_detector_setting(const char* member, std::int16_t code, void (Form1::*show_word)());
     // Restarts minimum and maximum at the current reading; a reading that is not a number
     // leaves them open, so the next real reading becomes both.
     void restart_min_max();
@@ -124,7 +136,7 @@ private:
 
     FormEnvironment env_;
     bool ended_ = false;
-    int exit_code_ = 0;
+    int exit_code_ = kExitClosed;
 };
 
 }  // namespace vantel

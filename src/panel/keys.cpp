@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Wiring of the picture keys, the legends, the knob and their keyboard shortcuts. A key shows its
-// pressed picture while held (mouse or keyboard) and acts only when released inside.
+// pressed picture while held (mouse or keyboard) and acts only when released inside. Tooltips
+// stay exactly the panel's own texts; the shortcuts are listed in the README and the man page.
 #include <QKeyEvent>
 
 #include <array>
@@ -47,21 +48,11 @@ constexpr std::array kLegends = {
     LegendSpec{"THDN_function_button", function_key_names[4], Qt::Key_5},
 };
 
-QString key_name(Qt::Key key) {
-    return QKeySequence(key).toString(QKeySequence::NativeText);
-}
-
-// Keeps the panel's own tooltip text and names the shortcut on a line of its own.
-void add_shortcut_to_tooltip(QWidget* control, const QString& keys) {
-    control->setToolTip(control->toolTip() + QStringLiteral("\nKey: ") + keys);
-}
-
 }  // namespace
 
 void Form1::wire_controls() {
     for (const KeySpec& spec : kKeys) {
         auto* key = findChild<PictureBox*>(QLatin1String(spec.control));
-        add_shortcut_to_tooltip(key, key_name(spec.shortcut));
         connect(key, &PictureBox::pressed, this, [key] { key->setPictureVisible(false); });
         connect(
             key, &PictureBox::released, this,
@@ -74,20 +65,15 @@ void Form1::wire_controls() {
     for (const LegendSpec& spec : kLegends) {
         auto* legend = findChild<PanelLabel*>(QLatin1String(spec.control));
         legend->setInteractive(true);
-        add_shortcut_to_tooltip(legend, key_name(spec.shortcut));
         connect(legend, &PanelLabel::clicked, this,
                 [this, function = spec.function] { select_function(function); });
     }
     auto* off = findChild<PanelLabel*>(QStringLiteral("OFF_button"));
     off->setInteractive(true);
-    add_shortcut_to_tooltip(off,
-                            QKeySequence(QKeySequence::Quit).toString(QKeySequence::NativeText));
     connect(off, &PanelLabel::clicked, this, &Form1::OFF_button_Click);
 
     auto* knob = findChild<PanelLabel*>(QStringLiteral("Function_Knob"));
     knob->setInteractive(true);
-    add_shortcut_to_tooltip(
-        knob, key_name(Qt::Key_Left) + QStringLiteral(" / ") + key_name(Qt::Key_Right));
     connect(knob, &PanelLabel::released, this, &Form1::Function_Knob_MouseUp);
     Function_Knob = knob;
     setFocusPolicy(Qt::StrongFocus);

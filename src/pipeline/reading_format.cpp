@@ -157,8 +157,10 @@ DisplayText format_reading(double reading, UnitClass unit_class, std::string_vie
                 return over_range_text(unit_text);
             double shown = RoundtoSigFigs(Autorange_reading(reading).value_or(0.0),
                                           display_sig_figs, nearest_even);
+            // A reading without a decade (0, or below a nano) still names its unit: silence is
+            // common on a live input, and an empty unit label would not say what reads 0.
             return {Pad_Reading(number_text(shown), reading),
-                    Autorange_Units(reading, unit_text).value_or(std::string())};
+                    Autorange_Units(reading, unit_text).value_or(std::string(unit_text))};
         }
         case UnitClass::Hex:
             return {hex_text(reading).value_or(std::string(over_range)), std::string(unit_text)};

@@ -27,7 +27,8 @@ struct DisplayText {
 // The texts that the main reading label and its unit label get in one update cycle. `unit_text`
 // is the unprefixed unit word (interpret_units). A reading that is not a finite number, or a
 // hexadecimal reading that does not fit 32 signed bits, shows "OVER" with the unprefixed unit
-// rather than stopping the panel.
+// rather than stopping the panel. A ranged reading too small for any decade (0 among them)
+// shows the unprefixed unit too.
 DisplayText format_reading(double reading, UnitClass unit_class, std::string_view unit_text);
 
 // `x` rounded to `sig_figs` significant figures. Mode 0 rounds down (towards minus infinity),

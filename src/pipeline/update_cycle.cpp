@@ -148,8 +148,11 @@ void Form1::Update_Readings() {
             MaxMin_Reset_Due = false;
         }
         Update_MaxMin();
-    } catch (const AutomationError&) {
-        // The analyser has gone away or answers nonsense: end quietly, as the Off key does.
+    } catch (const AutomationError& e) {
+        // The analyser has gone away or answers nonsense: the window closes without a word, as
+        // the Off key closes it, but a script and the user's terminal learn why.
+        env_.report(std::string("the analyser failed, so the panel ends: ") + e.what());
+        exit_code_ = kExitAnalyserFailed;
         close();
     }
 }

@@ -7,10 +7,12 @@
 
 #include <dbus/dbus.h>
 
+#include <chrono>
 #include <cstring>
 #include <new>
 #include <optional>
 #include <span>
+#include <thread>
 
 #include "analyser/dbus_message.h"
 #include "analyser/dbus_wire.h"
@@ -23,6 +25,13 @@ Q_LOGGING_CATEGORY(lcSimulator, "vantel.simulator", QtInfoMsg)
 namespace {
 
 constexpr char kServiceName[] = "Vantel.Application";
+// No member of the analyser takes a value anywhere near this; a request carrying more is
+// refused before anything is copied, converted or logged, so that it cannot hold the analyser
+// up for its other clients.
+constexpr std::size_t kLargestArgument_bytes = 64 * 1024;
+// A test's delay or stall beyond this would leave the analyser deaf, even to SIGTERM, for as
+// long.
+constexpr double kLongestDelay_s = 60.0;
 constexpr std::string_view kService = kServiceName;
 
 using Member = AnalyserExport::Member;
@@ -86,6 +95,9 @@ constexpr char kTestControlXml[] =
     "      <arg name=\"gone\" type=\"b\" direction=\"in\"/>\n"
     "    </method>\n"
     "    <method name=\"SetAccessDelay\">\n"
+    "      <arg name=\"seconds\" type=\"d\" direction=\"in\"/>\n"
+    "    </method>\n"
+    "    <method name=\"Stall\">\n"
     "      <arg name=\"seconds\" type=\"d\" direction=\"in\"/>\n"
     "    </method>\n"
     "    <method name=\"ClearFaults\">\n"
@@ -409,6 +421,12 @@ DBusMessage* AnalyserExport::answer(DBusMessage* call) {
     const char* method = dbus_message_get_member(call);
     if (!method)
         return nullptr;
+    if (dbus::has_oversized_argument(call, kLargestArgument_bytes)) {
+        return error_reply(call, dbus::kRefusedError,
+                           QStringLiteral("%1: a value of over %2 bytes is refused")
+                               .arg(QLatin1String(method))
+                               .arg(kLargestArgument_bytes));
+    }
     const QString signature = QString::fromLatin1(dbus_message_get_signature(call));
     const bool introspection =
         (!interface || !std::strcmp(interface, DBUS_INTERFACE_INTROSPECTABLE)) &&
@@ -589,11 +607,22 @@ DBusMessage* AnalyserExport::test_control(DBusMessage* call, QLatin1StringView m
         simulator_.override_value(path.toStdString(), *v);
     } else if (method == QLatin1String("SetAccessDelay") && signature == QLatin1String("d")) {
         const double seconds = dbus::basic<double>(&it);
-        if (!(seconds >= 0.0))
-            return error_reply(call, DBUS_ERROR_INVALID_ARGS,
-                               QStringLiteral("a delay cannot be negative"));
+        if (!(seconds >= 0.0 && seconds <= kLongestDelay_s))
+            return error_reply(
+                call, DBUS_ERROR_INVALID_ARGS,
+                QStringLiteral("a delay is a number of seconds from 0 to %1").arg(kLongestDelay_s));
         qCInfo(lcSimulator) << "test: every access takes" << seconds << "s";
         simulator_.set_access_delay(seconds);
+    } else if (method == QLatin1String("Stall") && signature == QLatin1String("d")) {
+        // Busy with something else for a while, as with another client's large request: every
+        // caller waits, and this answer comes last.
+        const double seconds = dbus::basic<double>(&it);
+        if (!(seconds >= 0.0 && seconds <= kLongestDelay_s))
+            return error_reply(
+                call, DBUS_ERROR_INVALID_ARGS,
+                QStringLiteral("a stall is a number of seconds from 0 to %1").arg(kLongestDelay_s));
+        qCInfo(lcSimulator) << "test: stalling for" << seconds << "s";
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     } else if (method == QLatin1String("ClearFaults") && signature.isEmpty()) {
         qCInfo(lcSimulator) << "test: faults cleared";
         simulator_.clear_faults();

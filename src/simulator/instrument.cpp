@@ -59,7 +59,7 @@ void Instrument::take_self_reference() {
 void Instrument::set_function(std::string_view name) {
     const MeasurementFunction* function = find_function(name);
     if (!function)
-        refuse("the detector has no function named \"" + std::string(name) + '"');
+        refuse("the detector has no function named " + quoted_text(name));
     settings_.function = function;
     if (settings_.relativity == kAbsolute)
         settings_.unit = absolute_unit();

@@ -21,8 +21,20 @@ void Form1::Renew_Status() {
     Current_Default_Weighting = New_Default_Weighting;
     Current_Relativity = New_Relativity;
 
+    show_response_word();
+    show_relativity_word();
+    show_weighting_word();
+}
+
+void Form1::show_response_word() {
     Label10->setText(QString::fromStdString(interpret_Response(Current_Response)));
+}
+
+void Form1::show_relativity_word() {
     Rel_Label->setText(QString::fromStdString(interpret_relativity(Current_Relativity)));
+}
+
+void Form1::show_weighting_word() {
     // While the detector follows the default filter, name the filter that is the default.
     const double default_code = constant_reader()("CTD_WEIGHTING_DEFAULT");
     Label5->setText(QString::fromStdString(interpret_Weighting(

@@ -134,5 +134,20 @@ TEST(Initialised, UnusableValueIsAFailure) {
     EXPECT_THROW(initialisation_done(Value("ready")), AutomationError);
 }
 
+// A value in a message or a log line is cut to 200 characters, whole UTF-8 characters, and says
+// how long it was: a refused 4 MiB write must not become 4 MiB of log.
+TEST(Describe, CutsLongTextToTwoHundredCharacters) {
+    std::string e_acute_250;
+    for (int i = 0; i < 250; ++i)
+        e_acute_250 += "\xC3\xA9";
+    std::string e_acute_200 = e_acute_250.substr(0, 400);
+    for (auto [text, want] :
+         {std::pair{std::string(200, 'a'), '"' + std::string(200, 'a') + '"'},
+          {std::string(201, 'a'), '"' + std::string(200, 'a') + "\u2026\" (201 bytes)"},
+          {e_acute_250, '"' + e_acute_200 + "\u2026\" (500 bytes)"},
+          {std::string(4 << 20, 'x'), '"' + std::string(200, 'x') + "\u2026\" (4194304 bytes)"}})
+        EXPECT_EQ(Value(text).describe(), want) << text.size();
+}
+
 }  // namespace
 }  // namespace vantel

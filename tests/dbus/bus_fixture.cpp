@@ -8,11 +8,14 @@
 #include <QDBusVariant>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QSignalSpy>
+#include <QTest>
 
 #include <sys/prctl.h>
 #include <csignal>
 
+#include "analyser/backends.h"
 #include "analyser/dbus_wire.h"
 
 namespace vantel::testing_support {
@@ -128,12 +131,12 @@ void start_child(QProcess& process, const QString& program, const QStringList& a
     process.start(program, arguments);
 }
 
-AnalyserProcess::AnalyserProcess() {
+AnalyserProcess::AnalyserProcess(const QStringList& more_arguments) {
     QDBusServiceWatcher watcher(kService, QDBusConnection::sessionBus(),
                                 QDBusServiceWatcher::WatchForRegistration);
     QSignalSpy registered(&watcher, &QDBusServiceWatcher::serviceRegistered);
     start_child(process_, QStringLiteral(VANTEL_ANALYSER_BINARY),
-                {QStringLiteral("--test-control")});
+                QStringList{QStringLiteral("--test-control")} + more_arguments);
     if (!registered.wait(kStartTimeout_ms) &&
         !QDBusConnection::sessionBus().interface()->isServiceRegistered(kService)) {
         ADD_FAILURE() << "vantel-analyser did not come onto the bus: " << log().toStdString();
@@ -157,14 +160,28 @@ int AnalyserProcess::terminate() {
 }
 
 QString AnalyserProcess::log() {
-    return QString::fromUtf8(process_.readAllStandardError());
+    // What it has written so far, including what the event loop has not fetched yet.
+    process_.setReadChannel(QProcess::StandardError);
+    QByteArray text = process_.readAllStandardError();
+    while (process_.waitForReadyRead(200))
+        text += process_.readAllStandardError();
+    return QString::fromUtf8(text);
 }
 
-void AnalyserProcess::control(const char* method, const QVariantList& arguments) {
+void AnalyserProcess::control(const char* method, const QVariantList& arguments,
+                              QDBusMessage::MessageType answer) {
     const QDBusMessage reply = call(QString::fromLatin1(dbus::kTestControlPath),
                                     QString::fromLatin1(dbus::kTestControlInterface),
                                     QString::fromLatin1(method), arguments);
-    EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+    EXPECT_EQ(reply.type(), answer) << method << ": " << reply.errorMessage().toStdString();
+}
+
+void AnalyserProcess::control_later(const char* method, const QVariantList& arguments) {
+    QDBusMessage message = QDBusMessage::createMethodCall(
+        kService, QString::fromLatin1(dbus::kTestControlPath),
+        QString::fromLatin1(dbus::kTestControlInterface), QString::fromLatin1(method));
+    message.setArguments(arguments);
+    ASSERT_TRUE(QDBusConnection::sessionBus().send(message));
 }
 
 QVariant read_property(const QString& object, const QString& member) {
@@ -180,6 +197,62 @@ QDBusMessage write_property(const QString& object, const QString& member, const 
     const QString path = object_path(object);
     return call(path, QString::fromLatin1(dbus::kPropertiesInterface), QStringLiteral("Set"),
                 {dbus::interface_for_path(path), member, QVariant::fromValue(QDBusVariant(value))});
+}
+
+void start_panel(QProcess& panel, const QStringList& arguments) {
+    panel.setProcessChannelMode(QProcess::SeparateChannels);
+    start_child(panel, QStringLiteral(VANTEL_DMM_BINARY), arguments);
+}
+
+QVariant settling_option() {
+    return read_property(QStringLiteral("Options"), QStringLiteral("OPT_UseSettlingsFromScripts"));
+}
+
+bool settling_option_is_off() {
+    const QVariant v = settling_option();
+    return v.metaType() == QMetaType::fromType<bool>() && !v.toBool();
+}
+
+void set_odd_settling_option() {
+    ASSERT_EQ(
+        write_property(QStringLiteral("Options"), QStringLiteral("OPT_UseSettlingsFromScripts"), 7)
+            .type(),
+        QDBusMessage::ReplyMessage);
+}
+
+void expect_odd_settling_option_back() {
+    const QVariant v = settling_option();
+    EXPECT_EQ(v.metaType(), QMetaType::fromType<int>()) << v.metaType().name();
+    EXPECT_EQ(v.toInt(), 7);
+}
+
+BusPanel::BusPanel() {
+    FormEnvironment env = FormEnvironment::standard([] { return obtain_application("dbus"); });
+    env.show_message = [this](const Message& m) { messages.push_back(m); };
+    env.end_program = [this](int code) { ends.push_back(code); };
+    env.report = [this](const std::string& line) { reports.push_back(line); };
+    form = std::make_unique<Form1>(env);
+    form->Form_Load();
+    form->Timer1.stop();
+    form->show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    work_tick();
+}
+
+void BusPanel::work_tick() {
+    for (int i = 0; i < 4; ++i)
+        form->Timer1_Timer();
+}
+
+QString BusPanel::text(const char* label) const {
+    return form->findChild<QLabel*>(QLatin1String(label))->text();
+}
+
+void BusPanel::click(const char* control) {
+    const auto* c = form->findChild<QWidget*>(QLatin1String(control));
+    const QPoint at = c->mapTo(form.get(), c->rect().center());
+    QTest::mousePress(form->windowHandle(), Qt::LeftButton, {}, at);
+    QTest::mouseRelease(form->windowHandle(), Qt::LeftButton, {}, at);
 }
 
 QString gdbus(const QStringList& arguments) {

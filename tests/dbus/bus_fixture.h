@@ -15,6 +15,10 @@
 
 #include <memory>
 #include <string>
+#include <vector>
+
+#include "app/environment.h"
+#include "panel/form1.h"
 
 namespace vantel::testing_support {
 
@@ -55,7 +59,7 @@ void start_child(QProcess& process, const QString& program, const QStringList& a
 // vantel-analyser with the test control, on the bus and answering once the constructor returns.
 class AnalyserProcess {
 public:
-    AnalyserProcess();
+    explicit AnalyserProcess(const QStringList& more_arguments = {});
     ~AnalyserProcess();
 
     // Gone at once, without a word to anyone (SIGKILL).
@@ -64,8 +68,12 @@ public:
     int terminate();
     QString log();
 
-    // Calls `method` of its Vantel.TestControl (simulator/dbus_export.h).
-    void control(const char* method, const QVariantList& arguments);
+    // Calls `method` of its Vantel.TestControl (simulator/dbus_export.h); `answer` is what the
+    // call must answer (a reply, or an error).
+    void control(const char* method, const QVariantList& arguments,
+                 QDBusMessage::MessageType answer = QDBusMessage::ReplyMessage);
+    // The same without waiting for the answer.
+    void control_later(const char* method, const QVariantList& arguments);
 
 private:
     QProcess process_;
@@ -75,6 +83,34 @@ private:
 // object, else a sub-object's name.
 QVariant read_property(const QString& object, const QString& member);
 QDBusMessage write_property(const QString& object, const QString& member, const QVariant& value);
+
+// vantel-dmm as a child process with `arguments`, its standard error kept apart.
+void start_panel(QProcess& panel, const QStringList& arguments);
+
+// The analyser option, as another client reads it.
+QVariant settling_option();
+// The automation False the panel writes while it runs.
+bool settling_option_is_off();
+
+// An option of an unexpected type (an int32 7) proves that the panel puts back exactly what it
+// found: QVariant compares numbers across types, so the type is checked too.
+void set_odd_settling_option();
+void expect_odd_settling_option_back();
+
+// A started, shown panel on `--analyser dbus` in this process, its first polling cycle done, its
+// timer stopped so that the test runs the cycles.
+struct BusPanel {
+    std::vector<Message> messages;
+    std::vector<int> ends;
+    std::vector<std::string> reports;
+    std::unique_ptr<Form1> form;
+
+    BusPanel();
+    void work_tick();
+    QString text(const char* label) const;
+    // A press and release in the middle of a control, through the window.
+    void click(const char* control);
+};
 
 // Runs Debian's gdbus against the analyser with `arguments` after the destination; its stdout.
 QString gdbus(const QStringList& arguments);

@@ -131,12 +131,12 @@ TEST_F(DbusBackend, FailuresNameTheMemberAndTheReason) {
         EXPECT_EQ(e.reason(), "busy (Vantel.Error.Failed)");
     }
 
-    analyser.control("SetAccessDelay", {2.0});
+    analyser.control("SetAccessDelay", {2.5});
     try {
         app->get("IsInitialised");
         ADD_FAILURE() << "a slow answer counted as one";
     } catch (const AutomationError& e) {
-        EXPECT_EQ(e.what(), std::string("IsInitialised: no answer within 50 ms "
+        EXPECT_EQ(e.what(), std::string("IsInitialised: no answer within 2000 ms "
                                         "(org.freedesktop.DBus.Error.NoReply)"));
     }
     analyser.kill();  // it would sleep through the late call before taking a SIGTERM

@@ -38,8 +38,21 @@ TEST(Rendering, EveryControlStandsWhereTheTableSays) {
         const QWidget* control = p.form->findChild<QWidget*>(name);
         ASSERT_NE(control, nullptr) << name.toStdString();
         EXPECT_EQ(control->geometry(), spec.rect) << name.toStdString();
+        EXPECT_EQ(control->toolTip().toStdString(), spec.tooltip) << name.toStdString();
     }
     EXPECT_EQ(p.form->size(), QSize(271, 538));
+    // The tooltips are the panel's own texts to the letter, shortcuts or not.
+    for (auto [name, tooltip] : {
+             std::pair{"Hold_button",
+                       "Holds the current readings by stopping the display updating"},
+             {"Channel_Indicator", "Selected  Input Channel"},
+             {"Label17", "Not Selectable:  Indicates externally selected mode"},
+             {"THDN_function_button", "Selects \"THD + N\" measurement Function"},
+             {"Level_Function_button", "Selects \"Amplitude\" measurement function"},
+             {"Function_Knob", "Left click to go left, right click to go right"},
+             {"OFF_button", "Exits the program"},
+         })
+        EXPECT_EQ(p.child(name)->toolTip().toStdString(), tooltip) << name;
 }
 
 TEST(Rendering, KeysShowTheirPicturesAndAPressedKeyShowsThePressedPictureInPlace) {

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QLocale>
@@ -197,7 +198,7 @@ INSTANTIATE_TEST_SUITE_P(Values, OverRange,
                          }),
                          testing_support::RowName());
 
-TEST(UpdateCycle, UnusableAnalyserClosesQuietly) {
+TEST(UpdateCycle, UnusableAnalyserClosesWithoutABoxButSaysWhyAndEndsWithItsOwnCode) {
     for (bool gone : {true, false}) {
         SCOPED_TRACE(gone ? "gone away" : "code beyond 16 bits");
         Polled p;
@@ -208,7 +209,12 @@ TEST(UpdateCycle, UnusableAnalyserClosesQuietly) {
         p.work_tick();
         EXPECT_TRUE(p.form->ended());
         EXPECT_TRUE(p.world.messages.empty());
-        EXPECT_EQ(p.world.ends, std::vector<int>{0});
+        EXPECT_EQ(p.world.ends, std::vector<int>{3});
+        ASSERT_EQ(p.world.reports.size(), 1u);
+        // Names the member that failed, and why.
+        EXPECT_THAT(p.world.reports[0],
+                    testing::HasSubstr(gone ? "CTDetector: the analyser has gone away"
+                                            : "CTDetector.CTD_Response: "));
     }
 }
 
