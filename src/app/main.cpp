@@ -45,8 +45,9 @@ int main(int argc, char** argv) {
 
     const vantel::BackendChoice choice =
         vantel::choose_backend(parser.value(analyser).toStdString());
-    qCInfo(lcPanel).noquote() << "analyser:" << QString::fromStdString(choice.backend) << "("
-                              << QString::fromStdString(choice.why) << ")";
+    qCInfo(lcPanel).noquote() << QStringLiteral("analyser: %1 (%2)")
+                                     .arg(QString::fromStdString(choice.backend),
+                                          QString::fromStdString(choice.why));
 
     // Over D-Bus the analyser is shared by the session: one panel attaches to it, or the second
     // would save the first one's changes to the analyser as the user's own.
