@@ -28,7 +28,8 @@ SourceError refusal(const std::string& path, const std::string& reason) {
 
 std::string log_of(SNDFILE* file) {
     std::string text(16384, '\0');
-    const auto size = sf_command(file, SFC_GET_LOG_INFO, text.data(), static_cast<int>(text.size()));
+    const auto size =
+        sf_command(file, SFC_GET_LOG_INFO, text.data(), static_cast<int>(text.size()));
     text.resize(static_cast<std::size_t>(std::max(0, size)));
     return text;
 }
@@ -142,9 +143,9 @@ void FileSource::check_decodes() {
     for (const std::int64_t index : {last, std::int64_t{0}}) {
         block(index);
         if (failed_) {
-            throw refusal(path_, "corrupt or truncated: " +
-                                     (warnings_.empty() ? std::string("it does not decode")
-                                                        : warnings_.back()));
+            throw refusal(path_, "corrupt or truncated: " + (warnings_.empty()
+                                                                 ? std::string("it does not decode")
+                                                                 : warnings_.back()));
         }
     }
 }
@@ -216,9 +217,8 @@ void FileSource::read(int channel, std::int64_t first_frame, std::span<double> o
         const std::int64_t offset = in_file - index * kBlockFrames;
         const std::int64_t block_end = std::min((index + 1) * kBlockFrames, length_frames_);
         // As many frames as stay within this block, the file's loop and the produced frames.
-        const auto count = static_cast<std::size_t>(
-            std::min({block_end - in_file, produced_ - frame,
-                      static_cast<std::int64_t>(out.size() - i)}));
+        const auto count = static_cast<std::size_t>(std::min(
+            {block_end - in_file, produced_ - frame, static_cast<std::int64_t>(out.size() - i)}));
         const std::vector<double>& samples = block(index).samples[channel];
         std::copy_n(samples.begin() + offset, count, out.begin() + static_cast<std::ptrdiff_t>(i));
         i += count;

@@ -14,8 +14,8 @@
 namespace vantel::source {
 
 struct SourceOptions {
-    std::uint64_t seed = 1;         // the simulated device's noise and drift
-    MonotonicClock clock;           // std::chrono::steady_clock when empty
+    std::uint64_t seed = 1;  // the simulated device's noise and drift
+    MonotonicClock clock;    // std::chrono::steady_clock when empty
     double full_scale_v_rms = kAnalogueFullScaleVRms;
 };
 

@@ -55,7 +55,8 @@ inline SinCos sincos_of(Phase phase) {
     const double b2 = b * b;
     const double sin_b = b * (1.0 - b2 * (1.0 / 6.0) * (1.0 - b2 * (1.0 / 20.0)));
     const double cos_b = 1.0 - b2 * 0.5 * (1.0 - b2 * (1.0 / 12.0));
-    return {t.sin[index] * cos_b + t.cos[index] * sin_b, t.cos[index] * cos_b - t.sin[index] * sin_b};
+    return {t.sin[index] * cos_b + t.cos[index] * sin_b,
+            t.cos[index] * cos_b - t.sin[index] * sin_b};
 }
 
 // A key that makes one noise stream per seed and channel; streams of different keys are

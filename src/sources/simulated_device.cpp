@@ -126,7 +126,8 @@ void SimulatedDevice::render(int channel, std::int64_t first_frame, std::span<do
     const auto first = static_cast<Phase>(first_frame);
     const Phase step = plays ? phase_increment(g.frequency_hz, rate_hz) : 0;
     Phase phase = first * step;
-    const Phase drift_step = drift != 0.0 ? phase_increment(1.0 / model_.drift_period_s, rate_hz) : 0;
+    const Phase drift_step =
+        drift != 0.0 ? phase_increment(1.0 / model_.drift_period_s, rate_hz) : 0;
     Phase drift_phase = phase_of_turns(drift_phase_turns_[channel]) + first * drift_step;
 
     const std::size_t n = out.size();
