@@ -80,15 +80,18 @@ const double* normal_quantile_table();
 double normal_from_tail_bits(std::uint64_t bits);
 }  // namespace detail
 
-// A standard normal deviate from 64 random bits.
-inline double normal_from_bits(std::uint64_t bits) {
+// A standard normal deviate from 64 random bits. Loops fetch the table once and pass it in.
+inline double normal_from_bits(std::uint64_t bits, const double* quantiles) {
     constexpr int kShift = 64 - detail::kQuantileBits;
     const auto cell = static_cast<std::uint32_t>(bits >> kShift);
     if (cell == 0 || cell == (1u << detail::kQuantileBits) - 1) [[unlikely]]
         return detail::normal_from_tail_bits(bits);
-    const double* q = detail::normal_quantile_table();
     const double within = static_cast<double>(bits & ((Phase{1} << kShift) - 1)) * 0x1.0p-52;
-    return q[cell] + (q[cell + 1] - q[cell]) * within;
+    return quantiles[cell] + (quantiles[cell + 1] - quantiles[cell]) * within;
+}
+
+inline double normal_from_bits(std::uint64_t bits) {
+    return normal_from_bits(bits, detail::normal_quantile_table());
 }
 
 // The inverse of the standard normal distribution function, exact to a few ulps, for `u` in

@@ -84,6 +84,8 @@ private:
     void render(int channel, std::int64_t first_frame, std::span<double> out,
                 double units_per_v) const;
 
+    static constexpr std::size_t kChunkFrames = 64;
+
     DeviceModel model_;
     std::shared_ptr<const Generator> generator_;
     std::uint64_t seed_;
