@@ -35,7 +35,7 @@ public:
     // False once a block failed to decode (the file changed or is damaged past its ends);
     // warnings() says where.
     bool locked() const override { return !failed_; }
-    std::int64_t frames_now() override { return frames_.now(); }
+    std::int64_t frames_now() override { return produced_ = frames_.now(); }
     std::int64_t history_frames() const override { return produced_; }
     void read(int channel, std::int64_t first_frame, std::span<double> out) override;
     std::string describe() const override;

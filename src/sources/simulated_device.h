@@ -64,7 +64,7 @@ public:
 
     double rate_hz() const override { return model_.rate_hz; }
     bool locked() const override { return true; }
-    std::int64_t frames_now() override { return frames_.now(); }
+    std::int64_t frames_now() override { return produced_ = frames_.now(); }
     // Any frame since the start can be produced again.
     std::int64_t history_frames() const override;
     void read(int channel, std::int64_t first_frame, std::span<double> out) override;
