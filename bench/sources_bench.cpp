@@ -45,11 +45,11 @@ void poll(benchmark::State& state, SampleSource& source, const Clock& clock, int
         benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
-void BM_Generated(benchmark::State& state, const char* spec, bool generator_on) {
+void BM_Generated(benchmark::State& state, const char* source_name, bool generator_on) {
     auto generator = std::make_shared<Generator>();
     generator->set_on(generator_on);
     Clock clock;
-    auto source = open_source(spec, generator, {1, clock.clock(), 10.0});
+    auto source = open_source(source_name, generator, {1, clock.clock(), 10.0});
     poll(state, *source, clock, static_cast<int>(state.range(0)));
 }
 BENCHMARK_CAPTURE(BM_Generated, sim, "sim", true)->Arg(0)->Arg(1);

@@ -23,7 +23,7 @@ struct SourceOptions {
 // straight to the inputs; anything else is a sound file's path (write ./sim for a file called
 // sim). Throws SourceError naming the source and the reason when it cannot be opened, and
 // std::invalid_argument when a generated source is given no generator.
-std::unique_ptr<SampleSource> open_source(std::string_view spec,
+std::unique_ptr<SampleSource> open_source(std::string_view source_name,
                                           std::shared_ptr<Generator> generator,
                                           const SourceOptions& options = {});
 

@@ -53,8 +53,10 @@ DeviceModel analyser_loopback();
 inline constexpr double kSecondHarmonicShare = 0.8;
 inline constexpr double kThirdHarmonicShare = 0.6;
 
-// Analogue inputs read 10 V RMS at full scale.
+// The RMS volts of a full-scale sine: 10 V on the analogue inputs; a digital input's full scale
+// is reported as 1 V.
 inline constexpr double kAnalogueFullScaleVRms = 10.0;
+inline constexpr double kDigitalFullScaleVRms = 1.0;
 
 class SimulatedDevice final : public SampleSource {
 public:

@@ -27,7 +27,7 @@ constexpr double kVoltsPerUnit = 10.0 * std::numbers::sqrt2;
 // One channel of a generated source, with the figures it must show.
 struct DeviceRow {
     const char* name;
-    const char* spec;
+    const char* source_name;
     int channel;
     double gain, noise_v_rms, thd, crosstalk, drift;
 };
@@ -44,8 +44,8 @@ constexpr DeviceRow kDeviceRows[] = {
 
 class Generated : public ::testing::Test {
 protected:
-    std::unique_ptr<SampleSource> open(const char* spec, std::uint64_t seed = 7) {
-        auto s = open_source(spec, generator, {seed, clock.clock(), 10.0});
+    std::unique_ptr<SampleSource> open(const char* source_name, std::uint64_t seed = 7) {
+        auto s = open_source(source_name, generator, {seed, clock.clock(), 10.0});
         clock.advance(100.0);  // 100 s produced
         return s;
     }
@@ -62,7 +62,7 @@ protected:
 
 class DeviceChannel : public Generated, public ::testing::WithParamInterface<DeviceRow> {
 protected:
-    void SetUp() override { source = open(GetParam().spec); }
+    void SetUp() override { source = open(GetParam().source_name); }
     std::vector<double> volts(int ch, std::size_t n) { return Generated::volts(*source, ch, 0, n); }
     // One DFT bin's amplitude over `n` frames of white noise errs by sigma * sqrt(2 / n).
     double bin_error_v(std::size_t n) const {
@@ -199,7 +199,7 @@ TEST_F(Generated, ProducesInStepWithTheClockAndReadsSilenceOutsideWhatItMade) {
 TEST_F(Generated, FullScaleSetsTheUnits) {
     auto s = open("sim");
     std::vector<double> units(48000);
-    s->set_full_scale_v_rms(1.0);  // the digital inputs
+    s->set_full_scale_v_rms(kDigitalFullScaleVRms);
     s->read(kChannelA, 0, units);
     // 1 V RMS through a gain of 1.006 (+-0.2 % drift) is 1.006 of a 1 V full-scale sine.
     EXPECT_NEAR(rms(units), 1.006 / std::numbers::sqrt2, 1.006 * 2.1e-3);
