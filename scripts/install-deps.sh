@@ -13,6 +13,7 @@ packages=(
   fonts-liberation fontconfig fonts-dseg python3-fonttools
   dbus dbus-bin dbus-daemon libglib2.0-bin libdbus-1-dev
   locales
+  libsndfile1-dev
   g++-mingw-w64-x86-64-posix wine64
   desktop-file-utils dpkg-dev file groff-base
 )

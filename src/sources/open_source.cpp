@@ -1,0 +1,26 @@
+// SPDX-License-Identifier: MIT
+#include "sources/open_source.h"
+
+#include <string>
+#include <utility>
+
+#include "sources/file_source.h"
+
+namespace vantel::source {
+
+std::unique_ptr<SampleSource> open_source(std::string_view source_name,
+                                          std::shared_ptr<Generator> generator,
+                                          const SourceOptions& options) {
+    for (DeviceModel model : {device_under_test(), analyser_loopback()}) {
+        if (source_name == model.name) {
+            return std::make_unique<SimulatedDevice>(std::move(model), std::move(generator),
+                                                     options.seed, options.clock,
+                                                     options.full_scale_v_rms);
+        }
+    }
+    if (source_name.empty())
+        throw SourceError("no source named: give sim, loopback or a sound file's path");
+    return std::make_unique<FileSource>(std::string(source_name), options.clock);
+}
+
+}  // namespace vantel::source
