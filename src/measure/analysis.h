@@ -47,22 +47,21 @@ std::optional<double> crossing_period(std::span<const double> x);
 class Spectrum;
 // `start_w` (rad/sample), when positive, replaces the crossings as the starting point; the
 // residual (x minus the fitted sine) is left in `residual` when a fundamental is found.
-std::optional<Sine> find_fundamental(std::span<const double> x, Spectrum& spectrum,
-                                     double start_w, std::vector<double>& residual);
+std::optional<Sine> find_fundamental(std::span<const double> x, Spectrum& spectrum, double start_w,
+                                     std::vector<double>& residual);
 // The least-squares sine at a fixed frequency (amplitude, phase and DC).
 Sine fit_at(std::span<const double> x, double w);
 // x minus the sine.
 void subtract(std::span<const double> x, const Sine& sine, std::span<double> residual);
 
-// Power spectra of windows of one length, windowed by a 4-term Blackman-Harris (sidelobes 92 dB
-// down) and zero-padded to a power of two. Keeps its tables between calls.
+// Power spectra of the newest power-of-two samples of a window (8192 of the 9600 at 48 kHz),
+// windowed by a 4-term Blackman-Harris (sidelobes 92 dB down). Keeps its tables between calls.
 class Spectrum {
 public:
     explicit Spectrum(std::size_t length);
-    std::size_t length() const { return window_.size(); }
     std::size_t fft_size() const { return size_; }
-    // |X_k|^2 for k = 0 .. fft_size/2, of the windowed samples (length() of them, or fewer:
-    // the newest, with the window kept).
+    // |X_k|^2 for k = 0 .. fft_size/2 of the newest fft_size() samples of x (zero-padded if x
+    // is shorter), windowed.
     const std::vector<double>& power(std::span<const double> x);
     // The mean square of x between low_hz and high_hz (bins whose centre lies in the band),
     // for a stationary signal.
@@ -78,7 +77,7 @@ public:
 private:
     void use_window(std::size_t length);
     void transform(std::vector<std::complex<double>>& data) const;
-    std::vector<double> window_;
+    std::vector<double> window_, selective_window_;
     double window_power_ = 0.0;  // sum of the squared window
     std::size_t size_;           // FFT length (real input)
     std::vector<std::complex<double>> twiddles_, packed_;

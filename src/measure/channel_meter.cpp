@@ -81,8 +81,7 @@ void ChannelMeter::build_chain() {
     chain_filter_ = WeightingFilter(chain);
     quasi_peak_.reset();
     if (settings_.detector == Detector::QuasiPeak)
-        quasi_peak_ =
-            std::make_unique<QuasiPeakDetector>(rate_hz_, bs468_quasi_peak_timing());
+        quasi_peak_ = std::make_unique<QuasiPeakDetector>(rate_hz_, bs468_quasi_peak_timing());
     restart();
 }
 
@@ -157,9 +156,8 @@ double ChannelMeter::level() const {
             return kSineRmsPerPeak * peak;
         }
         case Detector::TruePeak:
-            return kSineRmsPerPeak *
-                   analysis_->interpolator.peak(chain_history().newest(
-                       window_samples_ + TruePeakInterpolator::kTapsPerPhase));
+            return kSineRmsPerPeak * analysis_->interpolator.peak(chain_history().newest(
+                                         window_samples_ + TruePeakInterpolator::kTapsPerPhase));
         case Detector::QuasiPeak:
             return quasi_peak_ ? quasi_peak_->reading() : 0.0;
     }
@@ -185,9 +183,9 @@ double ChannelMeter::thdn_ratio() const {
     const double residual =
         a.spectrum.band_mean_square(a.residual, rate_hz_, kBandLowHz, kBandHighHz);
     const double fundamental_hz = fundamental->w * rate_hz_ / (2.0 * kPi);
-    const double in_band =
-        fundamental_hz >= kBandLowHz && fundamental_hz <= kBandHighHz ? fundamental->mean_square()
-                                                                      : 0.0;
+    const double in_band = fundamental_hz >= kBandLowHz && fundamental_hz <= kBandHighHz
+                               ? fundamental->mean_square()
+                               : 0.0;
     // The least-squares residual is orthogonal to the fitted sine, so the band's total power
     // is the sum of the two.
     const double total = in_band + residual;

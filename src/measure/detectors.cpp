@@ -87,12 +87,12 @@ TruePeakInterpolator::TruePeakInterpolator() {
         for (int k = 0; k < kTapsPerPhase; ++k) {
             // Tap k weighs sample n - half + 1 + k for the point n + offset.
             const double tau = offset - static_cast<double>(k - half + 1);
-            const double sinc =
-                std::sin(std::numbers::pi * tau) / (std::numbers::pi * tau);
+            const double sinc = std::sin(std::numbers::pi * tau) / (std::numbers::pi * tau);
             const double edge = tau / half;
             const double window =
-                edge * edge < 1.0 ? bessel_i0(kBeta * std::sqrt(1.0 - edge * edge)) / bessel_i0(kBeta)
-                                  : 0.0;
+                edge * edge < 1.0
+                    ? bessel_i0(kBeta * std::sqrt(1.0 - edge * edge)) / bessel_i0(kBeta)
+                    : 0.0;
             taps_[p - 1][k] = sinc * window;
             sum += taps_[p - 1][k];
         }

@@ -365,7 +365,8 @@ DigitalZpk audio_lowpass(double rate_hz) {
     std::vector<cplx> zeros, poles;
     for (int k = 1; k <= order; ++k) {
         const double theta = kPi * (2.0 * k - 1.0) / (2.0 * order);
-        const cplx chebyshev_pole(-std::sinh(mu) * std::sin(theta), std::cosh(mu) * std::cos(theta));
+        const cplx chebyshev_pole(-std::sinh(mu) * std::sin(theta),
+                                  std::cosh(mu) * std::cos(theta));
         poles.push_back(omega_stop / chebyshev_pole);
         if (std::abs(std::cos(theta)) > 1e-12)
             zeros.emplace_back(0.0, omega_stop / std::cos(theta));
@@ -406,7 +407,9 @@ double a_steeper_beyond_20khz_db(double frequency_hz) {
     return -3.0 * octaves * octaves;
 }
 
-double unchanged_db(double) { return 0.0; }
+double unchanged_db(double) {
+    return 0.0;
+}
 
 }  // namespace
 
@@ -430,8 +433,8 @@ FilterDesign design_weighting(Curve curve, double rate_hz) {
         case Curve::Ccir468:
         case Curve::Ccir468At2k: {
             const double unity_hz = curve == Curve::Ccir468 ? 1000.0 : 2000.0;
-            DigitalZpk d = matched_fit(ccir468_prototype(unity_hz), rate_hz, 6, kFitTopHz,
-                                       unchanged_db);
+            DigitalZpk d =
+                matched_fit(ccir468_prototype(unity_hz), rate_hz, 6, kFitTopHz, unchanged_db);
             scale_to_unity_at(d, unity_hz, rate_hz);
             return to_sections(d, rate_hz);
         }

@@ -81,11 +81,8 @@ public:
     void reset();
 
 private:
-    struct State {
-        double s1 = 0.0, s2 = 0.0;
-    };
     std::vector<Biquad> sections_;
-    std::vector<State> state_;
+    std::vector<double> state1_, state2_;  // each section's two delays
 };
 
 // The readings' history window, as instruments refresh theirs.

@@ -130,9 +130,8 @@ TEST(Analysis, LevelAtReadsOneComponent) {
     constexpr double rate = 48000.0;
     ChannelMeter meter(rate);
     const Tone leak{1000.0, 1e-4}, hum{50.0, 0.3}, other{7000.0, 0.5};
-    test::play(meter, 1.0, [&](long long n) {
-        return leak.at(rate, n) + hum.at(rate, n) + other.at(rate, n);
-    });
+    test::play(meter, 1.0,
+               [&](long long n) { return leak.at(rate, n) + hum.at(rate, n) + other.at(rate, n); });
     EXPECT_NEAR(db(meter.level_at(1000.0) / (leak.amplitude / std::numbers::sqrt2)), 0.0, 0.01);
     EXPECT_NEAR(db(meter.level_at(50.0) / (hum.amplitude / std::numbers::sqrt2)), 0.0, 0.01);
     EXPECT_LT(meter.level_at(3000.0), 1e-9);
@@ -141,8 +140,8 @@ TEST(Analysis, LevelAtReadsOneComponent) {
 // Digital silence: every reading is exactly 0 under every chain.
 TEST(Analysis, SilenceReadsZeroEverywhere) {
     for (Band band : {Band::Wide, Band::Audio})
-        for (Curve curve : {Curve::Flat, Curve::A, Curve::Highpass400, Curve::Ccir468,
-                            Curve::Ccir468At2k})
+        for (Curve curve :
+             {Curve::Flat, Curve::A, Curve::Highpass400, Curve::Ccir468, Curve::Ccir468At2k})
             for (Detector detector :
                  {Detector::Rms, Detector::TruePeak, Detector::SamplePeak, Detector::QuasiPeak}) {
                 ChannelMeter meter(44100.0);

@@ -59,8 +59,7 @@ std::vector<SteadyRow> steady_rows() {
                 rows.push_back({test::identifier(std::string(detector_name(detector)) + "_" +
                                                  std::to_string(static_cast<int>(rate)) + "_" +
                                                  std::to_string(static_cast<int>(f)) + "Hz"),
-                                detector, rate, f,
-                                detector == Detector::SamplePeak ? 0.02 : 0.01});
+                                detector, rate, f, detector == Detector::SamplePeak ? 0.02 : 0.01});
         rows.back().tolerance_db = 0.05;  // quasi-peak at 5 kHz
     }
     return rows;

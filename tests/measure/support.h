@@ -56,7 +56,8 @@ inline long long play(ChannelMeter& meter, double seconds,
 inline long long play_tone(ChannelMeter& meter, double seconds, const Tone& tone,
                            long long from = 0) {
     const double rate = meter.rate_hz();
-    return play(meter, seconds, [&](long long n) { return tone.at(rate, n); }, from);
+    return play(
+        meter, seconds, [&](long long n) { return tone.at(rate, n); }, from);
 }
 
 // One CSV file of the shared measurement folder, as rows of named text fields.
