@@ -76,11 +76,11 @@ public:
 
 private:
     void use_window(std::size_t length);
-    void transform(std::vector<std::complex<double>>& data) const;
+    void transform(std::vector<double>& re, std::vector<double>& im) const;
     std::vector<double> window_, selective_window_;
     double window_power_ = 0.0;  // sum of the squared window
     std::size_t size_;           // FFT length (real input)
-    std::vector<std::complex<double>> twiddles_, packed_;
+    std::vector<double> twiddle_re_, twiddle_im_, packed_re_, packed_im_;
     std::vector<double> power_;
 };
 

@@ -49,8 +49,7 @@ void run_cascade(const Biquad* s, double* s1, double* s2, std::span<const double
 
 template <std::size_t... Counts>
 void dispatch(std::size_t count, const Biquad* s, double* s1, double* s2,
-              std::span<const double> in, std::span<double> out,
-              std::index_sequence<Counts...>) {
+              std::span<const double> in, std::span<double> out, std::index_sequence<Counts...>) {
     // Cascades longer than the largest instance run in pieces of it.
     constexpr std::size_t kLargest = sizeof...(Counts);
     while (count > kLargest) {
