@@ -256,9 +256,10 @@ std::optional<Sine> gauss_newton(std::span<const double> x, double w) {
         if (!solve(m4, v4))
             return std::nullopt;
         const double step = static_cast<double>(v4[3]) * scale;
-        // Settled: a step this small moves the sine by under 1e-9 of a radian across the
-        // window, far below what the residual can show, so this pass's amplitudes stand.
-        if (std::abs(step) <= 1e-13 * w)
+        // Settled: this pass's amplitudes, taken with the stepped frequency, are off only in
+        // the second order of the step: for 1e-9 of w over a 9600-sample window, a phase error
+        // of 6e-7 rad leaves an error near 4e-13 of the amplitude (-250 dB).
+        if (std::abs(step) <= 1e-9 * w)
             return Sine{w + step, static_cast<double>(v4[0]), static_cast<double>(v4[1]),
                         static_cast<double>(v4[2])};
         w += step;

@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 #include <numbers>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -48,7 +49,20 @@ struct ChannelMeter::Analysis {
     Spectrum spectrum;
     TruePeakInterpolator interpolator;
     std::vector<double> residual;
+    // The fundamental's period by its crossings, shared by the readings of one moment (level
+    // and THD+N both want it): valid while no sample has come in since.
+    std::uint64_t period_at = ~std::uint64_t{0};
+    std::optional<double> period;
 };
+
+std::optional<double> ChannelMeter::crossing_period_now() const {
+    Analysis& a = *analysis_;
+    if (a.period_at != samples_seen_) {
+        a.period = crossing_period(wide_->newest(window_samples_));
+        a.period_at = samples_seen_;
+    }
+    return a.period;
+}
 
 ChannelMeter::ChannelMeter(double rate_hz)
     : rate_hz_(checked_rate(rate_hz)),
@@ -100,6 +114,7 @@ void ChannelMeter::restart() {
     if (quasi_peak_)
         quasi_peak_->reset();
     non_finite_samples_ = 0;
+    ++samples_seen_;  // the histories changed: nothing computed before holds
 }
 
 void ChannelMeter::process(std::span<const double> samples) {
@@ -124,6 +139,7 @@ void ChannelMeter::process(std::span<const double> samples) {
         if (quasi_peak_)
             quasi_peak_->process(chain_is_wide_ ? wide : chain);
         samples = samples.subspan(n);
+        samples_seen_ += n;
     }
 }
 
@@ -141,7 +157,7 @@ double ChannelMeter::level() const {
             // reading does not ripple with where the window starts. The period comes from the
             // unweighted signal: the weighting changes the waveform, not its period.
             std::size_t count = y.size();
-            if (const auto period = crossing_period(wide_->newest(window_samples_))) {
+            if (const auto period = crossing_period_now()) {
                 const double periods = std::floor(static_cast<double>(y.size()) / *period);
                 if (periods >= 1.0)
                     count = std::min(y.size(),
@@ -172,7 +188,7 @@ double ChannelMeter::thdn_ratio() const {
     // The fundamental's frequency from the unweighted signal's crossings, when they are
     // regular; the fit on the weighted signal refines it.
     double start_w = 0.0;
-    if (const auto period = crossing_period(wide_->newest(window_samples_)))
+    if (const auto period = crossing_period_now())
         start_w = 2.0 * kPi / *period;
     const auto fundamental = find_fundamental(y, a.spectrum, start_w, a.residual);
     if (!fundamental) {

@@ -13,7 +13,9 @@
 
 #include <complex>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -132,6 +134,7 @@ private:
     struct Analysis;
     void build_chain();
     const History& chain_history() const;
+    std::optional<double> crossing_period_now() const;
 
     double rate_hz_;
     ChainSettings settings_;
@@ -146,6 +149,7 @@ private:
     std::unique_ptr<Analysis> analysis_;
     std::vector<double> block_in_, block_wide_, block_chain_;
     std::size_t non_finite_samples_ = 0;
+    std::uint64_t samples_seen_ = 0;  // since construction, and bumped by every restart
 };
 
 }  // namespace vantel::measure
