@@ -65,7 +65,9 @@ struct FilterDesign {
 
 // The weighting curve for a sample rate. Poles are placed by the matched z-transform (so they
 // keep their frequencies, which the bilinear transform bends towards Nyquist) and the zeros are
-// fitted to the curve's magnitude up to 20 kHz, so the curve holds at 44.1 and 48 kHz too.
+// fitted to the curve's magnitude up to 20 kHz (and, lightly weighted, above it up to 0.47 fs),
+// so the curve holds at 44.1 and 48 kHz too. Above 20 kHz A is made to fall faster than its
+// formula (which loses only 10 dB in the first octave): at least 12 dB per octave.
 // Throws std::invalid_argument below 8 kHz.
 FilterDesign design_weighting(Curve curve, double rate_hz);
 // A band as a filter. Wide: the DC blocker, a 2nd-order Butterworth high-pass at 2 Hz
