@@ -29,10 +29,18 @@ struct World {
     std::shared_ptr<AccessLog> log = std::make_shared<AccessLog>();
     Simulator sim;
 
-    explicit World(double initialise_after_s = 0.0)
-        : sim(SimulatorOptions{.seed = 7,
-                               .initialise_after_s = initialise_after_s,
-                               .clock = [this] { return now_s; }}) {}
+    // The analyser has been measuring for a second when the panel comes: it has a reading.
+    explicit World(double initialise_after_s = 0.0) : sim(options(initialise_after_s)) {
+        now_s += 1.0;
+    }
+
+    SimulatorOptions options(double initialise_after_s) {
+        SimulatorOptions o;
+        o.seed = 7;
+        o.initialise_after_s = initialise_after_s;
+        o.clock = [this] { return now_s; };
+        return o;
+    }
 
     FormEnvironment environment() {
         FormEnvironment env;
@@ -77,8 +85,9 @@ struct Panel {
         form = std::make_unique<Form1>(world.environment());
     }
     void start() { form->Form_Load(); }
-    // One work tick: four timer ticks, the way Timer1 drives the cycle.
+    // One work tick: four timer ticks, the way Timer1 drives the cycle, 200 ms after the last.
     void work_tick() {
+        world.now_s += 0.2;
         for (int i = 0; i < 4; ++i)
             form->Timer1_Timer();
     }

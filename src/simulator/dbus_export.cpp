@@ -57,6 +57,11 @@ constexpr Member kDigitalInputs[] = {
 };
 // The option's natural type is Boolean, but it keeps whatever a client wrote.
 constexpr Member kOptions[] = {{"OPT_UseSettlingsFromScripts", 'b', true, false}};
+constexpr Member kGenerator[] = {
+    {"GEN_Frequency", 'd', true, false},
+    {"GEN_Level", 'd', true, false},
+    {"GEN_On", 'b', true, false},
+};
 
 struct SubObject {
     const char* name;
@@ -68,6 +73,7 @@ constexpr SubObject kSubObjects[] = {
     {"AnalogueInputs", kAnalogueInputs},
     {"DigitalInputs", kDigitalInputs},
     {"Options", kOptions},
+    {"Generator", kGenerator},
 };
 
 bool is_integer_type(char type) {

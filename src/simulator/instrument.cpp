@@ -31,12 +31,15 @@ constexpr std::int16_t kAbsolute = code_of("CTD_RELATIVITY_ABS");
 
 }  // namespace
 
-Instrument::Instrument(std::uint64_t seed, std::function<double()> clock, double initialise_after_s)
-    : rng_(seed),
-      model_(rng_),
-      clock_(clock ? std::move(clock) : std::function<double()>(steady_seconds)),
+Instrument::Instrument(std::function<double()> clock, double initialise_after_s,
+                       std::unique_ptr<source::SampleSource> source,
+                       std::shared_ptr<source::Generator> generator, std::uint64_t seed,
+                       double analogue_full_scale_v)
+    : clock_(clock ? std::move(clock) : std::function<double()>(steady_seconds)),
       switched_on_s_(clock_()),
-      initialise_after_s_(initialise_after_s) {}
+      initialise_after_s_(initialise_after_s),
+      measurement_(std::move(source), std::move(generator), seed, clock_, analogue_full_scale_v) {
+}
 
 double Instrument::now_s() const {
     return clock_() - switched_on_s_;
@@ -53,7 +56,7 @@ std::int16_t Instrument::absolute_unit() const {
 
 void Instrument::take_self_reference() {
     for (Channel ch : {Channel::A, Channel::B})
-        settings_.self_reference[index(ch)] = model_.quantity(settings_, ch, now_s()).value;
+        settings_.self_reference[index(ch)] = measurement_.quantity(settings_, ch).value;
 }
 
 void Instrument::set_function(std::string_view name) {
@@ -135,7 +138,43 @@ void Instrument::set_frame_rate(std::int16_t connector, std::int32_t hz) {
 }
 
 double Instrument::reading(Channel ch) {
-    return model_.reading(settings_, ch, now_s(), rng_);
+    return measurement_.reading(settings_, ch);
+}
+
+std::int32_t Instrument::frame_rate_hz() const {
+    return measurement_.frame_rate_hz(settings_);
+}
+
+double Instrument::generator_frequency_hz() const {
+    return measurement_.generator().frequency_hz();
+}
+
+double Instrument::generator_level_v() const {
+    return measurement_.generator().level_v_rms();
+}
+
+bool Instrument::generator_on() const {
+    return measurement_.generator().on();
+}
+
+void Instrument::set_generator_frequency(double hz) {
+    try {
+        measurement_.generator().set_frequency_hz(hz, measurement_.generator_rate_hz());
+    } catch (const std::invalid_argument& e) {
+        refuse(e.what());
+    }
+}
+
+void Instrument::set_generator_level(double v_rms) {
+    try {
+        measurement_.generator().set_level_v_rms(v_rms);
+    } catch (const std::invalid_argument& e) {
+        refuse(e.what());
+    }
+}
+
+void Instrument::set_generator_on(bool on) {
+    measurement_.generator().set_on(on);
 }
 
 }  // namespace vantel::sim

@@ -7,24 +7,39 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string_view>
 #include <utility>
 
 #include "analyser/automation.h"
-#include "simulator/signal_model.h"
+#include "simulator/measurement.h"
+#include "simulator/settings.h"
 
 namespace vantel::sim {
 
 class Instrument {
 public:
-    // `clock` gives monotonic seconds; an empty one means std::chrono::steady_clock.
-    Instrument(std::uint64_t seed, std::function<double()> clock, double initialise_after_s);
+    // `clock` gives monotonic seconds; an empty one means std::chrono::steady_clock. The
+    // instrument measures `source`, which `generator` drives if it is a simulated one.
+    Instrument(std::function<double()> clock, double initialise_after_s,
+               std::unique_ptr<source::SampleSource> source,
+               std::shared_ptr<source::Generator> generator, std::uint64_t seed,
+               double analogue_full_scale_v);
 
     // The analyser reports itself ready once `initialise_after_s` has passed since switch-on.
     bool initialised() const;
 
     const AnalyserSettings& settings() const { return settings_; }
-    SignalSettings& signal() { return model_.settings; }
+    Measurement& measurement() { return measurement_; }
+
+    // The generator. Each refuses a value out of range (AutomationError with the reason) and
+    // keeps its setting: a frequency must lie below half the rate it plays at.
+    double generator_frequency_hz() const;
+    double generator_level_v() const;
+    bool generator_on() const;
+    void set_generator_frequency(double hz);
+    void set_generator_level(double v_rms);
+    void set_generator_on(bool on);
 
     void set_function(std::string_view name);
     // Relative units while the relativity is relative, absolute ones that suit the function
@@ -51,19 +66,20 @@ public:
 
     // One reading of the channel now, in the detector's unit.
     double reading(Channel ch);
+    // The digital input's frame rate in Hz; 0 while it has no lock.
+    std::int32_t frame_rate_hz() const;
 
 private:
     double now_s() const;  // since switch-on
     std::int16_t absolute_unit() const;
     void take_self_reference();
 
-    Rng rng_;
-    SignalModel model_;
     AnalyserSettings settings_;
     Value settling_option_ = Value(AutoBool::True);
     std::function<double()> clock_;
     double switched_on_s_;
     double initialise_after_s_;
+    Measurement measurement_;
 };
 
 }  // namespace vantel::sim

@@ -31,6 +31,16 @@ std::int16_t whole_code(const Value& v) {
     return to_code(v);
 }
 
+// An on/off switch as written: the automation Boolean, or the numbers it stands for (0 off;
+// -1 and 1 on). Anything else is a caller's mistake, refused rather than guessed at.
+bool switch_state(const Value& v) {
+    if (v.kind() == Value::Kind::Boolean)
+        return v.as_bool() != AutoBool::False;
+    if (v.kind() == Value::Kind::Integer && v.as_integer() >= -1 && v.as_integer() <= 1)
+        return v.as_integer() != 0;
+    throw AutomationError({}, v.describe() + " is not a Boolean");
+}
+
 Value code(std::int16_t c) {
     return Value(std::int64_t{c});
 }
@@ -95,7 +105,16 @@ constexpr Member kDigitalInputs[] = {
     {"DI_Source", [](const StateRef& s) { return code(settings(s).digital_source); },
      [](SimulatorState& s, const Value& v) { s.instrument.set_digital_source(whole_code(v)); }},
     {"DI_FrameRate",
-     [](const StateRef& s) { return Value(std::int64_t{settings(s).frame_rate_hz()}); }, nullptr},
+     [](const StateRef& s) { return Value(std::int64_t{s->instrument.frame_rate_hz()}); }, nullptr},
+};
+
+constexpr Member kGenerator[] = {
+    {"GEN_Frequency", [](const StateRef& s) { return Value(s->instrument.generator_frequency_hz()); },
+     [](SimulatorState& s, const Value& v) { s.instrument.set_generator_frequency(to_double(v)); }},
+    {"GEN_Level", [](const StateRef& s) { return Value(s->instrument.generator_level_v()); },
+     [](SimulatorState& s, const Value& v) { s.instrument.set_generator_level(to_double(v)); }},
+    {"GEN_On", [](const StateRef& s) { return Value::boolean(s->instrument.generator_on()); },
+     [](SimulatorState& s, const Value& v) { s.instrument.set_generator_on(switch_state(v)); }},
 };
 
 constexpr Member kOptions[] = {
@@ -117,6 +136,8 @@ constexpr Member kApplication[] = {
     {"DigitalInputs",
      [](const StateRef& s) { return sub_object(s, "DigitalInputs", kDigitalInputs); }, nullptr},
     {"Options", [](const StateRef& s) { return sub_object(s, "Options", kOptions); }, nullptr},
+    {"Generator", [](const StateRef& s) { return sub_object(s, "Generator", kGenerator); },
+     nullptr},
 };
 
 std::string SimObject::path(std::string_view member) const {

@@ -16,8 +16,9 @@ namespace vantel::sim {
 // Everything one simulated analyser is; shared by the Simulator handle and every object
 // handed out, so that it lives as long as any of them.
 struct SimulatorState {
-    explicit SimulatorState(SimulatorOptions options)
-        : instrument(options.seed, std::move(options.clock), options.initialise_after_s) {}
+    explicit SimulatorState(const SimulatorOptions& options);
+    // The source plays `generator`, the instrument sets it: one generator.
+    SimulatorState(const SimulatorOptions& options, std::shared_ptr<source::Generator> generator);
 
     Instrument instrument;
     Faults faults;

@@ -7,8 +7,37 @@
 #include <utility>
 
 #include "simulator/objects.h"
+#include "sources/open_source.h"
 
 namespace vantel {
+
+namespace sim {
+
+namespace {
+
+std::unique_ptr<source::SampleSource> open_input(const SimulatorOptions& options,
+                                                 std::shared_ptr<source::Generator> generator) {
+    const source::SourceOptions source_options{options.seed, options.clock,
+                                               options.analogue_full_scale_v};
+    if (options.device) {
+        return std::make_unique<source::SimulatedDevice>(*options.device, std::move(generator),
+                                                         options.seed, options.clock,
+                                                         options.analogue_full_scale_v);
+    }
+    return source::open_source(options.input, std::move(generator), source_options);
+}
+
+}  // namespace
+
+SimulatorState::SimulatorState(const SimulatorOptions& options)
+    : SimulatorState(options, std::make_shared<source::Generator>()) {}
+
+SimulatorState::SimulatorState(const SimulatorOptions& options,
+                               std::shared_ptr<source::Generator> generator)
+    : instrument(options.clock, options.initialise_after_s, open_input(options, generator),
+                 generator, options.seed, options.analogue_full_scale_v) {}
+
+}  // namespace sim
 
 Simulator::Simulator(SimulatorOptions options)
     : state_(std::make_shared<sim::SimulatorState>(std::move(options))) {}
@@ -41,18 +70,18 @@ void Simulator::clear_faults() {
     state_->faults.clear();
 }
 
-sim::SignalSettings Simulator::signal() const {
-    return state_->instrument.signal();
-}
-
-void Simulator::set_signal(const sim::SignalSettings& settings) {
-    state_->instrument.signal() = settings;
-}
-
 void Simulator::set_generator(double level_v_rms, double frequency_hz) {
-    sim::SignalSettings& s = state_->instrument.signal();
-    s.generator_level_v = level_v_rms;
-    s.generator_frequency_hz = frequency_hz;
+    source::Generator& g = state_->instrument.measurement().generator();
+    g.set_level_v_rms(level_v_rms);
+    g.set_frequency_hz(frequency_hz);
+}
+
+std::string Simulator::describe_input() const {
+    return state_->instrument.measurement().source().describe();
+}
+
+std::vector<std::string> Simulator::input_warnings() const {
+    return state_->instrument.measurement().source().warnings();
 }
 
 namespace {

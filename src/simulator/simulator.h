@@ -11,19 +11,23 @@
 //   sim.fail_member("CTDetector.CTD_Unit");      // that member now fails
 //
 // How the parts fit: constants.h (the named constants and their codes) and functions.h (the
-// measurement functions) are the vocabularies; units.h does the arithmetic of units and
-// filters; signal_model.h is what the analyser measures; instrument.h holds its settings and
-// rules; faults.h the scripted misbehaviour; objects.h maps members by name onto all of these.
+// measurement functions) are the vocabularies; units.h does the arithmetic of units;
+// measurement.h measures the samples of a source (sources/) with the measuring engine
+// (measure/); instrument.h holds the settings and rules; faults.h the scripted misbehaviour;
+// objects.h maps members by name onto all of these.
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "analyser/automation.h"
 #include "analyser/recording.h"
-#include "simulator/signal_model.h"
+#include "sources/generator.h"
+#include "sources/simulated_device.h"
 
 namespace vantel {
 
@@ -35,11 +39,19 @@ struct SimulatorOptions {
     std::uint64_t seed = 1;  // same seed, same clock, same sequence of accesses: same readings
     double initialise_after_s = 0.0;  // IsInitialised turns True this long after construction
     std::function<double()> clock;    // monotonic seconds; empty = std::chrono::steady_clock
+    // What the analyser measures: "sim" (the generator through a simulated device under test),
+    // "loopback" (the generator straight to the inputs) or a sound file's path.
+    std::string input = "sim";
+    // The analogue inputs' calibration: the volts RMS of a full-scale sine.
+    double analogue_full_scale_v = source::kAnalogueFullScaleVRms;
+    // For tests: another device under test than "sim"'s.
+    std::optional<source::DeviceModel> device;
 };
 
 // A cheap handle on shared state: copies, and every object handed out, are the same analyser.
 class Simulator {
 public:
+    // Throws source::SourceError naming the input and the reason when it cannot be opened.
     explicit Simulator(SimulatorOptions options = {});
 
     // The "Vantel.Application" object; it keeps the analyser alive after the handle is gone.
@@ -63,10 +75,13 @@ public:
     void set_access_delay(double seconds, std::function<void(double)> sleep = {});
     void clear_faults();
 
-    // The signal model: generator, device under test, noise, drift, full scales.
-    sim::SignalSettings signal() const;
-    void set_signal(const sim::SignalSettings& settings);
+    // The generator, as its automation members set it (no checks here: tests may go beyond
+    // what a client may ask for).
     void set_generator(double level_v_rms, double frequency_hz);
+    // What the analyser measures, for logs: "sim: ... at 48000 Hz".
+    std::string describe_input() const;
+    // Things about the input worth a line in the log (a file's extra channels, say).
+    std::vector<std::string> input_warnings() const;
 
     // The analyser's own configuration, which the automation members only report. Any 16-bit
     // code is taken for the default weighting, so tests can offer one the panel does not know

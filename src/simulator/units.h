@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-// The arithmetic of the detector's units and weighting filters: how a level in volts RMS, a
-// frequency or a ratio becomes a reading in the unit the detector is set to, and how much a
-// weighting filter passes of a tone or of white noise.
+// The arithmetic of the detector's units: how a level in volts RMS, a frequency or a ratio
+// becomes a reading in the unit the detector is set to.
 
 #include <cstdint>
 
@@ -34,14 +33,5 @@ double express_level(double v_rms, std::int16_t unit, double full_scale_v);
 
 // A ratio (1 = equal to the reference) in a relative unit: dB or per cent.
 double express_ratio(double ratio, std::int16_t unit);
-
-// Amplitude gain of a weighting filter for a tone of `frequency_hz`, 1 at the filter's
-// reference frequency (1 kHz; 2 kHz for the CCIR-468 2k variant). No filter, and a code that is
-// no filter, pass everything.
-double weighting_gain(std::int16_t weighting, double frequency_hz);
-
-// The share of white noise over the 20 Hz to 20 kHz measurement band that a weighting filter
-// passes, as an RMS voltage ratio (about 0.79 for A-weighting, 2.3 for CCIR-468).
-double white_noise_gain(std::int16_t weighting);
 
 }  // namespace vantel::sim

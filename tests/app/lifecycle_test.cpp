@@ -63,9 +63,10 @@ TEST(StartUp, ReadyAnalyserPreparesThePanelWithoutWaitingAndTheTimerPolls) {
 }
 
 TEST(StartUp, WaitsForTheAnalyserAskingEveryTwoSeconds) {
-    Panel p(/*initialise_after_s=*/5.0);
+    Panel p(/*initialise_after_s=*/6.0);
     p.start();
-    // Asked at 0, 2 and 4 s (not ready), then at 6 s (ready).
+    // The panel comes a second after the analyser: asked at 1, 3 and 5 s (not ready), then at
+    // 7 s (ready).
     EXPECT_EQ(count(*p.world.log, "get IsInitialised"), 4);
     EXPECT_EQ(p.world.waits, 6);
     EXPECT_TRUE(p.world.messages.empty());

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-// Shared by the simulator's tests: time that moves only when a test moves it, a signal whose
-// readings are the model's plain arithmetic, and member access by path ("CTDetector.CTD_Unit").
+// Shared by the simulator's tests: time that moves only when a test moves it, a device whose
+// readings are plain arithmetic, and member access by path ("CTDetector.CTD_Unit").
 
 #include <cstdint>
 #include <functional>
@@ -19,26 +19,27 @@ struct FakeTime {
     double slept_s = 0.0;
 
     SimulatorOptions options(std::uint64_t seed = 1, double initialise_after_s = 0.0) {
-        return {.seed = seed, .initialise_after_s = initialise_after_s, .clock = [this] {
-                    return now_s;
-                }};
+        SimulatorOptions o;
+        o.seed = seed;
+        o.initialise_after_s = initialise_after_s;
+        o.clock = [this] { return now_s; };
+        return o;
     }
     std::function<void(double)> sleep() {
         return [this](double s) { slept_s += s; };
     }
 };
 
-// No wander, no drift and no noise floor, both channels at unity gain.
-inline sim::SignalSettings exact_signal() {
-    sim::SignalSettings s;
-    s.reading_noise = 0.0;
-    s.noise_wander = 0.0;
-    s.drift = 0.0;
-    for (sim::ChannelModel& m : s.dut) {
+// The device under test without noise or drift, both channels at unity gain: readings are plain
+// arithmetic on the generator's level.
+inline source::DeviceModel exact_device() {
+    source::DeviceModel d = source::device_under_test();
+    d.drift = 0.0;
+    for (source::ChannelModel& m : d.channels) {
         m.gain = 1.0;
-        m.noise_v = 0.0;
+        m.noise_v_rms = 0.0;
     }
-    return s;
+    return d;
 }
 
 inline std::int64_t code(std::string_view name) {
