@@ -4,13 +4,17 @@
 #include <QCommandLineParser>
 #include <QLoggingCategory>
 
+#include <cmath>
 #include <memory>
+#include <optional>
 
 #include "analyser/backends.h"
 #include "app/environment.h"
 #include "app/single_instance.h"
 #include "app/termination.h"
 #include "panel/form1.h"
+#include "simulator/simulator.h"
+#include "sources/sample_source.h"
 
 namespace {
 
@@ -41,10 +45,54 @@ int main(int argc, char** argv) {
         QStringLiteral("The analyser to attach to (default: %1):").arg(default_backend) + backends,
         QStringLiteral("backend"), default_backend);
     parser.addOption(analyser);
+    const QCommandLineOption input(
+        QStringLiteral("input"),
+        QStringLiteral("Run the panel on the built-in analyser measuring this: sim (its "
+                       "generator through a simulated device under test), loopback (the "
+                       "generator straight to the inputs) or the path of a sound file."),
+        QStringLiteral("source"));
+    const QCommandLineOption full_scale(
+        QStringLiteral("full-scale"),
+        QStringLiteral("The built-in analyser's analogue calibration: the volts RMS of a "
+                       "full-scale sine (default: 10)."),
+        QStringLiteral("volts"), QStringLiteral("10"));
+    parser.addOptions({input, full_scale});
     parser.process(app);
 
+    // --input measures with the analyser built into the panel.
+    std::optional<vantel::Simulator> built_in;
+    if (parser.isSet(input) || parser.isSet(full_scale)) {
+        const QString asked = parser.value(analyser);
+        if (asked != QLatin1String("auto") && asked != QLatin1String("sim")) {
+            vantel::report_to_stderr("--input and --full-scale set up the built-in analyser; "
+                                     "they cannot be used with --analyser " +
+                                     asked.toStdString());
+            return vantel::kExitAnalyserUnavailable;
+        }
+        vantel::SimulatorOptions options;
+        options.input = parser.isSet(input) ? parser.value(input).toStdString() : "sim";
+        bool volts_ok = false;
+        options.analogue_full_scale_v = parser.value(full_scale).toDouble(&volts_ok);
+        if (!volts_ok || !(options.analogue_full_scale_v > 0.0) ||
+            !std::isfinite(options.analogue_full_scale_v)) {
+            vantel::report_to_stderr("--full-scale takes a number of volts above 0");
+            return vantel::kExitAnalyserUnavailable;
+        }
+        try {
+            built_in.emplace(options);
+        } catch (const vantel::source::SourceError& e) {
+            vantel::report_to_stderr(e.what());
+            return vantel::kExitAnalyserUnavailable;
+        }
+        qCInfo(lcPanel).noquote() << "measuring"
+                                  << QString::fromStdString(built_in->describe_input());
+        for (const std::string& warning : built_in->input_warnings())
+            qCWarning(lcPanel).noquote() << QString::fromStdString(warning);
+    }
+
     const vantel::BackendChoice choice =
-        vantel::choose_backend(parser.value(analyser).toStdString());
+        built_in ? vantel::BackendChoice{"sim", "measuring the input given"}
+                 : vantel::choose_backend(parser.value(analyser).toStdString());
     qCInfo(lcPanel).noquote() << QStringLiteral("analyser: %1 (%2)")
                                      .arg(QString::fromStdString(choice.backend),
                                           QString::fromStdString(choice.why));
@@ -63,8 +111,12 @@ int main(int argc, char** argv) {
     }
 
     const std::string backend = choice.backend;
-    vantel::FormEnvironment env = vantel::FormEnvironment::standard(
-        [backend] { return vantel::obtain_application(backend); });
+    vantel::FormEnvironment env =
+        vantel::FormEnvironment::standard([backend, &built_in]() -> vantel::ObjectRef {
+            if (built_in)
+                return built_in->application();
+            return vantel::obtain_application(backend);
+        });
     vantel::Form1 form(env);
     vantel::close_on_termination_signals(&form);
     if (instance) {

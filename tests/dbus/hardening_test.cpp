@@ -7,6 +7,8 @@
 #include <QDBusConnectionInterface>
 #include <QDBusPendingCall>
 #include <QDBusReply>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
@@ -200,6 +202,45 @@ TEST_F(SlowAnalyser, NeverReadyEndsByItselfWithoutADisplay) {
                 HasSubstr("The program has timed out waiting for the Vantel Application to "
                           "initialise and will now close."));
 }
+
+struct BadInputCase {
+    const char* name;
+    const char* program;
+    const char* contents;  // of the file given as the input; nullptr: no file at all
+    const char* reason;
+};
+
+class BadInput : public testing::TestWithParam<BadInputCase> {};
+
+// Both programs refuse an input they cannot measure at once, naming it, with exit code 2.
+TEST_P(BadInput, EndsAtOnceNamingTheInput) {
+    const BadInputCase& c = GetParam();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("input.wav"));
+    if (c.contents) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(c.contents);
+    }
+    QProcess program;
+    program.setProcessChannelMode(QProcess::SeparateChannels);
+    start_child(program, QString::fromLatin1(c.program), {QStringLiteral("--input"), path});
+    ASSERT_TRUE(program.waitForFinished(kChildTimeout_ms));
+    EXPECT_EQ(program.exitCode(), 2);
+    const std::string said = program.readAllStandardError().toStdString();
+    EXPECT_THAT(said, HasSubstr(path.toStdString()));
+    EXPECT_THAT(said, HasSubstr(c.reason));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, BadInput,
+    testing::Values(BadInputCase{"PanelMissingFile", VANTEL_DMM_BINARY, nullptr, "no such file"},
+                    BadInputCase{"AnalyserMissingFile", VANTEL_ANALYSER_BINARY, nullptr,
+                                 "no such file"},
+                    BadInputCase{"PanelEmptyFile", VANTEL_DMM_BINARY, "", "empty"},
+                    BadInputCase{"AnalyserCorruptFile", VANTEL_ANALYSER_BINARY,
+                                 "RIFF\x24\0\0\0WAVEfmt garbage", "cannot read"}),
+    RowName());
 
 struct ChoiceCase {
     const char* name;

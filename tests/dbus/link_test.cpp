@@ -38,6 +38,9 @@ TEST_F(Analyser, OffersEachMemberWithItsNaturalType) {
         {"CTDetector", "CTD_ChB", QMetaType::fromType<double>()},
         {"DigitalInputs", "DI_FrameRate", QMetaType::fromType<int>()},
         {"Options", "OPT_UseSettlingsFromScripts", QMetaType::fromType<bool>()},
+        {"Generator", "GEN_Frequency", QMetaType::fromType<double>()},
+        {"Generator", "GEN_Level", QMetaType::fromType<double>()},
+        {"Generator", "GEN_On", QMetaType::fromType<bool>()},
     };
     for (const auto& m : members) {
         SCOPED_TRACE(m.member);
