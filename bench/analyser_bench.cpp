@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Member reads through the automation interface from the in-process simulated analyser: one
-// read, and the eighteen reads a full update cycle makes.
+// read, the eighteen reads a full update cycle makes, and a reading that measures.
 #include <benchmark/benchmark.h>
 
 #include "analyser/automation.h"
@@ -53,6 +53,28 @@ void BM_ReadUpdateCycleMembers(benchmark::State& state) {
         static_cast<std::int64_t>(std::size(through_sub_objects) + std::size(constants)));
 }
 BENCHMARK(BM_ReadUpdateCycleMembers);
+
+// One reading of channel A as a panel polling every 200 ms asks for it: the simulated device
+// renders the 9600 samples since the last reading and the channel's chain measures them. Items
+// are samples, so the rate is samples per second of CPU; arg 0 reads Amplitude (the default:
+// A-weighted, RMS), arg 1 THD+N.
+void BM_MeasuredReadingEvery200ms(benchmark::State& state) {
+    double now_s = 0.0;
+    SimulatorOptions options;
+    options.clock = [&now_s] { return now_s; };
+    Simulator sim(options);
+    ObjectRef app = sim.application();
+    if (state.range(0) == 1)
+        set_member(*app, "CTDetector", "CTD_Function", Value("THD+N - relative"));
+    now_s += 1.0;
+    benchmark::DoNotOptimize(get_member(*app, "CTDetector", "CTD_ChA"));
+    for (auto _ : state) {
+        now_s += 0.2;
+        benchmark::DoNotOptimize(get_member(*app, "CTDetector", "CTD_ChA"));
+    }
+    state.SetItemsProcessed(state.iterations() * 9600);
+}
+BENCHMARK(BM_MeasuredReadingEvery200ms)->Arg(0)->Arg(1);
 
 }  // namespace
 }  // namespace vantel

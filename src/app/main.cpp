@@ -64,9 +64,10 @@ int main(int argc, char** argv) {
     if (parser.isSet(input) || parser.isSet(full_scale)) {
         const QString asked = parser.value(analyser);
         if (asked != QLatin1String("auto") && asked != QLatin1String("sim")) {
-            vantel::report_to_stderr("--input and --full-scale set up the built-in analyser; "
-                                     "they cannot be used with --analyser " +
-                                     asked.toStdString());
+            vantel::report_to_stderr(
+                "--input and --full-scale set up the built-in analyser; "
+                "they cannot be used with --analyser " +
+                asked.toStdString());
             return vantel::kExitAnalyserUnavailable;
         }
         vantel::SimulatorOptions options;

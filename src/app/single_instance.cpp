@@ -46,10 +46,12 @@ std::unique_ptr<PanelInstance> PanelInstance::claim(Claim& outcome, QString& mes
     activate.setArguments({QVariantMap()});
     const QDBusMessage answer = bus.call(activate, QDBus::Block, kActivateTimeout_ms);
     message = answer.type() == QDBusMessage::ReplyMessage
-                  ? QStringLiteral("a panel is already attached to the analyser in this session; "
-                                   "its window was brought to the front")
-                  : QStringLiteral("a panel is already attached to the analyser in this session "
-                                   "(%1 is taken), but it did not answer: %2")
+                  ? QStringLiteral(
+                        "a panel is already attached to the analyser in this session; "
+                        "its window was brought to the front")
+                  : QStringLiteral(
+                        "a panel is already attached to the analyser in this session "
+                        "(%1 is taken), but it did not answer: %2")
                         .arg(bus_name(), answer.errorMessage());
     return {};
 }

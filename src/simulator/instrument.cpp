@@ -38,8 +38,7 @@ Instrument::Instrument(std::function<double()> clock, double initialise_after_s,
     : clock_(clock ? std::move(clock) : std::function<double()>(steady_seconds)),
       switched_on_s_(clock_()),
       initialise_after_s_(initialise_after_s),
-      measurement_(std::move(source), std::move(generator), seed, clock_, analogue_full_scale_v) {
-}
+      measurement_(std::move(source), std::move(generator), seed, clock_, analogue_full_scale_v) {}
 
 double Instrument::now_s() const {
     return clock_() - switched_on_s_;

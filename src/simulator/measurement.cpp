@@ -115,7 +115,8 @@ bool Measurement::catch_up(const AnalyserSettings& s, Channel ch,
                            const std::array<bool, 2>& drive) {
     source::SampleSource& in = input(s);
     const bool digital = s.input_domain == kDigitalDomain;
-    if ((digital && frame_rate_hz(s) == 0) || !in.locked() || in.rate_hz() < measure::kMinimumRateHz)
+    if ((digital && frame_rate_hz(s) == 0) || !in.locked() ||
+        in.rate_hz() < measure::kMinimumRateHz)
         return false;
 
     // A simulated source makes volts into samples through the input's full scale.

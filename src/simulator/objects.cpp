@@ -109,7 +109,8 @@ constexpr Member kDigitalInputs[] = {
 };
 
 constexpr Member kGenerator[] = {
-    {"GEN_Frequency", [](const StateRef& s) { return Value(s->instrument.generator_frequency_hz()); },
+    {"GEN_Frequency",
+     [](const StateRef& s) { return Value(s->instrument.generator_frequency_hz()); },
      [](SimulatorState& s, const Value& v) { s.instrument.set_generator_frequency(to_double(v)); }},
     {"GEN_Level", [](const StateRef& s) { return Value(s->instrument.generator_level_v()); },
      [](SimulatorState& s, const Value& v) { s.instrument.set_generator_level(to_double(v)); }},

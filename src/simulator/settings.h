@@ -4,9 +4,9 @@
 // Everything the simulated analyser is set to, as plain data. Instrument keeps it consistent;
 // Measurement reads it to decide what to measure and how.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
-#include <array>
 #include <map>
 
 #include "simulator/constants.h"

@@ -90,9 +90,8 @@ void send_junk(const QStringList& destinations) {
                                                    QStringLiteral("Junk"));
                 break;
             case 1:
-                m = QDBusMessage::createMethodCall(to, QStringLiteral("/"),
-                                                   QStringLiteral("Junk.Junk"),
-                                                   QStringLiteral("Quiet"));
+                m = QDBusMessage::createMethodCall(
+                    to, QStringLiteral("/"), QStringLiteral("Junk.Junk"), QStringLiteral("Quiet"));
                 m.setAutoStartService(false);
                 m << QString(1024, u'j');
                 break;

@@ -177,8 +177,8 @@ INSTANTIATE_TEST_SUITE_P(
          0.994, 0.994 * kDrift},
         {"LevelPeak", "Amplitude", "CTD_WEIGHTING_NONE", "CTD_RESPONSE_PEAK", "UNIT_V", "CTD_ChA",
          1.006, 1.006 * kDrift},
-        {"LevelPeakSample", "Amplitude", "CTD_WEIGHTING_NONE", "CTD_RESPONSE_PEAKSAMPLE",
-         "UNIT_V", "CTD_ChA", 1.006, 1.006 * kDrift},
+        {"LevelPeakSample", "Amplitude", "CTD_WEIGHTING_NONE", "CTD_RESPONSE_PEAKSAMPLE", "UNIT_V",
+         "CTD_ChA", 1.006, 1.006 * kDrift},
         {"LevelQuasiPeak", "Amplitude", "CTD_WEIGHTING_NONE", "CTD_RESPONSE_QPEAK", "UNIT_V",
          "CTD_ChA", 1.006, 1.006 * kDrift},
         // CCIR 2k reads 1 kHz at -5.6 dB; dBV of 1.006 V is +0.052.
@@ -189,12 +189,12 @@ INSTANTIATE_TEST_SUITE_P(
         {"NoiseUnweightedB", "Noise (unweighted)", "CTD_WEIGHTING_NONE", "CTD_RESPONSE_RMS",
          "UNIT_DBV", "CTD_ChB", db(kNoiseB), kNoiseDb},
         {"NoiseA", "Noise (A-weighted)", "CTD_WEIGHTING_NONE", "CTD_RESPONSE_RMS", "UNIT_DBV",
-         "CTD_ChA", db(kNoiseA * white_noise_gain(a_weighting)), kNoiseDb},
+         "CTD_ChA", db(kNoiseA* white_noise_gain(a_weighting)), kNoiseDb},
         {"NoiseCcir", "Noise (CCIR-468)", "CTD_WEIGHTING_NONE", "CTD_RESPONSE_RMS", "UNIT_DBV",
-         "CTD_ChA", db(kNoiseA * white_noise_gain(ccir468)), kNoiseDb},
+         "CTD_ChA", db(kNoiseA* white_noise_gain(ccir468)), kNoiseDb},
         // Unweighted: distortion and the noise floor against the 1.006 V tone.
-        {"ThdnA", "THD+N - relative", "CTD_WEIGHTING_NONE", "CTD_RESPONSE_RMS",
-         "UNIT_RELATIVE_DB", "CTD_ChA", db(std::hypot(1.5e-5, kNoiseA / 1.006)), kNoiseDb},
+        {"ThdnA", "THD+N - relative", "CTD_WEIGHTING_NONE", "CTD_RESPONSE_RMS", "UNIT_RELATIVE_DB",
+         "CTD_ChA", db(std::hypot(1.5e-5, kNoiseA / 1.006)), kNoiseDb},
         {"Balance", "Balance", "CTD_WEIGHTING_NONE", "CTD_RESPONSE_RMS", "UNIT_RELATIVE_DB",
          "CTD_ChA", db(1.006 / 0.994), 0.04},
         {"CrosstalkIntoA", "Cross-talk", "CTD_WEIGHTING_NONE", "CTD_RESPONSE_RMS",
@@ -212,7 +212,7 @@ TEST_F(Analyser, DigitalInputReadsAgainstItsFullScaleAndIsSilentWhenUnlocked) {
     write(*app, "SignalAnalyzer.SA_Source", Value(vantel::sim::kDigitalDomain));
     set("DigitalInputs.DI_Source", "DI_SOURCE_XLR");
     set("CTDetector.CTD_Unit", "UNIT_DBFS");
-    EXPECT_NEAR(reading(), db(0.5), 1e-3);  // AES17: a full-scale sine is 0 dBFS
+    EXPECT_NEAR(reading(), db(0.5), 1e-3);            // AES17: a full-scale sine is 0 dBFS
     set("DigitalInputs.DI_Source", "DI_SOURCE_BNC");  // nothing connected
     EXPECT_EQ(reading(), -240.0);                     // silence is the floor, a number
 }
