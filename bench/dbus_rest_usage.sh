@@ -3,7 +3,7 @@
 # The panel and the analyser at rest, attached over D-Bus: CPU share of one core of each process
 # and of both together over a window of seconds, on a private session bus, with the window shown
 # on a virtual X display. The bus daemon, which relays every call, is reported beside them.
-# Usage: bench/dbus_rest_usage.sh ANALYSER_BINARY DMM_BINARY [SECONDS]
+# Usage: bench/dbus_rest_usage.sh ANALYSER_BINARY DMM_BINARY [SECONDS] [analyser arguments...]
 set -euo pipefail
 if [ -z "${VANTEL_ON_XVFB:-}" ]; then
   # dbus-daemon warns that it may not raise its file limit; that says nothing about the figures.
@@ -13,8 +13,9 @@ fi
 analyser=${1:?analyser binary}
 dmm=${2:?panel binary}
 seconds=${3:-30}
+shift $(( $# >= 3 ? 3 : 2 ))
 
-"$analyser" 2>/dev/null &
+"$analyser" "$@" 2>/dev/null &
 analyser_pid=$!
 trap 'kill $analyser_pid ${dmm_pid:-} 2>/dev/null || true' EXIT
 gdbus wait --session --timeout 10 Vantel.Application

@@ -14,6 +14,7 @@ packages=(
   dbus dbus-bin dbus-daemon libglib2.0-bin libdbus-1-dev
   locales
   libsndfile1-dev
+  jackd2 libjack-jackd2-dev libasound2-dev libasound2-plugins alsa-utils
   g++-mingw-w64-x86-64-posix wine64
   desktop-file-utils dpkg-dev file groff-base
 )

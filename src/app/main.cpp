@@ -4,7 +4,6 @@
 #include <QCommandLineParser>
 #include <QLoggingCategory>
 
-#include <cmath>
 #include <memory>
 #include <optional>
 
@@ -13,6 +12,7 @@
 #include "app/single_instance.h"
 #include "app/termination.h"
 #include "panel/form1.h"
+#include "simulator/input_options.h"
 #include "simulator/simulator.h"
 #include "sources/sample_source.h"
 
@@ -45,42 +45,34 @@ int main(int argc, char** argv) {
         QStringLiteral("The analyser to attach to (default: %1):").arg(default_backend) + backends,
         QStringLiteral("backend"), default_backend);
     parser.addOption(analyser);
-    const QCommandLineOption input(
-        QStringLiteral("input"),
-        QStringLiteral("Run the panel on the built-in analyser measuring this: sim (its "
-                       "generator through a simulated device under test), loopback (the "
-                       "generator straight to the inputs) or the path of a sound file."),
-        QStringLiteral("source"));
-    const QCommandLineOption full_scale(
-        QStringLiteral("full-scale"),
-        QStringLiteral("The built-in analyser's analogue calibration: the volts RMS of a "
-                       "full-scale sine (default: 10)."),
-        QStringLiteral("volts"), QStringLiteral("10"));
-    parser.addOptions({input, full_scale});
+    const vantel::InputOptions input_options;
+    input_options.add_to(parser);
     parser.process(app);
 
-    // --input measures with the analyser built into the panel.
+    // --input and its company measure with the analyser built into the panel.
     std::optional<vantel::Simulator> built_in;
-    if (parser.isSet(input) || parser.isSet(full_scale)) {
+    if (input_options.any_set(parser)) {
         const QString asked = parser.value(analyser);
         if (asked != QLatin1String("auto") && asked != QLatin1String("sim")) {
             vantel::report_to_stderr(
-                "--input and --full-scale set up the built-in analyser; "
+                "--input and its options set up the built-in analyser; "
                 "they cannot be used with --analyser " +
                 asked.toStdString());
             return vantel::kExitAnalyserUnavailable;
         }
-        vantel::SimulatorOptions options;
-        options.input = parser.isSet(input) ? parser.value(input).toStdString() : "sim";
-        bool volts_ok = false;
-        options.analogue_full_scale_v = parser.value(full_scale).toDouble(&volts_ok);
-        if (!volts_ok || !(options.analogue_full_scale_v > 0.0) ||
-            !std::isfinite(options.analogue_full_scale_v)) {
-            vantel::report_to_stderr("--full-scale takes a number of volts above 0");
+        std::string error;
+        const std::optional<vantel::SimulatorOptions> options = input_options.read(
+            parser, {},
+            [](const std::string& line) {
+                qCInfo(lcPanel).noquote() << QString::fromStdString(line);
+            },
+            error);
+        if (!options) {
+            vantel::report_to_stderr(error);
             return vantel::kExitAnalyserUnavailable;
         }
         try {
-            built_in.emplace(options);
+            built_in.emplace(*options);
         } catch (const vantel::source::SourceError& e) {
             vantel::report_to_stderr(e.what());
             return vantel::kExitAnalyserUnavailable;

@@ -4,11 +4,11 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
-#include <cmath>
 #include <optional>
 
 #include "app/termination.h"
 #include "simulator/dbus_export.h"
+#include "simulator/input_options.h"
 #include "sources/sample_source.h"
 
 int main(int argc, char** argv) {
@@ -33,40 +33,36 @@ int main(int argc, char** argv) {
         QStringLiteral("test-control"),
         QStringLiteral("Also export Vantel.TestControl at /Vantel/TestControl, through which "
                        "tests make this analyser fail, answer odd values or answer slowly."));
-    const QCommandLineOption input(
-        QStringLiteral("input"),
-        QStringLiteral("What the analyser measures: sim (the generator through a simulated "
-                       "device under test, the default), loopback (the generator straight to "
-                       "the inputs) or the path of a sound file (WAV, FLAC, AIFF and every "
-                       "format libsndfile reads), played in a loop in real time."),
-        QStringLiteral("source"), QStringLiteral("sim"));
-    const QCommandLineOption full_scale(
-        QStringLiteral("full-scale"),
-        QStringLiteral("The analogue inputs' calibration: the volts RMS of a full-scale sine "
-                       "(default: 10)."),
-        QStringLiteral("volts"), QStringLiteral("10"));
-    parser.addOptions({input, full_scale, seed, initialise_after, test_control});
+    const vantel::InputOptions input_options;
+    input_options.add_to(parser);
+    parser.addOptions({seed, initialise_after, test_control});
     parser.process(app);
 
     bool seed_ok = false;
     bool delay_ok = false;
-    bool full_scale_ok = false;
-    vantel::SimulatorOptions options;
-    options.seed = parser.value(seed).toULongLong(&seed_ok);
-    options.initialise_after_s = parser.value(initialise_after).toDouble(&delay_ok);
-    options.analogue_full_scale_v = parser.value(full_scale).toDouble(&full_scale_ok);
-    options.input = parser.value(input).toStdString();
-    if (!seed_ok || !delay_ok || options.initialise_after_s < 0.0 || !full_scale_ok ||
-        !(options.analogue_full_scale_v > 0.0 && std::isfinite(options.analogue_full_scale_v))) {
+    vantel::SimulatorOptions base;
+    base.seed = parser.value(seed).toULongLong(&seed_ok);
+    base.initialise_after_s = parser.value(initialise_after).toDouble(&delay_ok);
+    if (!seed_ok || !delay_ok || base.initialise_after_s < 0.0) {
         qCCritical(vantel::lcSimulator) << "--seed takes a whole number, --initialise-after a "
-                                           "number of seconds, --full-scale a number of volts "
-                                           "above 0";
+                                           "number of seconds";
+        return 2;
+    }
+    std::string error;
+    const std::optional<vantel::SimulatorOptions> options = input_options.read(
+        parser, base,
+        [](const std::string& line) {
+            qCInfo(vantel::lcSimulator).noquote() << QString::fromStdString(line);
+        },
+        error);
+    if (!options) {
+        qCCritical(vantel::lcSimulator).noquote() << QString::fromStdString(error);
         return 2;
     }
 
     std::optional<vantel::Simulator> simulator;
     try {
-        simulator.emplace(options);
+        simulator.emplace(*options);
     } catch (const vantel::source::SourceError& e) {
         qCCritical(vantel::lcSimulator).noquote() << e.what();
         return 2;

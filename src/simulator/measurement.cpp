@@ -78,7 +78,11 @@ Measurement::Measurement(std::unique_ptr<source::SampleSource> source,
       block_(kBlockFrames) {}
 
 double Measurement::generator_rate_hz() const {
-    return generator_output_.rate_hz();
+    // A live input plays the generator on its own device too, at that device's rate.
+    const double monitor_hz = generator_output_.rate_hz();
+    if (dynamic_cast<const source::LiveSource*>(source_.get()) && source_->rate_hz() > 0.0)
+        return std::min(monitor_hz, source_->rate_hz());
+    return monitor_hz;
 }
 
 std::int32_t Measurement::frame_rate_hz(const AnalyserSettings& s) const {

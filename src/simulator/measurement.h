@@ -19,6 +19,7 @@
 #include "measure/measure.h"
 #include "simulator/settings.h"
 #include "sources/generator.h"
+#include "sources/live_source.h"
 #include "sources/sample_source.h"
 #include "sources/simulated_device.h"
 

@@ -24,7 +24,7 @@ std::unique_ptr<source::SampleSource> open_input(const SimulatorOptions& options
                                                          options.seed, options.clock,
                                                          options.analogue_full_scale_v);
     }
-    return source::open_source(options.input, std::move(generator), source_options);
+    return source::open_source(options.input, std::move(generator), source_options, options.live);
 }
 
 }  // namespace
@@ -82,6 +82,12 @@ std::string Simulator::describe_input() const {
 
 std::vector<std::string> Simulator::input_warnings() const {
     return state_->instrument.measurement().source().warnings();
+}
+
+const source::LiveStatistics* Simulator::input_statistics() const {
+    const auto* live =
+        dynamic_cast<const source::LiveSource*>(&state_->instrument.measurement().source());
+    return live ? &live->statistics() : nullptr;
 }
 
 namespace {

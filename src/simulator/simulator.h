@@ -27,6 +27,7 @@
 #include "analyser/automation.h"
 #include "analyser/recording.h"
 #include "sources/generator.h"
+#include "sources/live_source.h"
 #include "sources/simulated_device.h"
 
 namespace vantel {
@@ -40,8 +41,11 @@ struct SimulatorOptions {
     double initialise_after_s = 0.0;  // IsInitialised turns True this long after construction
     std::function<double()> clock;    // monotonic seconds; empty = std::chrono::steady_clock
     // What the analyser measures: "sim" (the generator through a simulated device under test),
-    // "loopback" (the generator straight to the inputs) or a sound file's path.
+    // "loopback" (the generator straight to the inputs), "jack", "alsa[:DEVICE]" or a sound
+    // file's path.
     std::string input = "sim";
+    // How a live input connects and where it logs.
+    source::LiveOptions live;
     // The analogue inputs' calibration: the volts RMS of a full-scale sine.
     double analogue_full_scale_v = source::kAnalogueFullScaleVRms;
     // For tests: another device under test than "sim"'s.
@@ -82,6 +86,8 @@ public:
     std::string describe_input() const;
     // Things about the input worth a line in the log (a file's extra channels, say).
     std::vector<std::string> input_warnings() const;
+    // What a live input's real-time side has counted; null for any other input.
+    const source::LiveStatistics* input_statistics() const;
 
     // The analyser's own configuration, which the automation members only report. Any 16-bit
     // code is taken for the default weighting, so tests can offer one the panel does not know

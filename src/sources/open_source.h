@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "sources/generator.h"
+#include "sources/live_source.h"
 #include "sources/sample_source.h"
 #include "sources/simulated_device.h"
 
@@ -20,11 +21,14 @@ struct SourceOptions {
 };
 
 // "sim": the generator through the simulated device under test; "loopback": the generator
-// straight to the inputs; anything else is a sound file's path (write ./sim for a file called
-// sim). Throws SourceError naming the source and the reason when it cannot be opened, and
-// std::invalid_argument when a generated source is given no generator.
+// straight to the inputs; "jack": a JACK client; "alsa" or "alsa:DEVICE": an ALSA device
+// ("default" unless named); anything else is a sound file's path (write ./sim for a file called
+// sim). `live` says how "jack" and "alsa" connect and log. Throws SourceError naming the source and
+// the reason when it cannot be opened, and std::invalid_argument when a generated source is given
+// no generator.
 std::unique_ptr<SampleSource> open_source(std::string_view source_name,
                                           std::shared_ptr<Generator> generator,
-                                          const SourceOptions& options = {});
+                                          const SourceOptions& options = {},
+                                          const LiveOptions& live = {});
 
 }  // namespace vantel::source

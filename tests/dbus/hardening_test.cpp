@@ -16,6 +16,7 @@
 #include "analyser/backends.h"
 #include "analyser/dbus_wire.h"
 #include "bus_fixture.h"
+#include "jack_server.h"
 #include "row_name.h"
 
 namespace vantel {
@@ -23,6 +24,7 @@ namespace {
 
 using namespace testing_support;
 using ::testing::HasSubstr;
+using testing_support::JackServer;
 
 using SlowAnalyser = OnPrivateBus;
 using Neighbours = OnPrivateBus;
@@ -200,6 +202,40 @@ TEST_F(SlowAnalyser, NeverReadyEndsByItselfWithoutADisplay) {
     EXPECT_THAT(panel.readAllStandardError().toStdString(),
                 HasSubstr("The program has timed out waiting for the Vantel Application to "
                           "initialise and will now close."));
+}
+
+// The analyser on a JACK server that crashes and comes back: neither it nor the panel over
+// D-Bus goes down; the digital input shows its lock going and coming.
+TEST_F(Neighbours, JackServerThatGoesAndReturnsLeavesAnalyserAndPanelRunning) {
+    JackServer jack;
+    AnalyserProcess analyser({QStringLiteral("--input"), QStringLiteral("jack")});
+    ASSERT_EQ(
+        write_property(QStringLiteral("SignalAnalyzer"), QStringLiteral("SA_Source"), short{1})
+            .type(),
+        QDBusMessage::ReplyMessage);
+    BusPanel p;
+    p.work_tick();
+    EXPECT_EQ(p.text("Selection_Info4"), QStringLiteral("Locked: 48kHz"));
+
+    jack.kill();
+    for (int i = 0; i < 5; ++i) {
+        QTest::qWait(200);
+        p.work_tick();
+    }
+    EXPECT_FALSE(p.form->ended());
+    EXPECT_EQ(p.text("Selection_Info4"), QStringLiteral("Unlocked"));
+
+    ASSERT_TRUE(jack.start());
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            p.work_tick();
+            return p.text("Selection_Info4") == QStringLiteral("Locked: 48kHz");
+        },
+        3000));
+    EXPECT_FALSE(p.form->ended());
+    const std::string log = analyser.log().toStdString();
+    EXPECT_THAT(log, HasSubstr("the JACK server has gone"));
+    EXPECT_THAT(log, HasSubstr("reconnected"));
 }
 
 struct BadInputCase {

@@ -1,0 +1,96 @@
+// SPDX-License-Identifier: MIT
+#include "simulator/input_options.h"
+
+#include <cmath>
+
+namespace vantel {
+
+namespace {
+
+QCommandLineOption option(const char* name, const QString& help, const char* value = nullptr,
+                          const char* by_default = nullptr) {
+    return value ? QCommandLineOption(QString::fromLatin1(name), help, QString::fromLatin1(value),
+                                      by_default ? QString::fromLatin1(by_default) : QString())
+                 : QCommandLineOption(QString::fromLatin1(name), help);
+}
+
+bool positive_number(const QString& text, double& value) {
+    bool ok = false;
+    value = text.toDouble(&ok);
+    return ok && std::isfinite(value) && value > 0.0;
+}
+
+}  // namespace
+
+QString InputOptions::sources_help() {
+    return QStringLiteral(
+        "sim (the generator through a simulated device under test, the default), loopback (the "
+        "generator straight to the inputs), jack (a JACK client, through jackd or PipeWire's "
+        "JACK), alsa or alsa:DEVICE (an ALSA device, \"default\" unless named), or the path of a "
+        "sound file (WAV, FLAC, AIFF and every format libsndfile reads), played in a loop in "
+        "real time");
+}
+
+InputOptions::InputOptions()
+    : input_(option(
+          "input",
+          QStringLiteral("What the analyser measures: ") + sources_help() + QStringLiteral("."),
+          "source", "sim")),
+      full_scale_(option("full-scale",
+                         QStringLiteral("The analogue inputs' calibration: the volts RMS of a "
+                                        "full-scale sine (default: 10)."),
+                         "volts", "10")),
+      jack_name_(option("jack-name",
+                        QStringLiteral("With --input jack: the JACK client's name (default: "
+                                       "vantel-analyser)."),
+                        "name", "vantel-analyser")),
+      no_connect_(option("no-connect", QStringLiteral("With --input jack: leave every port "
+                                                      "unconnected (by default the inputs "
+                                                      "connect to the first two capture ports)."))),
+      connect_generator_(option(
+          "connect-generator",
+          QStringLiteral("With --input jack: connect the generator's outputs to the first two "
+                         "playback ports (never done otherwise)."))),
+      rate_(option("rate",
+                   QStringLiteral("With --input alsa: the sample rate to capture at (default: "
+                                  "48000)."),
+                   "hz", "48000")) {}
+
+void InputOptions::add_to(QCommandLineParser& parser) const {
+    parser.addOptions({input_, full_scale_, jack_name_, no_connect_, connect_generator_, rate_});
+}
+
+bool InputOptions::any_set(const QCommandLineParser& parser) const {
+    for (const QCommandLineOption* o :
+         {&input_, &full_scale_, &jack_name_, &no_connect_, &connect_generator_, &rate_}) {
+        if (parser.isSet(*o))
+            return true;
+    }
+    return false;
+}
+
+std::optional<SimulatorOptions> InputOptions::read(const QCommandLineParser& parser,
+                                                   SimulatorOptions base,
+                                                   std::function<void(const std::string&)> log,
+                                                   std::string& error) const {
+    base.input = parser.value(input_).toStdString();
+    if (!positive_number(parser.value(full_scale_), base.analogue_full_scale_v)) {
+        error = "--full-scale takes a number of volts above 0";
+        return std::nullopt;
+    }
+    if (!positive_number(parser.value(rate_), base.live.alsa_rate_hz)) {
+        error = "--rate takes a number of hertz above 0";
+        return std::nullopt;
+    }
+    base.live.jack_client_name = parser.value(jack_name_).toStdString();
+    if (base.live.jack_client_name.empty()) {
+        error = "--jack-name takes a name";
+        return std::nullopt;
+    }
+    base.live.connect_inputs = !parser.isSet(no_connect_);
+    base.live.connect_generator = parser.isSet(connect_generator_) && !parser.isSet(no_connect_);
+    base.live.log = std::move(log);
+    return base;
+}
+
+}  // namespace vantel

@@ -1,0 +1,39 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+// The command-line options that set up what our analyser measures, shared by vantel-analyser
+// and by vantel-dmm's built-in analyser: --input, --full-scale, and for live inputs
+// --jack-name, --no-connect, --connect-generator and --rate.
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QList>
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "simulator/simulator.h"
+
+namespace vantel {
+
+class InputOptions {
+public:
+    InputOptions();
+    void add_to(QCommandLineParser& parser) const;
+    // Whether the command line set any of them.
+    bool any_set(const QCommandLineParser& parser) const;
+    // The analyser's options as the command line asks, on top of `base`; nothing and the reason
+    // in `error` when a value is not usable. A live input logs through `log`.
+    std::optional<SimulatorOptions> read(const QCommandLineParser& parser, SimulatorOptions base,
+                                         std::function<void(const std::string&)> log,
+                                         std::string& error) const;
+
+    // What --help says of SOURCE.
+    static QString sources_help();
+
+private:
+    QCommandLineOption input_, full_scale_, jack_name_, no_connect_, connect_generator_, rate_;
+};
+
+}  // namespace vantel
