@@ -27,6 +27,7 @@ bench: build
 	bench/startup_time.sh $(BUILD)/src/vantel-dmm 10
 	bench/rest_usage.sh $(BUILD)/src/vantel-dmm 30
 	bench/dbus_rest_usage.sh $(BUILD)/src/vantel-analyser $(BUILD)/src/vantel-dmm 30
+	bench/jack_rest_usage.sh $(BUILD)/src/vantel-analyser $(BUILD)/src/vantel-dmm 30
 
 asan:
 	@$(MAKE) --no-print-directory test PRESET=asan
