@@ -35,11 +35,11 @@ TEST_F(SlowAnalyser, AnsweringIn60msKeepsThePanelRunningAndTheOptionSafe) {
     analyser.control("SetAccessDelay", {0.06});
     BusPanel p;
     p.work_tick();
-    p.click("Units2_Button");
+    p.click(Role::UnitsKey);
     p.work_tick();
-    EXPECT_FALSE(p.form->ended());
-    EXPECT_EQ(p.text("Label9"), QStringLiteral("V peak"));
-    p.click("OFF_button");
+    EXPECT_FALSE(p.meter->ended());
+    EXPECT_EQ(p.text(Role::Unit), QStringLiteral("V peak"));
+    p.click(Role::OffLegend);
     analyser.control("ClearFaults", {});
     expect_odd_settling_option_back();
     EXPECT_EQ(p.ends, std::vector<int>{0});
@@ -56,9 +56,9 @@ TEST_F(SlowAnalyser, StalledForASecondIsWaitedOut) {
     cycle.start();
     p.work_tick();
     EXPECT_GE(cycle.elapsed(), 800);
-    EXPECT_FALSE(p.form->ended());
+    EXPECT_FALSE(p.meter->ended());
     EXPECT_TRUE(p.reports.empty());
-    p.click("OFF_button");
+    p.click(Role::OffLegend);
     expect_odd_settling_option_back();
 }
 
@@ -88,9 +88,8 @@ void send_junk(const QStringList& destinations) {
                                                    QStringLiteral("Junk"));
                 break;
             case 1:
-                m = QDBusMessage::createMethodCall(to, QStringLiteral("/"),
-                                                   QStringLiteral("Junk.Junk"),
-                                                   QStringLiteral("Quiet"));
+                m = QDBusMessage::createMethodCall(
+                    to, QStringLiteral("/"), QStringLiteral("Junk.Junk"), QStringLiteral("Quiet"));
                 m.setAutoStartService(false);
                 m << QString(1024, u'j');
                 break;
@@ -148,8 +147,8 @@ TEST_F(Neighbours, OversizedWritesAreRefusedCheaplyAndLoggedBriefly) {
                       .errorName(),
                   QStringLiteral("Vantel.Error.Refused"));
     }
-    EXPECT_FALSE(p.form->ended());
-    EXPECT_EQ(p.text("Selection_Info1"), QStringLiteral("Amplitude"));
+    EXPECT_FALSE(p.meter->ended());
+    EXPECT_EQ(p.text(Role::Function), QStringLiteral("Amplitude"));
     const QString log = analyser.log();
     EXPECT_LT(log.size(), 100 * 1024);
     EXPECT_THAT(log.toStdString(), HasSubstr("(61440 bytes)"));

@@ -12,7 +12,6 @@
 
 #include "analyser/backends.h"
 #include "bus_fixture.h"
-#include "panel/form1.h"
 #include "row_name.h"
 
 namespace vantel {
@@ -32,30 +31,30 @@ QString detector_setting(const char* member) {
 TEST_F(PanelOverDbus, FollowsAnotherClientAndWritesItsKeysIntoTheAnalyser) {
     AnalyserProcess analyser;
     BusPanel p;
-    EXPECT_EQ(p.form->Current_Unit, 20);
+    EXPECT_EQ(p.meter->reading().unit_code, 20);
 
     gdbus({QStringLiteral("--object-path"), QStringLiteral("/Vantel/Application/CTDetector"),
            QStringLiteral("--method"), QStringLiteral("org.freedesktop.DBus.Properties.Set"),
            QStringLiteral("Vantel.CTDetector"), QStringLiteral("CTD_Unit"),
            QStringLiteral("<int16 23>")});
     p.work_tick();
-    EXPECT_EQ(p.form->Current_Unit, 23);
-    EXPECT_EQ(p.text("Label9"), QStringLiteral("dBu"));
+    EXPECT_EQ(p.meter->reading().unit_code, 23);
+    EXPECT_EQ(p.text(Role::Unit), QStringLiteral("dBu"));
 
-    p.click("Units2_Button");  // dBu steps to dBV
+    p.click(Role::UnitsKey);  // dBu steps to dBV
     EXPECT_EQ(detector_setting("CTD_Unit"), QStringLiteral("(<int16 66>,)"));
     p.work_tick();
-    EXPECT_EQ(p.text("Label9"), QStringLiteral("dBV"));
-    EXPECT_FALSE(p.form->ended());
+    EXPECT_EQ(p.text(Role::Unit), QStringLiteral("dBV"));
+    EXPECT_FALSE(p.meter->ended());
 }
 
 TEST_F(PanelOverDbus, KilledAnalyserEndsThePanelAtTheNextCycleWithoutAMessage) {
     AnalyserProcess analyser;
     BusPanel p;
     analyser.kill();
-    EXPECT_FALSE(p.form->ended());
+    EXPECT_FALSE(p.meter->ended());
     p.work_tick();
-    EXPECT_TRUE(p.form->ended());
+    EXPECT_TRUE(p.meter->ended());
     EXPECT_EQ(p.ends, std::vector<int>{3});
     EXPECT_TRUE(p.messages.empty());
 }
@@ -68,17 +67,18 @@ TEST_F(PanelOverDbus, RefusedKeyIsIgnoredAndThePanelShowsWhatTheAnalyserReports)
                   .type(),
               QDBusMessage::ReplyMessage);
     BusPanel p;
-    ASSERT_EQ(p.form->Current_Unit, 10);
+    ASSERT_EQ(p.meter->reading().unit_code, 10);
 
-    p.click("Units2_Button");
-    EXPECT_EQ(p.text("Label9"), QStringLiteral(" - - "));  // the key did act
-    EXPECT_FALSE(p.form->ended());
+    p.click(Role::UnitsKey);
+    EXPECT_EQ(p.text(Role::Unit), QStringLiteral(" - - "));  // the key did act
+    EXPECT_FALSE(p.meter->ended());
     EXPECT_TRUE(analyser.log().contains(QStringLiteral("refused CTD_Unit = 20")));
     EXPECT_EQ(detector_setting("CTD_Unit"), QStringLiteral("(<int16 10>,)"));
     p.work_tick();
-    EXPECT_TRUE(p.text("Label9").endsWith(QStringLiteral("Hz"))) << p.text("Label9").toStdString();
-    EXPECT_EQ(p.form->Current_Unit, 10);
-    EXPECT_FALSE(p.form->ended());
+    EXPECT_TRUE(p.text(Role::Unit).endsWith(QStringLiteral("Hz")))
+        << p.text(Role::Unit).toStdString();
+    EXPECT_EQ(p.meter->reading().unit_code, 10);
+    EXPECT_FALSE(p.meter->ended());
     EXPECT_TRUE(p.messages.empty());
 }
 
@@ -91,13 +91,13 @@ TEST_F(PanelOverDbus, DeafAnalyserHoldsAKeyForTheTimeOutAndEndsThePanel) {
 
     QElapsedTimer pressed;
     pressed.start();
-    p.click("Resp_button");
+    p.click(Role::ResponseKey);
     EXPECT_GE(pressed.elapsed(), 1900);
     EXPECT_LT(pressed.elapsed(), 3000);
-    EXPECT_FALSE(p.form->ended());
+    EXPECT_FALSE(p.meter->ended());
 
     p.work_tick();
-    EXPECT_TRUE(p.form->ended());
+    EXPECT_TRUE(p.meter->ended());
     EXPECT_EQ(p.ends, std::vector<int>{3});
     EXPECT_TRUE(p.messages.empty());
     analyser.kill();  // it would sleep through its queue of late calls before a SIGTERM
@@ -118,12 +118,12 @@ TEST_P(ShutDownOverDbus, PutsTheOptionBackAsItWas) {
     BusPanel p;
     EXPECT_TRUE(settling_option_is_off());
     if (GetParam().closer == Closer::OffKey) {
-        p.click("OFF_button");
+        p.click(Role::OffLegend);
     } else {
         QCloseEvent close_box;  // what the window system sends for the close box
-        QCoreApplication::sendEvent(p.form->windowHandle(), &close_box);
+        QCoreApplication::sendEvent(p.window->windowHandle(), &close_box);
     }
-    EXPECT_TRUE(p.form->ended());
+    EXPECT_TRUE(p.meter->ended());
     expect_odd_settling_option_back();
 }
 
@@ -137,29 +137,48 @@ constexpr int kChildTimeout_ms = 10000;  // bounds a test that has gone wrong, n
 struct SignalCase {
     const char* name;
     int signal;
+    bool window;  // false: --no-window --log -
 };
+
+void PrintTo(const SignalCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class StopSignal : public OnPrivateBus, public testing::WithParamInterface<SignalCase> {};
 
-// A closed terminal (SIGHUP), Ctrl+\ (SIGQUIT) and a plain kill all go through the close path.
+// A closed terminal (SIGHUP), Ctrl+\ (SIGQUIT) and a plain kill all go through the close path,
+// with the window or without.
 TEST_P(StopSignal, PutsTheOptionBackAsItWas) {
     AnalyserProcess analyser;
     set_odd_settling_option();
     QProcess panel;
-    start_panel(panel, {QStringLiteral("--analyser"), QStringLiteral("dbus")});
+    QStringList arguments{QStringLiteral("--analyser"), QStringLiteral("dbus")};
+    if (!GetParam().window)
+        arguments << QStringLiteral("--no-window") << QStringLiteral("--log")
+                  << QStringLiteral("-");
+    start_panel(panel, arguments);
     ASSERT_TRUE(QTest::qWaitFor(settling_option_is_off, kChildTimeout_ms))
         << "the panel did not start up";
+    QTest::qWait(500);  // a few cycles
     ::kill(static_cast<pid_t>(panel.processId()), GetParam().signal);
     ASSERT_TRUE(panel.waitForFinished(kChildTimeout_ms));
     EXPECT_EQ(panel.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(panel.exitCode(), 0);
+    EXPECT_EQ(panel.exitCode(), 0) << panel.readAllStandardError().toStdString();
     expect_odd_settling_option_back();
+    if (!GetParam().window) {
+        const QList<QByteArray> lines = panel.readAllStandardOutput().split('\n');
+        ASSERT_GE(lines.size(), 3) << "a header and at least one row";
+        EXPECT_TRUE(lines[0].startsWith("time,seconds,channel,function,reading,unit,display,"));
+        EXPECT_TRUE(lines[1].contains(",A,Amplitude,")) << lines[1].toStdString();
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, StopSignal,
-                         testing::Values(SignalCase{"Sigterm", SIGTERM},
-                                         SignalCase{"Sighup", SIGHUP},
-                                         SignalCase{"Sigquit", SIGQUIT}),
+                         testing::Values(SignalCase{"Sigterm", SIGTERM, true},
+                                         SignalCase{"Sighup", SIGHUP, true},
+                                         SignalCase{"Sigquit", SIGQUIT, true},
+                                         SignalCase{"NoWindowSigterm", SIGTERM, false},
+                                         SignalCase{"NoWindowSigint", SIGINT, false}),
                          RowName());
 
 TEST_F(ProgramOverDbus, WithoutAnAnalyserEndsAtOnceNamingTheService) {
