@@ -19,6 +19,8 @@
 namespace vantel {
 namespace {
 
+using testing_support::PrintTo;
+
 using namespace testing_support;
 using ::testing::HasSubstr;
 

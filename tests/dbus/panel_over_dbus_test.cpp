@@ -17,6 +17,8 @@
 namespace vantel {
 namespace {
 
+using testing_support::PrintTo;
+
 using namespace testing_support;
 
 using PanelOverDbus = OnPrivateBus;
@@ -139,10 +141,6 @@ struct SignalCase {
     int signal;
     bool window;  // false: --no-window --log -
 };
-
-void PrintTo(const SignalCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class StopSignal : public OnPrivateBus, public testing::WithParamInterface<SignalCase> {};
 

@@ -14,6 +14,8 @@
 namespace vantel {
 namespace {
 
+using testing_support::PrintTo;
+
 using testing_support::Polled;
 using testing_support::Rig;
 
@@ -81,10 +83,6 @@ struct ChangeCase {
     int weighting_first = -1;  // a detector weighting to settle on before the change
 };
 
-void PrintTo(const ChangeCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class StatusChange : public testing::TestWithParam<ChangeCase> {};
 
 TEST_P(StatusChange, RestartsMinimumAndMaximum) {
@@ -141,10 +139,6 @@ struct OddReading {
     Value value;
     bool hex;
 };
-
-void PrintTo(const OddReading& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class OverRange : public testing::TestWithParam<OddReading> {};
 
@@ -304,10 +298,6 @@ struct WordCase {
     std::string MeterReading::*word;
     const char* shown;
 };
-
-void PrintTo(const WordCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class StatusWord : public testing::TestWithParam<WordCase> {};
 

@@ -7,6 +7,8 @@
 namespace vantel {
 namespace {
 
+using testing_support::PrintTo;
+
 using testing_support::Polled;
 using Strings = std::vector<std::string>;
 
@@ -30,10 +32,6 @@ struct KeyCase {
     int current;         // the shown code the key steps from
     const char* result;  // the write, or the warning shown instead
 };
-
-void PrintTo(const KeyCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class SettingKey : public testing::TestWithParam<KeyCase> {};
 
@@ -106,10 +104,6 @@ struct RefusalCase {
     const char* word;  // of the setting still in force
 };
 
-void PrintTo(const RefusalCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class RefusedSettingKey : public testing::TestWithParam<RefusalCase> {};
 
 // No poll would ever replace the placeholder of a refused write, so the key puts the word of
@@ -177,10 +171,6 @@ struct KnobCase {
     const char* current;
     const char* written;
 };
-
-void PrintTo(const KnobCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class Knob : public testing::TestWithParam<KnobCase> {};
 

@@ -11,6 +11,8 @@
 namespace vantel {
 namespace {
 
+using testing_support::PrintTo;
+
 using testing_support::Rig;
 
 bool wrote_option(const AccessLog& log) {
@@ -132,10 +134,6 @@ struct CloseCase {
     const char* name;
     int signal;  // 0: close() called directly
 };
-
-void PrintTo(const CloseCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class Close : public testing::TestWithParam<CloseCase> {};
 

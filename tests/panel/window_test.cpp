@@ -17,6 +17,8 @@
 namespace vantel {
 namespace {
 
+using testing_support::PrintTo;
+
 using testing_support::Shown;
 using Strings = std::vector<std::string>;
 
@@ -131,10 +133,6 @@ struct ReleaseCase {
     bool acts;
 };
 
-void PrintTo(const ReleaseCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class KeyRelease : public testing::TestWithParam<ReleaseCase> {};
 
 // The mouse stays with the key from press to release; only a release strictly inside acts.
@@ -187,10 +185,6 @@ struct KnobCase {
     QPoint release;
     const char* written;  // nullptr: nothing
 };
-
-void PrintTo(const KnobCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class KnobMouse : public testing::TestWithParam<KnobCase> {};
 

@@ -16,6 +16,8 @@
 namespace vantel {
 namespace {
 
+using testing_support::PrintTo;
+
 using namespace std::chrono;
 
 MeterReading sample() {
@@ -43,10 +45,6 @@ struct RowCase {
     void (*change)(MeterReading&);
     const char* row;  // after the time column
 };
-
-void PrintTo(const RowCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class CsvRow : public testing::TestWithParam<RowCase> {};
 
