@@ -2,7 +2,6 @@
 // The panel (in this process, or vantel-dmm as a child) on vantel-analyser over the bus.
 #include <gtest/gtest.h>
 
-#include <QCloseEvent>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QTest>
@@ -104,35 +103,6 @@ TEST_F(PanelOverDbus, DeafAnalyserHoldsAKeyForTheTimeOutAndEndsThePanel) {
     EXPECT_TRUE(p.messages.empty());
     analyser.kill();  // it would sleep through its queue of late calls before a SIGTERM
 }
-
-enum class Closer { OffKey, CloseBox };
-
-struct CloseCase {
-    const char* name;
-    Closer closer;
-};
-
-class ShutDownOverDbus : public OnPrivateBus, public testing::WithParamInterface<CloseCase> {};
-
-TEST_P(ShutDownOverDbus, PutsTheOptionBackAsItWas) {
-    AnalyserProcess analyser;
-    set_odd_settling_option();
-    BusPanel p;
-    EXPECT_TRUE(settling_option_is_off());
-    if (GetParam().closer == Closer::OffKey) {
-        p.click(Role::OffLegend);
-    } else {
-        QCloseEvent close_box;  // what the window system sends for the close box
-        QCoreApplication::sendEvent(p.window->windowHandle(), &close_box);
-    }
-    EXPECT_TRUE(p.meter->ended());
-    expect_odd_settling_option_back();
-}
-
-INSTANTIATE_TEST_SUITE_P(Closers, ShutDownOverDbus,
-                         testing::Values(CloseCase{"OffKey", Closer::OffKey},
-                                         CloseCase{"CloseBox", Closer::CloseBox}),
-                         RowName());
 
 constexpr int kChildTimeout_ms = 10000;  // bounds a test that has gone wrong, no more
 
