@@ -50,6 +50,19 @@ TEST(StartUp, ReadyAnalyserStartsWithoutWaitingAndTheFirstTimedCycleIsTheFirstPo
     EXPECT_TRUE(r.world.ends.empty());
 }
 
+// Real time: the meter's own timer runs a cycle every 200 ms (the bounds allow for a busy machine).
+TEST(StartUp, TheTimerRunsACycleEveryTwoHundredMilliseconds) {
+    Rig r;
+    int cycles = 0;
+    QObject::connect(&r.meter, &Meter::published, &r.meter, [&cycles](const MeterReading& m) {
+        cycles += m.occasion == MeterReading::Occasion::Cycle;
+    });
+    r.meter.start();
+    QTest::qWait(900);
+    EXPECT_GE(cycles, 3);
+    EXPECT_LE(cycles, 5);
+}
+
 TEST(StartUp, WaitsForTheAnalyserAskingEveryTwoSeconds) {
     Rig r(/*initialise_after_s=*/5.0);
     r.meter.start();
