@@ -90,8 +90,8 @@ TEST_P(StatusChange, RestartsMinimumAndMaximum) {
     Polled p;
     if (c.weighting_first >= 0)
         p.world.set("CTDetector", "CTD_WeightingFilter", Value(c.weighting_first));
-    p.cycle_reading(Value(2.0));  // spread minimum and maximum apart
-    p.cycle_reading(Value(0.5));
+    p.cycle_reading(Value(0.5));  // spread minimum and maximum apart, each with its own unit
+    p.cycle_reading(Value(2.0));
     ASSERT_EQ(p.shown().maximum + p.shown().maximum_unit, "2.000V");
     ASSERT_EQ(p.shown().minimum + p.shown().minimum_unit, "500.0mV");
 
