@@ -15,7 +15,8 @@ namespace {
 // Room for the value labels on the left and the time labels below, in pixels.
 constexpr int kLeftMargin = 64;
 constexpr int kBottomMargin = 24;
-constexpr int kOtherMargin = 8;
+constexpr int kRightMargin = 24;  // the last time label runs past the plot
+constexpr int kTopMargin = 8;
 constexpr int kValueTicks = 5;
 constexpr int kTimeTicks = 6;
 
@@ -33,8 +34,26 @@ struct Scale {
     double y(double v) const { return plot.bottom() - (v - v0) / (v1 - v0) * plot.height(); }
 };
 
+// A round step (1, 2 or 5 times a power of ten) that cuts `span` into about `wanted` parts.
+double round_step(double span, int wanted) {
+    const double raw = span / wanted;
+    const double decade = std::pow(10.0, std::floor(std::log10(raw)));
+    for (double m : {1.0, 2.0, 5.0})
+        if (m * decade >= raw)
+            return m * decade;
+    return 10.0 * decade;
+}
+
+// Calls `at` for every multiple of a round step between `low` and `high`.
+template <typename At>
+void round_ticks(double low, double high, int wanted, At at) {
+    const double step = round_step(high - low, wanted);
+    for (double k = std::ceil(low / step); k * step <= high; k += 1.0)
+        at(std::fabs(k) < 0.5 ? 0.0 : k * step);  // no "-0" and no 1e-17 for zero
+}
+
 QString label(double v) {
-    return QString::number(v, 'g', 4);
+    return QString::number(v, 'g', 6);
 }
 
 }  // namespace
@@ -43,9 +62,9 @@ void paint_trend(QPainter& painter, const QRect& area, const TrendSeries& series
                  const TrendColours& colours) {
     painter.fillRect(area, colours.background);
     const auto& traces = series.traces();
-    const QRectF plot(area.left() + kLeftMargin, area.top() + kOtherMargin,
-                      area.width() - kLeftMargin - kOtherMargin,
-                      area.height() - kBottomMargin - kOtherMargin);
+    const QRectF plot(area.left() + kLeftMargin, area.top() + kTopMargin,
+                      area.width() - kLeftMargin - kRightMargin,
+                      area.height() - kBottomMargin - kTopMargin);
     painter.setPen(colours.axes);
     painter.drawRect(plot);
     if (traces.empty() || plot.width() < 2 || plot.height() < 2)
@@ -87,17 +106,17 @@ void paint_trend(QPainter& painter, const QRect& area, const TrendSeries& series
 
     // Axes: value labels in the trace's unit, time in seconds.
     const QFontMetrics metrics = painter.fontMetrics();
-    for (int i = 0; i <= kValueTicks; ++i) {
-        const double v = v0 + (v1 - v0) * i / kValueTicks;
-        const QRectF box(area.left(), s.y(v) - metrics.height() / 2.0, kLeftMargin - 4,
+    round_ticks(v0, v1, kValueTicks, [&](double v) {
+        const QRectF box(area.left(), s.y(v) - metrics.height() / 2.0, kLeftMargin - 6,
                          metrics.height());
         painter.drawText(box, Qt::AlignRight | Qt::AlignVCenter, label(v));
-    }
-    for (int i = 0; i <= kTimeTicks; ++i) {
-        const double t = t0 + (t1 - t0) * i / kTimeTicks;
-        const QRectF box(s.x(t) - 40, plot.bottom() + 2, 80, kBottomMargin - 2);
+        painter.drawLine(QPointF(plot.left() - 4, s.y(v)), QPointF(plot.left(), s.y(v)));
+    });
+    round_ticks(t0, t1, kTimeTicks, [&](double t) {
+        const QRectF box(s.x(t) - 40, plot.bottom() + 4, 80, kBottomMargin - 4);
         painter.drawText(box, Qt::AlignHCenter | Qt::AlignTop, label(t) + QStringLiteral(" s"));
-    }
+        painter.drawLine(QPointF(s.x(t), plot.bottom()), QPointF(s.x(t), plot.bottom() + 4));
+    });
     painter.save();
     painter.rotate(-90);
     painter.drawText(QRectF(-plot.bottom(), area.left(), plot.height(), metrics.height()),

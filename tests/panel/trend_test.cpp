@@ -37,7 +37,7 @@ const TrendColours kColours{QColor(0, 0, 0),   QColor(10, 10, 10), QColor(0, 255
                             QColor(0, 0, 255), QColor(255, 0, 0),  QColor(255, 255, 0)};
 
 QImage render(const TrendSeries& series) {
-    QImage image(664, 332, QImage::Format_RGB32);  // a 592 x 300 plot inside the margins
+    QImage image(688, 332, QImage::Format_RGB32);  // a 600 x 300 plot inside the margins
     QPainter painter(&image);
     paint_trend(painter, image.rect(), series, kColours);
     return image;
@@ -67,7 +67,7 @@ TEST(Trend, ScalesToTheReadingsWithMinimumAndMaximumLinesAndSkipsHeldAndOver) {
                                            {60, 100.0, MeterReading::Occasion::HeldTick},
                                            {75, 2.5},
                                            {100, 3.0}}));
-    // Plot: x 64..656 for 0..100 s, y 8..308 for 1 V - 5 % .. 3 V + 5 %.
+    // Plot: x 64..664 for 0..100 s, y 8..308 for 1 V - 5 % .. 3 V + 5 %.
     const auto y_of = [](double v) { return 308.0 - (v - 0.9) / 2.2 * 300.0; };
     const std::vector<int> min_rows = rows_of(image, 400, kColours.minimum);
     const std::vector<int> max_rows = rows_of(image, 400, kColours.maximum);
@@ -76,7 +76,7 @@ TEST(Trend, ScalesToTheReadingsWithMinimumAndMaximumLinesAndSkipsHeldAndOver) {
     EXPECT_NEAR(min_rows[0], y_of(1.0), 1.0);
     EXPECT_NEAR(max_rows[0], y_of(3.0), 1.0) << "the held 100 V is not in the scale";
     // The trace passes 1.5 V at 25 s and climbs to 3 V at the right edge.
-    const std::vector<int> at_25s = rows_of(image, 64 + 592 / 4, kColours.trace);
+    const std::vector<int> at_25s = rows_of(image, 64 + 600 / 4, kColours.trace);
     ASSERT_FALSE(at_25s.empty());
     EXPECT_NEAR(at_25s.front(), y_of(1.5), 2.0);
     EXPECT_TRUE(columns_of(image, 200, kColours.marker).empty()) << "no change, no marker";
@@ -90,7 +90,7 @@ TEST(Trend, AChangeOfUnitMarksTheChartAndStartsATraceOnItsOwnScale) {
                                            {100, -10.0, MeterReading::Occasion::Cycle, "dBu"}}));
     const std::vector<int> marker = columns_of(image, 150, kColours.marker);
     ASSERT_EQ(marker.size(), 1u);
-    EXPECT_NEAR(marker[0], 64 + 592 / 2, 1.0);
+    EXPECT_NEAR(marker[0], 64 + 600 / 2, 1.0);
     // Only the dBu trace is drawn: nothing of the V trace left of the marker.
     for (int x = 70; x < marker[0] - 2; x += 10)
         EXPECT_TRUE(rows_of(image, x, kColours.trace).empty()) << x;
