@@ -55,13 +55,13 @@ void PanelWindow::wire_controls() {
     for (const KeySpec& spec : kKeys) {
         auto* key = findChild<PictureBox*>(control_name(spec.control));
         connect(key, &PictureBox::pressed, this, [key] { key->setPictureVisible(false); });
-        connect(
-            key, &PictureBox::released, this,
-            [this, key, action = spec.action](Qt::MouseButton, Qt::KeyboardModifiers, QPointF at) {
-                key->setPictureVisible(true);
-                if (inside(*key, at))
-                    (meter_.*action)();
-            });
+        connect(key, &PictureBox::released, this,
+                [meter = &meter_, key, action = spec.action](Qt::MouseButton, Qt::KeyboardModifiers,
+                                                             QPointF at) {
+                    key->setPictureVisible(true);
+                    if (inside(*key, at))
+                        (meter->*action)();
+                });
     }
     for (const LegendSpec& spec : kLegends) {
         auto* legend = findChild<PanelLabel*>(control_name(spec.control));

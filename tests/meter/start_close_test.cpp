@@ -3,9 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <csignal>
-
-#include "app/termination.h"
 #include "meter_fixture.h"
 
 namespace vantel {
@@ -143,38 +140,20 @@ TEST(StartUp, FailingFirstCycleEndsWithCodeThreeWithoutTouchingTheOption) {
     EXPECT_FALSE(r.meter.running());
 }
 
-struct CloseCase {
-    const char* name;
-    int signal;  // 0: close() called directly
-};
-
-class Close : public testing::TestWithParam<CloseCase> {};
-
-// Signals reach the same path as the window's close, through the event loop.
-TEST_P(Close, PutsTheOptionBackExactlyAsItWasOnce) {
+// Signals reach the same path through the event loop; the D-Bus tests send them to the program.
+TEST(Close, PutsTheOptionBackExactlyAsItWasOnce) {
     Rig r;
     r.world.set("Options", "OPT_UseSettlingsFromScripts", Value(7));  // an odd saved value
-    on_termination_signals(&r.meter, [&r] { r.meter.close(); });
     int closed = 0;
     QObject::connect(&r.meter, &Meter::closed, &r.meter, [&closed] { ++closed; });
     r.meter.start();
-    if (GetParam().signal)
-        std::raise(GetParam().signal);
-    else
-        r.meter.close();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return r.meter.ended(); }, 2000));
+    r.meter.close();
     r.meter.close();
     EXPECT_EQ(r.world.get("Options", "OPT_UseSettlingsFromScripts"), Value(7));
     EXPECT_EQ(r.world.ends, std::vector<int>{0});
     EXPECT_EQ(closed, 1);
     EXPECT_FALSE(r.meter.running());
 }
-
-INSTANTIATE_TEST_SUITE_P(Closers, Close,
-                         testing::Values(CloseCase{"Direct", 0}, CloseCase{"Sigterm", SIGTERM},
-                                         CloseCase{"Sigint", SIGINT}, CloseCase{"Sighup", SIGHUP},
-                                         CloseCase{"Sigquit", SIGQUIT}),
-                         testing_support::RowName());
 
 }  // namespace
 }  // namespace vantel

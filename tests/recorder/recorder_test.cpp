@@ -138,23 +138,5 @@ TEST(Recorder, AFileThatCannotBeOpenedIsNamed) {
     EXPECT_EQ(error, "cannot open the log /nonexistent/dir/log.csv: No such file or directory");
 }
 
-TEST(Recorder, AFailedWriteStopsTheLogAndSaysSoOnce) {
-    std::string error;
-    std::unique_ptr<Recorder> recorder = Recorder::open("/dev/full", error);
-    ASSERT_TRUE(recorder) << error;
-    int said = 0;
-    QString why;
-    QObject::connect(recorder.get(), &Recorder::failed, recorder.get(), [&](const QString& w) {
-        ++said;
-        why = w;
-    });
-    for (int i = 0; i < 3; ++i)
-        recorder->record(sample());
-    EXPECT_EQ(said, 1);
-    EXPECT_TRUE(recorder->stopped());
-    EXPECT_EQ(why, QStringLiteral("the log /dev/full could not be written (No space left on "
-                                  "device), so logging has stopped"));
-}
-
 }  // namespace
 }  // namespace vantel
