@@ -10,6 +10,7 @@
 #include "app/environment.h"
 #include "app/session.h"
 #include "app/single_instance.h"
+#include "meter/environment.h"
 
 namespace {
 
@@ -55,6 +56,10 @@ int main(int argc, char** argv) {
         QStringLiteral("Run the meter without its window (for test rigs and scripts)."));
     parser.addOption(no_window);
     parser.process(*app);
+    if (parser.isSet(log) && parser.value(log).isEmpty()) {
+        vantel::report_to_stderr("--log needs a file name, or \"-\" for standard output");
+        return vantel::kExitAnalyserUnavailable;
+    }
 
     const vantel::BackendChoice choice =
         vantel::choose_backend(parser.value(analyser).toStdString());

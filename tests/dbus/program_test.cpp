@@ -61,6 +61,11 @@ TEST(Log, AFileThatCannotBeOpenedEndsAtOnceBeforeTheAnalyserIsAsked) {
     const std::string err = panel.readAllStandardError().toStdString();
     EXPECT_THAT(err, HasSubstr("vantel-dmm: cannot open the log /nonexistent/run.csv: No such"));
     EXPECT_THAT(err, ::testing::Not(HasSubstr("Vantel.Application")));
+
+    start_panel(panel, headless(QString()));
+    ASSERT_TRUE(panel.waitForFinished(kChildTimeout_ms));
+    EXPECT_EQ(panel.exitCode(), 2);
+    EXPECT_THAT(panel.readAllStandardError().toStdString(), HasSubstr("--log needs a file name"));
 }
 
 TEST(Log, AFullDiskStopsTheLogOnceAndTheMeterGoesOn) {
