@@ -257,15 +257,4 @@ void BusPanel::click(Role control) {
     QTest::mouseRelease(window->windowHandle(), Qt::LeftButton, {}, at);
 }
 
-QString gdbus(const QStringList& arguments) {
-    QProcess process;
-    start_child(process, QStringLiteral("gdbus"),
-                QStringList{QStringLiteral("call"), QStringLiteral("--session"),
-                            QStringLiteral("--dest"), kService} +
-                    arguments);
-    EXPECT_TRUE(process.waitForFinished(kStartTimeout_ms));
-    EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-}
-
 }  // namespace vantel::testing_support

@@ -114,7 +114,4 @@ struct BusPanel {
     void click(Role control);
 };
 
-// Runs Debian's gdbus against the analyser with `arguments` after the destination; its stdout.
-QString gdbus(const QStringList& arguments);
-
 }  // namespace vantel::testing_support

@@ -132,11 +132,5 @@ TEST(Recorder, WritesTheHeaderWithTheFirstRowAndOnlyWorkTicks) {
     EXPECT_TRUE(lines[3].isEmpty());
 }
 
-TEST(Recorder, AFileThatCannotBeOpenedIsNamed) {
-    std::string error;
-    EXPECT_FALSE(Recorder::open("/nonexistent/dir/log.csv", error));
-    EXPECT_EQ(error, "cannot open the log /nonexistent/dir/log.csv: No such file or directory");
-}
-
 }  // namespace
 }  // namespace vantel
