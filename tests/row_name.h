@@ -19,7 +19,9 @@ struct RowName {
 // Prints a row as its name rather than its bytes, in failures and in ctest's list of tests. A
 // test file brings it in with `using testing_support::PrintTo;` beside its row types.
 template <typename Row>
-    requires requires(const Row& row) { std::string(row.name); }
+requires requires(const Row& row) {
+    std::string(row.name);
+}
 void PrintTo(const Row& row, std::ostream* os) {
     *os << row.name;
 }
