@@ -5,6 +5,7 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QFile>
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QGuiApplication>
@@ -191,7 +192,9 @@ void PanelWindow::choose_log_file() {
     if (path.isEmpty())
         return;
     std::string error;
-    std::unique_ptr<Recorder> recorder = Recorder::open(path.toStdString(), error);
+    // The file system's own encoding of the name, not necessarily UTF-8.
+    std::unique_ptr<Recorder> recorder =
+        Recorder::open(QFile::encodeName(path).toStdString(), error);
     if (!recorder)
         return env_.show_message({Message::Icon::Warning, kTitle.toStdString(), error});
     start_log(std::move(recorder));
