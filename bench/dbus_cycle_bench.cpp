@@ -17,7 +17,7 @@
 
 #include "analyser/dbus_backend.h"
 #include "app/environment.h"
-#include "panel/form1.h"
+#include "meter/meter.h"
 
 namespace vantel {
 namespace {
@@ -56,27 +56,34 @@ void BM_DbusUpdateReadingsWithStatusPoll(benchmark::State& state) {
     auto counters = std::make_shared<DbusLinkCounters>();
     DbusLinkOptions options;
     options.resolve_constants_once = state.range(0) != 0;
-    FormEnvironment env = FormEnvironment::standard(
-        [&] { return attach_dbus_application("Vantel.Application", options, counters); });
+    ObjectRef app;
+    Environment env = standard_environment([&] {
+        app = attach_dbus_application("Vantel.Application", options, counters);
+        return app;
+    });
     env.show_message = [](const Message&) {};
     env.end_program = [](int) {};
-    auto form = std::make_unique<Form1>(env);
-    form->Form_Load();
-    form->Timer1.stop();  // the benchmark drives the cycle itself
-    set_member(*form->AnalyzerApp, "SignalAnalyzer", "SA_Source",
-               Value(static_cast<int>(state.range(1))));
-    form->Update_Readings();  // the first polling cycle refreshes the status words
+    auto meter = std::make_unique<Meter>(env);
+    meter->start();
+    meter->stop_timer();
+    set_member(*app, "SignalAnalyzer", "SA_Source", Value(static_cast<int>(state.range(1))));
+    // The benchmark drives the ticks itself; the first polling cycle refreshes the status words.
+    auto work_tick = [&meter] {
+        for (int i = 0; i < 4; ++i)
+            meter->tick();
+    };
+    work_tick();
 
     std::vector<double> cycle_us;
     const std::uint64_t round_trips_before = counters->round_trips;
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
-        form->Update_Readings();
+        work_tick();
         cycle_us.push_back(
             std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start)
                 .count());
     }
-    if (form->ended()) {
+    if (meter->ended()) {
         state.SkipWithError("the cycle failed");
     } else if (!cycle_us.empty()) {
         state.counters["median_us"] = percentile(cycle_us, 0.5);
@@ -85,7 +92,8 @@ void BM_DbusUpdateReadingsWithStatusPoll(benchmark::State& state) {
             static_cast<double>(counters->round_trips - round_trips_before) /
             static_cast<double>(cycle_us.size());
     }
-    form.reset();
+    meter.reset();
+    app.reset();
     analyser.terminate();
     analyser.waitForFinished();
 }

@@ -7,7 +7,8 @@
 
 #include "analyser/recording.h"
 #include "app/environment.h"
-#include "panel/form1.h"
+#include "meter/meter.h"
+#include "panel/panel_window.h"
 #include "panel/picture_box.h"
 #include "simulator/simulator.h"
 
@@ -17,18 +18,20 @@ namespace {
 struct ShownPanel {
     Simulator sim;
     std::shared_ptr<AccessLog> log = std::make_shared<AccessLog>();
-    std::unique_ptr<Form1> form;
+    std::unique_ptr<Meter> meter;
+    std::unique_ptr<PanelWindow> form;
     bool exposed = false;
 
     ShownPanel() {
-        FormEnvironment env = FormEnvironment::standard([this] {
+        Environment env = standard_environment([this] {
             return ObjectRef(std::make_shared<RecordingObject>(sim.application(), log));
         });
         env.show_message = [](const Message&) {};
         env.end_program = [](int) {};
-        form = std::make_unique<Form1>(env);
-        form->Form_Load();
-        form->Timer1.stop();
+        meter = std::make_unique<Meter>(env);
+        form = std::make_unique<PanelWindow>(*meter, env);
+        meter->start();
+        meter->stop_timer();
         form->show();
         exposed = QTest::qWaitForWindowExposed(form.get());
     }
@@ -38,7 +41,7 @@ void BM_PressToPressedPicture(benchmark::State& state) {
     ShownPanel p;
     if (!p.exposed)
         state.SkipWithError("the window was not shown");
-    auto* key = p.form->findChild<PictureBox*>(QStringLiteral("Units2_Button"));
+    auto* key = p.form->findChild<PictureBox*>(control_name(Role::UnitsKey));
     const QPoint at = key->geometry().center();
     for (auto _ : state) {
         QTest::mousePress(p.form->windowHandle(), Qt::LeftButton, {}, at);
@@ -56,7 +59,7 @@ void BM_ReleaseToAnalyserWrite(benchmark::State& state) {
     ShownPanel p;
     if (!p.exposed)
         state.SkipWithError("the window was not shown");
-    auto* key = p.form->findChild<PictureBox*>(QStringLiteral("Resp_button"));
+    auto* key = p.form->findChild<PictureBox*>(control_name(Role::ResponseKey));
     const QPoint at = key->geometry().center();
     for (auto _ : state) {
         state.PauseTiming();

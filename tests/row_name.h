@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 namespace vantel::testing_support {
@@ -14,5 +15,15 @@ struct RowName {
         return std::string(row.param.name);
     }
 };
+
+// Prints a row as its name rather than its bytes, in failures and in ctest's list of tests. A
+// test file brings it in with `using testing_support::PrintTo;` beside its row types.
+template <typename Row>
+requires requires(const Row& row) {
+    std::string(row.name);
+}
+void PrintTo(const Row& row, std::ostream* os) {
+    *os << row.name;
+}
 
 }  // namespace vantel::testing_support

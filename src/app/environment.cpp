@@ -12,8 +12,8 @@
 
 namespace vantel {
 
-FormEnvironment FormEnvironment::standard(std::function<ObjectRef()> obtain_analyser) {
-    FormEnvironment env;
+Environment standard_environment(std::function<ObjectRef()> obtain_analyser) {
+    Environment env;
     env.obtain_analyser = std::move(obtain_analyser);
     env.clock = [] {
         using namespace std::chrono;
@@ -39,6 +39,8 @@ FormEnvironment FormEnvironment::standard(std::function<ObjectRef()> obtain_anal
 }
 
 bool display_is_visible() {
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr)
+        return false;  // --no-window: no windows at all
     const QString platform = QGuiApplication::platformName();
     return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
 }

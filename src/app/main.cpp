@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The program: parse the command line, pick the analyser, create the panel, run it.
+// The program: parse the command line, pick the analyser, run the meter with its window or not.
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QLoggingCategory>
@@ -9,9 +9,9 @@
 
 #include "analyser/backends.h"
 #include "app/environment.h"
+#include "app/session.h"
 #include "app/single_instance.h"
-#include "app/termination.h"
-#include "panel/form1.h"
+#include "meter/environment.h"
 #include "simulator/input_options.h"
 #include "simulator/simulator.h"
 #include "sources/sample_source.h"
@@ -23,11 +23,16 @@ Q_LOGGING_CATEGORY(lcPanel, "vantel.panel", QtInfoMsg)
 }  // namespace
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Vantel DMM"));
-    QApplication::setApplicationVersion(QStringLiteral(VANTEL_VERSION));
+    // Without a window the meter needs no display at all, so no GUI application either.
+    const bool windowed = !vantel::wants_no_window(argc, argv);
+    const std::unique_ptr<QCoreApplication> app =
+        windowed ? std::make_unique<QApplication>(argc, argv)
+                 : std::make_unique<QCoreApplication>(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Vantel DMM"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VANTEL_VERSION));
     // Ties the window to the installed vantel-dmm.desktop (its icon and name in task bars).
-    QGuiApplication::setDesktopFileName(QStringLiteral("vantel-dmm"));
+    if (windowed)
+        QGuiApplication::setDesktopFileName(QStringLiteral("vantel-dmm"));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -45,9 +50,22 @@ int main(int argc, char** argv) {
         QStringLiteral("The analyser to attach to (default: %1):").arg(default_backend) + backends,
         QStringLiteral("backend"), default_backend);
     parser.addOption(analyser);
+    const QCommandLineOption log(
+        QStringLiteral("log"),
+        QStringLiteral("Write one CSV row per update cycle to <file> (\"-\": standard output)."),
+        QStringLiteral("file"));
+    parser.addOption(log);
+    const QCommandLineOption no_window(
+        QStringLiteral("no-window"),
+        QStringLiteral("Run the meter without its window (for test rigs and scripts)."));
+    parser.addOption(no_window);
     const vantel::InputOptions input_options;
     input_options.add_to(parser);
-    parser.process(app);
+    parser.process(*app);
+    if (parser.isSet(log) && parser.value(log).isEmpty()) {
+        vantel::report_to_stderr("--log needs a file name, or \"-\" for standard output");
+        return vantel::kExitAnalyserUnavailable;
+    }
 
     // --input and its company measure with the analyser built into the panel.
     std::optional<vantel::Simulator> built_in;
@@ -55,8 +73,8 @@ int main(int argc, char** argv) {
         const QString asked = parser.value(analyser);
         if (asked != QLatin1String("auto") && asked != QLatin1String("sim")) {
             vantel::report_to_stderr(
-                "--input and its options set up the built-in analyser; "
-                "they cannot be used with --analyser " +
+                "--input and its options set up the built-in analyser; they cannot be used "
+                "with --analyser " +
                 asked.toStdString());
             return vantel::kExitAnalyserUnavailable;
         }
@@ -103,39 +121,11 @@ int main(int argc, char** argv) {
         }
     }
 
-    const std::string backend = choice.backend;
-    vantel::FormEnvironment env =
-        vantel::FormEnvironment::standard([backend, &built_in]() -> vantel::ObjectRef {
-            if (built_in)
-                return built_in->application();
-            return vantel::obtain_application(backend);
-        });
-    vantel::Form1 form(env);
-    vantel::close_on_termination_signals(&form);
-    if (instance) {
-        QObject::connect(instance.get(), &vantel::PanelInstance::activation_requested, &form,
-                         [&form] {
-                             if (!form.isVisible())
-                                 return;  // still starting up: it shows itself soon
-                             qCInfo(lcPanel) << "brought to the front at another start's request";
-                             form.showNormal();
-                             form.raise();
-                             form.activateWindow();
-                         });
-    }
-    try {
-        form.Form_Load();
-    } catch (const vantel::AutomationError& e) {
-        // The analyser could not be reached at all: say so and stop, changing nothing.
-        env.report(e.what());
-        // On a screen the user also gets a box.
-        if (vantel::display_is_visible())
-            env.show_message({vantel::Message::Icon::Critical, "Vantel DMM",
-                              std::string("Cannot attach to the analyser.\n\n") + e.what()});
-        return vantel::kExitAnalyserUnavailable;
-    }
-    if (form.ended())
-        return form.exit_code();
-    form.show();
-    return QApplication::exec();
+    vantel::SessionOptions session;
+    session.backend = choice.backend;
+    session.log_path = parser.value(log).toStdString();
+    session.window = windowed;
+    if (built_in)
+        session.analyser = [&built_in] { return built_in->application(); };
+    return vantel::run_session(session, instance.get());
 }

@@ -7,6 +7,7 @@
 
 #include <QColor>
 #include <QRect>
+#include <QString>
 
 #include <span>
 #include <string_view>
@@ -29,6 +30,44 @@ enum class Picture {
 
 enum class TextAlign { Left, Right, Centre };
 
+// What a control is for, so that code and tests name it by its purpose; its name in the table is
+// the Qt object name that tests and accessibility tools see.
+enum class Role {
+    None,  // artwork: legends, lines, pressed pictures, click areas
+    MainReading,
+    Unit,
+    Minimum,
+    MinimumUnit,
+    Maximum,
+    MaximumUnit,
+    Response,
+    Weighting,
+    Relativity,
+    HoldMark,
+    Function,
+    Input,
+    Lock,
+    Domain,
+    Channel,
+    Lamp,  // indexed 0 to 5, left to right
+    Knob,
+    OffLegend,
+    AmplitudeLegend,
+    BalanceLegend,
+    CrosstalkLegend,
+    NoiseLegend,
+    ThdnLegend,
+    HoldKey,
+    ResetKey,
+    UnitsKey,
+    WeightingKey,
+    ResponseKey,
+    RelativityKey,
+    ChannelKey,
+    DomainKey,
+    InputKey,
+};
+
 struct ControlSpec {
     std::string_view name;
     int index;  // element of an indexed set (`Blip` 0 to 5); -1 for a lone control
@@ -44,14 +83,21 @@ struct ControlSpec {
     TextAlign align;
     Picture picture;
     std::string_view tooltip;
+    Role role = Role::None;
 };
 
 // Front to back: within picture boxes and within labels and lines, an earlier row lies in front
 // of a later one; every picture box lies in front of every label and line.
 std::span<const ControlSpec> panel_controls();
 
+// The Qt object name of the control with `role` ("Name", or "Name_3" for an element of a set).
+QString control_name(Role role, int index = -1);
+QString control_name(const ControlSpec& spec);
+
 // The window's client area and the panel picture drawn in it.
 inline constexpr int kClientWidth = 271;
 inline constexpr int kClientHeight = 538;
+// The black display window of the panel picture; the context menu opens there.
+inline constexpr QRect kDisplayArea(39, 36, 185, 158);
 
 }  // namespace vantel

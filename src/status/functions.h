@@ -17,7 +17,8 @@ namespace vantel {
 inline constexpr std::array<std::string_view, 5> function_key_names{
     "Amplitude", "Balance", "Cross-talk", "Noise (A-weighted)", "THD+N - relative"};
 
-// Index of the lit lamp of the function knob (Blip 0 to 5) for a function name; 5 is "Other".
+// Index of the lit lamp of the function knob (0 to 5, left to right) for a function name; 5 is
+// "Other".
 int function_lamp(std::string_view function_name);
 
 // The name the knob writes on a step. Left wraps from Amplitude to THD+N and right from THD+N to

@@ -12,6 +12,8 @@
 namespace vantel {
 namespace {
 
+using testing_support::PrintTo;
+
 struct CodeCase {
     const char* name;
     Value value;

@@ -17,6 +17,7 @@
 
 #include "analyser/backends.h"
 #include "analyser/dbus_wire.h"
+#include "app/environment.h"
 
 namespace vantel::testing_support {
 
@@ -227,43 +228,33 @@ void expect_odd_settling_option_back() {
 }
 
 BusPanel::BusPanel() {
-    FormEnvironment env = FormEnvironment::standard([] { return obtain_application("dbus"); });
+    Environment env = standard_environment([] { return obtain_application("dbus"); });
     env.show_message = [this](const Message& m) { messages.push_back(m); };
     env.end_program = [this](int code) { ends.push_back(code); };
     env.report = [this](const std::string& line) { reports.push_back(line); };
-    form = std::make_unique<Form1>(env);
-    form->Form_Load();
-    form->Timer1.stop();
-    form->show();
-    EXPECT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    meter = std::make_unique<Meter>(env);
+    window = std::make_unique<PanelWindow>(*meter, env);
+    meter->start();
+    meter->stop_timer();
+    window->show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
     work_tick();
 }
 
 void BusPanel::work_tick() {
     for (int i = 0; i < 4; ++i)
-        form->Timer1_Timer();
+        meter->tick();
 }
 
-QString BusPanel::text(const char* label) const {
-    return form->findChild<QLabel*>(QLatin1String(label))->text();
+QString BusPanel::text(Role role) const {
+    return window->findChild<QLabel*>(control_name(role))->text();
 }
 
-void BusPanel::click(const char* control) {
-    const auto* c = form->findChild<QWidget*>(QLatin1String(control));
-    const QPoint at = c->mapTo(form.get(), c->rect().center());
-    QTest::mousePress(form->windowHandle(), Qt::LeftButton, {}, at);
-    QTest::mouseRelease(form->windowHandle(), Qt::LeftButton, {}, at);
-}
-
-QString gdbus(const QStringList& arguments) {
-    QProcess process;
-    start_child(process, QStringLiteral("gdbus"),
-                QStringList{QStringLiteral("call"), QStringLiteral("--session"),
-                            QStringLiteral("--dest"), kService} +
-                    arguments);
-    EXPECT_TRUE(process.waitForFinished(kStartTimeout_ms));
-    EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+void BusPanel::click(Role control) {
+    const auto* c = window->findChild<QWidget*>(control_name(control));
+    const QPoint at = c->mapTo(window.get(), c->rect().center());
+    QTest::mousePress(window->windowHandle(), Qt::LeftButton, {}, at);
+    QTest::mouseRelease(window->windowHandle(), Qt::LeftButton, {}, at);
 }
 
 }  // namespace vantel::testing_support

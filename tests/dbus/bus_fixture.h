@@ -17,8 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "app/environment.h"
-#include "panel/form1.h"
+#include "meter/meter.h"
+#include "panel/layout_table.h"
+#include "panel/panel_window.h"
 
 namespace vantel::testing_support {
 
@@ -103,16 +104,14 @@ struct BusPanel {
     std::vector<Message> messages;
     std::vector<int> ends;
     std::vector<std::string> reports;
-    std::unique_ptr<Form1> form;
+    std::unique_ptr<Meter> meter;
+    std::unique_ptr<PanelWindow> window;
 
     BusPanel();
     void work_tick();
-    QString text(const char* label) const;
+    QString text(Role role) const;
     // A press and release in the middle of a control, through the window.
-    void click(const char* control);
+    void click(Role control);
 };
-
-// Runs Debian's gdbus against the analyser with `arguments` after the destination; its stdout.
-QString gdbus(const QStringList& arguments);
 
 }  // namespace vantel::testing_support

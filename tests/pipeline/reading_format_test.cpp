@@ -17,6 +17,8 @@
 namespace vantel {
 namespace {
 
+using testing_support::PrintTo;
+
 constexpr double inf = std::numeric_limits<double>::infinity();
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 constexpr auto R = UnitClass::Ranged;

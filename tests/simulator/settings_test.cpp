@@ -11,6 +11,8 @@
 namespace vantel {
 namespace {
 
+using testing_support::PrintTo;
+
 using test::code;
 using test::read;
 using test::write;

@@ -22,6 +22,8 @@
 namespace vantel {
 namespace {
 
+using testing_support::PrintTo;
+
 using test::code;
 using test::write;
 

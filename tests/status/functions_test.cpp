@@ -11,6 +11,8 @@
 namespace vantel {
 namespace {
 
+using testing_support::PrintTo;
+
 const std::string thdn = "THD+N - relative";
 const std::string noise_a = "Noise (A-weighted)";
 

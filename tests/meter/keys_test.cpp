@@ -1,51 +1,56 @@
 // SPDX-License-Identifier: MIT
+// What the keys, legends and knob make the meter write into the analyser.
 #include <gtest/gtest.h>
 
-#include "form_fixture.h"
+#include "meter_fixture.h"
 
 namespace vantel {
 namespace {
+
+using testing_support::PrintTo;
 
 using testing_support::Polled;
 using Strings = std::vector<std::string>;
 
 struct Key {
-    void (Form1::*action)();
-    const char* label;  // shows `placeholder` from the press until the next status refresh
+    void (Meter::*action)();
+    std::string MeterReading::*word;  // shows `placeholder` until the next status refresh
     const char* placeholder;
+    const char* member;  // the detector setting it steps
 };
-constexpr Key units{&Form1::Units2_Button_Action, "Label9", " - - "};
-constexpr Key weight{&Form1::Weight_button_Action, "Label5", " - - "};
-constexpr Key resp{&Form1::Resp_button_Action, "Label10", "- -"};
-constexpr Key rel{&Form1::Relativity_button_Action, "Rel_Label", " - - "};
+constexpr Key units{&Meter::step_unit, &MeterReading::unit_word, " - - ", "CTD_Unit"};
+constexpr Key weight{&Meter::step_weighting, &MeterReading::weighting_word, " - - ",
+                     "CTD_WeightingFilter"};
+constexpr Key resp{&Meter::step_response, &MeterReading::response_word, "- -", "CTD_Response"};
+constexpr Key rel{&Meter::step_relativity, &MeterReading::relativity_word, " - - ",
+                  "CTD_Relativity"};
 
 struct KeyCase {
     const char* name;
     Key key;
-    int relativity;      // Current_Relativity before the press
+    int relativity;      // the relativity shown before the press
     int current;         // the shown code the key steps from
     const char* result;  // the write, or the warning shown instead
 };
 
 class SettingKey : public testing::TestWithParam<KeyCase> {};
 
-// Keys step from what the panel last showed, so a second press before the next poll repeats the
+// Keys step from what the meter last showed, so a second press before the next poll repeats the
 // first; what a key asks for is written whether or not the analyser takes it.
 TEST_P(SettingKey, ShowsItsPlaceholderAndWritesTheNextCodeOrWarns) {
     const KeyCase& c = GetParam();
     Polled p;
-    Form1& f = *p.form;
-    f.Current_Unit = f.Current_Weighting = f.Current_Response =
-        static_cast<std::int16_t>(c.current);
-    f.Current_Relativity =
-        static_cast<std::int16_t>(c.key.action == rel.action ? c.current : c.relativity);
-    (f.*c.key.action)();
-    (f.*c.key.action)();
+    p.world.sim.override_value("CTDetector.CTD_Relativity", Value(c.relativity));
+    p.world.sim.override_value((std::string("CTDetector.") + c.key.member).c_str(),
+                               Value(c.current));
+    p.work_tick();
+    p.world.log->clear();
+    (p.meter.*c.key.action)();
+    (p.meter.*c.key.action)();
     Strings w = p.world.writes();
-    const bool refused = !w.empty() && w.back().ends_with(" -> failed");
-    // A refused write is covered by RefusedSettingKey below.
-    if (!refused) {
-        EXPECT_EQ(p.text(c.key.label), c.key.placeholder);
+    // A refused write puts the word back (RefusedSettingKey); otherwise the placeholder stays.
+    if (w.empty() || !w.back().ends_with(" -> failed") || c.key.action == units.action) {
+        EXPECT_EQ(p.shown().*c.key.word, c.key.placeholder);
     }
     for (std::string& line : w)
         line = line.substr(0, line.find(" -> "));
@@ -74,8 +79,8 @@ INSTANTIATE_TEST_SUITE_P(
         {"RelativeDb", units, 1, 37, "set CTDetector.CTD_Unit = 38"},
         {"RelativePercent", units, 3, 38, "set CTDetector.CTD_Unit = 37"},
         {"RelativeOther", units, 2, 40, "set CTDetector.CTD_Unit = 37"},
-        // An odd relativity writes back the unit the last poll read (V), not a step.
-        {"UnitOddRelativity", units, 9, 23, "set CTDetector.CTD_Unit = 20"},
+        // An odd relativity writes back the unit the last poll read, not a step.
+        {"UnitOddRelativity", units, 9, 23, "set CTDetector.CTD_Unit = 23"},
         {"WeightNone", weight, 0, 0, "set CTDetector.CTD_WeightingFilter = 1"},
         {"WeightA", weight, 0, 1, "set CTDetector.CTD_WeightingFilter = 3"},
         {"Weight1k", weight, 0, 3, "set CTDetector.CTD_WeightingFilter = 4"},
@@ -96,7 +101,6 @@ INSTANTIATE_TEST_SUITE_P(
 struct RefusalCase {
     const char* name;
     Key key;
-    const char* member;
     const char* word;  // of the setting still in force
 };
 
@@ -110,33 +114,36 @@ TEST_P(RefusedSettingKey, ShowsTheSettingStillInForceAtOnce) {
     p.world.set("CTDetector", "CTD_WeightingFilter", Value(3));
     p.world.set("CTDetector", "CTD_Response", Value(2));
     p.work_tick();
-    p.world.sim.fail_member(c.member);
-    (p.form.get()->*c.key.action)();
-    EXPECT_EQ(p.text(c.key.label).toStdString(), c.word);
-    EXPECT_FALSE(p.form->ended());
+    p.world.sim.fail_member(std::string("CTDetector.") + c.key.member);
+    (p.meter.*c.key.action)();
+    EXPECT_EQ(p.shown().*c.key.word, c.word);
+    EXPECT_EQ(p.shown().occasion, MeterReading::Occasion::Key);
+    EXPECT_FALSE(p.meter.ended());
 }
 
 INSTANTIATE_TEST_SUITE_P(Keys, RefusedSettingKey,
                          testing::ValuesIn(std::vector<RefusalCase>{
-                             {"Weighting", weight, "CTDetector.CTD_WeightingFilter", "CCIR468 1k"},
-                             {"Response", resp, "CTDetector.CTD_Response", "Pk Sample"},
-                             {"Relativity", rel, "CTDetector.CTD_Relativity", "absolute"},
+                             {"Weighting", weight, "CCIR468 1k"},
+                             {"Response", resp, "Pk Sample"},
+                             {"Relativity", rel, "absolute"},
                          }),
                          testing_support::RowName());
 
-TEST(InputKey, StepsTwiceBeforeAPollInBothDomains) {
+TEST(InputKey, StepsTwiceBeforeAPollInBothDomainsAndNotInAnOddOne) {
     Polled p;
-    Form1& f = *p.form;
-    f.Input_Domain = 0;
-    f.Analogue_Input = 5;
-    f.InputSel_button_Action();
-    f.InputSel_button_Action();
-    f.Input_Domain = 1;
-    f.Digital_Input = 3;
-    f.InputSel_button_Action();
-    f.InputSel_button_Action();
-    f.Input_Domain = 2;
-    f.InputSel_button_Action();
+    p.world.set("AnalogueInputs", "AI_Source", Value(5));
+    p.work_tick();
+    p.world.log->clear();
+    p.meter.step_input();
+    p.meter.step_input();
+    p.world.set("SignalAnalyzer", "SA_Source", Value(1));
+    p.world.set("DigitalInputs", "DI_Source", Value(3));
+    p.work_tick();
+    p.meter.step_input();
+    p.meter.step_input();
+    p.world.sim.override_value("SignalAnalyzer.SA_Source", Value(2));
+    p.work_tick();
+    p.meter.step_input();
     EXPECT_EQ(p.world.writes(),
               (Strings{"set AnalogueInputs.AI_Source = 3", "set AnalogueInputs.AI_Source = 0",
                        "set DigitalInputs.DI_Source = 4", "set DigitalInputs.DI_Source = 0"}));
@@ -148,24 +155,53 @@ TEST(DomainKey, TogglesOnWhatTheAnalyserReports) {
                                      {Value(7), "set SignalAnalyzer.SA_Source = 1"}}) {
         Polled p;
         p.world.sim.override_value("SignalAnalyzer.SA_Source", reported);
-        p.form->AnaDig_button_Action();
+        p.meter.toggle_domain();
         EXPECT_EQ(p.world.writes(), Strings{written}) << reported.describe();
     }
     Polled p;
     p.world.sim.fail_member("SignalAnalyzer.SA_Source");
-    p.form->AnaDig_button_Action();  // a failed read goes back to analogue; the write fails too
+    p.meter.toggle_domain();  // a failed read goes back to analogue; the write fails too
     EXPECT_EQ(p.world.writes(), Strings{"set SignalAnalyzer.SA_Source = 0 -> failed"});
-    EXPECT_FALSE(p.form->ended());
+    EXPECT_FALSE(p.meter.ended());
 }
 
-TEST(ChannelKey, TogglesAndRepairsAnOddChannelWithoutRestartingMinMax) {
+struct KnobCase {
+    const char* name;
+    bool right;
+    const char* current;
+    const char* written;
+};
+
+class Knob : public testing::TestWithParam<KnobCase> {};
+
+// The knob steps from the function shown; refused writes are ignored.
+TEST_P(Knob, StepsFromTheFunctionShown) {
     Polled p;
-    for (const char* from : {"A", "B", "x"}) {
-        p.form->Selected_Channel = from;
-        p.form->Channel_button_Action();
-        EXPECT_EQ(p.form->Selected_Channel, from == std::string("A") ? "B" : "A") << from;
-    }
-    EXPECT_FALSE(p.form->MaxMin_Reset_Due);
+    p.world.sim.override_value("CTDetector.CTD_Function", Value(GetParam().current));
+    p.work_tick();
+    p.world.log->clear();
+    GetParam().right ? p.meter.step_knob_right() : p.meter.step_knob_left();
+    EXPECT_EQ(p.world.writes(),
+              Strings{std::string("set CTDetector.CTD_Function = \"") + GetParam().written + "\""});
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Knob,
+                         testing::ValuesIn(std::vector<KnobCase>{
+                             {"LeftFromNoise", false, "Noise (RMS)", "Cross-talk"},
+                             {"RightFromNoise", true, "Noise (RMS)", "THD+N - relative"},
+                             {"LeftFromOther", false, "Frequency", "THD+N - relative"},
+                             {"RightFromOther", true, "Frequency", "Amplitude"},
+                         }),
+                         testing_support::RowName());
+
+TEST(Keys, AfterCloseNothingIsWritten) {
+    Polled p;
+    p.meter.close();
+    p.world.log->clear();
+    p.meter.toggle_domain();
+    p.meter.select_function("Balance");
+    p.meter.step_unit();
+    EXPECT_TRUE(p.world.writes().empty());
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-// A panel on the simulated analyser, with a clock, a wait, message boxes and the program's end
-// that the test controls and watches.
+// A meter on the simulated analyser, with a clock, a wait, message boxes and the program's end
+// that the test controls and watches; and the same meter behind a window on the offscreen
+// platform, taking real mouse and keyboard events.
 
 #include <QCoreApplication>
 #include <QLabel>
@@ -13,8 +14,9 @@
 #include <vector>
 
 #include "analyser/recording.h"
-#include "app/environment.h"
-#include "panel/form1.h"
+#include "meter/meter.h"
+#include "panel/layout_table.h"
+#include "panel/panel_window.h"
 #include "row_name.h"
 #include "simulator/simulator.h"
 
@@ -42,8 +44,8 @@ struct World {
         return o;
     }
 
-    FormEnvironment environment() {
-        FormEnvironment env;
+    Environment environment() {
+        Environment env;
         env.obtain_analyser = [this] {
             return ObjectRef(std::make_shared<RecordingObject>(sim.application(), log));
         };
@@ -74,53 +76,63 @@ struct World {
                 w.push_back(line);
         return w;
     }
+    int count(const std::string& access) const {
+        return static_cast<int>(std::count(log->begin(), log->end(), access));
+    }
 };
 
-// A started panel: Form_Load has run, so the next timer-driven cycle is the first to poll.
-struct Panel {
+// A meter not started yet; the test calls start() after arranging the analyser.
+struct Rig {
     World world;
-    std::unique_ptr<Form1> form;
+    Meter meter{world.environment()};
 
-    explicit Panel(double initialise_after_s = 0.0) : world(initialise_after_s) {
-        form = std::make_unique<Form1>(world.environment());
-    }
-    void start() { form->Form_Load(); }
-    // One work tick: four timer ticks, the way Timer1 drives the cycle, 200 ms after the last.
+    explicit Rig(double initialise_after_s = 0.0) : world(initialise_after_s) {}
+    // One work tick: four timer ticks, as the meter's timer drives the cycle, 200 ms after the
+    // last.
     void work_tick() {
         world.now_s += 0.2;
         for (int i = 0; i < 4; ++i)
-            form->Timer1_Timer();
+            meter.tick();
     }
-    QString text(const char* label) const {
-        return form->findChild<QLabel*>(QLatin1String(label))->text();
+    // Channel A reads `value` from now on; one cycle runs.
+    void cycle_reading(Value value) {
+        world.sim.override_value("CTDetector.CTD_ChA", std::move(value));
+        work_tick();
     }
+    const MeterReading& shown() const { return meter.reading(); }
 };
 
-// A started panel whose first polling cycle has run, with the access log cleared.
-struct Polled : Panel {
+// A started meter whose first polling cycle has run, with the access log cleared.
+struct Polled : Rig {
     Polled() {
-        start();
+        meter.start();
+        meter.stop_timer();  // the test runs the ticks
         work_tick();
         world.log->clear();
     }
 };
 
-// A polled panel on screen, taking real mouse events at points relative to its controls.
+// A polled meter behind its window on screen, taking real mouse events at points relative to
+// its controls.
 struct Shown : Polled {
+    PanelWindow window{meter, world.environment()};
+
     Shown() {
-        form->show();
-        EXPECT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+        window.show_reading(meter.reading());
+        window.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
         world.log->clear();
     }
     template <typename W = QWidget>
-    W* child(const char* name) const {
-        return form->findChild<W*>(QLatin1String(name));
+    W* child(Role role, int index = -1) const {
+        return window.findChild<W*>(control_name(role, index));
     }
+    QString text(Role role) const { return child<QLabel>(role)->text(); }
     void press(const QWidget* control, QPoint at, Qt::MouseButton button = Qt::LeftButton) {
-        QTest::mousePress(form->windowHandle(), button, {}, control->mapTo(form.get(), at));
+        QTest::mousePress(window.windowHandle(), button, {}, control->mapTo(&window, at));
     }
     void release(const QWidget* control, QPoint at, Qt::MouseButton button = Qt::LeftButton) {
-        QTest::mouseRelease(form->windowHandle(), button, {}, control->mapTo(form.get(), at));
+        QTest::mouseRelease(window.windowHandle(), button, {}, control->mapTo(&window, at));
     }
     void click(const QWidget* control, QPoint at, Qt::MouseButton button = Qt::LeftButton) {
         press(control, at, button);

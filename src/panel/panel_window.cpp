@@ -1,0 +1,304 @@
+// SPDX-License-Identifier: MIT
+// The window and its controls, built from the layout table.
+#include "panel/panel_window.h"
+
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QLabel>
+#include <QMenu>
+#include <QPainter>
+#include <QSvgRenderer>
+
+#include <ranges>
+
+#include "panel/panel_label.h"
+#include "panel/picture_box.h"
+#include "panel/trend_window.h"
+#include "recorder/recorder.h"
+
+namespace vantel {
+
+namespace {
+
+// A straight line on the panel; it takes no mouse input.
+class PanelLine final : public QWidget {
+public:
+    PanelLine(QColor colour, QWidget* parent) : QWidget(parent), colour_(colour) {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(rect(), colour_); }
+
+private:
+    QColor colour_;
+};
+
+Qt::Alignment alignment_of(TextAlign align) {
+    switch (align) {
+        case TextAlign::Right:
+            return Qt::AlignRight | Qt::AlignTop;
+        case TextAlign::Centre:
+            return Qt::AlignHCenter | Qt::AlignTop;
+        case TextAlign::Left:
+            break;
+    }
+    return Qt::AlignLeft | Qt::AlignTop;
+}
+
+QLabel* make_label(const ControlSpec& spec, QWidget* parent) {
+    auto* label = new PanelLabel(parent);
+    // Captions come from the analyser too: never let a function name be read as markup.
+    label->setTextFormat(Qt::PlainText);
+    label->setText(QString::fromUtf8(spec.caption));
+    QFont font(QString::fromUtf8(spec.font_face));
+    font.setPointSizeF(spec.point_size);
+    font.setBold(spec.bold);
+    label->setFont(font);
+    label->setAlignment(alignment_of(spec.align));
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, spec.colour);
+    palette.setColor(QPalette::Window, Qt::black);
+    label->setPalette(palette);
+    label->setAutoFillBackground(spec.opaque);
+    return label;
+}
+
+// The display face ships with the program; the layout asks for it by its traditional name.
+void load_display_font() {
+    static const bool loaded = [] {
+        QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/VantelSegment-Regular.ttf"));
+        QFont::insertSubstitution(QStringLiteral("LCD Display Grid"),
+                                  QStringLiteral("Vantel Segment"));
+        return true;
+    }();
+    (void)loaded;
+}
+
+QIcon window_icon() {
+    QIcon icon;
+    QSvgRenderer svg(QStringLiteral(":/icon.svg"));
+    for (int size : {16, 32, 64}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        svg.render(&painter);
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+// Round the holster: the 4-pixel strip at the right edge continues it.
+constexpr QColor kSurround(0xf0, 0xf0, 0xf0);
+
+const QString kTitle = QStringLiteral("Vantel DMM");
+
+QString qs(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+}  // namespace
+
+PanelWindow::PanelWindow(Meter& meter, Environment environment, QWidget* parent)
+    : QWidget(parent), meter_(meter), env_(std::move(environment)) {
+    load_display_font();
+    setWindowTitle(kTitle);
+    setWindowIcon(window_icon());
+    setFixedSize(kClientWidth, kClientHeight);
+    build_controls();
+    wire_controls();
+    connect(&meter_, &Meter::published, this, &PanelWindow::on_published);
+    connect(&meter_, &Meter::closed, this, &QWidget::close);
+}
+
+PanelWindow::~PanelWindow() {
+    delete trend_window_;
+}
+
+void PanelWindow::show_reading(const MeterReading& r) {
+    main_reading_->setText(qs(r.main_reading));
+    unit_->setText(qs(r.unit_word));
+    minimum_->setText(qs(r.minimum));
+    minimum_unit_->setText(qs(r.minimum_unit));
+    maximum_->setText(qs(r.maximum));
+    maximum_unit_->setText(qs(r.maximum_unit));
+    response_->setText(qs(r.response_word));
+    weighting_->setText(qs(r.weighting_word));
+    relativity_->setText(qs(r.relativity_word));
+    function_->setText(qs(r.function_name));
+    input_->setText(qs(r.input));
+    lock_->setText(qs(r.lock));
+    domain_->setText(qs(r.domain));
+    channel_->setText(qs(r.channel));
+    for (std::size_t i = 0; i < lamps_.size(); ++i)
+        lamps_[i]->setVisible(!r.lit_lamp || *r.lit_lamp == static_cast<int>(i));
+    hold_mark_->setVisible(r.hold_mark);
+}
+
+void PanelWindow::on_published(const MeterReading& reading) {
+    show_reading(reading);
+    if (trend_.add(reading) && trend_window_ && trend_window_->isVisible())
+        trend_window_->update();
+}
+
+void PanelWindow::closeEvent(QCloseEvent* event) {
+    meter_.close();
+    if (trend_window_)
+        trend_window_->close();
+    event->accept();
+}
+
+bool PanelWindow::inside(const QWidget& control, QPointF position) {
+    // Strict on all four sides: a release on the first row or column, or on the far edge,
+    // is outside.
+    return position.x() > 0 && position.x() < control.width() && position.y() > 0 &&
+           position.y() < control.height();
+}
+
+QString PanelWindow::reading_text() const {
+    return main_reading_->text() + QLatin1Char(' ') + unit_->text();
+}
+
+void PanelWindow::copy_reading() {
+    QGuiApplication::clipboard()->setText(reading_text());
+}
+
+void PanelWindow::contextMenuEvent(QContextMenuEvent* event) {
+    if (!kDisplayArea.contains(event->pos()))
+        return event->ignore();
+    QMenu menu(this);
+    QAction* copy =
+        menu.addAction(QStringLiteral("Copy reading"), this, &PanelWindow::copy_reading);
+    copy->setShortcut(QKeySequence::Copy);
+    if (logging())
+        menu.addAction(QStringLiteral("Stop log"), this, &PanelWindow::stop_log);
+    else
+        menu.addAction(QStringLiteral("Start log\u2026"), this, &PanelWindow::choose_log_file);
+    menu.addAction(QStringLiteral("Trend\u2026"), this, &PanelWindow::open_trend);
+    menu.exec(event->globalPos());
+}
+
+void PanelWindow::choose_log_file() {
+    const QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Start log"), QStringLiteral("vantel-dmm.csv"),
+        QStringLiteral("CSV files (*.csv);;All files (*)"));
+    if (path.isEmpty())
+        return;
+    std::string error;
+    // The file system's own encoding of the name, not necessarily UTF-8.
+    std::unique_ptr<Recorder> recorder =
+        Recorder::open(QFile::encodeName(path).toStdString(), error);
+    if (!recorder)
+        return env_.show_message({Message::Icon::Warning, kTitle.toStdString(), error});
+    start_log(std::move(recorder));
+}
+
+void PanelWindow::start_log(std::unique_ptr<Recorder> recorder) {
+    log_ = std::move(recorder);
+    setWindowTitle(kTitle);
+    connect(&meter_, &Meter::published, log_.get(), &Recorder::record);
+    connect(log_.get(), &Recorder::failed, this, &PanelWindow::on_log_failed);
+}
+
+void PanelWindow::stop_log() {
+    log_.reset();
+}
+
+void PanelWindow::on_log_failed(const QString& why) {
+    // Said once; the title keeps it in view without covering the display.
+    env_.report(why.toStdString());
+    setWindowTitle(kTitle + QStringLiteral(": ") + why);
+    // Destroyed from the event loop: this runs inside the recorder's own call.
+    log_.release()->deleteLater();
+}
+
+TrendWindow* PanelWindow::open_trend() {
+    if (!trend_window_)
+        trend_window_ = new TrendWindow(trend_);
+    trend_window_->show();
+    trend_window_->raise();
+    trend_window_->activateWindow();
+    return trend_window_;
+}
+
+void PanelWindow::build_controls() {
+    auto make = [this](const ControlSpec& spec) {
+        QWidget* parent = this;
+        if (!spec.parent.empty())
+            parent = findChild<QWidget*>(QString::fromUtf8(spec.parent));
+        QWidget* widget = nullptr;
+        switch (spec.kind) {
+            case ControlKind::PictureBox:
+                widget = new PictureBox(spec.picture, parent);
+                widget->setGeometry(spec.rect);
+                break;
+            case ControlKind::Label:
+                widget = make_label(spec, parent);
+                widget->setGeometry(spec.rect);
+                break;
+            case ControlKind::Line:
+                widget = new PanelLine(spec.colour, parent);
+                widget->setGeometry(spec.rect.left(), spec.rect.top(), spec.rect.width(),
+                                    static_cast<int>(spec.point_size));
+                break;
+            case ControlKind::Timer:
+                return;
+        }
+        widget->setObjectName(control_name(spec));
+        if (!spec.tooltip.empty())
+            widget->setToolTip(QString::fromUtf8(spec.tooltip));
+    };
+    // Qt stacks a later child over an earlier one, so build back to front: labels and lines
+    // first, then the picture boxes, each group from its last row to its first; a control inside
+    // a picture box comes after its container, which it covers.
+    const auto controls = panel_controls();
+    auto build = [&](bool pictures, bool contained) {
+        for (const ControlSpec& spec : controls | std::views::reverse)
+            if ((spec.kind == ControlKind::PictureBox) == pictures &&
+                spec.parent.empty() != contained)
+                make(spec);
+    };
+    build(false, false);
+    build(true, false);
+    build(true, true);
+
+    auto label = [this](Role role) {
+        auto* found = findChild<QLabel*>(control_name(role));
+        Q_ASSERT(found);
+        return found;
+    };
+    main_reading_ = label(Role::MainReading);
+    static_cast<PanelLabel*>(main_reading_)->setShrinkToFit(true);
+    unit_ = label(Role::Unit);
+    minimum_ = label(Role::Minimum);
+    minimum_unit_ = label(Role::MinimumUnit);
+    maximum_ = label(Role::Maximum);
+    maximum_unit_ = label(Role::MaximumUnit);
+    response_ = label(Role::Response);
+    weighting_ = label(Role::Weighting);
+    relativity_ = label(Role::Relativity);
+    hold_mark_ = label(Role::HoldMark);
+    function_ = label(Role::Function);
+    input_ = label(Role::Input);
+    lock_ = label(Role::Lock);
+    domain_ = label(Role::Domain);
+    channel_ = label(Role::Channel);
+    knob_ = label(Role::Knob);
+    for (std::size_t i = 0; i < lamps_.size(); ++i)
+        lamps_[i] = findChild<PictureBox*>(control_name(Role::Lamp, static_cast<int>(i)));
+}
+
+void PanelWindow::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.fillRect(rect(), kSurround);
+    painter.drawPixmap(0, 0, background_pixmap(devicePixelRatioF()));
+}
+
+}  // namespace vantel

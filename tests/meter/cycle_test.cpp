@@ -1,0 +1,332 @@
+// SPDX-License-Identifier: MIT
+// The update cycle: what it reads, in which order, and what the meter then shows.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QLocale>
+
+#include <clocale>
+#include <limits>
+
+#include "analyser/conversions.h"
+#include "meter_fixture.h"
+
+namespace vantel {
+namespace {
+
+using testing_support::PrintTo;
+
+using testing_support::Polled;
+using testing_support::Rig;
+
+TEST(UpdateCycle, ReadsTheAnalyserInItsOwnOrder) {
+    Polled p;
+    p.work_tick();
+    // Ranged unit V on the analogue input XLR / BNC; nothing changed, so no status refresh. Each
+    // member's object is fetched afresh before it; the unit's class and word then read the
+    // constants up to UNIT_V.
+    AccessLog expected;
+    for (std::string path :
+         {"CTDetector.CTD_Unit", "CTDetector.CTD_WeightingFilter", "CTDetector.CTD_Response",
+          "CTDetector.CTD_Relativity", "SignalAnalyzer.SA_DefaultWeightingFilter",
+          "CTDetector.CTD_Function", "SignalAnalyzer.SA_Source", "AnalogueInputs.AI_Source",
+          "AI_SOURCE_BAL_UNBAL", "CTDetector.CTD_ChA", "UNIT_SECONDS", "UNIT_FREQ_HZ", "UNIT_VP",
+          "UNIT_VPP", "UNIT_W", "UNIT_V"}) {
+        if (auto dot = path.find('.'); dot != std::string::npos)
+            expected.push_back("get " + path.substr(0, dot));
+        expected.push_back("get " + path);
+    }
+    ASSERT_GE(p.world.log->size(), expected.size());
+    EXPECT_EQ(AccessLog(p.world.log->begin(), p.world.log->begin() + expected.size()), expected);
+    EXPECT_EQ(p.world.log->back(), "get UNIT_V");
+}
+
+TEST(UpdateCycle, InputDomainDecidesTheInputWords) {
+    Polled p;
+    const MeterReading& s = p.shown();
+    p.world.set("SignalAnalyzer", "SA_Source", Value(1));
+    struct Row {
+        int connector, frame_rate;
+        const char *word, *lock;
+    };
+    for (const Row& row :
+         {Row{0, 48000, "XLR", "Locked: 48kHz"}, Row{2, 44100, "TOSLINK", "Locked: 44.1kHz"},
+          Row{1, 0, "BNC", "Unlocked"}}) {
+        p.world.sim.set_frame_rate(row.connector, row.frame_rate);
+        p.world.set("DigitalInputs", "DI_Source", Value(row.connector));
+        p.world.log->clear();
+        p.work_tick();
+        EXPECT_EQ(s.input, row.word);
+        EXPECT_EQ(s.domain, "Digital");
+        EXPECT_EQ(s.lock, row.lock);
+        EXPECT_EQ(p.world.count("get DigitalInputs.DI_Source"), 2);
+    }
+    p.world.set("SignalAnalyzer", "SA_Source", Value(0));
+    p.work_tick();
+    EXPECT_EQ(s.domain, "Analogue");
+    EXPECT_EQ(s.lock, "");
+    // A domain that is neither leaves the input words alone and the meter running.
+    p.world.set("AnalogueInputs", "AI_Source", Value(3));
+    p.world.sim.override_value("SignalAnalyzer.SA_Source", Value(2));
+    p.work_tick();
+    EXPECT_EQ(s.input, "XLR / BNC");
+    EXPECT_EQ(s.domain, "Analogue");
+    EXPECT_FALSE(p.meter.ended());
+}
+
+// Each kind of status change restarts minimum and maximum at the next cycle.
+struct ChangeCase {
+    const char* name;
+    const char* member;  // of the detector; nullptr: the analyser's default weighting changes
+    Value value;
+    bool restarts;
+    int weighting_first = -1;  // a detector weighting to settle on before the change
+};
+
+class StatusChange : public testing::TestWithParam<ChangeCase> {};
+
+TEST_P(StatusChange, RestartsMinimumAndMaximum) {
+    const ChangeCase& c = GetParam();
+    Polled p;
+    if (c.weighting_first >= 0)
+        p.world.set("CTDetector", "CTD_WeightingFilter", Value(c.weighting_first));
+    p.cycle_reading(Value(0.5));  // spread minimum and maximum apart, each with its own unit
+    p.cycle_reading(Value(2.0));
+    ASSERT_EQ(p.shown().maximum + p.shown().maximum_unit, "2.000V");
+    ASSERT_EQ(p.shown().minimum + p.shown().minimum_unit, "500.0mV");
+
+    if (c.member)
+        p.world.set("CTDetector", c.member, Value(c.value));
+    else
+        p.world.sim.set_default_weighting(to_code(c.value));
+    p.cycle_reading(Value(1.25));
+    EXPECT_EQ(p.shown().minimum, c.restarts ? p.shown().main_reading : "500.0");
+    EXPECT_EQ(p.shown().maximum, c.restarts ? p.shown().main_reading : "2.000");
+    p.cycle_reading(Value(1.5));
+    EXPECT_EQ(p.shown().minimum, c.restarts ? "1.250" : "500.0") << "reset only once";
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, StatusChange,
+                         testing::ValuesIn(std::vector<ChangeCase>{
+                             {"Unit", "CTD_Unit", Value(21), true},
+                             {"Weighting", "CTD_WeightingFilter", Value(3), true},
+                             {"Response", "CTD_Response", Value(1), true},
+                             {"Relativity", "CTD_Relativity", Value(1), true},
+                             {"DefaultWhileDefault", nullptr, Value(4), true, 5},
+                             {"DefaultOtherwise", nullptr, Value(4), false, 1},
+                             {"Function", "CTD_Function", Value("Balance"), false},
+                         }),
+                         testing_support::RowName());
+
+TEST(UpdateCycle, ChannelKeySwitchesTheReadingButKeepsMinimumAndMaximum) {
+    Polled p;
+    p.world.sim.override_value("CTDetector.CTD_ChB", Value(3.0));
+    p.cycle_reading(Value(1.0));
+    p.meter.toggle_channel();
+    p.work_tick();
+    EXPECT_EQ(p.shown().main_reading, "3.000");
+    EXPECT_EQ(p.shown().channel, "B");
+    EXPECT_EQ(p.shown().maximum, "3.000");
+    EXPECT_EQ(p.shown().minimum, "1.000");
+    p.meter.toggle_channel();
+    p.work_tick();
+    EXPECT_EQ(p.shown().channel, "A");
+    EXPECT_EQ(p.shown().main_reading, "1.000");
+}
+
+struct OddReading {
+    const char* name;
+    Value value;
+    bool hex;
+};
+
+class OverRange : public testing::TestWithParam<OddReading> {};
+
+// A reading that is no usable number shows as over-range; the cycle and min/max go on.
+TEST_P(OverRange, ShowsOverAndMinMaxPassItBy) {
+    Polled p;
+    if (GetParam().hex)
+        p.world.sim.override_value("CTDetector.CTD_Unit",
+                                   p.world.sim.application()->get("UNIT_HEX"));
+    p.cycle_reading(Value(3.0));
+    const MeterReading before = p.shown();
+
+    p.cycle_reading(GetParam().value);
+    EXPECT_FALSE(p.meter.ended());
+    EXPECT_EQ(p.shown().main_reading, "OVER");
+    EXPECT_FALSE(p.shown().raw_reading.has_value());
+    EXPECT_EQ(p.shown().minimum, before.minimum);
+    EXPECT_EQ(p.shown().maximum, before.maximum);
+
+    p.cycle_reading(Value(1.0));
+    EXPECT_EQ(p.shown().minimum, p.shown().main_reading);
+    EXPECT_EQ(p.shown().raw_reading, 1.0);
+    // Restarted at an unusable reading, they stay open: the next real reading becomes both.
+    p.meter.reset_min_max();
+    p.cycle_reading(GetParam().value);
+    p.cycle_reading(Value(2.0));
+    EXPECT_EQ(p.shown().minimum, p.shown().main_reading);
+    EXPECT_EQ(p.shown().maximum, p.shown().main_reading);
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, OverRange,
+                         testing::ValuesIn(std::vector<OddReading>{
+                             {"NaN", Value(std::numeric_limits<double>::quiet_NaN()), false},
+                             {"Infinity", Value(std::numeric_limits<double>::infinity()), false},
+                             {"Text", Value("-----"), false},
+                             {"HexBeyond32Bits", Value(5e9), true},
+                         }),
+                         testing_support::RowName());
+
+TEST(UpdateCycle, UnusableAnalyserClosesWithoutABoxButSaysWhyAndEndsWithCodeThree) {
+    for (bool gone : {true, false}) {
+        SCOPED_TRACE(gone ? "gone away" : "code beyond 16 bits");
+        Polled p;
+        if (gone)
+            p.world.sim.set_gone_away(true);
+        else
+            p.world.sim.override_value("CTDetector.CTD_Response", Value(40000));
+        p.work_tick();
+        EXPECT_TRUE(p.meter.ended());
+        EXPECT_TRUE(p.world.messages.empty());
+        EXPECT_EQ(p.world.ends, std::vector<int>{3});
+        ASSERT_EQ(p.world.reports.size(), 1u);
+        // Names the member that failed, and why.
+        EXPECT_THAT(p.world.reports[0],
+                    testing::HasSubstr(gone ? "CTDetector: the analyser has gone away"
+                                            : "CTDetector.CTD_Response: "));
+    }
+}
+
+TEST(UpdateCycle, RefusedUnitReadKeepsTheUnitShown) {
+    Polled p;
+    p.world.sim.fail_member("CTDetector.CTD_Unit");
+    p.cycle_reading(Value(0.002));
+    EXPECT_FALSE(p.meter.ended());
+    EXPECT_EQ(p.shown().unit_word, "mV");
+    EXPECT_EQ(p.shown().unit_code, 20);
+}
+
+TEST(UpdateCycle, StatusPollGoesOnPastTheCycleCounterLimit) {
+    Polled p;
+    for (int i = 0; i < std::numeric_limits<std::int16_t>::max(); ++i) {
+        p.work_tick();
+        p.world.log->clear();
+    }
+    p.world.set("CTDetector", "CTD_Unit", Value(23));
+    p.work_tick();
+    EXPECT_EQ(p.shown().unit_word, "dBu");
+}
+
+TEST(UpdateCycle, ReadingIgnoresACommaDecimalLocale) {
+    const std::string saved = std::setlocale(LC_ALL, nullptr);
+    ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr)
+        << "the install script provides the de_DE.UTF-8 locale";
+    const QLocale saved_qt;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    Polled p;
+    p.cycle_reading(Value(0.0123));
+    const MeterReading shown = p.shown();
+    std::setlocale(LC_ALL, saved.c_str());
+    QLocale::setDefault(saved_qt);
+    EXPECT_EQ(shown.main_reading, "12.30");
+    EXPECT_EQ(shown.unit_word, "mV");
+}
+
+TEST(Hold, FreezesTheDisplayAndBlinksEverySixHundredMilliseconds) {
+    Polled p;
+    p.cycle_reading(Value(1.0));
+    p.meter.toggle_hold();
+    p.world.sim.override_value("CTDetector.CTD_ChA", Value(9.0));
+    p.world.log->clear();
+    // Work ticks of 200 ms: the mark flips at every third one.
+    std::vector<bool> mark;
+    for (int i = 0; i < 9; ++i) {
+        p.work_tick();
+        mark.push_back(p.shown().hold_mark);
+        EXPECT_EQ(p.shown().occasion, MeterReading::Occasion::HeldTick);
+        EXPECT_TRUE(p.shown().held);
+    }
+    EXPECT_EQ(mark, (std::vector<bool>{true, true, true, false, false, false, true, true, true}));
+    EXPECT_TRUE(p.world.log->empty()) << "no cycle runs while held";
+    EXPECT_EQ(p.shown().main_reading, "1.000");
+
+    p.meter.toggle_hold();
+    p.work_tick();
+    EXPECT_FALSE(p.shown().hold_mark);
+    EXPECT_FALSE(p.shown().held);
+    EXPECT_EQ(p.shown().maximum, "9.000");  // min/max continue from their held values
+    EXPECT_EQ(p.shown().minimum, "1.000");
+}
+
+TEST(Hold, ResetAndPlaceholdersWaitUntilRelease) {
+    Polled p;
+    p.cycle_reading(Value(2.0));
+    p.cycle_reading(Value(0.5));
+    p.meter.toggle_hold();
+    p.meter.reset_min_max();
+    p.world.sim.override_value("CTDetector.CTD_ChA", Value(1.5));
+    for (int i = 0; i < 5; ++i)
+        p.work_tick();
+    EXPECT_EQ(p.shown().minimum, " -- ");
+    EXPECT_EQ(p.shown().maximum, " -- ");
+    p.meter.toggle_hold();
+    p.work_tick();
+    EXPECT_EQ(p.shown().minimum, "1.500");
+    EXPECT_EQ(p.shown().maximum, "1.500");
+}
+
+TEST(FunctionLamp, AllLampsUntilTheFirstPollThenTheFunctionsOwn) {
+    Rig r;
+    r.meter.start();
+    EXPECT_FALSE(r.shown().lit_lamp.has_value());
+    // The analyser's text is shown as it is.
+    for (auto [function, lamp] : {std::pair{"Amplitude", 0},
+                                  {"Noise (RMS)", 3},
+                                  {"Cross-talk", 2},
+                                  {"THD+N - relative", 4},
+                                  {"Balance", 1},
+                                  {"<b>Amplitude</b>", 5}}) {
+        r.world.sim.override_value("CTDetector.CTD_Function", Value(function));
+        r.work_tick();
+        EXPECT_EQ(r.shown().lit_lamp, lamp) << function;
+        EXPECT_EQ(r.shown().function_name, function);
+    }
+}
+
+struct WordCase {
+    const char* name;
+    const char* member;
+    int code;
+    int default_filter;
+    std::string MeterReading::*word;
+    const char* shown;
+};
+
+class StatusWord : public testing::TestWithParam<WordCase> {};
+
+// While the detector follows the default filter, the weighting word names the default filter.
+TEST_P(StatusWord, FollowsTheAnalyser) {
+    Rig r;
+    r.world.sim.set_default_weighting(GetParam().default_filter);
+    r.world.set("CTDetector", GetParam().member, Value(GetParam().code));
+    r.meter.start();
+    r.work_tick();
+    EXPECT_EQ(r.shown().*GetParam().word, GetParam().shown);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StatusWord,
+    testing::ValuesIn(std::vector<WordCase>{
+        {"Weighting", "CTD_WeightingFilter", 1, 3, &MeterReading::weighting_word, "A weighted"},
+        {"DefaultIsA", "CTD_WeightingFilter", 5, 1, &MeterReading::weighting_word, "A weighted"},
+        {"DefaultIsCcir", "CTD_WeightingFilter", 5, 4, &MeterReading::weighting_word, "CCIR468 2k"},
+        {"DefaultIsDefault", "CTD_WeightingFilter", 5, 5, &MeterReading::weighting_word, "default"},
+        {"DefaultUnnamed", "CTD_WeightingFilter", 5, 2, &MeterReading::weighting_word, "2"},
+        {"ResponseQPeak", "CTD_Response", 3, 1, &MeterReading::response_word, "Q-Peak"},
+        {"GeneratorRelative", "CTD_Relativity", 2, 1, &MeterReading::relativity_word, "gen. rel."},
+    }),
+    testing_support::RowName());
+
+}  // namespace
+}  // namespace vantel

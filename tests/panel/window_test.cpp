@@ -1,0 +1,291 @@
+// SPDX-License-Identifier: MIT
+// The window as a user meets it: its pixels, grabbed offscreen and compared with the artwork and
+// the layout table, and real mouse and keyboard events.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFontInfo>
+#include <QMenu>
+#include <QPainter>
+#include <QTimer>
+
+#include "meter_fixture.h"
+#include "panel/picture_box.h"
+#include "recorder/recorder.h"
+
+namespace vantel {
+namespace {
+
+using testing_support::PrintTo;
+
+using testing_support::Shown;
+using Strings = std::vector<std::string>;
+
+QImage shot(QWidget& w, QRect r = {}) {
+    const QImage all = w.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    return r.isNull() ? all : all.copy(r);
+}
+
+// The part of a picture that a 41 x 25 key box shows, as the window draws it over the panel.
+QImage key_picture(Picture picture) {
+    QImage canvas(41, 25, QImage::Format_RGB32);
+    canvas.fill(Qt::magenta);
+    QPainter(&canvas).drawPixmap(0, 0, panel_pixmap(picture, 1.0));
+    return canvas;
+}
+
+TEST(Rendering, EveryControlStandsWhereTheTableSaysWithItsOwnTooltip) {
+    Shown p;
+    for (const ControlSpec& spec : panel_controls()) {
+        if (spec.kind != ControlKind::PictureBox && spec.kind != ControlKind::Label)
+            continue;
+        const QString name = control_name(spec);
+        const QWidget* control = p.window.findChild<QWidget*>(name);
+        ASSERT_NE(control, nullptr) << name.toStdString();
+        EXPECT_EQ(control->geometry(), spec.rect) << name.toStdString();
+        EXPECT_EQ(control->toolTip().toStdString(), spec.tooltip) << name.toStdString();
+    }
+    EXPECT_EQ(p.window.size(), QSize(271, 538));
+    EXPECT_EQ(p.child(Role::HoldKey)->toolTip(),
+              "Holds the current readings by stopping the display updating");
+    EXPECT_EQ(p.child(Role::Knob)->toolTip(), "Left click to go left, right click to go right");
+}
+
+TEST(Rendering, LabelsShowThePublishedReading) {
+    Shown p;
+    p.cycle_reading(Value(0.0123));
+    const MeterReading& s = p.shown();
+    for (auto [role, text] : {std::pair{Role::MainReading, &s.main_reading},
+                              {Role::Unit, &s.unit_word},
+                              {Role::Minimum, &s.minimum},
+                              {Role::MinimumUnit, &s.minimum_unit},
+                              {Role::Maximum, &s.maximum},
+                              {Role::MaximumUnit, &s.maximum_unit},
+                              {Role::Response, &s.response_word},
+                              {Role::Weighting, &s.weighting_word},
+                              {Role::Relativity, &s.relativity_word},
+                              {Role::Function, &s.function_name},
+                              {Role::Input, &s.input},
+                              {Role::Lock, &s.lock},
+                              {Role::Domain, &s.domain},
+                              {Role::Channel, &s.channel}})
+        EXPECT_EQ(p.text(role).toStdString(), *text) << control_name(role).toStdString();
+    EXPECT_EQ(p.text(Role::MainReading), "12.30");
+    EXPECT_EQ(p.window.reading_text(), "12.30 mV");
+    EXPECT_TRUE(p.child(Role::HoldMark)->isHidden());
+}
+
+TEST(Rendering, KeysShowTheirPicturesAndAPressedKeyShowsThePressedPictureInPlace) {
+    Shown p;
+    auto* units = p.child(Role::UnitsKey);
+    const QRect box(184, 200, 41, 25);
+    EXPECT_EQ(shot(p.window, box), key_picture(Picture::KeyGrey));
+    p.press(units, {20, 12});
+    EXPECT_EQ(shot(p.window, box), key_picture(Picture::KeyGreyPressed));
+    p.release(units, {20, 12});
+    EXPECT_EQ(shot(p.window, box), key_picture(Picture::KeyGrey));
+
+    // The weight key lies inside its pressed picture, at its top-left corner; both keys act.
+    auto* weight = p.child(Role::WeightingKey);
+    p.press(weight, {20, 12});
+    EXPECT_EQ(shot(p.window, QRect(80, 200, 41, 25)), key_picture(Picture::KeyGreyPressed));
+    p.release(weight, {20, 12});
+    EXPECT_EQ(p.world.writes(),
+              (Strings{"set CTDetector.CTD_Unit = 21", "set CTDetector.CTD_WeightingFilter = 0"}));
+    EXPECT_EQ(shot(p.window, QRect(32, 240, 41, 25)), key_picture(Picture::KeyBlue));
+    EXPECT_EQ(shot(p.window, QRect(184, 240, 41, 25)), key_picture(Picture::KeyOrange));
+}
+
+TEST(Rendering, OnlyTheLitLampShowsItsPicture) {
+    Shown p;
+    const QImage all = shot(p.window);
+    const QImage lit = key_picture(Picture::Lamp).copy(0, 0, 17, 17);
+    for (int i = 0; i < 6; ++i)  // the simulator starts in Amplitude
+        EXPECT_EQ(all.copy(p.child(Role::Lamp, i)->geometry()) == lit, i == 0) << "lamp " << i;
+}
+
+TEST(Rendering, DisplayIsBlackWithCyanTextInTheDisplayFaceShrunkToFitRatherThanCut) {
+    Shown p;
+    auto* reading = p.child<QLabel>(Role::MainReading);
+    EXPECT_EQ(QFontInfo(reading->font()).family(), "Vantel Segment");
+    EXPECT_EQ(shot(p.window).pixelColor(42, 190), QColor(Qt::black));  // under the labels
+    reading->setText(QStringLiteral("FFFFFFFF"));
+    const QImage all = shot(p.window);
+    // A cut text would run into the label's left edge; a fitted one starts just inside it.
+    int leftmost = 1000;
+    bool cyan = false;
+    for (int y = 88; y < 129; ++y)
+        for (int x = 40; x < 185; ++x) {
+            cyan = cyan || all.pixelColor(x, y) == QColor(0, 192, 192);
+            if (all.pixelColor(x, y).green() > 100)
+                leftmost = std::min(leftmost, x);
+        }
+    EXPECT_TRUE(cyan) << "the main reading draws in cyan";
+    EXPECT_GT(leftmost, 40);
+    EXPECT_LT(leftmost, 60);
+}
+
+struct ReleaseCase {
+    const char* name;
+    Qt::MouseButton button;
+    QPoint release;  // relative to the key's top-left corner
+    bool acts;
+};
+
+class KeyRelease : public testing::TestWithParam<ReleaseCase> {};
+
+// The mouse stays with the key from press to release; only a release strictly inside acts.
+TEST_P(KeyRelease, ActsOnlyStrictlyInside) {
+    Shown p;
+    auto* key = p.child<PictureBox>(Role::ChannelKey);
+    p.press(key, {20, 12}, GetParam().button);
+    p.release(key, GetParam().release, GetParam().button);
+    EXPECT_TRUE(key->isPictureVisible());
+    p.world.sim.override_value("CTDetector.CTD_ChB", Value(3.0));
+    p.work_tick();
+    EXPECT_EQ(p.shown().channel, GetParam().acts ? "B" : "A");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, KeyRelease,
+                         testing::ValuesIn(std::vector<ReleaseCase>{
+                             {"Inside", Qt::LeftButton, {1, 1}, true},
+                             {"RightButtonActsToo", Qt::RightButton, {20, 12}, true},
+                             {"MiddleButtonActsToo", Qt::MiddleButton, {39, 23}, true},
+                             {"LeftEdge", Qt::LeftButton, {0, 12}, false},
+                             {"TopEdge", Qt::LeftButton, {20, 0}, false},
+                             {"RightEdge", Qt::LeftButton, {41, 12}, false},
+                             {"DraggedOff", Qt::LeftButton, {120, -60}, false},
+                         }),
+                         testing_support::RowName());
+
+TEST(Keyboard, ShortcutPressesAKeyAndActsOnReleaseAndCtrlCCopiesTheReading) {
+    Shown p;
+    auto* units = p.child<PictureBox>(Role::UnitsKey);
+    QTest::keyPress(&p.window, Qt::Key_U);
+    EXPECT_FALSE(units->isPictureVisible());
+    EXPECT_TRUE(p.world.writes().empty());
+    QTest::keyRelease(&p.window, Qt::Key_U);
+    EXPECT_TRUE(units->isPictureVisible());
+    EXPECT_EQ(p.world.writes(), Strings{"set CTDetector.CTD_Unit = 21"});
+
+    QTest::keyClick(&p.window, Qt::Key_Right);
+    QTest::keyClick(&p.window, Qt::Key_5);
+    EXPECT_EQ(p.world.get("CTDetector", "CTD_Function"), Value("THD+N - relative"));
+
+    QGuiApplication::clipboard()->clear();
+    QTest::keyClick(&p.window, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), p.window.reading_text());
+    EXPECT_EQ(p.world.writes().size(), 3u) << "Ctrl+C is no key of the meter";
+}
+
+struct KnobCase {
+    const char* name;
+    Qt::MouseButton button;
+    QPoint release;
+    const char* written;  // nullptr: nothing
+};
+
+class KnobMouse : public testing::TestWithParam<KnobCase> {};
+
+TEST_P(KnobMouse, LeftStepsLeftRightStepsRight) {
+    const KnobCase& c = GetParam();
+    Shown p;
+    p.press(p.child(Role::Knob), {40, 50}, c.button);
+    p.release(p.child(Role::Knob), c.release, c.button);
+    Strings expected;
+    if (c.written)
+        expected.push_back(std::string("set CTDetector.CTD_Function = \"") + c.written + "\"");
+    EXPECT_EQ(p.world.writes(), expected);
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr) << "the knob opens no menu";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, KnobMouse,
+                         testing::ValuesIn(std::vector<KnobCase>{
+                             {"Left", Qt::LeftButton, {40, 50}, "THD+N - relative"},
+                             {"Right", Qt::RightButton, {40, 50}, "Balance"},
+                             {"Middle", Qt::MiddleButton, {40, 50}, nullptr},
+                             {"TopEdge", Qt::LeftButton, {40, 0}, nullptr},
+                             {"Outside", Qt::RightButton, {100, 50}, nullptr},
+                         }),
+                         testing_support::RowName());
+
+TEST(Legends, WriteTheirFunctionTheLampCoversTheKnobAndOffCloses) {
+    Shown p;
+    p.click(p.child(Role::NoiseLegend), {10, 8});
+    EXPECT_EQ(p.world.get("CTDetector", "CTD_Function"), Value("Noise (A-weighted)"));
+    p.world.sim.fail_member("CTDetector.CTD_Function");
+    p.click(p.child(Role::BalanceLegend), {10, 8});
+    EXPECT_TRUE(p.world.messages.empty()) << "a refused function is ignored";
+
+    p.world.log->clear();
+    p.click(p.child(Role::Lamp, 0), {8, 8});
+    EXPECT_TRUE(p.world.writes().empty()) << "the lamp in front of the knob takes the press";
+
+    p.click(p.child(Role::OffLegend), {10, 8});
+    EXPECT_TRUE(p.meter.ended());
+    EXPECT_FALSE(p.window.isVisible());
+    EXPECT_EQ(p.world.writes(), Strings{"set Options.OPT_UseSettlingsFromScripts = True"});
+}
+
+TEST(Closing, TheCloseBoxEndsTheMeterAndAnEndedMeterClosesTheWindow) {
+    for (bool failed : {false, true}) {
+        Shown p;
+        if (failed) {
+            p.world.sim.set_gone_away(true);
+            p.work_tick();
+        } else {
+            p.window.close();
+        }
+        EXPECT_TRUE(p.meter.ended()) << failed;
+        EXPECT_FALSE(p.window.isVisible()) << failed;
+        EXPECT_EQ(p.world.ends, std::vector<int>{failed ? 3 : 0}) << failed;
+    }
+}
+
+// The entries of the context menu that a right click at `at` opens; empty when none opens.
+Strings menu_at(Shown& p, QPoint at) {
+    Strings entries;
+    QTimer::singleShot(50, &p.window, [&entries, &p] {
+        for (QMenu* menu : p.window.findChildren<QMenu*>()) {
+            for (QAction* a : menu->actions())
+                entries.push_back(a->text().toStdString());
+            menu->close();
+        }
+    });
+    QWidget* under = p.window.childAt(at) ? p.window.childAt(at) : &p.window;
+    const QPoint local = under->mapFrom(&p.window, at);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, local, p.window.mapToGlobal(at));
+    QApplication::sendEvent(under, &event);
+    QTest::qWait(100);
+    return entries;
+}
+
+TEST(ContextMenu, OpensOnTheDisplayOnlyAndOffersStopOnceLogging) {
+    Shown p;
+    EXPECT_EQ(menu_at(p, {100, 110}), (Strings{"Copy reading", "Start log\u2026", "Trend\u2026"}));
+    EXPECT_TRUE(menu_at(p, {130, 330}).empty()) << "the knob";
+    EXPECT_TRUE(menu_at(p, {10, 10}).empty()) << "the case";
+    std::string error;
+    p.window.start_log(Recorder::open("/dev/null", error));
+    EXPECT_EQ(menu_at(p, {60, 180}), (Strings{"Copy reading", "Stop log", "Trend\u2026"}));
+}
+
+TEST(Log, AWriteThatFailsStopsTheLogSaysSoOnceAndThePanelGoesOn) {
+    Shown p;
+    std::string error;
+    p.window.start_log(Recorder::open("/dev/full", error));
+    ASSERT_TRUE(p.window.logging()) << error;
+    for (int i = 0; i < 3; ++i)
+        p.cycle_reading(Value(1.0 + i));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(p.window.logging());
+    ASSERT_EQ(p.world.reports.size(), 1u);
+    EXPECT_NE(p.world.reports[0].find("/dev/full"), std::string::npos) << p.world.reports[0];
+    EXPECT_TRUE(p.window.windowTitle().contains(QStringLiteral("could not be written")));
+    EXPECT_EQ(p.shown().main_reading, "3.000");
+    EXPECT_FALSE(p.meter.ended());
+}
+
+}  // namespace
+}  // namespace vantel
