@@ -16,6 +16,9 @@ namespace {
 constexpr int kLeftMargin = 64;
 constexpr int kBottomMargin = 24;
 constexpr int kRightMargin = 24;  // the last time label runs past the plot
+// The value axis spans at least this share of the values' size: the resolution of four figures,
+// twice over.
+constexpr double kLeastSpan = 2e-3;
 constexpr int kTopMargin = 8;
 constexpr int kValueTicks = 5;
 constexpr int kTimeTicks = 6;
@@ -44,16 +47,16 @@ double round_step(double span, int wanted) {
     return 10.0 * decade;
 }
 
-// Calls `at` for every multiple of a round step between `low` and `high`.
+// Calls `at` for every multiple of a round step between `low` and `high`, with its label: as
+// many decimals as the step needs, so that neighbouring ticks never read the same.
 template <typename At>
 void round_ticks(double low, double high, int wanted, At at) {
     const double step = round_step(high - low, wanted);
-    for (double k = std::ceil(low / step); k * step <= high; k += 1.0)
-        at(std::fabs(k) < 0.5 ? 0.0 : k * step);  // no "-0" and no 1e-17 for zero
-}
-
-QString label(double v) {
-    return QString::number(v, 'g', 6);
+    const int decimals = std::clamp(static_cast<int>(-std::floor(std::log10(step))), 0, 12);
+    for (double k = std::ceil(low / step); k * step <= high; k += 1.0) {
+        const double v = std::fabs(k) < 0.5 ? 0.0 : k * step;  // no "-0" and no 1e-17 for zero
+        at(v, QString::number(v, 'f', decimals));
+    }
 }
 
 }  // namespace
@@ -97,6 +100,13 @@ void paint_trend(QPainter& painter, const QRect& area, const TrendSeries& series
         const double half = std::max(std::fabs(v1) * 0.1, 1e-12);
         v0 -= half;
         v1 += half;
+    } else if (const double least = kLeastSpan * std::max(std::fabs(v0), std::fabs(v1));
+               v1 - v0 < least) {
+        // Wander finer than the display's four figures would fill the chart with noise the
+        // meter itself does not show.
+        const double middle = (v0 + v1) / 2.0;
+        v0 = middle - least / 2.0;
+        v1 = middle + least / 2.0;
     } else {
         const double pad = (v1 - v0) * 0.05;
         v0 -= pad;
@@ -106,15 +116,16 @@ void paint_trend(QPainter& painter, const QRect& area, const TrendSeries& series
 
     // Axes: value labels in the trace's unit, time in seconds.
     const QFontMetrics metrics = painter.fontMetrics();
-    round_ticks(v0, v1, kValueTicks, [&](double v) {
-        const QRectF box(area.left(), s.y(v) - metrics.height() / 2.0, kLeftMargin - 6,
-                         metrics.height());
-        painter.drawText(box, Qt::AlignRight | Qt::AlignVCenter, label(v));
+    round_ticks(v0, v1, kValueTicks, [&](double v, const QString& text) {
+        // Right of the unit, which stands turned along the left edge.
+        const QRectF box(area.left() + metrics.height() + 2, s.y(v) - metrics.height() / 2.0,
+                         kLeftMargin - metrics.height() - 8, metrics.height());
+        painter.drawText(box, Qt::AlignRight | Qt::AlignVCenter, text);
         painter.drawLine(QPointF(plot.left() - 4, s.y(v)), QPointF(plot.left(), s.y(v)));
     });
-    round_ticks(t0, t1, kTimeTicks, [&](double t) {
+    round_ticks(t0, t1, kTimeTicks, [&](double t, const QString& text) {
         const QRectF box(s.x(t) - 40, plot.bottom() + 4, 80, kBottomMargin - 4);
-        painter.drawText(box, Qt::AlignHCenter | Qt::AlignTop, label(t) + QStringLiteral(" s"));
+        painter.drawText(box, Qt::AlignHCenter | Qt::AlignTop, text + QStringLiteral(" s"));
         painter.drawLine(QPointF(s.x(t), plot.bottom()), QPointF(s.x(t), plot.bottom() + 4));
     });
     painter.save();

@@ -97,6 +97,18 @@ TEST(Trend, AChangeOfUnitMarksTheChartAndStartsATraceOnItsOwnScale) {
     EXPECT_FALSE(rows_of(image, 500, kColours.trace).empty());
 }
 
+// Wander far below the display's four figures is not blown up to fill the chart: a steady
+// 1 V that moves by a microvolt stays one flat line across the middle.
+TEST(Trend, DoesNotMagnifyWanderBelowTheDisplaysResolution) {
+    const QImage image = render(series_of({{0, 1.0}, {25, 1.000001}, {50, 0.999999}, {100, 1.0}}));
+    for (int x : {100, 250, 400, 600}) {
+        const std::vector<int> rows = rows_of(image, x, kColours.trace);
+        ASSERT_FALSE(rows.empty()) << x;
+        EXPECT_LE(rows.back() - rows.front(), 1) << x;
+        EXPECT_NEAR(rows.front(), 8 + 300 / 2, 2.0) << x;
+    }
+}
+
 TEST(Trend, KeepsTenMinutes) {
     TrendSeries series;
     MeterReading r;
