@@ -68,6 +68,8 @@ void phasors(double w, std::size_t count, std::vector<double>& c, std::vector<do
     }
 }
 
+}  // namespace
+
 double mean_square(std::span<const double> x) {
     // Four partial sums: independent chains the processor can run side by side.
     std::array<double, 4> sum{};
@@ -79,8 +81,6 @@ double mean_square(std::span<const double> x) {
         sum[0] += x[n] * x[n];
     return x.empty() ? 0.0 : (sum[0] + sum[1] + sum[2] + sum[3]) / static_cast<double>(x.size());
 }
-
-}  // namespace
 
 History::History(std::size_t capacity) : buffer_(2 * capacity, 0.0), capacity_(capacity) {}
 

@@ -13,6 +13,9 @@
 
 namespace vantel::measure {
 
+// The mean of the squares of `x`; 0 for nothing.
+double mean_square(std::span<const double> x);
+
 // A history of the last `capacity` samples, kept twice over so that any recent stretch is one
 // contiguous span.
 class History {

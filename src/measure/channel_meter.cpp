@@ -29,17 +29,6 @@ double checked_rate(double rate_hz) {
     return rate_hz;
 }
 
-double mean_square(std::span<const double> x) {
-    std::array<double, 4> sum{};
-    std::size_t n = 0;
-    for (; n + 4 <= x.size(); n += 4)
-        for (std::size_t k = 0; k < 4; ++k)
-            sum[k] += x[n + k] * x[n + k];
-    for (; n < x.size(); ++n)
-        sum[0] += x[n] * x[n];
-    return x.empty() ? 0.0 : (sum[0] + sum[1] + sum[2] + sum[3]) / static_cast<double>(x.size());
-}
-
 }  // namespace
 
 // What the readings need besides the histories: scratch for the analyses, kept between readings
