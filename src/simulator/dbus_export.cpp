@@ -611,24 +611,23 @@ DBusMessage* AnalyserExport::test_control(DBusMessage* call, QLatin1StringView m
         }
         qCInfo(lcSimulator) << "test: reads of" << path << "give" << v->describe().c_str();
         simulator_.override_value(path.toStdString(), *v);
-    } else if (method == QLatin1String("SetAccessDelay") && signature == QLatin1String("d")) {
+    } else if ((method == QLatin1String("SetAccessDelay") || method == QLatin1String("Stall")) &&
+               signature == QLatin1String("d")) {
         const double seconds = dbus::basic<double>(&it);
         if (!(seconds >= 0.0 && seconds <= kLongestDelay_s))
-            return error_reply(
-                call, DBUS_ERROR_INVALID_ARGS,
-                QStringLiteral("a delay is a number of seconds from 0 to %1").arg(kLongestDelay_s));
-        qCInfo(lcSimulator) << "test: every access takes" << seconds << "s";
-        simulator_.set_access_delay(seconds);
-    } else if (method == QLatin1String("Stall") && signature == QLatin1String("d")) {
-        // Busy with something else for a while, as with another client's large request: every
-        // caller waits, and this answer comes last.
-        const double seconds = dbus::basic<double>(&it);
-        if (!(seconds >= 0.0 && seconds <= kLongestDelay_s))
-            return error_reply(
-                call, DBUS_ERROR_INVALID_ARGS,
-                QStringLiteral("a stall is a number of seconds from 0 to %1").arg(kLongestDelay_s));
-        qCInfo(lcSimulator) << "test: stalling for" << seconds << "s";
-        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+            return error_reply(call, DBUS_ERROR_INVALID_ARGS,
+                               QStringLiteral("%1 takes a number of seconds from 0 to %2")
+                                   .arg(method)
+                                   .arg(kLongestDelay_s));
+        if (method == QLatin1String("Stall")) {
+            // Busy with something else for a while, as with another client's large request:
+            // every caller waits, and this answer comes last.
+            qCInfo(lcSimulator) << "test: stalling for" << seconds << "s";
+            std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+        } else {
+            qCInfo(lcSimulator) << "test: every access takes" << seconds << "s";
+            simulator_.set_access_delay(seconds);
+        }
     } else if (method == QLatin1String("ClearFaults") && signature.isEmpty()) {
         qCInfo(lcSimulator) << "test: faults cleared";
         simulator_.clear_faults();
