@@ -18,6 +18,7 @@ struct CodeCase {
     const char* name;
     Value value;
     std::optional<int> expected;  // nothing: refused
+    friend void PrintTo(const CodeCase& row, std::ostream* os) { *os << row.name; }
 };
 
 class ToCode : public testing::TestWithParam<CodeCase> {};
@@ -85,6 +86,7 @@ struct TextCase {
     const char* name;
     double value;
     const char* expected;
+    friend void PrintTo(const TextCase& row, std::ostream* os) { *os << row.name; }
 };
 
 class NumberText : public testing::TestWithParam<TextCase> {};
@@ -111,6 +113,7 @@ struct InitCase {
     const char* name;
     Value value;
     bool done;
+    friend void PrintTo(const InitCase& row, std::ostream* os) { *os << row.name; }
 };
 
 class Initialised : public testing::TestWithParam<InitCase> {};

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-// Signals and tables for the engine's tests: tones played through a whole ChannelMeter, and the
-// standards' CSV files read as they stand.
+// Signals and tables for the engine's tests: tones played through a whole ChannelMeter, one
+// reading held between bounds (ChainRow), and the standards' CSV files read as they stand.
 
 #include <gtest/gtest.h>
 
@@ -25,6 +25,22 @@ inline double db(double ratio) {
     return 20.0 * std::log10(ratio);
 }
 
+// A row name GoogleTest accepts, from its parts: name_of("Rms", 44100, "997Hz").
+template <typename... Parts>
+std::string name_of(const Parts&... parts) {
+    std::ostringstream s;
+    ((s << parts << '_'), ...);
+    std::string text = s.str();
+    text.pop_back();
+    for (char& c : text)
+        c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    return text;
+}
+
+inline std::string rate_name(const testing::TestParamInfo<double>& rate) {
+    return name_of("at", static_cast<int>(rate.param));
+}
+
 // A sine whose phase stays exact over long runs: the cycle count is reduced before the sine.
 struct Tone {
     double frequency_hz;
@@ -34,6 +50,7 @@ struct Tone {
         const double cycles = std::fmod(frequency_hz * static_cast<double>(n), rate_hz) / rate_hz;
         return amplitude * std::sin(2.0 * std::numbers::pi * cycles + phase_rad);
     }
+    double rms() const { return amplitude / std::numbers::sqrt2; }
 };
 
 // Plays `seconds` of a signal (a function of the sample index) into the meter, in blocks of an
@@ -55,57 +72,75 @@ inline long long play(ChannelMeter& meter, double seconds,
 
 inline long long play_tone(ChannelMeter& meter, double seconds, const Tone& tone,
                            long long from = 0) {
-    const double rate = meter.rate_hz();
     return play(
-        meter, seconds, [&](long long n) { return tone.at(rate, n); }, from);
+        meter, seconds, [&](long long n) { return tone.at(meter.rate_hz(), n); }, from);
 }
 
-// One CSV file of the shared measurement folder, as rows of named text fields.
-inline std::vector<std::map<std::string, std::string>> read_table(const std::string& file) {
-    const std::string path = std::string(VANTEL_MEASUREMENT_DIR) + "/" + file;
-    std::ifstream in(path);
+// One reading of a chain after its tones have played, held to [low, high]: the level in dB
+// against the first tone's RMS, THD+N in dB, or the frequency in Hz.
+enum class Reading { LevelDb, ThdnDb, FrequencyHz };
+
+struct ChainRow {
+    std::string name;
+    double rate_hz;
+    ChainSettings chain;
+    std::vector<Tone> tones;
+    Reading reading;
+    double low, high;
+    friend void PrintTo(const ChainRow& row, std::ostream* os) { *os << row.name; }
+};
+
+inline double reading_of(const ChainRow& row) {
+    ChannelMeter meter(row.rate_hz);
+    meter.configure(row.chain);
+    // The quasi-peak meter's ballistics take seconds to settle; the rest need their window.
+    play(meter, row.chain.detector == Detector::QuasiPeak ? 3.0 : 1.2, [&](long long n) {
+        double sum = 0.0;
+        for (const Tone& tone : row.tones)
+            sum += tone.at(row.rate_hz, n);
+        return sum;
+    });
+    switch (row.reading) {
+        case Reading::LevelDb:
+            return db(meter.level() / row.tones.front().rms());
+        case Reading::ThdnDb:
+            return db(meter.thdn_ratio());
+        case Reading::FrequencyHz:
+            return meter.frequency_hz();
+    }
+    return NAN;
+}
+
+// Defined once (weighting_test.cpp); each file instantiates it with its own rows.
+class ChainReading : public testing::TestWithParam<ChainRow> {};
+
+// One CSV table of the standards' folder, as rows of named text fields (numbers such as "+3.0"
+// and "-Infinity" read with std::stod).
+using TableRow = std::map<std::string, std::string>;
+inline std::vector<TableRow> read_table(const std::string& file) {
+    std::ifstream in(std::string(VANTEL_MEASUREMENT_DIR) + "/" + file);
     if (!in)
-        throw std::runtime_error("cannot read " + path);
-    auto split = [](const std::string& line) {
-        std::vector<std::string> fields;
-        std::stringstream s(line);
-        for (std::string f; std::getline(s, f, ',');)
-            fields.push_back(f);
-        if (!line.empty() && line.back() == ',')
-            fields.emplace_back();
-        return fields;
+        throw std::runtime_error("cannot read " + file);
+    auto fields = [](const std::string& line) {
+        std::vector<std::string> out(1);
+        for (char c : line) {
+            if (c == ',')
+                out.emplace_back();
+            else if (c != '\r')
+                out.back() += c;
+        }
+        return out;
     };
     std::string line;
     std::getline(in, line);
-    const std::vector<std::string> names = split(line);
-    std::vector<std::map<std::string, std::string>> rows;
+    const std::vector<std::string> names = fields(line);
+    std::vector<TableRow> rows;
     while (std::getline(in, line)) {
-        if (line.empty())
-            continue;
-        const std::vector<std::string> fields = split(line);
-        std::map<std::string, std::string> row;
-        for (std::size_t i = 0; i < names.size() && i < fields.size(); ++i)
-            row[names[i]] = fields[i];
-        rows.push_back(row);
+        const std::vector<std::string> values = fields(line);
+        for (std::size_t i = 0; !line.empty() && i < names.size() && i < values.size(); ++i)
+            (i == 0 ? rows.emplace_back() : rows.back())[names[i]] = values[i];
     }
     return rows;
-}
-
-// "+3.0", "-Infinity", "" (none given) as numbers.
-inline double number(const std::string& text) {
-    if (text == "-Infinity")
-        return -INFINITY;
-    if (text == "Infinity" || text == "+Infinity")
-        return INFINITY;
-    return std::stod(text);
-}
-
-// A name that GoogleTest accepts: letters, digits and underscores.
-inline std::string identifier(std::string text) {
-    for (char& c : text)
-        if (!std::isalnum(static_cast<unsigned char>(c)))
-            c = '_';
-    return text;
 }
 
 }  // namespace vantel::measure::test

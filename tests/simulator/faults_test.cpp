@@ -61,6 +61,7 @@ struct OddValue {
     const char* name;
     const char* path;
     Value value;
+    friend void PrintTo(const OddValue& row, std::ostream* os) { *os << row.name; }
 };
 
 class OddValues : public testing::TestWithParam<OddValue> {};

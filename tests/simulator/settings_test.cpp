@@ -2,6 +2,7 @@
 // How the simulated analyser takes and refuses settings through its automation members.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 
 #include "analyser/conversions.h"
@@ -21,6 +22,7 @@ struct RefusedWrite {
     const char* name;
     const char* path;
     Value value;
+    friend void PrintTo(const RefusedWrite& row, std::ostream* os) { *os << row.name; }
 };
 
 class RefusedWrites : public testing::TestWithParam<RefusedWrite> {};
@@ -60,6 +62,13 @@ INSTANTIATE_TEST_SUITE_P(
         {"ReadingIsReadOnly", "CTDetector.CTD_ChA", Value(1.0)},
         {"FrameRateIsReadOnly", "DigitalInputs.DI_FrameRate", Value(44100)},
         {"IsInitialisedIsReadOnly", "IsInitialised", Value(AutoBool::False)},
+        // What the generator cannot play: 24 kHz is half the 48 kHz it plays at.
+        {"GeneratorFrequencyNaN", "Generator.GEN_Frequency", Value(std::nan(""))},
+        {"GeneratorFrequencyNegative", "Generator.GEN_Frequency", Value(-1.0)},
+        {"GeneratorFrequencyNyquist", "Generator.GEN_Frequency", Value(24000.0)},
+        {"GeneratorLevelNegative", "Generator.GEN_Level", Value(-0.1)},
+        {"GeneratorLevelInfinite", "Generator.GEN_Level", Value(INFINITY)},
+        {"GeneratorOnAsText", "Generator.GEN_On", Value("yes")},
     }),
     testing_support::RowName());
 

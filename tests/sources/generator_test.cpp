@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The generator's settings: refusals with their reasons, the setting kept; and its sine against
-// std::sin, wherever the window lies.
+// The generator's settings: its limits taken, refusals with their reasons, the setting kept; and
+// its sine against std::sin, wherever the window lies.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -16,14 +16,14 @@ namespace {
 
 enum class Setting { Frequency, FrequencyAtRate, Level };
 
-struct RefusalRow {
+struct SettingRow {
     const char* name;
     Setting setting;
     double value;
-    double rate_hz;  // for FrequencyAtRate
-    const char* reason;
+    double rate_hz;      // for FrequencyAtRate
+    const char* reason;  // null: taken
 };
-void PrintTo(const RefusalRow& row, std::ostream* os) {
+void PrintTo(const SettingRow& row, std::ostream* os) {
     *os << row.name;
 }
 
@@ -33,7 +33,10 @@ constexpr auto kF = Setting::Frequency;
 constexpr auto kFAt = Setting::FrequencyAtRate;
 constexpr auto kL = Setting::Level;
 
-constexpr RefusalRow kRefusals[] = {
+constexpr SettingRow kSettings[] = {
+    {"frequency_just_below_nyquist_48k", kFAt, 23999.0, 48000.0, nullptr},
+    {"level_zero", kL, 0.0, 0.0, nullptr},
+    {"level_at_most", kL, 100.0, 0.0, nullptr},
     {"frequency_nan", kF, kNaN, 0.0, "frequency is not a number"},
     {"frequency_infinite", kF, kInf, 0.0, "frequency is infinite"},
     {"frequency_minus_infinite", kF, -kInf, 0.0, "frequency is infinite"},
@@ -50,10 +53,10 @@ constexpr RefusalRow kRefusals[] = {
     {"level_absurd", kL, 100.5, 0.0, "100.5 V RMS is above the 100 V RMS"},
 };
 
-class GeneratorRefusal : public ::testing::TestWithParam<RefusalRow> {};
+class GeneratorSetting : public ::testing::TestWithParam<SettingRow> {};
 
-TEST_P(GeneratorRefusal, SaysWhyAndKeepsTheSetting) {
-    const RefusalRow& row = GetParam();
+TEST_P(GeneratorSetting, IsTakenOrRefusedSayingWhyKeepingTheOld) {
+    const SettingRow& row = GetParam();
     Generator g;
     g.set_frequency_hz(1234.5, 48000.0);
     g.set_level_v_rms(2.5);
@@ -64,28 +67,19 @@ TEST_P(GeneratorRefusal, SaysWhyAndKeepsTheSetting) {
             g.set_frequency_hz(row.value, row.rate_hz);
         else
             g.set_level_v_rms(row.value);
-        FAIL() << "accepted " << row.value;
+        ASSERT_EQ(row.reason, nullptr) << "accepted " << row.value;
+        EXPECT_EQ(row.setting == kL ? g.level_v_rms() : g.frequency_hz(), row.value);
+        return;
     } catch (const std::invalid_argument& e) {
+        ASSERT_NE(row.reason, nullptr) << e.what();
         EXPECT_NE(std::string(e.what()).find(row.reason), std::string::npos) << e.what();
     }
     EXPECT_EQ(g.frequency_hz(), 1234.5);
     EXPECT_EQ(g.level_v_rms(), 2.5);
 }
 
-INSTANTIATE_TEST_SUITE_P(Generator, GeneratorRefusal, ::testing::ValuesIn(kRefusals),
+INSTANTIATE_TEST_SUITE_P(Generator, GeneratorSetting, ::testing::ValuesIn(kSettings),
                          testing_support::RowName{});
-
-TEST(Generator, StartsAtOneKilohertzOneVoltOnAndTakesItsLimits) {
-    Generator g;
-    EXPECT_EQ(g.frequency_hz(), 1000.0);
-    EXPECT_EQ(g.level_v_rms(), 1.0);
-    EXPECT_TRUE(g.on() && g.output_on(0) && g.output_on(1));
-    g.set_frequency_hz(23999.0, 48000.0);
-    g.set_level_v_rms(100.0);
-    g.set_level_v_rms(0.0);
-    EXPECT_EQ(g.frequency_hz(), 23999.0);
-    EXPECT_THROW(g.set_output_on(2, true), std::out_of_range);
-}
 
 // Phase zero at frame 0 whatever window is asked for; std::sin of the exact phase is the
 // reference.
@@ -109,6 +103,7 @@ TEST(Generator, RendersTheSineOfTheAbsoluteFrame) {
             2 * std::numbers::pi * static_cast<double>(first + 2000) * 0x1.0p-64;
         EXPECT_LT(worst, 3.0 * std::numbers::sqrt2 * phase_error_rad + 1e-13) << "from " << first;
     }
+    EXPECT_THROW(g.set_output_on(2, true), std::out_of_range);
     g.set_on(false);
     std::vector<double> off(10, 1.0);
     g.render_v(0, 48000.0, off);

@@ -16,7 +16,6 @@
 namespace vantel::source {
 namespace {
 
-using testing::band_rms;
 using testing::rms;
 using testing::tone_amplitude;
 
@@ -71,13 +70,28 @@ protected:
     std::unique_ptr<SampleSource> source;
 };
 
-TEST_P(DeviceChannel, NoiseAloneHasItsRmsInTheAudioBand) {
+// Noise alone: white (neighbouring frames uncorrelated), so its RMS over 20 Hz-20 kHz is the
+// whole RMS scaled by sqrt(19980 / 24000); and normal to its tails, since peak and quasi-peak
+// detectors read noise by its crests (a table or a sum of uniforms would cut them off).
+TEST_P(DeviceChannel, NoiseIsWhiteAndNormalWithItsRmsInTheAudioBand) {
     generator->set_on(false);
-    // About 54,500 bins fall in the band, each with an exponentially distributed power: the RMS
-    // deviates by 0.21 %. 1 % is over four deviations; noise not scaled for the band is 9 % off.
-    EXPECT_NEAR(band_rms(volts(GetParam().channel, 1 << 17), kRateHz, 20.0, 20000.0) /
-                    GetParam().noise_v_rms,
-                1.0, 0.01);
+    const std::vector<double> v = volts(GetParam().channel, std::size_t{1} << 20);
+    const double sigma = rms(v);
+    // 2^20 draws: the RMS deviates by 0.07 %; noise not scaled for the band is 9 % off.
+    EXPECT_NEAR(sigma * std::sqrt(19980.0 / 24000.0) / GetParam().noise_v_rms, 1.0, 0.005);
+    double beyond_3_5 = 0.0, largest = 0.0, lag_1 = 0.0;
+    for (std::size_t i = 0; i < v.size(); ++i) {
+        beyond_3_5 += std::abs(v[i]) > 3.5 * sigma;
+        largest = std::max(largest, std::abs(v[i]) / sigma);
+        lag_1 += i > 0 ? v[i] * v[i - 1] : 0.0;
+    }
+    // P(|z| > 3.5) = 4.653e-4: 488 of 2^20 expected, deviation 22; allow five deviations.
+    EXPECT_NEAR(beyond_3_5, 4.653e-4 * (1 << 20), 110.0);
+    // Among 2^20 draws: none beyond 4 sigma has P = e^-66, one beyond 6.5 sigma P = 8e-5.
+    EXPECT_GT(largest, 4.0);
+    EXPECT_LT(largest, 6.5);
+    // Independent neighbours correlate by about 1/sqrt(2^20) = 0.001; allow five times that.
+    EXPECT_LT(std::abs(lag_1 / (sigma * sigma * static_cast<double>(v.size()))), 0.005);
 }
 
 TEST_P(DeviceChannel, ToneIsGainTimesLevelAndDriftsWithinItsBounds) {
@@ -157,25 +171,6 @@ TEST_F(Generated, SameSeedSameSamplesWhateverTheOrderOfReadsAndOtherSeedsOtherNo
     const auto a = volts(*whole, kChannelA, 0, 100000);
     EXPECT_LT(std::abs(correlation(a, volts(*open("sim", 43), kChannelA, 0, 100000))), 0.016);
     EXPECT_LT(std::abs(correlation(a, volts(*whole, kChannelB, 0, 100000))), 0.016);
-    EXPECT_LT(std::abs(correlation(a, volts(*whole, kChannelA, 1, 100000))), 0.016);
-}
-
-// Peak and quasi-peak detectors read noise by its crests, so the tails must be normal too, not
-// cut off where a table or a sum of uniforms would end.
-TEST_F(Generated, NoiseHasNormalTails) {
-    generator->set_on(false);
-    const auto v = volts(*open("sim", 5), kChannelA, 0, std::size_t{1} << 20);
-    const double sigma = rms(v);
-    double beyond_3_5 = 0.0, largest = 0.0;
-    for (double x : v) {
-        beyond_3_5 += std::abs(x) > 3.5 * sigma;
-        largest = std::max(largest, std::abs(x) / sigma);
-    }
-    // P(|z| > 3.5) = 4.653e-4: 488 of 2^20 expected, deviation 22; allow five deviations.
-    EXPECT_NEAR(beyond_3_5, 4.653e-4 * (1 << 20), 110.0);
-    // Among 2^20 draws: none beyond 4 sigma has P = e^-66, one beyond 6.5 sigma P = 8e-5.
-    EXPECT_GT(largest, 4.0);
-    EXPECT_LT(largest, 6.5);
 }
 
 TEST_F(Generated, ProducesInStepWithTheClockAndReadsSilenceOutsideWhatItMade) {
