@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -52,11 +53,18 @@ TEST(FrameRing, ReaderNeverSeesAnotherFramesSampleWhileTheWriterRuns) {
             frame += 64;
         }
     });
+    // A loaded machine may run the writer late or in bursts: start once it has filled the ring,
+    // and read until samples have been seen, not for a fixed count.
+    while (ring.frames_written() < 4096)
+        std::this_thread::yield();
     std::vector<double> out(4096);
     std::int64_t checked = 0;
-    for (int read = 0; read < 2000; ++read) {
-        // The oldest window the ring claims to hold: where overwriting happens.
-        const std::int64_t first = ring.frames_written() - 4096;
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (int read = 0; read < 2000 || (checked == 0 && std::chrono::steady_clock::now() < give_up);
+         ++read) {
+        // The oldest window the ring claims to hold, where overwriting happens, and every other
+        // time a newer one, which the writer has not reached yet.
+        const std::int64_t first = ring.frames_written() - (read % 2 ? 4096 : 2048);
         ring.read(0, first, out);
         for (std::size_t i = 0; i < out.size(); ++i) {
             if (out[i] != 0.0) {
