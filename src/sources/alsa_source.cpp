@@ -198,6 +198,7 @@ public:
             statistics_.count_overrun(static_cast<std::uint64_t>(
                 std::min<std::int64_t>(oldest - first_frame, std::ssize(out))));
         ring_->read(channel, first_frame, out);
+        report_trouble();
     }
     std::string describe() const override {
         return "ALSA device \"" + device_ + "\" at " + std::to_string(std::lround(rate_hz_)) +
@@ -209,6 +210,19 @@ private:
     void say(const std::string& line) const {
         if (options_.log)
             options_.log(line);
+    }
+
+    // Xruns and overruns, said on the reading side (never from the capture loop), when their
+    // counts have moved.
+    void report_trouble() {
+        const std::uint64_t xruns = statistics_.xruns();
+        const std::uint64_t overruns = statistics_.overrun_frames();
+        if (xruns == xruns_told_ && overruns == overruns_told_)
+            return;
+        xruns_told_ = xruns;
+        overruns_told_ = overruns;
+        say("ALSA device \"" + device_ + "\": " + std::to_string(xruns) + " xruns and " +
+            std::to_string(overruns) + " frames lost to overruns so far");
     }
 
     // Moves one period each way. A device without a clock of its own (the "null" plugin)
@@ -287,6 +301,7 @@ private:
     std::vector<std::int32_t> raw_in_, raw_out_;
     std::vector<float> a_, b_;
     std::vector<double> sine_v_, silence_;
+    std::uint64_t xruns_told_ = 0, overruns_told_ = 0;  // the reading side's alone
     std::atomic<bool> stopping_{false};
     std::atomic<bool> failed_{false};
     std::thread thread_;
