@@ -221,6 +221,9 @@ private:
 
     void supervise() {
         std::uint64_t xruns_told = 0, overruns_told = 0;
+        // Trouble is told at most this often, so that a struggling machine's log stays readable.
+        constexpr auto kTellEvery = std::chrono::seconds(10);
+        auto told_at = std::chrono::steady_clock::now() - kTellEvery;
         std::unique_lock lock(mutex_);
         while (!wake_.wait_for(lock, kSupervisorPeriod, [this] { return stopping_; })) {
             if (client_ && client_->server_gone()) {
@@ -249,7 +252,9 @@ private:
             }
             const std::uint64_t xruns = statistics_.xruns();
             const std::uint64_t overruns = statistics_.overrun_frames();
-            if (xruns != xruns_told || overruns != overruns_told) {
+            if ((xruns != xruns_told || overruns != overruns_told) &&
+                std::chrono::steady_clock::now() - told_at >= kTellEvery) {
+                told_at = std::chrono::steady_clock::now();
                 lock.unlock();
                 log("JACK: " + std::to_string(xruns) + " xruns and " + std::to_string(overruns) +
                     " frames lost to overruns so far");
