@@ -217,8 +217,11 @@ private:
     void report_trouble() {
         const std::uint64_t xruns = statistics_.xruns();
         const std::uint64_t overruns = statistics_.overrun_frames();
-        if (xruns == xruns_told_ && overruns == overruns_told_)
+        const auto now = std::chrono::steady_clock::now();
+        if ((xruns == xruns_told_ && overruns == overruns_told_) ||
+            now - told_at_ < std::chrono::seconds(10))
             return;
+        told_at_ = now;
         xruns_told_ = xruns;
         overruns_told_ = overruns;
         say("ALSA device \"" + device_ + "\": " + std::to_string(xruns) + " xruns and " +
@@ -301,7 +304,9 @@ private:
     std::vector<std::int32_t> raw_in_, raw_out_;
     std::vector<float> a_, b_;
     std::vector<double> sine_v_, silence_;
-    std::uint64_t xruns_told_ = 0, overruns_told_ = 0;  // the reading side's alone
+    // The reading side's alone: what was last told, and when (at most every ten seconds).
+    std::uint64_t xruns_told_ = 0, overruns_told_ = 0;
+    std::chrono::steady_clock::time_point told_at_{};
     std::atomic<bool> stopping_{false};
     std::atomic<bool> failed_{false};
     std::thread thread_;
