@@ -42,6 +42,10 @@ struct ChannelMeter::Analysis {
     // and THD+N both want it): valid while no sample has come in since.
     std::uint64_t period_at = ~std::uint64_t{0};
     std::optional<double> period;
+    // The last level, valid likewise: a client polling faster than samples arrive (several
+    // reads in one cycle, or a panel between two periods of a live input) costs nothing.
+    std::uint64_t level_at = ~std::uint64_t{0};
+    double level = 0.0;
 };
 
 std::optional<double> ChannelMeter::crossing_period_now() const {
@@ -137,6 +141,15 @@ const History& ChannelMeter::chain_history() const {
 }
 
 double ChannelMeter::level() const {
+    Analysis& a = *analysis_;
+    if (a.level_at != samples_seen_) {
+        a.level = measure_level();
+        a.level_at = samples_seen_;
+    }
+    return a.level;
+}
+
+double ChannelMeter::measure_level() const {
     const std::span<const double> y = chain_history().newest(window_samples_);
     if (y.empty())
         return 0.0;

@@ -136,6 +136,7 @@ private:
     struct Analysis;
     void build_chain();
     const History& chain_history() const;
+    double measure_level() const;  // level() without the memory of the last one
     std::optional<double> crossing_period_now() const;
 
     double rate_hz_;
