@@ -35,7 +35,6 @@ struct World {
     explicit World(double initialise_after_s = 0.0) : sim(options(initialise_after_s)) {
         now_s += 1.0;
     }
-
     SimulatorOptions options(double initialise_after_s) {
         SimulatorOptions o;
         o.seed = 7;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <exception>
 #include <ostream>
 #include <string>
 
@@ -24,6 +25,18 @@ requires requires(const Row& row) {
 }
 void PrintTo(const Row& row, std::ostream* os) {
     *os << row.name;
+}
+
+// The message of the E that `access` throws; empty when it throws nothing, which no expected
+// message matches.
+template <typename E = std::exception, typename Access>
+std::string thrown(Access access) {
+    try {
+        access();
+    } catch (const E& e) {
+        return e.what();
+    }
+    return {};
 }
 
 }  // namespace vantel::testing_support

@@ -18,7 +18,6 @@ struct CodeCase {
     const char* name;
     Value value;
     std::optional<int> expected;  // nothing: refused
-    friend void PrintTo(const CodeCase& row, std::ostream* os) { *os << row.name; }
 };
 
 class ToCode : public testing::TestWithParam<CodeCase> {};
@@ -36,29 +35,19 @@ TEST_P(ToCode, ConvertsOrRefuses) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Values, ToCode,
-                         testing::ValuesIn(std::vector<CodeCase>{
-                             {"Empty", Value(), 0},
-                             {"Whole", Value(21), 21},
-                             {"Negative", Value(-1), -1},
-                             {"Max16", Value(32767), 32767},
-                             {"Min16", Value(-32768), -32768},
-                             {"Beyond16", Value(32768), {}},
-                             {"Below16", Value(-32769), {}},
-                             {"DoubleTieDown", Value(2.5), 2},
-                             {"DoubleTieUp", Value(3.5), 4},
-                             {"DoubleNegativeTie", Value(-2.5), -2},
-                             {"DoubleNearest", Value(20.7), 21},
-                             {"DoubleRoundsOutOfRange", Value(32767.5), {}},
-                             {"DoubleJustInRange", Value(32767.4), 32767},
-                             {"NaN", Value(std::nan("")), {}},
-                             {"True", Value(AutoBool::True), -1},
-                             {"False", Value(AutoBool::False), 0},
-                             {"NumericText", Value(" 23 "), 23},
-                             {"WordText", Value("dBu"), {}},
-                             {"Null", Value::null(), {}},
-                         }),
-                         testing_support::RowName());
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Values, ToCode, testing::ValuesIn(std::vector<CodeCase>{
+    {"Empty", Value(), 0}, {"Whole", Value(21), 21}, {"Negative", Value(-1), -1},
+    {"Max16", Value(32767), 32767}, {"Min16", Value(-32768), -32768},
+    {"Beyond16", Value(32768), {}}, {"Below16", Value(-32769), {}},
+    {"DoubleTieDown", Value(2.5), 2}, {"DoubleTieUp", Value(3.5), 4},
+    {"DoubleNegativeTie", Value(-2.5), -2}, {"DoubleNearest", Value(20.7), 21},
+    {"DoubleRoundsOutOfRange", Value(32767.5), {}}, {"DoubleJustInRange", Value(32767.4), 32767},
+    {"NaN", Value(std::nan("")), {}}, {"True", Value(AutoBool::True), -1},
+    {"False", Value(AutoBool::False), 0}, {"NumericText", Value(" 23 "), 23},
+    {"WordText", Value("dBu"), {}}, {"Null", Value::null(), {}},
+}), testing_support::RowName());
+// clang-format on
 
 TEST(OtherConversions, Int32DoubleAndText) {
     EXPECT_EQ(to_int32(Value(48000)), 48000);
@@ -86,7 +75,6 @@ struct TextCase {
     const char* name;
     double value;
     const char* expected;
-    friend void PrintTo(const TextCase& row, std::ostream* os) { *os << row.name; }
 };
 
 class NumberText : public testing::TestWithParam<TextCase> {};
@@ -96,48 +84,39 @@ TEST_P(NumberText, ShortestFormWithFifteenDigits) {
     EXPECT_EQ(number_text(GetParam().value), GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Values, NumberText,
-                         testing::ValuesIn(std::vector<TextCase>{
-                             {"NegativeZero", -0.0, "0"},
-                             {"BinaryNoiseHidden", 0.1 + 0.2, "0.3"},
-                             {"FifteenDigits", 123456789012345.0, "123456789012345"},
-                             {"ExponentWithDigits", 1.235e15, "1.235E+15"},
-                             {"RoundsUpIntoExponent", 999999999999999.9, "1E+15"},
-                             {"LargeExponent", -2.5e123, "-2.5E+123"},
-                             {"SmallFixed", 0.001, "0.001"},
-                             {"TinyExponent", -2.5e-5, "-2.5E-05"},
-                         }),
-                         testing_support::RowName());
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Values, NumberText, testing::ValuesIn(std::vector<TextCase>{
+    {"NegativeZero", -0.0, "0"}, {"BinaryNoiseHidden", 0.1 + 0.2, "0.3"},
+    {"FifteenDigits", 123456789012345.0, "123456789012345"},
+    {"ExponentWithDigits", 1.235e15, "1.235E+15"},
+    {"RoundsUpIntoExponent", 999999999999999.9, "1E+15"},
+    {"LargeExponent", -2.5e123, "-2.5E+123"}, {"SmallFixed", 0.001, "0.001"},
+    {"TinyExponent", -2.5e-5, "-2.5E-05"},
+}), testing_support::RowName());
+// clang-format on
 
 struct InitCase {
     const char* name;
     Value value;
     bool done;
-    friend void PrintTo(const InitCase& row, std::ostream* os) { *os << row.name; }
 };
 
 class Initialised : public testing::TestWithParam<InitCase> {};
 
+// Anything but a number, a Boolean or numeric text is a failure, not an answer.
 TEST_P(Initialised, ComplementDecides) {
     EXPECT_EQ(initialisation_done(GetParam().value), GetParam().done);
-}
-
-INSTANTIATE_TEST_SUITE_P(Values, Initialised,
-                         testing::ValuesIn(std::vector<InitCase>{
-                             {"True", Value(AutoBool::True), true},
-                             {"False", Value(AutoBool::False), false},
-                             {"Empty", Value(), false},
-                             {"One", Value(1), false},
-                             {"MinusOne", Value(-1), true},
-                             {"Null", Value::null(), true},
-                             {"TextTrue", Value("True"), true},
-                             {"TextFalse", Value("False"), false},
-                         }),
-                         testing_support::RowName());
-
-TEST(Initialised, UnusableValueIsAFailure) {
     EXPECT_THROW(initialisation_done(Value("ready")), AutomationError);
 }
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Values, Initialised, testing::ValuesIn(std::vector<InitCase>{
+    {"True", Value(AutoBool::True), true}, {"False", Value(AutoBool::False), false},
+    {"Empty", Value(), false}, {"One", Value(1), false}, {"MinusOne", Value(-1), true},
+    {"Null", Value::null(), true}, {"TextTrue", Value("True"), true},
+    {"TextFalse", Value("False"), false},
+}), testing_support::RowName());
+// clang-format on
 
 // A value in a message or a log line is cut to 200 characters, whole UTF-8 characters, and says
 // how long it was: a refused 4 MiB write must not become 4 MiB of log.

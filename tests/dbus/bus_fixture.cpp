@@ -21,12 +21,12 @@
 
 namespace vantel::testing_support {
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
-const QString kService = QStringLiteral("Vantel.Application");
-// Generous: these only bound a test that has already gone wrong.
-constexpr int kStartTimeout_ms = 10000;
-constexpr int kClientTimeout_ms = 5000;
+const QString kService = u"Vantel.Application"_s;
+constexpr int kClientTimeout_ms = 5000;  // generous: bounds a test that has already gone wrong
 
 PrivateBus* the_bus = nullptr;
 
@@ -36,9 +36,10 @@ PrivateBus* the_bus = nullptr;
     return the_bus;
 }());
 
-QDBusMessage call(const QString& path, const QString& interface, const QString& method,
+QDBusMessage call(const QString& path, const char* interface, const QString& method,
                   const QVariantList& arguments) {
-    QDBusMessage message = QDBusMessage::createMethodCall(kService, path, interface, method);
+    QDBusMessage message =
+        QDBusMessage::createMethodCall(kService, path, QString::fromLatin1(interface), method);
     message.setArguments(arguments);
     return QDBusConnection::sessionBus().call(message, QDBus::Block, kClientTimeout_ms);
 }
@@ -48,23 +49,21 @@ QString object_path(const QString& object) {
     return object.isEmpty() ? root : root + u'/' + object;
 }
 
+QVariant settling_option() {
+    return read_property(u"Options"_s, u"OPT_UseSettlingsFromScripts"_s);
+}
+
 }  // namespace
 
 PrivateBus& PrivateBus::instance() {
     return *the_bus;
 }
 
-void PrivateBus::SetUp() {
-    problem_ = start();
-}
-
 std::string PrivateBus::start() {
     dir_ = std::make_unique<QTemporaryDir>();
-    if (!dir_->isValid() || !QDir(dir_->path()).mkdir(QStringLiteral("services")))
-        return "no temporary directory";
-    QFile config(dir_->filePath(QStringLiteral("session.conf")));
-    if (!config.open(QIODevice::WriteOnly))
-        return "cannot write " + config.fileName().toStdString();
+    QFile config(dir_->filePath(u"session.conf"_s));
+    if (!QDir(dir_->path()).mkdir(u"services"_s) || !config.open(QIODevice::WriteOnly))
+        return "cannot write the bus configuration in " + dir_->path().toStdString();
     // A session bus like the standard one, minus the user's service files: only what a test
     // installs can be activated.
     config.write(QStringLiteral(R"(<!DOCTYPE busconfig PUBLIC
@@ -84,18 +83,16 @@ std::string PrivateBus::start() {
                      .arg(dir_->path())
                      .toUtf8());
     config.close();
-    daemon_.setProcessChannelMode(QProcess::SeparateChannels);
-    start_child(daemon_, QStringLiteral("dbus-daemon"),
-                {QStringLiteral("--config-file=") + config.fileName(),
-                 QStringLiteral("--print-address=1"), QStringLiteral("--nofork")});
-    if (!daemon_.waitForReadyRead(kStartTimeout_ms))
+    start_child(daemon_, u"dbus-daemon"_s,
+                {u"--config-file="_s + config.fileName(), u"--print-address=1"_s, u"--nofork"_s});
+    if (!daemon_.waitForReadyRead(kChildTimeout_ms))
         return "dbus-daemon did not start: " + daemon_.errorString().toStdString();
     const QByteArray address = daemon_.readLine().trimmed();
     qputenv("DBUS_SESSION_BUS_ADDRESS", address);
 
     // Nothing may have reached for the session bus before now, or it is another bus.
-    const QDBusReply<uint> pid = QDBusConnection::sessionBus().interface()->servicePid(
-        QStringLiteral("org.freedesktop.DBus"));
+    const QDBusReply<uint> pid =
+        QDBusConnection::sessionBus().interface()->servicePid(u"org.freedesktop.DBus"_s);
     if (!pid.isValid() || pid.value() != daemon_.processId())
         return "this process talks to another session bus than " + address.toStdString();
     return {};
@@ -103,27 +100,21 @@ std::string PrivateBus::start() {
 
 void PrivateBus::TearDown() {
     daemon_.terminate();
-    daemon_.waitForFinished(kStartTimeout_ms);
+    daemon_.waitForFinished(kChildTimeout_ms);
 }
 
 void PrivateBus::install_service(const QString& exec) {
-    QFile file(dir_->filePath(QStringLiteral("services/Vantel.Application.service")));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(
-        QStringLiteral("[D-BUS Service]\nName=Vantel.Application\nExec=%1\n").arg(exec).toUtf8());
-    file.close();
-    reload();
-}
-
-void PrivateBus::remove_service() {
-    QFile::remove(dir_->filePath(QStringLiteral("services/Vantel.Application.service")));
-    reload();
-}
-
-void PrivateBus::reload() {
-    const QDBusMessage reply = QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("ReloadConfig")));
+    QFile file(dir_->filePath(u"services/Vantel.Application.service"_s));
+    if (exec.isEmpty()) {
+        file.remove();
+    } else {
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(u"[D-BUS Service]\nName=Vantel.Application\nExec=%1\n"_s.arg(exec).toUtf8());
+        file.close();
+    }
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(
+        QDBusMessage::createMethodCall(u"org.freedesktop.DBus"_s, u"/org/freedesktop/DBus"_s,
+                                       u"org.freedesktop.DBus"_s, u"ReloadConfig"_s));
     ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
 }
 
@@ -132,16 +123,20 @@ void start_child(QProcess& process, const QString& program, const QStringList& a
     process.start(program, arguments);
 }
 
+void start_panel(QProcess& panel, const QStringList& arguments) {
+    panel.setProcessChannelMode(QProcess::SeparateChannels);
+    start_child(panel, QStringLiteral(VANTEL_DMM_BINARY), arguments);
+}
+
 AnalyserProcess::AnalyserProcess(const QStringList& more_arguments) {
     QDBusServiceWatcher watcher(kService, QDBusConnection::sessionBus(),
                                 QDBusServiceWatcher::WatchForRegistration);
     QSignalSpy registered(&watcher, &QDBusServiceWatcher::serviceRegistered);
     start_child(process_, QStringLiteral(VANTEL_ANALYSER_BINARY),
-                QStringList{QStringLiteral("--test-control")} + more_arguments);
-    if (!registered.wait(kStartTimeout_ms) &&
-        !QDBusConnection::sessionBus().interface()->isServiceRegistered(kService)) {
+                QStringList{u"--test-control"_s} + more_arguments);
+    if (!registered.wait(kChildTimeout_ms) &&
+        !QDBusConnection::sessionBus().interface()->isServiceRegistered(kService))
         ADD_FAILURE() << "vantel-analyser did not come onto the bus: " << log().toStdString();
-    }
 }
 
 AnalyserProcess::~AnalyserProcess() {
@@ -151,12 +146,12 @@ AnalyserProcess::~AnalyserProcess() {
 
 void AnalyserProcess::kill() {
     process_.kill();
-    process_.waitForFinished(kStartTimeout_ms);
+    process_.waitForFinished(kChildTimeout_ms);
 }
 
 int AnalyserProcess::terminate() {
     process_.terminate();
-    EXPECT_TRUE(process_.waitForFinished(kStartTimeout_ms));
+    EXPECT_TRUE(process_.waitForFinished(kChildTimeout_ms));
     return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
 }
 
@@ -170,43 +165,32 @@ QString AnalyserProcess::log() {
 }
 
 void AnalyserProcess::control(const char* method, const QVariantList& arguments,
-                              QDBusMessage::MessageType answer) {
-    const QDBusMessage reply = call(QString::fromLatin1(dbus::kTestControlPath),
-                                    QString::fromLatin1(dbus::kTestControlInterface),
-                                    QString::fromLatin1(method), arguments);
-    EXPECT_EQ(reply.type(), answer) << method << ": " << reply.errorMessage().toStdString();
-}
-
-void AnalyserProcess::control_later(const char* method, const QVariantList& arguments) {
+                              std::optional<QDBusMessage::MessageType> answer) {
     QDBusMessage message = QDBusMessage::createMethodCall(
         kService, QString::fromLatin1(dbus::kTestControlPath),
         QString::fromLatin1(dbus::kTestControlInterface), QString::fromLatin1(method));
     message.setArguments(arguments);
-    ASSERT_TRUE(QDBusConnection::sessionBus().send(message));
+    if (!answer) {
+        ASSERT_TRUE(QDBusConnection::sessionBus().send(message));
+        return;
+    }
+    const QDBusMessage reply =
+        QDBusConnection::sessionBus().call(message, QDBus::Block, kClientTimeout_ms);
+    EXPECT_EQ(reply.type(), *answer) << method << ": " << reply.errorMessage().toStdString();
 }
 
 QVariant read_property(const QString& object, const QString& member) {
     const QString path = object_path(object);
     const QDBusMessage reply =
-        call(path, QString::fromLatin1(dbus::kPropertiesInterface), QStringLiteral("Get"),
-             {dbus::interface_for_path(path), member});
+        call(path, dbus::kPropertiesInterface, u"Get"_s, {dbus::interface_for_path(path), member});
     EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
     return reply.arguments().value(0).value<QDBusVariant>().variant();
 }
 
 QDBusMessage write_property(const QString& object, const QString& member, const QVariant& value) {
     const QString path = object_path(object);
-    return call(path, QString::fromLatin1(dbus::kPropertiesInterface), QStringLiteral("Set"),
+    return call(path, dbus::kPropertiesInterface, u"Set"_s,
                 {dbus::interface_for_path(path), member, QVariant::fromValue(QDBusVariant(value))});
-}
-
-void start_panel(QProcess& panel, const QStringList& arguments) {
-    panel.setProcessChannelMode(QProcess::SeparateChannels);
-    start_child(panel, QStringLiteral(VANTEL_DMM_BINARY), arguments);
-}
-
-QVariant settling_option() {
-    return read_property(QStringLiteral("Options"), QStringLiteral("OPT_UseSettlingsFromScripts"));
 }
 
 bool settling_option_is_off() {
@@ -215,10 +199,8 @@ bool settling_option_is_off() {
 }
 
 void set_odd_settling_option() {
-    ASSERT_EQ(
-        write_property(QStringLiteral("Options"), QStringLiteral("OPT_UseSettlingsFromScripts"), 7)
-            .type(),
-        QDBusMessage::ReplyMessage);
+    ASSERT_EQ(write_property(u"Options"_s, u"OPT_UseSettlingsFromScripts"_s, 7).type(),
+              QDBusMessage::ReplyMessage);
 }
 
 void expect_odd_settling_option_back() {

@@ -9,11 +9,10 @@
 
 #include <QDBusMessage>
 #include <QProcess>
-#include <QStringList>
 #include <QTemporaryDir>
-#include <QVariant>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,32 +22,27 @@
 
 namespace vantel::testing_support {
 
+constexpr int kChildTimeout_ms = 10000;  // bounds a test that has gone wrong, no more
+
 // Started once per test program, before the first test touches the session bus. Whatever goes
 // wrong here is reported by each test (OnPrivateBus): gtest would skip them all after a failed
 // environment, and a skipped test passes in ctest.
 class PrivateBus final : public ::testing::Environment {
 public:
     static PrivateBus& instance();
-
-    void SetUp() override;
+    void SetUp() override { problem_ = start(); }
     void TearDown() override;
-    // Why the bus is not usable; empty when it is.
-    const std::string& problem() const { return problem_; }
-
-    // A Vantel.Application.service file, so that D-Bus activation starts `exec` (command line).
+    const std::string& problem() const { return problem_; }  // empty when the bus is usable
+    // A Vantel.Application.service file that starts `exec` by D-Bus activation; empty: none.
     void install_service(const QString& exec);
-    void remove_service();
 
 private:
     std::string start();
-    void reload();
-
     std::unique_ptr<QTemporaryDir> dir_;
     QProcess daemon_;
     std::string problem_ = "the bus was never started";
 };
 
-// Every test here runs on the private bus.
 class OnPrivateBus : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_EQ(PrivateBus::instance().problem(), ""); }
@@ -56,25 +50,21 @@ protected:
 
 // A child process that the kernel ends when the test program ends.
 void start_child(QProcess& process, const QString& program, const QStringList& arguments);
+// vantel-dmm as a child process with `arguments`, its standard error kept apart.
+void start_panel(QProcess& panel, const QStringList& arguments);
 
 // vantel-analyser with the test control, on the bus and answering once the constructor returns.
 class AnalyserProcess {
 public:
     explicit AnalyserProcess(const QStringList& more_arguments = {});
     ~AnalyserProcess();
-
-    // Gone at once, without a word to anyone (SIGKILL).
-    void kill();
-    // Asks it to stop (SIGTERM) and waits; its exit code.
-    int terminate();
+    void kill();      // gone at once, without a word to anyone (SIGKILL)
+    int terminate();  // asks it to stop (SIGTERM) and waits; its exit code
     QString log();
-
-    // Calls `method` of its Vantel.TestControl (simulator/dbus_export.h); `answer` is what the
-    // call must answer (a reply, or an error).
+    // Calls `method` of its Vantel.TestControl (simulator/dbus_export.h), which must answer
+    // `answer`; nullopt: sent without waiting for the answer.
     void control(const char* method, const QVariantList& arguments,
-                 QDBusMessage::MessageType answer = QDBusMessage::ReplyMessage);
-    // The same without waiting for the answer.
-    void control_later(const char* method, const QVariantList& arguments);
+                 std::optional<QDBusMessage::MessageType> answer = QDBusMessage::ReplyMessage);
 
 private:
     QProcess process_;
@@ -85,16 +75,10 @@ private:
 QVariant read_property(const QString& object, const QString& member);
 QDBusMessage write_property(const QString& object, const QString& member, const QVariant& value);
 
-// vantel-dmm as a child process with `arguments`, its standard error kept apart.
-void start_panel(QProcess& panel, const QStringList& arguments);
-
-// The analyser option, as another client reads it.
-QVariant settling_option();
-// The automation False the panel writes while it runs.
+// The analyser option holds the automation False that the panel writes while it runs. An option
+// of an unexpected type (an int32 7) proves that the panel puts back exactly what it found:
+// QVariant compares numbers across types, so the type is checked too.
 bool settling_option_is_off();
-
-// An option of an unexpected type (an int32 7) proves that the panel puts back exactly what it
-// found: QVariant compares numbers across types, so the type is checked too.
 void set_odd_settling_option();
 void expect_odd_settling_option_back();
 
@@ -110,8 +94,7 @@ struct BusPanel {
     BusPanel();
     void work_tick();
     QString text(Role role) const;
-    // A press and release in the middle of a control, through the window.
-    void click(Role control);
+    void click(Role control);  // a press and release in the middle of a control
 };
 
 }  // namespace vantel::testing_support

@@ -10,20 +10,34 @@
 #include <QSignalSpy>
 
 #include <csignal>
+#include <functional>
 
 #include "analyser/dbus_backend.h"
 #include "bus_fixture.h"
+#include "row_name.h"
 
 namespace vantel {
 namespace {
+
+using namespace Qt::StringLiterals;
 
 using namespace testing_support;
 
 using Analyser = OnPrivateBus;
 using DbusBackend = OnPrivateBus;
 
-// Another program (a script, a second panel) sees each member with its natural D-Bus type.
-TEST_F(Analyser, OffersEachMemberWithItsNaturalType) {
+// Waits for the analyser to leave the bus after `stop` (a SIGTERM): it ends cleanly.
+void expect_name_freed(const std::function<void()>& stop) {
+    QDBusServiceWatcher watcher(u"Vantel.Application"_s, QDBusConnection::sessionBus(),
+                                QDBusServiceWatcher::WatchForUnregistration);
+    QSignalSpy gone(&watcher, &QDBusServiceWatcher::serviceUnregistered);
+    stop();
+    EXPECT_TRUE(gone.count() > 0 || gone.wait(5000));
+}
+
+// Another program (a script, a second panel) sees each member with its natural D-Bus type; a
+// refused write says why and changes nothing.
+TEST_F(Analyser, OffersNaturalTypesRefusesWithTheReasonAndEndsOnSigterm) {
     AnalyserProcess analyser;
     const struct {
         const char* object;  // "" for the application object
@@ -43,105 +57,68 @@ TEST_F(Analyser, OffersEachMemberWithItsNaturalType) {
         {"Generator", "GEN_On", QMetaType::fromType<bool>()},
     };
     for (const auto& m : members) {
-        SCOPED_TRACE(m.member);
         const QVariant v =
             read_property(QString::fromLatin1(m.object), QString::fromLatin1(m.member));
-        EXPECT_EQ(v.metaType(), m.type) << v.metaType().name();
+        EXPECT_EQ(v.metaType(), m.type) << m.member << ": " << v.metaType().name();
     }
-    EXPECT_EQ(read_property({}, QStringLiteral("DigitalInputs")).value<QDBusObjectPath>().path(),
-              QStringLiteral("/Vantel/Application/DigitalInputs"));
-    EXPECT_EQ(read_property({}, QStringLiteral("UNIT_DBV")).toInt(), 66);
+    EXPECT_EQ(read_property({}, u"DigitalInputs"_s).value<QDBusObjectPath>().path(),
+              u"/Vantel/Application/DigitalInputs"_s);
+    EXPECT_EQ(read_property({}, u"UNIT_DBV"_s).toInt(), 66);
+
+    const QDBusMessage refused = write_property(u"CTDetector"_s, u"CTD_Unit"_s, short{99});
+    EXPECT_EQ(refused.errorName(), u"Vantel.Error.Refused"_s);
+    EXPECT_EQ(refused.errorMessage(), u"CTD_Unit: 99 is not a unit code"_s);
+    EXPECT_EQ(read_property(u"CTDetector"_s, u"CTD_Unit"_s).toInt(), 20);
+    EXPECT_EQ(write_property(u"DigitalInputs"_s, u"DI_FrameRate"_s, 1).errorName(),
+              u"org.freedesktop.DBus.Error.PropertyReadOnly"_s);
+    EXPECT_EQ(write_property(u"CTDetector"_s, u"CTD_Nothing"_s, 1).errorName(),
+              u"org.freedesktop.DBus.Error.UnknownProperty"_s);
+    QDBusMessage get =
+        QDBusMessage::createMethodCall(u"Vantel.Application"_s, u"/Vantel/Application/CTDetector"_s,
+                                       u"org.freedesktop.DBus.Properties"_s, u"Get"_s);
+    get << u"Vantel.Nothing"_s << u"CTD_Unit"_s;
+    EXPECT_EQ(QDBusConnection::sessionBus().call(get).errorName(),
+              u"org.freedesktop.DBus.Error.UnknownInterface"_s);
+    expect_name_freed([&] { EXPECT_EQ(analyser.terminate(), 0); });
 }
 
-TEST_F(Analyser, RefusesWithTheReasonAndKeepsItsSetting) {
-    AnalyserProcess analyser;
-    const QDBusMessage refused =
-        write_property(QStringLiteral("CTDetector"), QStringLiteral("CTD_Unit"), short{99});
-    EXPECT_EQ(refused.errorName(), QStringLiteral("Vantel.Error.Refused"));
-    EXPECT_EQ(refused.errorMessage(), QStringLiteral("CTD_Unit: 99 is not a unit code"));
-    EXPECT_EQ(read_property(QStringLiteral("CTDetector"), QStringLiteral("CTD_Unit")).toInt(), 20);
-
-    EXPECT_EQ(write_property(QStringLiteral("DigitalInputs"), QStringLiteral("DI_FrameRate"), 1)
-                  .errorName(),
-              QStringLiteral("org.freedesktop.DBus.Error.PropertyReadOnly"));
-    EXPECT_EQ(
-        write_property(QStringLiteral("CTDetector"), QStringLiteral("CTD_Nothing"), 1).errorName(),
-        QStringLiteral("org.freedesktop.DBus.Error.UnknownProperty"));
+// Round trips for three reads of a named constant and three of a detector setting.
+std::uint64_t round_trips_for_reads(bool resolve_once) {
+    auto counters = std::make_shared<DbusLinkCounters>();
+    ObjectRef app = attach_dbus_application("Vantel.Application",
+                                            {.resolve_constants_once = resolve_once}, counters);
+    const std::uint64_t before = counters->round_trips;
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(app->get("UNIT_DBV"), Value(66));
+        EXPECT_EQ(get_member(*app, "CTDetector", "CTD_Response"), Value(0));
+    }
+    return counters->round_trips - before;
 }
 
-TEST_F(Analyser, SigtermEndsItCleanlyAndFreesTheName) {
-    AnalyserProcess analyser;
-    QDBusServiceWatcher watcher(QStringLiteral("Vantel.Application"), QDBusConnection::sessionBus(),
-                                QDBusServiceWatcher::WatchForUnregistration);
-    QSignalSpy gone(&watcher, &QDBusServiceWatcher::serviceUnregistered);
-    EXPECT_EQ(analyser.terminate(), 0);
-    EXPECT_TRUE(gone.count() > 0 || gone.wait(5000));
-}
-
-struct Counted {
-    std::shared_ptr<DbusLinkCounters> counters = std::make_shared<DbusLinkCounters>();
-    ObjectRef app;
-
-    explicit Counted(bool resolve_once) {
-        app = attach_dbus_application("Vantel.Application",
-                                      {.resolve_constants_once = resolve_once}, counters);
-    }
-    // Round trips for three reads of a named constant and three of a detector setting.
-    std::uint64_t round_trips_for_reads() {
-        const std::uint64_t before = counters->round_trips;
-        for (int i = 0; i < 3; ++i) {
-            EXPECT_EQ(app->get("UNIT_DBV"), Value(66));
-            EXPECT_EQ(get_member(*app, "CTDetector", "CTD_Response"), Value(0));
-        }
-        return counters->round_trips - before;
-    }
-};
-
-TEST_F(DbusBackend, AsksConstantsAndSubObjectPathsOnceButSettingsEveryTime) {
+// Constants and sub-object paths are asked once but settings every time, so that a setting
+// another client changed is seen at the next read. A failure names the member, then the bus's
+// reason.
+TEST_F(DbusBackend, AsksConstantsOnceSettingsEveryTimeAndNamesWhatFailedAndWhy) {
     AnalyserProcess analyser;
     // Once each for the constant and the detector's path, then the setting three times.
-    EXPECT_EQ(Counted(true).round_trips_for_reads(), 1u + 1u + 3u);
+    EXPECT_EQ(round_trips_for_reads(true), 1u + 1u + 3u);
     // Every access a round trip: three constants, three fetches of the detector, three reads.
-    EXPECT_EQ(Counted(false).round_trips_for_reads(), 9u);
-
-    // A setting changed by someone else is seen at the next read.
-    Counted panel(true);
-    ASSERT_EQ(write_property(QStringLiteral("CTDetector"), QStringLiteral("CTD_Response"), short{3})
-                  .type(),
-              QDBusMessage::ReplyMessage);
-    EXPECT_EQ(get_member(*panel.app, "CTDetector", "CTD_Response"), Value(3));
-}
-
-// What the panel is told when an access fails: the member, then the bus's reason.
-TEST_F(DbusBackend, FailuresNameTheMemberAndTheReason) {
-    AnalyserProcess analyser;
+    EXPECT_EQ(round_trips_for_reads(false), 9u);
     ObjectRef app = attach_dbus_application();
-    try {
-        set_member(*app, "CTDetector", "CTD_Unit", Value(99));
-        ADD_FAILURE() << "the analyser took 99";
-    } catch (const AutomationError& e) {
-        EXPECT_EQ(e.member(), "CTDetector.CTD_Unit");
-        EXPECT_EQ(e.reason(), "99 is not a unit code (Vantel.Error.Refused)");
-    }
+    EXPECT_EQ(get_member(*app, "CTDetector", "CTD_Response"), Value(0));
+    ASSERT_EQ(write_property(u"CTDetector"_s, u"CTD_Response"_s, short{3}).type(),
+              QDBusMessage::ReplyMessage);
+    EXPECT_EQ(get_member(*app, "CTDetector", "CTD_Response"), Value(3));
 
-    analyser.control("FailMember",
-                     {QStringLiteral("CTDetector.CTD_Relativity"), QStringLiteral("busy"), 0u});
-    try {
-        get_member(*app, "CTDetector", "CTD_Relativity");
-        ADD_FAILURE() << "the read succeeded";
-    } catch (const AutomationError& e) {
-        EXPECT_EQ(e.member(), "CTDetector.CTD_Relativity");
-        EXPECT_EQ(e.reason(), "busy (Vantel.Error.Failed)");
-    }
-
+    const auto failure = [](auto access) { return thrown<AutomationError>(access); };
+    EXPECT_EQ(failure([&] { set_member(*app, "CTDetector", "CTD_Unit", Value(99)); }),
+              "CTDetector.CTD_Unit: 99 is not a unit code (Vantel.Error.Refused)");
+    analyser.control("FailMember", {u"CTDetector.CTD_Relativity"_s, u"busy"_s, 0u});
+    EXPECT_EQ(failure([&] { get_member(*app, "CTDetector", "CTD_Relativity"); }),
+              "CTDetector.CTD_Relativity: busy (Vantel.Error.Failed)");
     analyser.control("SetAccessDelay", {2.5});
-    try {
-        app->get("IsInitialised");
-        ADD_FAILURE() << "a slow answer counted as one";
-    } catch (const AutomationError& e) {
-        EXPECT_EQ(e.what(), std::string("IsInitialised: no answer within 2000 ms "
-                                        "(org.freedesktop.DBus.Error.NoReply)"));
-    }
+    EXPECT_EQ(failure([&] { app->get("IsInitialised"); }),
+              "IsInitialised: no answer within 2000 ms (org.freedesktop.DBus.Error.NoReply)");
     analyser.kill();  // it would sleep through the late call before taking a SIGTERM
 }
 
@@ -152,13 +129,9 @@ TEST_F(DbusBackend, StaysWithTheAnalyserItAttachedTo) {
     ObjectRef detector = get_object(*app, "CTDetector");
     first->kill();
     AnalyserProcess second;
-    try {
-        detector->get("CTD_Unit");
-        ADD_FAILURE() << "the read reached the second analyser";
-    } catch (const AutomationError& e) {
-        EXPECT_EQ(e.reason(),
-                  "the analyser has left the bus (org.freedesktop.DBus.Error.ServiceUnknown)");
-    }
+    EXPECT_EQ(
+        thrown([&] { detector->get("CTD_Unit"); }),
+        "CTD_Unit: the analyser has left the bus (org.freedesktop.DBus.Error.ServiceUnknown)");
     EXPECT_THROW(app->get("IsInitialised"), AutomationError);
 }
 
@@ -166,19 +139,14 @@ TEST_F(DbusBackend, ActivationStartsTheAnalyserWhenNothingHasTheName) {
     PrivateBus::instance().install_service(QStringLiteral(VANTEL_ANALYSER_BINARY));
     ObjectRef app;
     EXPECT_NO_THROW(app = attach_dbus_application());
-    PrivateBus::instance().remove_service();
+    PrivateBus::instance().install_service({});
     ASSERT_TRUE(app);
     EXPECT_EQ(app->get("IsInitialised"), Value(AutoBool::True));
-
     // Stop it, so that the next test finds the name free (it would end with its bus anyway).
-    QDBusServiceWatcher watcher(QStringLiteral("Vantel.Application"), QDBusConnection::sessionBus(),
-                                QDBusServiceWatcher::WatchForUnregistration);
-    QSignalSpy gone(&watcher, &QDBusServiceWatcher::serviceUnregistered);
     const QDBusReply<uint> pid =
-        QDBusConnection::sessionBus().interface()->servicePid(QStringLiteral("Vantel.Application"));
+        QDBusConnection::sessionBus().interface()->servicePid(u"Vantel.Application"_s);
     ASSERT_TRUE(pid.isValid());
-    ::kill(static_cast<pid_t>(pid.value()), SIGTERM);
-    EXPECT_TRUE(gone.wait(5000));
+    expect_name_freed([&] { ::kill(static_cast<pid_t>(pid.value()), SIGTERM); });
 }
 
 }  // namespace

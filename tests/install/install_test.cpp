@@ -19,6 +19,8 @@
 namespace vantel {
 namespace {
 
+using namespace Qt::StringLiterals;
+
 struct Outcome {
     int status;
     QString out;
@@ -33,7 +35,7 @@ Outcome run(const QString& program, const QStringList& arguments, const QByteArr
     p.write(input);
     p.closeWriteChannel();
     if (!p.waitForFinished(120'000) || p.exitStatus() != QProcess::NormalExit)
-        return {-1, {}, program + QStringLiteral(" did not finish: ") + p.errorString()};
+        return {-1, {}, program + u" did not finish: "_s + p.errorString()};
     return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
             QString::fromUtf8(p.readAllStandardError())};
 }
@@ -45,8 +47,7 @@ QString read_file(const QString& path) {
 
 // The value of `key` in a desktop-entry style file ("Key=value" lines).
 QString entry(const QString& text, const QString& key) {
-    const auto m = QRegularExpression(QStringLiteral("^%1=(.*)$").arg(key),
-                                      QRegularExpression::MultilineOption)
+    const auto m = QRegularExpression(u"^%1=(.*)$"_s.arg(key), QRegularExpression::MultilineOption)
                        .match(text);
     return m.hasMatch() ? m.captured(1) : QString();
 }
@@ -78,50 +79,40 @@ QSet<QString> files_under(const QString& root) {
     return files;
 }
 
-class Installed : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(destdir_.isValid());
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("DESTDIR"), destdir_.path());
-        const Outcome r =
-            run(QStringLiteral(CMAKE_COMMAND),
-                {QStringLiteral("--install"), QStringLiteral(VANTEL_BINARY_DIR)}, {}, env);
-        ASSERT_EQ(r.status, 0) << qPrintable(r.out + r.err);
-    }
-    QString path(const QString& installed) const { return destdir_.path() + installed; }
-
-    QTemporaryDir destdir_;
-};
-
-TEST_F(Installed, EveryFileInItsPlaceAndNothingElse) {
-    EXPECT_EQ(files_under(destdir_.path()), expected_files());
+// Installs this build tree into a fresh DESTDIR; `installed` is a path as it would be on the
+// machine. Every file in its place and nothing else, each valid for the tool that reads it.
+TEST(Install, PutsEveryFileInPlaceEachValidAndNamingTheInstalledProgram) {
+    QTemporaryDir destdir;
+    ASSERT_TRUE(destdir.isValid());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"DESTDIR"_s, destdir.path());
+    const Outcome install = run(QStringLiteral(CMAKE_COMMAND),
+                                {u"--install"_s, QStringLiteral(VANTEL_BINARY_DIR)}, {}, env);
+    ASSERT_EQ(install.status, 0) << qPrintable(install.out + install.err);
+    const auto path = [&](const QString& installed) { return destdir.path() + installed; };
+    EXPECT_EQ(files_under(destdir.path()), expected_files());
     EXPECT_TRUE(QFileInfo(path(QStringLiteral(VANTEL_FULL_BINDIR "/vantel-dmm"))).isExecutable());
-}
 
-TEST_F(Installed, DesktopEntryValidatesAndNamesTheInstalledProgramAndIcon) {
+    // The desktop's menu: a valid entry naming the installed program and icon.
     const QString desktop =
         path(QStringLiteral(VANTEL_FULL_DATADIR "/applications/vantel-dmm.desktop"));
-    const Outcome check = run(QStringLiteral("desktop-file-validate"), {desktop});
+    const Outcome check = run(u"desktop-file-validate"_s, {desktop});
     EXPECT_EQ(check.status, 0) << qPrintable(check.err);
     EXPECT_EQ(check.out + check.err, QString());
-
     const QString text = read_file(desktop);
-    const QString program = entry(text, QStringLiteral("Exec")).section(u' ', 0, 0);
+    const QString program = entry(text, u"Exec"_s).section(u' ', 0, 0);
     EXPECT_TRUE(QFileInfo(path(QStringLiteral(VANTEL_FULL_BINDIR "/") + program)).isExecutable())
         << qPrintable(program);
-    const QString icon = entry(text, QStringLiteral("Icon"));
+    const QString icon = entry(text, u"Icon"_s);
     EXPECT_TRUE(QFileInfo::exists(
         path(QStringLiteral(VANTEL_FULL_DATADIR "/icons/hicolor/scalable/apps/%1.svg").arg(icon))))
         << qPrintable(icon);
-}
 
-TEST_F(Installed, IconDrawsAtEverySize) {
-    QSvgRenderer svg(
-        path(QStringLiteral(VANTEL_FULL_DATADIR "/icons/hicolor/scalable/apps/vantel-dmm.svg")));
-    EXPECT_TRUE(svg.isValid());
+    // The icon theme: the icon draws at every size.
+    EXPECT_TRUE(QSvgRenderer(path(QStringLiteral(VANTEL_FULL_DATADIR
+                                                 "/icons/hicolor/scalable/apps/vantel-dmm.svg")))
+                    .isValid());
     for (const int size : {16, 32, 48}) {
-        SCOPED_TRACE(size);
         const QImage png(
             path(QStringLiteral(VANTEL_FULL_DATADIR "/icons/hicolor/%1x%1/apps/vantel-dmm.png")
                      .arg(size)));
@@ -131,53 +122,43 @@ TEST_F(Installed, IconDrawsAtEverySize) {
             for (int x = 0; x < size; ++x)
                 opaque += qAlpha(png.pixel(x, y)) == 255;
         // The meter's body fills most of the square; its rounded corners stay clear.
-        EXPECT_GT(opaque, size * size * 3 / 4);
-        EXPECT_EQ(qAlpha(png.pixel(0, 0)), 0);
+        EXPECT_GT(opaque, size * size * 3 / 4) << size;
+        EXPECT_EQ(qAlpha(png.pixel(0, 0)), 0) << size;
     }
-}
 
-TEST_F(Installed, ManPageFormatsWithoutWarningsAndCoversEveryOption) {
+    // man: the page formats without warnings and covers every option and backend.
     const Outcome page = run(
-        QStringLiteral("gzip"),
-        {QStringLiteral("-dc"), path(QStringLiteral(VANTEL_FULL_MANDIR "/man1/vantel-dmm.1.gz"))});
+        u"gzip"_s, {u"-dc"_s, path(QStringLiteral(VANTEL_FULL_MANDIR "/man1/vantel-dmm.1.gz"))});
     ASSERT_EQ(page.status, 0) << qPrintable(page.err);
-    const Outcome man =
-        run(QStringLiteral("groff"),
-            {QStringLiteral("-man"), QStringLiteral("-ww"), QStringLiteral("-Tascii"),
-             QStringLiteral("-P-cbou")},  // plain text: no bold, no underlining
-            page.out.toUtf8());
+    const Outcome man = run(
+        u"groff"_s,
+        {u"-man"_s, u"-ww"_s, u"-Tascii"_s, u"-P-cbou"_s},  // plain text: no bold, no underlining
+        page.out.toUtf8());
     EXPECT_EQ(man.status, 0);
     EXPECT_EQ(man.err, QString());
-    const QString& text = man.out;
-    EXPECT_TRUE(text.contains(QStringLiteral("Vantel DMM " VANTEL_VERSION)));
-
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    const Outcome help = run(path(QStringLiteral(VANTEL_FULL_BINDIR "/vantel-dmm")),
-                             {QStringLiteral("--help")}, {}, env);
+    EXPECT_TRUE(man.out.contains(QStringLiteral("Vantel DMM " VANTEL_VERSION)));
+    env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+    const Outcome help =
+        run(path(QStringLiteral(VANTEL_FULL_BINDIR "/vantel-dmm")), {u"--help"_s}, {}, env);
     ASSERT_EQ(help.status, 0) << qPrintable(help.err);
-    auto options = QRegularExpression(QStringLiteral("--[a-z-]+")).globalMatch(help.out);
+    auto options = QRegularExpression(u"--[a-z-]+"_s).globalMatch(help.out);
     while (options.hasNext()) {
         const QString option = options.next().captured();
-        EXPECT_TRUE(text.contains(option)) << qPrintable(option) << " is not in the man page";
+        EXPECT_TRUE(man.out.contains(option)) << qPrintable(option) << " is not in the man page";
     }
     for (const BackendInfo& b : known_backends())
-        EXPECT_TRUE(text.contains(
-            QRegularExpression(QStringLiteral("^ +%1 ").arg(QString::fromUtf8(b.name)),
-                               QRegularExpression::MultilineOption)))
+        EXPECT_TRUE(man.out.contains(QRegularExpression(u"^ +%1 "_s.arg(QString::fromUtf8(b.name)),
+                                                        QRegularExpression::MultilineOption)))
             << b.name << " is not in the man page";
-}
 
-TEST_F(Installed, BusStartsTheInstalledAnalyser) {
+    // The session bus: its service file starts the installed analyser, installed only beside it.
     const QString service =
         read_file(QStringLiteral(VANTEL_BINARY_DIR "/packaging/Vantel.Application.service"));
-    EXPECT_TRUE(service.contains(QRegularExpression(QStringLiteral("^\\[D-BUS Service\\]$"),
-                                                    QRegularExpression::MultilineOption)));
-    EXPECT_EQ(entry(service, QStringLiteral("Name")), QStringLiteral("Vantel.Application"));
-    const QString exec = entry(service, QStringLiteral("Exec"));
+    EXPECT_TRUE(service.contains(
+        QRegularExpression(u"^\\[D-BUS Service\\]$"_s, QRegularExpression::MultilineOption)));
+    EXPECT_EQ(entry(service, u"Name"_s), u"Vantel.Application"_s);
+    const QString exec = entry(service, u"Exec"_s);
     EXPECT_EQ(exec, QStringLiteral(VANTEL_FULL_BINDIR "/vantel-analyser"));
-    // Installed only beside the analyser (see EveryFileInItsPlaceAndNothingElse); then the
-    // program it names is there.
     if (VANTEL_HAS_ANALYSER) {
         EXPECT_EQ(read_file(path(QStringLiteral(VANTEL_FULL_DATADIR
                                                 "/dbus-1/services/Vantel.Application.service"))),
@@ -191,25 +172,24 @@ TEST(Package, HoldsTheInstalledFilesAndDeclaresItsLibraries) {
     ASSERT_TRUE(out.isValid());
     const Outcome cpack =
         run(QStringLiteral(CPACK_COMMAND),
-            {QStringLiteral("--config"), QStringLiteral(VANTEL_BINARY_DIR "/CPackConfig.cmake"),
-             QStringLiteral("-B"), out.path()});
+            {u"--config"_s, QStringLiteral(VANTEL_BINARY_DIR "/CPackConfig.cmake"), u"-B"_s,
+             out.path()});
     ASSERT_EQ(cpack.status, 0) << qPrintable(cpack.out + cpack.err);
-    const QStringList debs = QDir(out.path()).entryList({QStringLiteral("*.deb")});
+    const QStringList debs = QDir(out.path()).entryList({u"*.deb"_s});
     ASSERT_EQ(debs.size(), 1) << qPrintable(debs.join(u' '));
     const QString deb = out.path() + u'/' + debs.front();
 
     // dpkg-shlibdeps found the libraries; the run-time plugins are declared by hand.
-    const QString depends =
-        run(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), deb, QStringLiteral("Depends")}).out;
-    EXPECT_TRUE(depends.contains(QStringLiteral("libqt6widgets6"))) << qPrintable(depends);
-    EXPECT_TRUE(depends.contains(QStringLiteral("qt6-qpa-plugins"))) << qPrintable(depends);
+    const QString depends = run(u"dpkg-deb"_s, {u"-f"_s, deb, u"Depends"_s}).out;
+    EXPECT_TRUE(depends.contains(u"libqt6widgets6"_s)) << qPrintable(depends);
+    EXPECT_TRUE(depends.contains(u"qt6-qpa-plugins"_s)) << qPrintable(depends);
 
     // The same files as `cmake --install`; dpkg-deb lists them as "./usr/...".
     QSet<QString> contents;
-    const Outcome list = run(QStringLiteral("dpkg-deb"), {QStringLiteral("-c"), deb});
+    const Outcome list = run(u"dpkg-deb"_s, {u"-c"_s, deb});
     for (const QString& line : list.out.split(u'\n', Qt::SkipEmptyParts))
         if (line.startsWith(u'-'))
-            contents += line.section(QStringLiteral(" ./"), 1).prepend(u'/');
+            contents += line.section(u" ./"_s, 1).prepend(u'/');
     EXPECT_EQ(contents, expected_files());
 }
 

@@ -1,11 +1,9 @@
 // SPDX-License-Identifier: MIT
-// The update cycle: what it reads, in which order, and what the meter then shows.
+// The meter's start-up, its update cycle (what it reads, in which order, and what it then shows)
+// and its one shut-down path.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <QLocale>
-
-#include <clocale>
 #include <limits>
 
 #include "analyser/conversions.h"
@@ -106,17 +104,15 @@ TEST_P(StatusChange, RestartsMinimumAndMaximum) {
     EXPECT_EQ(p.shown().minimum, c.restarts ? "1.250" : "500.0") << "reset only once";
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, StatusChange,
-                         testing::ValuesIn(std::vector<ChangeCase>{
-                             {"Unit", "CTD_Unit", Value(21), true},
-                             {"Weighting", "CTD_WeightingFilter", Value(3), true},
-                             {"Response", "CTD_Response", Value(1), true},
-                             {"Relativity", "CTD_Relativity", Value(1), true},
-                             {"DefaultWhileDefault", nullptr, Value(4), true, 5},
-                             {"DefaultOtherwise", nullptr, Value(4), false, 1},
-                             {"Function", "CTD_Function", Value("Balance"), false},
-                         }),
-                         testing_support::RowName());
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Kinds, StatusChange, testing::ValuesIn(std::vector<ChangeCase>{
+    {"Unit", "CTD_Unit", Value(21), true}, {"Weighting", "CTD_WeightingFilter", Value(3), true},
+    {"Response", "CTD_Response", Value(1), true}, {"Relativity", "CTD_Relativity", Value(1), true},
+    {"DefaultWhileDefault", nullptr, Value(4), true, 5},
+    {"DefaultOtherwise", nullptr, Value(4), false, 1},
+    {"Function", "CTD_Function", Value("Balance"), false},
+}), testing_support::RowName());
+// clang-format on
 
 TEST(UpdateCycle, ChannelKeySwitchesTheReadingButKeepsMinimumAndMaximum) {
     Polled p;
@@ -169,14 +165,13 @@ TEST_P(OverRange, ShowsOverAndMinMaxPassItBy) {
     EXPECT_EQ(p.shown().maximum, p.shown().main_reading);
 }
 
-INSTANTIATE_TEST_SUITE_P(Values, OverRange,
-                         testing::ValuesIn(std::vector<OddReading>{
-                             {"NaN", Value(std::numeric_limits<double>::quiet_NaN()), false},
-                             {"Infinity", Value(std::numeric_limits<double>::infinity()), false},
-                             {"Text", Value("-----"), false},
-                             {"HexBeyond32Bits", Value(5e9), true},
-                         }),
-                         testing_support::RowName());
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Values, OverRange, testing::ValuesIn(std::vector<OddReading>{
+    {"NaN", Value(std::numeric_limits<double>::quiet_NaN()), false},
+    {"Infinity", Value(std::numeric_limits<double>::infinity()), false},
+    {"Text", Value("-----"), false}, {"HexBeyond32Bits", Value(5e9), true},
+}), testing_support::RowName());
+// clang-format on
 
 TEST(UpdateCycle, UnusableAnalyserClosesWithoutABoxButSaysWhyAndEndsWithCodeThree) {
     for (bool gone : {true, false}) {
@@ -198,17 +193,16 @@ TEST(UpdateCycle, UnusableAnalyserClosesWithoutABoxButSaysWhyAndEndsWithCodeThre
     }
 }
 
-TEST(UpdateCycle, RefusedUnitReadKeepsTheUnitShown) {
+// An analyser between units may refuse the unit's read: the unit shown stands. The poll goes on
+// however long the program runs.
+TEST(UpdateCycle, RefusedUnitReadKeepsTheUnitAndThePollGoesOnPastTheCycleCounterLimit) {
     Polled p;
     p.world.sim.fail_member("CTDetector.CTD_Unit");
     p.cycle_reading(Value(0.002));
     EXPECT_FALSE(p.meter.ended());
     EXPECT_EQ(p.shown().unit_word, "mV");
     EXPECT_EQ(p.shown().unit_code, 20);
-}
-
-TEST(UpdateCycle, StatusPollGoesOnPastTheCycleCounterLimit) {
-    Polled p;
+    p.world.sim.clear_faults();
     for (int i = 0; i < std::numeric_limits<std::int16_t>::max(); ++i) {
         p.work_tick();
         p.world.log->clear();
@@ -218,29 +212,15 @@ TEST(UpdateCycle, StatusPollGoesOnPastTheCycleCounterLimit) {
     EXPECT_EQ(p.shown().unit_word, "dBu");
 }
 
-TEST(UpdateCycle, ReadingIgnoresACommaDecimalLocale) {
-    const std::string saved = std::setlocale(LC_ALL, nullptr);
-    ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr)
-        << "the install script provides the de_DE.UTF-8 locale";
-    const QLocale saved_qt;
-    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    Polled p;
-    p.cycle_reading(Value(0.0123));
-    const MeterReading shown = p.shown();
-    std::setlocale(LC_ALL, saved.c_str());
-    QLocale::setDefault(saved_qt);
-    EXPECT_EQ(shown.main_reading, "12.30");
-    EXPECT_EQ(shown.unit_word, "mV");
-}
-
-TEST(Hold, FreezesTheDisplayAndBlinksEverySixHundredMilliseconds) {
+// Held, no cycle runs and the mark flips every 600 ms; minimum and maximum continue from their
+// held values on release, and a reset while held waits for the release too.
+TEST(Hold, FreezesTheDisplayBlinksEverySixHundredMillisecondsAndDefersAReset) {
     Polled p;
     p.cycle_reading(Value(1.0));
     p.meter.toggle_hold();
     p.world.sim.override_value("CTDetector.CTD_ChA", Value(9.0));
     p.world.log->clear();
-    // Work ticks of 200 ms: the mark flips at every third one.
-    std::vector<bool> mark;
+    std::vector<bool> mark;  // work ticks of 200 ms: the mark flips at every third one
     for (int i = 0; i < 9; ++i) {
         p.work_tick();
         mark.push_back(p.shown().hold_mark);
@@ -250,19 +230,13 @@ TEST(Hold, FreezesTheDisplayAndBlinksEverySixHundredMilliseconds) {
     EXPECT_EQ(mark, (std::vector<bool>{true, true, true, false, false, false, true, true, true}));
     EXPECT_TRUE(p.world.log->empty()) << "no cycle runs while held";
     EXPECT_EQ(p.shown().main_reading, "1.000");
-
     p.meter.toggle_hold();
     p.work_tick();
     EXPECT_FALSE(p.shown().hold_mark);
     EXPECT_FALSE(p.shown().held);
-    EXPECT_EQ(p.shown().maximum, "9.000");  // min/max continue from their held values
+    EXPECT_EQ(p.shown().maximum, "9.000");
     EXPECT_EQ(p.shown().minimum, "1.000");
-}
 
-TEST(Hold, ResetAndPlaceholdersWaitUntilRelease) {
-    Polled p;
-    p.cycle_reading(Value(2.0));
-    p.cycle_reading(Value(0.5));
     p.meter.toggle_hold();
     p.meter.reset_min_max();
     p.world.sim.override_value("CTDetector.CTD_ChA", Value(1.5));
@@ -327,6 +301,150 @@ INSTANTIATE_TEST_SUITE_P(
         {"GeneratorRelative", "CTD_Relativity", 2, 1, &MeterReading::relativity_word, "gen. rel."},
     }),
     testing_support::RowName());
+
+// The meter's start-up and its one shut-down path.
+bool wrote_option(const AccessLog& log) {
+    return std::any_of(log.begin(), log.end(), [](const std::string& l) {
+        return l.starts_with("set Options.OPT_UseSettlingsFromScripts");
+    });
+}
+
+TEST(StartUp, ReadyAnalyserStartsWithoutWaitingAndTheFirstTimedCycleIsTheFirstPoll) {
+    Rig r;
+    r.world.sim.override_value("CTDetector.CTD_ChA", Value(0.25));
+    r.meter.start();
+    EXPECT_EQ(r.world.waits, 0);
+    EXPECT_EQ(r.world.count("get IsInitialised"), 1);
+    EXPECT_EQ(r.world.count("get CTDetector.CTD_Unit"), 0) << "the start-up cycles do not poll";
+    EXPECT_TRUE(r.meter.running());
+    const MeterReading& s = r.shown();
+    EXPECT_EQ(s.occasion, MeterReading::Occasion::StartUp);
+    EXPECT_FALSE(s.hold_mark);
+    // Minimum and maximum start as copies of the first reading; the status is as designed,
+    // and the unit not yet known (so the reading takes the plain path).
+    EXPECT_EQ(s.main_reading, "0.250");
+    for (const std::string* copy : {&s.minimum, &s.maximum})
+        EXPECT_EQ(*copy, "0.250");
+    EXPECT_EQ(s.minimum_unit, s.unit_word);
+    EXPECT_EQ(s.function_name, "Selected Function");
+    EXPECT_FALSE(s.lit_lamp.has_value()) << "all lamps show until the first poll";
+    EXPECT_EQ(r.world.get("Options", "OPT_UseSettlingsFromScripts"), Value(AutoBool::False));
+
+    r.cycle_reading(Value(0.5));
+    EXPECT_EQ(s.function_name, "Amplitude");
+    EXPECT_EQ(s.lit_lamp, 0);
+    EXPECT_EQ(s.unit_word, "mV");
+    EXPECT_EQ(s.minimum, "500.0") << "the first poll restarts minimum and maximum";
+    EXPECT_TRUE(r.world.ends.empty());
+}
+
+// Real time: the meter's own timer runs a cycle every 200 ms (the bounds allow for a busy machine).
+TEST(StartUp, TheTimerRunsACycleEveryTwoHundredMilliseconds) {
+    Rig r;
+    int cycles = 0;
+    QObject::connect(&r.meter, &Meter::published, &r.meter, [&cycles](const MeterReading& m) {
+        cycles += m.occasion == MeterReading::Occasion::Cycle;
+    });
+    r.meter.start();
+    QTest::qWait(900);
+    EXPECT_GE(cycles, 3);
+    EXPECT_LE(cycles, 5);
+}
+
+TEST(StartUp, WaitsForTheAnalyserAskingEveryTwoSeconds) {
+    Rig r(/*initialise_after_s=*/6.0);
+    r.meter.start();
+    // The meter comes a second after the analyser: asked at 1, 3 and 5 s (not ready), then at
+    // 7 s (ready).
+    EXPECT_EQ(r.world.count("get IsInitialised"), 4);
+    EXPECT_EQ(r.world.waits, 6);
+    EXPECT_TRUE(r.world.messages.empty());
+    EXPECT_TRUE(r.meter.running());
+}
+
+struct TimeoutCase {
+    const char* name;
+    double clock_start_s;
+    std::optional<Value> odd_ready_value;
+};
+
+class StartUpTimeout : public testing::TestWithParam<TimeoutCase> {};
+
+TEST_P(StartUpTimeout, GivesUpAfterElevenQuestionsChangingNothing) {
+    Rig r(/*initialise_after_s=*/1e9);
+    r.world.now_s = GetParam().clock_start_s;
+    if (GetParam().odd_ready_value)
+        r.world.sim.override_value("IsInitialised", *GetParam().odd_ready_value);
+    r.meter.start();
+    EXPECT_EQ(r.world.count("get IsInitialised"), 11);
+    EXPECT_NEAR(r.world.now_s - GetParam().clock_start_s, 21.0, 1e-9);
+    ASSERT_EQ(r.world.messages.size(), 1u);
+    const Message& m = r.world.messages.front();
+    EXPECT_EQ(m.icon, Message::Icon::Warning);
+    EXPECT_EQ(m.title, "Vantel DMM");
+    EXPECT_EQ(m.text,
+              "The program has timed out waiting for the Vantel Application to initialise and "
+              "will now close.  ");
+    EXPECT_EQ(r.world.ends, std::vector<int>{2});
+    EXPECT_TRUE(r.meter.ended());
+    EXPECT_FALSE(r.meter.running());
+    EXPECT_FALSE(wrote_option(*r.world.log));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, StartUpTimeout,
+                         testing::ValuesIn(std::vector<TimeoutCase>{
+                             {"NeverReady", 5000.0, std::nullopt},
+                             // The clock is monotonic: a wait that would cross midnight still ends.
+                             {"AcrossMidnight", 86390.0, std::nullopt},
+                             {"OneInsteadOfTrue", 5000.0, Value(1)},
+                         }),
+                         testing_support::RowName());
+
+TEST(StartUp, OptionThatCannotBeReadIsNeverOverwritten) {
+    Rig r;
+    // The write is never even tried: it could lose the user's setting for good.
+    r.world.sim.fail_member("Options.OPT_UseSettlingsFromScripts");
+    r.meter.start();
+    EXPECT_EQ(r.world.count("get Options.OPT_UseSettlingsFromScripts -> failed"), 1);
+    EXPECT_TRUE(r.meter.running());
+    r.world.sim.clear_faults();
+    r.meter.close();
+    EXPECT_FALSE(wrote_option(*r.world.log));
+    EXPECT_EQ(r.world.ends, std::vector<int>{0});
+}
+
+// An unreachable analyser is an error for the caller (the program says so, and ends with 2); a
+// first cycle that fails ends the meter with code 3, and the option is never touched.
+TEST(StartUp, UnreachableAnalyserThrowsAndAFailingFirstCycleEndsWithCodeThree) {
+    Rig gone;
+    gone.world.sim.set_gone_away(true);
+    EXPECT_THROW(gone.meter.start(), AutomationError);
+    EXPECT_TRUE(gone.world.messages.empty());
+    Rig r;
+    r.world.sim.fail_member("CTDetector.CTD_ChA");
+    r.meter.start();
+    EXPECT_TRUE(r.meter.ended());
+    EXPECT_EQ(r.world.ends, std::vector<int>{3});
+    EXPECT_TRUE(r.world.messages.empty());
+    EXPECT_EQ(r.world.count("get Options.OPT_UseSettlingsFromScripts"), 0);
+    EXPECT_FALSE(wrote_option(*r.world.log));
+    EXPECT_FALSE(r.meter.running());
+}
+
+// Signals reach the same path through the event loop; the D-Bus tests send them to the program.
+TEST(Close, PutsTheOptionBackExactlyAsItWasOnce) {
+    Rig r;
+    r.world.set("Options", "OPT_UseSettlingsFromScripts", Value(7));  // an odd saved value
+    int closed = 0;
+    QObject::connect(&r.meter, &Meter::closed, &r.meter, [&closed] { ++closed; });
+    r.meter.start();
+    r.meter.close();
+    r.meter.close();
+    EXPECT_EQ(r.world.get("Options", "OPT_UseSettlingsFromScripts"), Value(7));
+    EXPECT_EQ(r.world.ends, std::vector<int>{0});
+    EXPECT_EQ(closed, 1);
+    EXPECT_FALSE(r.meter.running());
+}
 
 }  // namespace
 }  // namespace vantel

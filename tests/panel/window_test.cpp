@@ -6,12 +6,14 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFontInfo>
+#include <QImage>
 #include <QMenu>
 #include <QPainter>
 #include <QTimer>
 
 #include "meter_fixture.h"
 #include "panel/picture_box.h"
+#include "panel/trend_window.h"
 #include "recorder/recorder.h"
 
 namespace vantel {
@@ -56,27 +58,22 @@ TEST(Rendering, LabelsShowThePublishedReading) {
     Shown p;
     p.cycle_reading(Value(0.0123));
     const MeterReading& s = p.shown();
+    // clang-format off
     for (auto [role, text] : {std::pair{Role::MainReading, &s.main_reading},
-                              {Role::Unit, &s.unit_word},
-                              {Role::Minimum, &s.minimum},
-                              {Role::MinimumUnit, &s.minimum_unit},
-                              {Role::Maximum, &s.maximum},
-                              {Role::MaximumUnit, &s.maximum_unit},
-                              {Role::Response, &s.response_word},
-                              {Role::Weighting, &s.weighting_word},
-                              {Role::Relativity, &s.relativity_word},
-                              {Role::Function, &s.function_name},
-                              {Role::Input, &s.input},
-                              {Role::Lock, &s.lock},
-                              {Role::Domain, &s.domain},
-                              {Role::Channel, &s.channel}})
+             {Role::Unit, &s.unit_word}, {Role::Minimum, &s.minimum},
+             {Role::MinimumUnit, &s.minimum_unit}, {Role::Maximum, &s.maximum},
+             {Role::MaximumUnit, &s.maximum_unit}, {Role::Response, &s.response_word},
+             {Role::Weighting, &s.weighting_word}, {Role::Relativity, &s.relativity_word},
+             {Role::Function, &s.function_name}, {Role::Input, &s.input}, {Role::Lock, &s.lock},
+             {Role::Domain, &s.domain}, {Role::Channel, &s.channel}})
+        // clang-format on
         EXPECT_EQ(p.text(role).toStdString(), *text) << control_name(role).toStdString();
     EXPECT_EQ(p.text(Role::MainReading), "12.30");
     EXPECT_EQ(p.window.reading_text(), "12.30 mV");
     EXPECT_TRUE(p.child(Role::HoldMark)->isHidden());
 }
 
-TEST(Rendering, KeysShowTheirPicturesAndAPressedKeyShowsThePressedPictureInPlace) {
+TEST(Rendering, KeysAndTheLitLampShowTheirPicturesAndAPressedKeyItsPressedOneInPlace) {
     Shown p;
     auto* units = p.child(Role::UnitsKey);
     const QRect box(184, 200, 41, 25);
@@ -95,13 +92,10 @@ TEST(Rendering, KeysShowTheirPicturesAndAPressedKeyShowsThePressedPictureInPlace
               (Strings{"set CTDetector.CTD_Unit = 21", "set CTDetector.CTD_WeightingFilter = 0"}));
     EXPECT_EQ(shot(p.window, QRect(32, 240, 41, 25)), key_picture(Picture::KeyBlue));
     EXPECT_EQ(shot(p.window, QRect(184, 240, 41, 25)), key_picture(Picture::KeyOrange));
-}
-
-TEST(Rendering, OnlyTheLitLampShowsItsPicture) {
-    Shown p;
+    // Only the lit lamp shows its picture; the simulator starts in Amplitude.
     const QImage all = shot(p.window);
     const QImage lit = key_picture(Picture::Lamp).copy(0, 0, 17, 17);
-    for (int i = 0; i < 6; ++i)  // the simulator starts in Amplitude
+    for (int i = 0; i < 6; ++i)
         EXPECT_EQ(all.copy(p.child(Role::Lamp, i)->geometry()) == lit, i == 0) << "lamp " << i;
 }
 
@@ -147,17 +141,16 @@ TEST_P(KeyRelease, ActsOnlyStrictlyInside) {
     EXPECT_EQ(p.shown().channel, GetParam().acts ? "B" : "A");
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, KeyRelease,
-                         testing::ValuesIn(std::vector<ReleaseCase>{
-                             {"Inside", Qt::LeftButton, {1, 1}, true},
-                             {"RightButtonActsToo", Qt::RightButton, {20, 12}, true},
-                             {"MiddleButtonActsToo", Qt::MiddleButton, {39, 23}, true},
-                             {"LeftEdge", Qt::LeftButton, {0, 12}, false},
-                             {"TopEdge", Qt::LeftButton, {20, 0}, false},
-                             {"RightEdge", Qt::LeftButton, {41, 12}, false},
-                             {"DraggedOff", Qt::LeftButton, {120, -60}, false},
-                         }),
-                         testing_support::RowName());
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Cases, KeyRelease, testing::ValuesIn(std::vector<ReleaseCase>{
+    {"Inside", Qt::LeftButton, {1, 1}, true},
+    {"RightButtonActsToo", Qt::RightButton, {20, 12}, true},
+    {"MiddleButtonActsToo", Qt::MiddleButton, {39, 23}, true},
+    {"LeftEdge", Qt::LeftButton, {0, 12}, false}, {"TopEdge", Qt::LeftButton, {20, 0}, false},
+    {"RightEdge", Qt::LeftButton, {41, 12}, false},
+    {"DraggedOff", Qt::LeftButton, {120, -60}, false},
+}), testing_support::RowName());
+// clang-format on
 
 TEST(Keyboard, ShortcutPressesAKeyAndActsOnReleaseAndCtrlCCopiesTheReading) {
     Shown p;
@@ -200,15 +193,14 @@ TEST_P(KnobMouse, LeftStepsLeftRightStepsRight) {
     EXPECT_EQ(QApplication::activePopupWidget(), nullptr) << "the knob opens no menu";
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, KnobMouse,
-                         testing::ValuesIn(std::vector<KnobCase>{
-                             {"Left", Qt::LeftButton, {40, 50}, "THD+N - relative"},
-                             {"Right", Qt::RightButton, {40, 50}, "Balance"},
-                             {"Middle", Qt::MiddleButton, {40, 50}, nullptr},
-                             {"TopEdge", Qt::LeftButton, {40, 0}, nullptr},
-                             {"Outside", Qt::RightButton, {100, 50}, nullptr},
-                         }),
-                         testing_support::RowName());
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Cases, KnobMouse, testing::ValuesIn(std::vector<KnobCase>{
+    {"Left", Qt::LeftButton, {40, 50}, "THD+N - relative"},
+    {"Right", Qt::RightButton, {40, 50}, "Balance"},
+    {"Middle", Qt::MiddleButton, {40, 50}, nullptr}, {"TopEdge", Qt::LeftButton, {40, 0}, nullptr},
+    {"Outside", Qt::RightButton, {100, 50}, nullptr},
+}), testing_support::RowName());
+// clang-format on
 
 TEST(Legends, WriteTheirFunctionTheLampCoversTheKnobAndOffCloses) {
     Shown p;
@@ -261,21 +253,16 @@ Strings menu_at(Shown& p, QPoint at) {
     return entries;
 }
 
-TEST(ContextMenu, OpensOnTheDisplayOnlyAndOffersStopOnceLogging) {
+// A log that fails to write stops, says so once (and in the title), and the panel goes on.
+TEST(ContextMenu, OpensOnTheDisplayOnlyAndOffersStopWhileLogging) {
     Shown p;
     EXPECT_EQ(menu_at(p, {100, 110}), (Strings{"Copy reading", "Start log\u2026", "Trend\u2026"}));
     EXPECT_TRUE(menu_at(p, {130, 330}).empty()) << "the knob";
     EXPECT_TRUE(menu_at(p, {10, 10}).empty()) << "the case";
     std::string error;
-    p.window.start_log(Recorder::open("/dev/null", error));
-    EXPECT_EQ(menu_at(p, {60, 180}), (Strings{"Copy reading", "Stop log", "Trend\u2026"}));
-}
-
-TEST(Log, AWriteThatFailsStopsTheLogSaysSoOnceAndThePanelGoesOn) {
-    Shown p;
-    std::string error;
     p.window.start_log(Recorder::open("/dev/full", error));
     ASSERT_TRUE(p.window.logging()) << error;
+    EXPECT_EQ(menu_at(p, {60, 180}), (Strings{"Copy reading", "Stop log", "Trend\u2026"}));
     for (int i = 0; i < 3; ++i)
         p.cycle_reading(Value(1.0 + i));
     QCoreApplication::processEvents();
@@ -285,6 +272,135 @@ TEST(Log, AWriteThatFailsStopsTheLogSaysSoOnceAndThePanelGoesOn) {
     EXPECT_TRUE(p.window.windowTitle().contains(QStringLiteral("could not be written")));
     EXPECT_EQ(p.shown().main_reading, "3.000");
     EXPECT_FALSE(p.meter.ended());
+}
+
+// The trend, drawn offscreen from a known series and read back pixel by pixel.
+struct Step {
+    double seconds;
+    std::optional<double> value;  // nothing: over-range
+    MeterReading::Occasion occasion = MeterReading::Occasion::Cycle;
+    const char* unit = "V";
+};
+
+TrendSeries series_of(std::initializer_list<Step> steps) {
+    TrendSeries series;
+    for (const Step& s : steps) {
+        MeterReading r;
+        r.occasion = s.occasion;
+        r.seconds = s.seconds;
+        r.raw_reading = s.value;
+        r.raw_unit_word = s.unit;
+        r.function_name = "Amplitude";
+        series.add(r);
+    }
+    return series;
+}
+
+// Picks colours no other element uses, so each pixel says what drew it.
+const TrendColours kColours{QColor(0, 0, 0),   QColor(10, 10, 10), QColor(0, 255, 0),
+                            QColor(0, 0, 255), QColor(255, 0, 0),  QColor(255, 255, 0)};
+
+QImage render(const TrendSeries& series) {
+    QImage image(688, 332, QImage::Format_RGB32);  // a 600 x 300 plot inside the margins
+    QPainter painter(&image);
+    paint_trend(painter, image.rect(), series, kColours);
+    return image;
+}
+
+// The rows where `colour` appears along the column x, or the columns along the row y.
+std::vector<int> rows_of(const QImage& image, int x, QColor colour, bool columns = false) {
+    std::vector<int> found;
+    for (int i = 0; i < (columns ? image.width() : image.height()); ++i)
+        if (image.pixelColor(columns ? i : x, columns ? x : i) == colour)
+            found.push_back(i);
+    return found;
+}
+std::vector<int> columns_of(const QImage& image, int y, QColor colour) {
+    return rows_of(image, y, colour, true);
+}
+
+TEST(Trend, ScalesToTheReadingsWithMinimumAndMaximumLinesAndSkipsHeldAndOver) {
+    // 1 V rising to 3 V over 100 s; a held tick at 100 V and an over-range between.
+    const QImage image = render(series_of({{0, 1.0},
+                                           {25, 1.5},
+                                           {50, std::nullopt},
+                                           {60, 100.0, MeterReading::Occasion::HeldTick},
+                                           {75, 2.5},
+                                           {100, 3.0}}));
+    // Plot: x 64..664 for 0..100 s, y 8..308 for 1 V - 5 % .. 3 V + 5 %.
+    const auto y_of = [](double v) { return 308.0 - (v - 0.9) / 2.2 * 300.0; };
+    const std::vector<int> min_rows = rows_of(image, 400, kColours.minimum);
+    const std::vector<int> max_rows = rows_of(image, 400, kColours.maximum);
+    ASSERT_EQ(min_rows.size(), 1u);
+    ASSERT_EQ(max_rows.size(), 1u);
+    EXPECT_NEAR(min_rows[0], y_of(1.0), 1.0);
+    EXPECT_NEAR(max_rows[0], y_of(3.0), 1.0) << "the held 100 V is not in the scale";
+    // The trace passes 1.5 V at 25 s and climbs to 3 V at the right edge.
+    const std::vector<int> at_25s = rows_of(image, 64 + 600 / 4, kColours.trace);
+    ASSERT_FALSE(at_25s.empty());
+    EXPECT_NEAR(at_25s.front(), y_of(1.5), 2.0);
+    EXPECT_TRUE(columns_of(image, 200, kColours.marker).empty()) << "no change, no marker";
+}
+
+TEST(Trend, AChangeOfUnitMarksTheChartAndStartsATraceOnItsOwnScale) {
+    // 50 s in V around 1, then 50 s in dBu around -20.
+    const QImage image = render(series_of({{0, 1.0},
+                                           {49.8, 1.2},
+                                           {50, -20.0, MeterReading::Occasion::Cycle, "dBu"},
+                                           {100, -10.0, MeterReading::Occasion::Cycle, "dBu"}}));
+    const std::vector<int> marker = columns_of(image, 150, kColours.marker);
+    ASSERT_EQ(marker.size(), 1u);
+    EXPECT_NEAR(marker[0], 64 + 600 / 2, 1.0);
+    // Only the dBu trace is drawn: nothing of the V trace left of the marker.
+    for (int x = 70; x < marker[0] - 2; x += 10)
+        EXPECT_TRUE(rows_of(image, x, kColours.trace).empty()) << x;
+    EXPECT_FALSE(rows_of(image, 500, kColours.trace).empty());
+}
+
+// Wander far below the display's four figures is not blown up to fill the chart: a steady
+// 1 V that moves by a microvolt stays one flat line across the middle.
+TEST(Trend, DoesNotMagnifyWanderBelowTheDisplaysResolution) {
+    const QImage image = render(series_of({{0, 1.0}, {25, 1.000001}, {50, 0.999999}, {100, 1.0}}));
+    for (int x : {100, 250, 400, 600}) {
+        const std::vector<int> rows = rows_of(image, x, kColours.trace);
+        ASSERT_FALSE(rows.empty()) << x;
+        EXPECT_LE(rows.back() - rows.front(), 1) << x;
+        EXPECT_NEAR(rows.front(), 8 + 300 / 2, 2.0) << x;
+    }
+}
+
+// Ten minutes are kept; a change of function or of channel starts a trace of its own.
+TEST(Trend, KeepsTenMinutesAndATraceForEachFunctionAndChannel) {
+    TrendSeries series;
+    MeterReading r;
+    r.occasion = MeterReading::Occasion::Cycle;
+    for (int i = 0; i <= 4000; ++i) {
+        r.seconds = 0.2 * i;
+        r.raw_reading = i;
+        r.function_name = i < 500 ? "Amplitude" : "Balance";
+        series.add(r);
+    }
+    ASSERT_EQ(series.traces().size(), 1u) << "the trace that ended before the window is gone";
+    EXPECT_EQ(series.traces().front().points.size(), 3001u);
+    EXPECT_DOUBLE_EQ(series.traces().front().points.front().seconds, 200.0);
+    r.channel = "B";
+    series.add(r);
+    EXPECT_EQ(series.traces().size(), 2u);
+}
+
+TEST(Trend, TheWindowFollowsTheMeter) {
+    testing_support::Shown p;
+    TrendWindow* trend = p.window.open_trend();
+    ASSERT_TRUE(trend->isVisible());
+    for (int i = 0; i < 5; ++i)
+        p.cycle_reading(Value(1.0 + i));
+    p.meter.toggle_hold();
+    p.work_tick();
+    ASSERT_FALSE(p.window.trend().traces().empty());
+    EXPECT_EQ(p.window.trend().traces().back().points.size(), 5u) << "held ticks add nothing";
+    EXPECT_EQ(p.window.trend().traces().back().points.back().value, 5.0);
+    p.window.close();
+    EXPECT_FALSE(trend->isVisible());
 }
 
 }  // namespace

@@ -43,73 +43,62 @@ TEST_P(FormatReading, GivesMeterTexts) {
     EXPECT_EQ(got.unit, c.want_unit);
 }
 
-INSTANTIATE_TEST_SUITE_P(Ranged, FormatReading,
-                         testing::ValuesIn(std::vector<FormatCase>{
-                             {"OnePointFive", 1.5, R, "V", "1.500", "V"},
-                             {"Millivolts", 0.0123, R, "V", "12.30", "mV"},
-                             {"NegativeMillivolts", -0.0123, R, "V", "-12.30", "mV"},
-                             {"Kilovolts", 1234.5678, R, "V", "1.235", "kV"},
-                             {"Microvolts", 0.000987654, R, "V", "987.7", micro + "V"},
-                             {"Nanovolts", 2.5e-8, R, "V", "25.00", "nV"},
-                             {"NegativeHalf", -0.5, R, "V", "-500.0", "mV"},
-                             {"RoundsUpToThousandInOwnDecade", 999.96, R, "V", "1000.", "V"},
-                             {"Megavolts", 12345678, R, "V", "12.35", "MV"},
-                             {"GigaFromItsBound", 1e9, R, "W", "1.000", "GW"},
-                             {"JustBelowGigaKeepsMega", 999999999, R, "W", "1000.", "MW"},
-                             {"BeyondGigaStaysGiga", -3e12, R, "V", "-3000.", "GV"},
-                             {"MilliFromItsBound", 1e-3, R, "V", "1.000", "mV"},
-                             {"NanoFromItsBound", 1e-9, R, "V", "1.000", "nV"},
-                             // Too small for a decade: the unit without a prefix.
-                             {"JustBelowNano", 9.99e-10, R, "V", "0.000", "V"},
-                             {"Zero", 0, R, "V", "0", "V"},
-                             {"BelowNano", 1e-12, R, "Hz", "0.000", "Hz"},
-                             {"Kilohertz", 1000, R, "Hz", "1.000", "kHz"},
-                             {"Hertz", 20, R, "Hz", "20.00", "Hz"},
-                             {"NaNIsOver", nan, R, "V", "OVER", "V"},
-                             {"MinusInfinityIsOver", -inf, R, "V", "OVER", "V"},
-                         }),
-                         testing_support::RowName());
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Ranged, FormatReading, testing::ValuesIn(std::vector<FormatCase>{
+    {"OnePointFive", 1.5, R, "V", "1.500", "V"}, {"Millivolts", 0.0123, R, "V", "12.30", "mV"},
+    {"NegativeMillivolts", -0.0123, R, "V", "-12.30", "mV"},
+    {"Kilovolts", 1234.5678, R, "V", "1.235", "kV"},
+    {"Microvolts", 0.000987654, R, "V", "987.7", micro + "V"},
+    {"Nanovolts", 2.5e-8, R, "V", "25.00", "nV"}, {"NegativeHalf", -0.5, R, "V", "-500.0", "mV"},
+    {"RoundsUpToThousandInOwnDecade", 999.96, R, "V", "1000.", "V"},
+    {"Megavolts", 12345678, R, "V", "12.35", "MV"},
+    {"GigaFromItsBound", 1e9, R, "W", "1.000", "GW"},
+    {"JustBelowGigaKeepsMega", 999999999, R, "W", "1000.", "MW"},
+    {"BeyondGigaStaysGiga", -3e12, R, "V", "-3000.", "GV"},
+    {"MilliFromItsBound", 1e-3, R, "V", "1.000", "mV"},
+    {"NanoFromItsBound", 1e-9, R, "V", "1.000", "nV"},
+    // Too small for a decade: the unit without a prefix.
+    {"JustBelowNano", 9.99e-10, R, "V", "0.000", "V"}, {"Zero", 0, R, "V", "0", "V"},
+    {"BelowNano", 1e-12, R, "Hz", "0.000", "Hz"}, {"Kilohertz", 1000, R, "Hz", "1.000", "kHz"},
+    {"Hertz", 20, R, "Hz", "20.00", "Hz"}, {"NaNIsOver", nan, R, "V", "OVER", "V"},
+    {"MinusInfinityIsOver", -inf, R, "V", "OVER", "V"},
+}), testing_support::RowName());
+// clang-format on
 
-INSTANTIATE_TEST_SUITE_P(Plain, FormatReading,
-                         testing::ValuesIn(std::vector<FormatCase>{
-                             {"Tens", 12.3456, P, "dBu", "12.35", "dBu"},
-                             {"Hundreds", 123.456, P, "dBu", "123.5", "dBu"},
-                             {"ThousandsGetPoint", 1234.56, P, "dBu", "1235.", "dBu"},
-                             {"TenThousands", 12345.6, P, "dBu", "12350", "dBu"},
-                             {"SixDigits", 123456.7, P, "dBu", "123500", "dBu"},
-                             {"LargestBelowOver", 999949, P, "dBu", "999900", "dBu"},
-                             {"SevenDigitsIsOver", 999950, P, "dBu", "OVER", "dBu"},
-                             {"NegativeTieToEven", -12345, P, "dBu", "-12340", "dBu"},
-                             {"NegativeSevenDigitsIsOver", -123456, P, "dBu", "OVER", "dBu"},
-                             {"Half", 0.5, P, "dBu", "0.500", "dBu"},
-                             {"BelowLastDecimal", 0.0004, P, "dBu", "0.000", "dBu"},
-                             {"NegativeQuarter", -0.25, P, "dBu", "-0.250", "dBu"},
-                             {"Zero", 0, P, "dBu", "0", "dBu"},
-                             {"ExponentFormIsCut", 1.2346e15, P, "dBu", "1.235!", "dBu"},
-                             {"ExponentFormFitsAsItIs", 1e15, P, "dBu", "1E+15", "dBu"},
-                             {"VoltsRmsAreNeverRanged", 0.0123, P, "V RMS", "0.012", "V RMS"},
-                             {"DecimalTieToEven", 0.0125, P, "dBu", "0.012", "dBu"},
-                             {"InfinityIsOver", inf, P, "dBu", "OVER", "dBu"},
-                             {"NaNIsOver", nan, P, "dBu", "OVER", "dBu"},
-                             {"RoundingPastLargestDoubleIsOver", std::numeric_limits<double>::max(),
-                              P, "dBu", "OVER", "dBu"},
-                         }),
-                         testing_support::RowName());
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Plain, FormatReading, testing::ValuesIn(std::vector<FormatCase>{
+    {"Tens", 12.3456, P, "dBu", "12.35", "dBu"}, {"Hundreds", 123.456, P, "dBu", "123.5", "dBu"},
+    {"ThousandsGetPoint", 1234.56, P, "dBu", "1235.", "dBu"},
+    {"TenThousands", 12345.6, P, "dBu", "12350", "dBu"},
+    {"SixDigits", 123456.7, P, "dBu", "123500", "dBu"},
+    {"LargestBelowOver", 999949, P, "dBu", "999900", "dBu"},
+    {"SevenDigitsIsOver", 999950, P, "dBu", "OVER", "dBu"},
+    {"NegativeTieToEven", -12345, P, "dBu", "-12340", "dBu"},
+    {"NegativeSevenDigitsIsOver", -123456, P, "dBu", "OVER", "dBu"},
+    {"Half", 0.5, P, "dBu", "0.500", "dBu"}, {"BelowLastDecimal", 0.0004, P, "dBu", "0.000", "dBu"},
+    {"NegativeQuarter", -0.25, P, "dBu", "-0.250", "dBu"}, {"Zero", 0, P, "dBu", "0", "dBu"},
+    {"ExponentFormIsCut", 1.2346e15, P, "dBu", "1.235!", "dBu"},
+    {"ExponentFormFitsAsItIs", 1e15, P, "dBu", "1E+15", "dBu"},
+    {"VoltsRmsAreNeverRanged", 0.0123, P, "V RMS", "0.012", "V RMS"},
+    {"DecimalTieToEven", 0.0125, P, "dBu", "0.012", "dBu"},
+    {"InfinityIsOver", inf, P, "dBu", "OVER", "dBu"}, {"NaNIsOver", nan, P, "dBu", "OVER", "dBu"},
+    {"RoundingPastLargestDoubleIsOver", std::numeric_limits<double>::max(), P, "dBu", "OVER", "dBu"},
+}), testing_support::RowName());
+// clang-format on
 
-INSTANTIATE_TEST_SUITE_P(Hexadecimal, FormatReading,
-                         testing::ValuesIn(std::vector<FormatCase>{
-                             {"RoundsDown", 255.4, H, "Hex", "FF", "Hex"},
-                             {"MinusOneIsTwosComplement", -1, H, "Hex", "FFFFFFFF", "Hex"},
-                             {"Zero", 0, H, "Hex", "0", "Hex"},
-                             {"TieToEvenDown", 2.5, H, "Hex", "2", "Hex"},
-                             {"TieToEvenUp", 3.5, H, "Hex", "4", "Hex"},
-                             {"Largest", 2147483647.4, H, "Hex", "7FFFFFFF", "Hex"},
-                             {"Smallest", -2147483648.0, H, "Hex", "80000000", "Hex"},
-                             {"TieAbove32BitsIsOver", 2147483647.5, H, "Hex", "OVER", "Hex"},
-                             {"Below32BitsIsOver", -2147483649.0, H, "Hex", "OVER", "Hex"},
-                             {"NaNIsOver", nan, H, "Hex", "OVER", "Hex"},
-                         }),
-                         testing_support::RowName());
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Hexadecimal, FormatReading, testing::ValuesIn(std::vector<FormatCase>{
+    {"RoundsDown", 255.4, H, "Hex", "FF", "Hex"},
+    {"MinusOneIsTwosComplement", -1, H, "Hex", "FFFFFFFF", "Hex"},
+    {"Zero", 0, H, "Hex", "0", "Hex"}, {"TieToEvenDown", 2.5, H, "Hex", "2", "Hex"},
+    {"TieToEvenUp", 3.5, H, "Hex", "4", "Hex"},
+    {"Largest", 2147483647.4, H, "Hex", "7FFFFFFF", "Hex"},
+    {"Smallest", -2147483648.0, H, "Hex", "80000000", "Hex"},
+    {"TieAbove32BitsIsOver", 2147483647.5, H, "Hex", "OVER", "Hex"},
+    {"Below32BitsIsOver", -2147483649.0, H, "Hex", "OVER", "Hex"},
+    {"NaNIsOver", nan, H, "Hex", "OVER", "Hex"},
+}), testing_support::RowName());
+// clang-format on
 
 TEST(FormatReadingLocale, IgnoresCommaDecimalLocale) {
     struct Restore {

@@ -24,18 +24,16 @@ MeterReading sample() {
     MeterReading r;
     r.occasion = MeterReading::Occasion::Cycle;
     r.main_reading = "12.30";
-    r.unit_word = "mV";
+    r.unit_word = r.minimum_unit = "mV";
     r.minimum = "11.00";
-    r.minimum_unit = "mV";
     r.maximum = "1.200";
-    r.maximum_unit = "V";
+    r.maximum_unit = r.raw_unit_word = "V";
     r.function_name = "Amplitude";
     r.weighting_word = "A weighted";
     r.response_word = "RMS";
     r.relativity_word = "absolute";
     r.input = "XLR / BNC";
     r.raw_reading = 0.0123;
-    r.raw_unit_word = "V";
     r.seconds = 12.3456;
     return r;
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Sound files through the file source: known samples written with libsndfile in each format
 // come back in full-scale units, looped; every way a file can be unusable is refused by name.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sndfile.h>
 #include <unistd.h>
@@ -19,6 +20,7 @@ namespace vantel::source {
 namespace {
 
 namespace fs = std::filesystem;
+using testing_support::thrown;
 
 // A fresh directory for each test.
 class Files : public ::testing::Test {
@@ -171,15 +173,8 @@ class BadFile : public Files, public ::testing::WithParamInterface<BadFileRow> {
 
 TEST_P(BadFile, IsRefusedWithItsNameAndTheReason) {
     const std::string path = GetParam().make(*this);
-    try {
-        open_source(path, std::make_shared<Generator>());
-        FAIL() << "opened " << path;
-    } catch (const SourceError& e) {
-        EXPECT_NE(
-            std::string(e.what()).find("cannot open file \"" + path + "\": " + GetParam().reason),
-            std::string::npos)
-            << e.what();
-    }
+    EXPECT_THAT(thrown<SourceError>([&] { open_source(path, std::make_shared<Generator>()); }),
+                ::testing::HasSubstr("cannot open file \"" + path + "\": " + GetParam().reason));
 }
 
 INSTANTIATE_TEST_SUITE_P(Sources, BadFile, ::testing::ValuesIn(kBadFiles),
