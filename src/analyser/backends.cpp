@@ -42,6 +42,11 @@ std::string backend_list() {
     return names;
 }
 
+AutomationError unknown_backend(std::string_view backend) {
+    return AutomationError({}, "unknown analyser backend \"" + std::string(backend) +
+                                   "\" (known: " + backend_list() + ")");
+}
+
 }  // namespace
 
 std::span<const BackendInfo> known_backends() {
@@ -57,8 +62,13 @@ std::string_view default_backend() {
 }
 
 BackendChoice choose_backend(std::string_view requested, std::string_view prog_id) {
-    if (requested != "auto")
-        return {std::string(requested), "asked for"};
+    if (requested != "auto") {
+        for (const BackendInfo& b : kBackends) {
+            if (b.name == requested)
+                return {std::string(requested), "asked for"};
+        }
+        throw unknown_backend(requested);
+    }
     const DbusAnalyserPresence on_bus = find_dbus_analyser(prog_id);
     if (on_bus.available)
         return {"dbus", on_bus.why};
@@ -82,8 +92,7 @@ ObjectRef obtain_application(std::string_view backend, std::string_view prog_id)
         return attach_dbus_application(prog_id);
     if (backend == "auto")
         return obtain_application(choose_backend(backend, prog_id).backend, prog_id);
-    throw AutomationError({}, "unknown analyser backend \"" + std::string(backend) +
-                                  "\" (known: " + backend_list() + ")");
+    throw unknown_backend(backend);
 }
 
 }  // namespace vantel

@@ -27,7 +27,8 @@ std::string_view default_backend();
 
 // What "auto" stands for on this machine now: "dbus" when the analyser application is on the
 // session bus or the bus can start it (an installed analyser), else "sim", the analyser built
-// into this program. Any other name stands for itself. `why` says why, for the log.
+// into this program. Any other known name stands for itself; an unknown one throws
+// AutomationError listing the known ones. `why` says why, for the log.
 struct BackendChoice {
     std::string backend;
     std::string why;

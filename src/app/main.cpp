@@ -101,9 +101,15 @@ int main(int argc, char** argv) {
             qCWarning(lcPanel).noquote() << QString::fromStdString(warning);
     }
 
-    const vantel::BackendChoice choice =
-        built_in ? vantel::BackendChoice{"sim", "measuring the input given"}
-                 : vantel::choose_backend(parser.value(analyser).toStdString());
+    vantel::BackendChoice choice{"sim", "measuring the input given"};
+    if (!built_in) {
+        try {
+            choice = vantel::choose_backend(parser.value(analyser).toStdString());
+        } catch (const vantel::AutomationError& e) {
+            vantel::report_to_stderr(e.what());
+            return vantel::kExitAnalyserUnavailable;
+        }
+    }
     qCInfo(lcPanel).noquote() << QStringLiteral("analyser: %1 (%2)")
                                      .arg(QString::fromStdString(choice.backend),
                                           QString::fromStdString(choice.why));
