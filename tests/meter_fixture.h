@@ -22,19 +22,18 @@
 
 namespace vantel::testing_support {
 
+using Strings = std::vector<std::string>;
+
 struct World {
     double now_s = 5000.0;
-    int waits = 0;
     std::vector<Message> messages;
-    std::vector<int> ends;             // exit codes passed to the end of the program
-    std::vector<std::string> reports;  // lines for standard error
+    std::vector<int> ends;  // exit codes passed to the end of the program
+    Strings reports;        // lines for standard error
     std::shared_ptr<AccessLog> log = std::make_shared<AccessLog>();
     Simulator sim;
 
     // The analyser has been measuring for a second when the panel comes: it has a reading.
-    explicit World(double initialise_after_s = 0.0) : sim(options(initialise_after_s)) {
-        now_s += 1.0;
-    }
+    explicit World(double initialise_after_s) : sim(options(initialise_after_s)) { now_s += 1.0; }
     SimulatorOptions options(double initialise_after_s) {
         SimulatorOptions o;
         o.seed = 7;
@@ -50,7 +49,6 @@ struct World {
         };
         env.clock = [this] { return now_s; };
         env.wait_seconds = [this](std::int32_t seconds) {
-            ++waits;
             now_s += seconds;
             QCoreApplication::processEvents();
         };
@@ -68,11 +66,10 @@ struct World {
         return get_member(*sim.application(), object, member);
     }
     // The writes among the logged accesses, in order.
-    std::vector<std::string> writes() const {
-        std::vector<std::string> w;
-        for (const std::string& line : *log)
-            if (line.starts_with("set "))
-                w.push_back(line);
+    Strings writes() const {
+        Strings w;
+        std::copy_if(log->begin(), log->end(), std::back_inserter(w),
+                     [](const std::string& line) { return line.starts_with("set "); });
         return w;
     }
     int count(const std::string& access) const {
@@ -126,16 +123,15 @@ struct Shown : Polled {
     W* child(Role role, int index = -1) const {
         return window.findChild<W*>(control_name(role, index));
     }
-    QString text(Role role) const { return child<QLabel>(role)->text(); }
     void press(const QWidget* control, QPoint at, Qt::MouseButton button = Qt::LeftButton) {
         QTest::mousePress(window.windowHandle(), button, {}, control->mapTo(&window, at));
     }
     void release(const QWidget* control, QPoint at, Qt::MouseButton button = Qt::LeftButton) {
         QTest::mouseRelease(window.windowHandle(), button, {}, control->mapTo(&window, at));
     }
-    void click(const QWidget* control, QPoint at, Qt::MouseButton button = Qt::LeftButton) {
-        press(control, at, button);
-        release(control, at, button);
+    void click(Role role, int index = -1) {
+        press(child(role, index), {8, 8});
+        release(child(role, index), {8, 8});
     }
 };
 

@@ -20,9 +20,8 @@ namespace vantel {
 namespace {
 
 using testing_support::PrintTo;
-
 using testing_support::Shown;
-using Strings = std::vector<std::string>;
+using testing_support::Strings;
 
 QImage shot(QWidget& w, QRect r = {}) {
     const QImage all = w.grab().toImage().convertToFormat(QImage::Format_RGB32);
@@ -67,8 +66,8 @@ TEST(Rendering, LabelsShowThePublishedReading) {
              {Role::Function, &s.function_name}, {Role::Input, &s.input}, {Role::Lock, &s.lock},
              {Role::Domain, &s.domain}, {Role::Channel, &s.channel}})
         // clang-format on
-        EXPECT_EQ(p.text(role).toStdString(), *text) << control_name(role).toStdString();
-    EXPECT_EQ(p.text(Role::MainReading), "12.30");
+        EXPECT_EQ(p.child<QLabel>(role)->text().toStdString(), *text)
+            << control_name(role).toStdString();
     EXPECT_EQ(p.window.reading_text(), "12.30 mV");
     EXPECT_TRUE(p.child(Role::HoldMark)->isHidden());
 }
@@ -122,33 +121,45 @@ TEST(Rendering, DisplayIsBlackWithCyanTextInTheDisplayFaceShrunkToFitRatherThanC
 
 struct ReleaseCase {
     const char* name;
+    Role control;
     Qt::MouseButton button;
-    QPoint release;  // relative to the key's top-left corner
-    bool acts;
+    QPoint release;       // relative to the control's top-left corner
+    const char* written;  // nullptr: nothing
 };
 
-class KeyRelease : public testing::TestWithParam<ReleaseCase> {};
+class MouseRelease : public testing::TestWithParam<ReleaseCase> {};
 
-// The mouse stays with the key from press to release; only a release strictly inside acts.
-TEST_P(KeyRelease, ActsOnlyStrictlyInside) {
+// The mouse stays with a key or the knob from press to release; only a release strictly inside
+// acts. Any button works a key; the knob steps left for the left button and right for the right.
+TEST_P(MouseRelease, ActsOnlyStrictlyInside) {
+    const ReleaseCase& c = GetParam();
     Shown p;
-    auto* key = p.child<PictureBox>(Role::ChannelKey);
-    p.press(key, {20, 12}, GetParam().button);
-    p.release(key, GetParam().release, GetParam().button);
-    EXPECT_TRUE(key->isPictureVisible());
-    p.world.sim.override_value("CTDetector.CTD_ChB", Value(3.0));
-    p.work_tick();
-    EXPECT_EQ(p.shown().channel, GetParam().acts ? "B" : "A");
+    auto* control = p.child(c.control);
+    p.press(control, c.control == Role::Knob ? QPoint(40, 50) : QPoint(20, 12), c.button);
+    p.release(control, c.release, c.button);
+    if (auto* key = qobject_cast<PictureBox*>(control)) {
+        EXPECT_TRUE(key->isPictureVisible());
+    }
+    EXPECT_EQ(p.world.writes(), c.written ? Strings{c.written} : Strings{});
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr) << "no menu opens";
 }
 
+constexpr char kUnit[] = "set CTDetector.CTD_Unit = 21";
 // clang-format off
-INSTANTIATE_TEST_SUITE_P(Cases, KeyRelease, testing::ValuesIn(std::vector<ReleaseCase>{
-    {"Inside", Qt::LeftButton, {1, 1}, true},
-    {"RightButtonActsToo", Qt::RightButton, {20, 12}, true},
-    {"MiddleButtonActsToo", Qt::MiddleButton, {39, 23}, true},
-    {"LeftEdge", Qt::LeftButton, {0, 12}, false}, {"TopEdge", Qt::LeftButton, {20, 0}, false},
-    {"RightEdge", Qt::LeftButton, {41, 12}, false},
-    {"DraggedOff", Qt::LeftButton, {120, -60}, false},
+INSTANTIATE_TEST_SUITE_P(Cases, MouseRelease, testing::ValuesIn(std::vector<ReleaseCase>{
+    {"KeyInside", Role::UnitsKey, Qt::LeftButton, {1, 1}, kUnit},
+    {"KeyRightButton", Role::UnitsKey, Qt::RightButton, {20, 12}, kUnit},
+    {"KeyMiddleButton", Role::UnitsKey, Qt::MiddleButton, {39, 23}, kUnit},
+    {"KeyLeftEdge", Role::UnitsKey, Qt::LeftButton, {0, 12}, nullptr},
+    {"KeyTopEdge", Role::UnitsKey, Qt::LeftButton, {20, 0}, nullptr},
+    {"KeyRightEdge", Role::UnitsKey, Qt::LeftButton, {41, 12}, nullptr},
+    {"KeyDraggedOff", Role::UnitsKey, Qt::LeftButton, {120, -60}, nullptr},
+    {"KnobLeft", Role::Knob, Qt::LeftButton, {40, 50},
+     "set CTDetector.CTD_Function = \"THD+N - relative\""},
+    {"KnobRight", Role::Knob, Qt::RightButton, {40, 50}, "set CTDetector.CTD_Function = \"Balance\""},
+    {"KnobMiddle", Role::Knob, Qt::MiddleButton, {40, 50}, nullptr},
+    {"KnobTopEdge", Role::Knob, Qt::LeftButton, {40, 0}, nullptr},
+    {"KnobOutside", Role::Knob, Qt::RightButton, {100, 50}, nullptr},
 }), testing_support::RowName());
 // clang-format on
 
@@ -172,67 +183,31 @@ TEST(Keyboard, ShortcutPressesAKeyAndActsOnReleaseAndCtrlCCopiesTheReading) {
     EXPECT_EQ(p.world.writes().size(), 3u) << "Ctrl+C is no key of the meter";
 }
 
-struct KnobCase {
-    const char* name;
-    Qt::MouseButton button;
-    QPoint release;
-    const char* written;  // nullptr: nothing
-};
-
-class KnobMouse : public testing::TestWithParam<KnobCase> {};
-
-TEST_P(KnobMouse, LeftStepsLeftRightStepsRight) {
-    const KnobCase& c = GetParam();
-    Shown p;
-    p.press(p.child(Role::Knob), {40, 50}, c.button);
-    p.release(p.child(Role::Knob), c.release, c.button);
-    Strings expected;
-    if (c.written)
-        expected.push_back(std::string("set CTDetector.CTD_Function = \"") + c.written + "\"");
-    EXPECT_EQ(p.world.writes(), expected);
-    EXPECT_EQ(QApplication::activePopupWidget(), nullptr) << "the knob opens no menu";
-}
-
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Cases, KnobMouse, testing::ValuesIn(std::vector<KnobCase>{
-    {"Left", Qt::LeftButton, {40, 50}, "THD+N - relative"},
-    {"Right", Qt::RightButton, {40, 50}, "Balance"},
-    {"Middle", Qt::MiddleButton, {40, 50}, nullptr}, {"TopEdge", Qt::LeftButton, {40, 0}, nullptr},
-    {"Outside", Qt::RightButton, {100, 50}, nullptr},
-}), testing_support::RowName());
-// clang-format on
-
 TEST(Legends, WriteTheirFunctionTheLampCoversTheKnobAndOffCloses) {
     Shown p;
-    p.click(p.child(Role::NoiseLegend), {10, 8});
+    p.click(Role::NoiseLegend);
     EXPECT_EQ(p.world.get("CTDetector", "CTD_Function"), Value("Noise (A-weighted)"));
     p.world.sim.fail_member("CTDetector.CTD_Function");
-    p.click(p.child(Role::BalanceLegend), {10, 8});
+    p.click(Role::BalanceLegend);
     EXPECT_TRUE(p.world.messages.empty()) << "a refused function is ignored";
 
     p.world.log->clear();
-    p.click(p.child(Role::Lamp, 0), {8, 8});
+    p.click(Role::Lamp, 0);
     EXPECT_TRUE(p.world.writes().empty()) << "the lamp in front of the knob takes the press";
 
-    p.click(p.child(Role::OffLegend), {10, 8});
+    p.click(Role::OffLegend);  // closes the window as its close box does
     EXPECT_TRUE(p.meter.ended());
     EXPECT_FALSE(p.window.isVisible());
+    EXPECT_EQ(p.world.ends, std::vector<int>{0});
     EXPECT_EQ(p.world.writes(), Strings{"set Options.OPT_UseSettlingsFromScripts = True"});
 }
 
-TEST(Closing, TheCloseBoxEndsTheMeterAndAnEndedMeterClosesTheWindow) {
-    for (bool failed : {false, true}) {
-        Shown p;
-        if (failed) {
-            p.world.sim.set_gone_away(true);
-            p.work_tick();
-        } else {
-            p.window.close();
-        }
-        EXPECT_TRUE(p.meter.ended()) << failed;
-        EXPECT_FALSE(p.window.isVisible()) << failed;
-        EXPECT_EQ(p.world.ends, std::vector<int>{failed ? 3 : 0}) << failed;
-    }
+TEST(Closing, AMeterEndedByTheAnalyserClosesTheWindow) {
+    Shown p;
+    p.world.sim.set_gone_away(true);
+    p.work_tick();
+    EXPECT_FALSE(p.window.isVisible());
+    EXPECT_EQ(p.world.ends, std::vector<int>{3});
 }
 
 // The entries of the context menu that a right click at `at` opens; empty when none opens.
@@ -278,11 +253,16 @@ TEST(ContextMenu, OpensOnTheDisplayOnlyAndOffersStopWhileLogging) {
 struct Step {
     double seconds;
     std::optional<double> value;  // nothing: over-range
-    MeterReading::Occasion occasion = MeterReading::Occasion::Cycle;
     const char* unit = "V";
+    MeterReading::Occasion occasion = MeterReading::Occasion::Cycle;
 };
 
-TrendSeries series_of(std::initializer_list<Step> steps) {
+// Picks colours no other element uses, so each pixel says what drew it.
+const TrendColours kColours{QColor(0, 0, 0),   QColor(10, 10, 10), QColor(0, 255, 0),
+                            QColor(0, 0, 255), QColor(255, 0, 0),  QColor(255, 255, 0)};
+
+// The plot is 600 x 300 inside the margins: x 64..664, y 8..308.
+QImage render(std::initializer_list<Step> steps) {
     TrendSeries series;
     for (const Step& s : steps) {
         MeterReading r;
@@ -290,24 +270,15 @@ TrendSeries series_of(std::initializer_list<Step> steps) {
         r.seconds = s.seconds;
         r.raw_reading = s.value;
         r.raw_unit_word = s.unit;
-        r.function_name = "Amplitude";
         series.add(r);
     }
-    return series;
-}
-
-// Picks colours no other element uses, so each pixel says what drew it.
-const TrendColours kColours{QColor(0, 0, 0),   QColor(10, 10, 10), QColor(0, 255, 0),
-                            QColor(0, 0, 255), QColor(255, 0, 0),  QColor(255, 255, 0)};
-
-QImage render(const TrendSeries& series) {
-    QImage image(688, 332, QImage::Format_RGB32);  // a 600 x 300 plot inside the margins
+    QImage image(688, 332, QImage::Format_RGB32);
     QPainter painter(&image);
     paint_trend(painter, image.rect(), series, kColours);
     return image;
 }
 
-// The rows where `colour` appears along the column x, or the columns along the row y.
+// The rows where `colour` appears along the column x, or the columns along the row x.
 std::vector<int> rows_of(const QImage& image, int x, QColor colour, bool columns = false) {
     std::vector<int> found;
     for (int i = 0; i < (columns ? image.width() : image.height()); ++i)
@@ -315,19 +286,16 @@ std::vector<int> rows_of(const QImage& image, int x, QColor colour, bool columns
             found.push_back(i);
     return found;
 }
-std::vector<int> columns_of(const QImage& image, int y, QColor colour) {
-    return rows_of(image, y, colour, true);
-}
 
 TEST(Trend, ScalesToTheReadingsWithMinimumAndMaximumLinesAndSkipsHeldAndOver) {
     // 1 V rising to 3 V over 100 s; a held tick at 100 V and an over-range between.
-    const QImage image = render(series_of({{0, 1.0},
-                                           {25, 1.5},
-                                           {50, std::nullopt},
-                                           {60, 100.0, MeterReading::Occasion::HeldTick},
-                                           {75, 2.5},
-                                           {100, 3.0}}));
-    // Plot: x 64..664 for 0..100 s, y 8..308 for 1 V - 5 % .. 3 V + 5 %.
+    const QImage image = render({{0, 1.0},
+                                 {25, 1.5},
+                                 {50, std::nullopt},
+                                 {60, 100.0, "V", MeterReading::Occasion::HeldTick},
+                                 {75, 2.5},
+                                 {100, 3.0}});
+    // 1 V - 5 % .. 3 V + 5 % from the bottom of the plot to its top.
     const auto y_of = [](double v) { return 308.0 - (v - 0.9) / 2.2 * 300.0; };
     const std::vector<int> min_rows = rows_of(image, 400, kColours.minimum);
     const std::vector<int> max_rows = rows_of(image, 400, kColours.maximum);
@@ -335,20 +303,17 @@ TEST(Trend, ScalesToTheReadingsWithMinimumAndMaximumLinesAndSkipsHeldAndOver) {
     ASSERT_EQ(max_rows.size(), 1u);
     EXPECT_NEAR(min_rows[0], y_of(1.0), 1.0);
     EXPECT_NEAR(max_rows[0], y_of(3.0), 1.0) << "the held 100 V is not in the scale";
-    // The trace passes 1.5 V at 25 s and climbs to 3 V at the right edge.
+    // The trace passes 1.5 V at 25 s.
     const std::vector<int> at_25s = rows_of(image, 64 + 600 / 4, kColours.trace);
     ASSERT_FALSE(at_25s.empty());
     EXPECT_NEAR(at_25s.front(), y_of(1.5), 2.0);
-    EXPECT_TRUE(columns_of(image, 200, kColours.marker).empty()) << "no change, no marker";
+    EXPECT_TRUE(rows_of(image, 200, kColours.marker, true).empty()) << "no change, no marker";
 }
 
 TEST(Trend, AChangeOfUnitMarksTheChartAndStartsATraceOnItsOwnScale) {
     // 50 s in V around 1, then 50 s in dBu around -20.
-    const QImage image = render(series_of({{0, 1.0},
-                                           {49.8, 1.2},
-                                           {50, -20.0, MeterReading::Occasion::Cycle, "dBu"},
-                                           {100, -10.0, MeterReading::Occasion::Cycle, "dBu"}}));
-    const std::vector<int> marker = columns_of(image, 150, kColours.marker);
+    const QImage image = render({{0, 1.0}, {49.8, 1.2}, {50, -20.0, "dBu"}, {100, -10.0, "dBu"}});
+    const std::vector<int> marker = rows_of(image, 150, kColours.marker, true);
     ASSERT_EQ(marker.size(), 1u);
     EXPECT_NEAR(marker[0], 64 + 600 / 2, 1.0);
     // Only the dBu trace is drawn: nothing of the V trace left of the marker.
@@ -360,7 +325,7 @@ TEST(Trend, AChangeOfUnitMarksTheChartAndStartsATraceOnItsOwnScale) {
 // Wander far below the display's four figures is not blown up to fill the chart: a steady
 // 1 V that moves by a microvolt stays one flat line across the middle.
 TEST(Trend, DoesNotMagnifyWanderBelowTheDisplaysResolution) {
-    const QImage image = render(series_of({{0, 1.0}, {25, 1.000001}, {50, 0.999999}, {100, 1.0}}));
+    const QImage image = render({{0, 1.0}, {25, 1.000001}, {50, 0.999999}, {100, 1.0}});
     for (int x : {100, 250, 400, 600}) {
         const std::vector<int> rows = rows_of(image, x, kColours.trace);
         ASSERT_FALSE(rows.empty()) << x;
@@ -369,8 +334,9 @@ TEST(Trend, DoesNotMagnifyWanderBelowTheDisplaysResolution) {
     }
 }
 
-// Ten minutes are kept; a change of function or of channel starts a trace of its own.
-TEST(Trend, KeepsTenMinutesAndATraceForEachFunctionAndChannel) {
+// Ten minutes are kept; a change of function or of channel starts a trace of its own. The
+// window's trend follows the meter's work ticks, not its held ones.
+TEST(Trend, KeepsTenMinutesATraceForEachFunctionAndChannelAndFollowsTheMeter) {
     TrendSeries series;
     MeterReading r;
     r.occasion = MeterReading::Occasion::Cycle;
@@ -386,10 +352,8 @@ TEST(Trend, KeepsTenMinutesAndATraceForEachFunctionAndChannel) {
     r.channel = "B";
     series.add(r);
     EXPECT_EQ(series.traces().size(), 2u);
-}
 
-TEST(Trend, TheWindowFollowsTheMeter) {
-    testing_support::Shown p;
+    Shown p;
     TrendWindow* trend = p.window.open_trend();
     ASSERT_TRUE(trend->isVisible());
     for (int i = 0; i < 5; ++i)

@@ -94,38 +94,21 @@ std::vector<std::string> first_names(const Vocabulary& v, std::size_t count) {
     return names;
 }
 
-class VocabularyRow : public testing::TestWithParam<std::pair<std::size_t, std::size_t>> {};
-
-// Each row's word, reached after reading exactly the constants up to and including its own.
-TEST_P(VocabularyRow, GivesWordAfterReadingRowsUpToIt) {
-    const auto [i, k] = GetParam();
-    const Vocabulary& v = vocabularies()[i];
-    FakeAnalyser analyser(v);
-    EXPECT_EQ(v.interpret(code_of_row(k), analyser.reader()), v.rows[k].second);
-    EXPECT_EQ(analyser.reads, first_names(v, k + 1));
-}
-
-std::vector<std::pair<std::size_t, std::size_t>> all_rows() {
-    std::vector<std::pair<std::size_t, std::size_t>> cases;
-    for (std::size_t i = 0; i < vocabularies().size(); ++i)
-        for (std::size_t k = 0; k < vocabularies()[i].rows.size(); ++k)
-            cases.emplace_back(i, k);
-    return cases;
-}
-
-INSTANTIATE_TEST_SUITE_P(Tables, VocabularyRow, testing::ValuesIn(all_rows()), [](const auto& row) {
-    const Vocabulary& v = vocabularies()[row.param.first];
-    return v.name + "_" + v.rows[row.param.second].first;
-});
-
 class VocabularyLookup : public testing::TestWithParam<std::size_t> {};
 
-// An unknown code reads every row, then falls back; a value two rows share goes to the earlier;
-// the constants are read afresh at every call; a failing read propagates, unless a row before it
+// Each row's word, reached after reading exactly the constants up to and including its own. An
+// unknown code reads every row, then falls back; a value two rows share goes to the earlier; the
+// constants are read afresh at every call; a failing read propagates, unless a row before it
 // matched.
-TEST_P(VocabularyLookup, FallsBackPrefersEarlierRowsReadsAfreshAndPropagatesFailures) {
+TEST_P(VocabularyLookup, GivesEachRowsWordFallsBackPrefersEarlierRowsAndPropagatesFailures) {
     const Vocabulary& v = vocabularies()[GetParam()];
     FakeAnalyser analyser{v};
+    for (std::size_t k = 0; k < v.rows.size(); ++k) {
+        analyser.reads.clear();
+        EXPECT_EQ(v.interpret(code_of_row(k), analyser.reader()), v.rows[k].second);
+        EXPECT_EQ(analyser.reads, first_names(v, k + 1)) << v.rows[k].first;
+    }
+    analyser.reads.clear();
     EXPECT_EQ(v.interpret(-7, analyser.reader()), v.unknown.empty() ? "-7" : v.unknown);
     EXPECT_EQ(analyser.reads, first_names(v, v.rows.size()));
 
@@ -149,10 +132,7 @@ INSTANTIATE_TEST_SUITE_P(AllVocabularies, VocabularyLookup,
 TEST(InterpretUnits, MinusOneIsInvalidWithoutAsking) {
     int reads = 0;
     // Even a member with that value does not win over the fixed marker.
-    ConstantReader reader = [&](std::string_view) {
-        ++reads;
-        return -1.0;
-    };
+    ConstantReader reader = [&](std::string_view) { return ++reads, -1.0; };
     EXPECT_EQ(interpret_units(-1, reader), "Invalid");
     EXPECT_EQ(reads, 0);
 }
