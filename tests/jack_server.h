@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-// A real JACK server for the tests: jackd with its dummy driver (no sound hardware), under a
-// name of this test program's own, which JACK_DEFAULT_SERVER hands to every client in this
-// process and its children. It dies with the test program.
+// A real JACK server for the tests: jackd's dummy driver (no sound hardware)
+// under a name of this test program's own, handed by JACK_DEFAULT_SERVER to
+// every client here and in its children. It dies with the test program.
 
 #include <jack/jack.h>
 #include <sys/prctl.h>
@@ -25,21 +25,20 @@ public:
         qputenv("JACK_NO_START_SERVER", "1");
         start();
     }
-    ~JackServer() { stop(); }
-    JackServer(const JackServer&) = delete;
-    JackServer& operator=(const JackServer&) = delete;
+    ~JackServer() {
+        process_.terminate();
+        if (!process_.waitForFinished(5000))
+            kill();
+    }
 
-    // Starts jackd and waits until it takes clients; false if it never does.
+    // Starts jackd and waits until it takes clients; false if it never does. No
+    // real-time scheduling: a test machine may not grant it, and the dummy driver
+    // keeps time without it.
     bool start() {
-        process_.setProcessChannelMode(QProcess::MergedChannels);
+        using namespace Qt::StringLiterals;
         process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-        // No real-time scheduling: a test machine may not grant it, and the dummy driver keeps
-        // time without it.
-        process_.start(
-            QStringLiteral("jackd"),
-            {QStringLiteral("--no-realtime"), QStringLiteral("-n"), QString::fromStdString(name_),
-             QStringLiteral("-d"), QStringLiteral("dummy"), QStringLiteral("-r"),
-             QStringLiteral("48000"), QStringLiteral("-p"), QStringLiteral("256")});
+        process_.start(u"jackd"_s, {u"--no-realtime"_s, u"-n"_s, QString::fromStdString(name_),
+                                    u"-d"_s, u"dummy"_s, u"-r"_s, u"48000"_s, u"-p"_s, u"256"_s});
         QElapsedTimer waited;
         waited.start();
         while (waited.elapsed() < 10000) {
@@ -58,12 +57,6 @@ public:
         process_.kill();
         process_.waitForFinished(5000);
     }
-    void stop() {
-        process_.terminate();
-        if (!process_.waitForFinished(5000))
-            kill();
-    }
-    QString log() { return QString::fromUtf8(process_.readAll()); }
 
 private:
     std::string name_;

@@ -26,15 +26,12 @@ using namespace Qt::StringLiterals;
 namespace {
 
 const QString kService = u"Vantel.Application"_s;
-constexpr int kClientTimeout_ms = 5000;  // generous: bounds a test that has already gone wrong
+constexpr int kClientTimeout_ms = 5000;
 
 PrivateBus* the_bus = nullptr;
 
-// The test program's own bus; registered before main() runs the tests.
-[[maybe_unused]] const auto* registered = ::testing::AddGlobalTestEnvironment([] {
-    the_bus = new PrivateBus;
-    return the_bus;
-}());
+[[maybe_unused]] const auto* registered =
+    ::testing::AddGlobalTestEnvironment(the_bus = new PrivateBus);
 
 QDBusMessage call(const QString& path, const char* interface, const QString& method,
                   const QVariantList& arguments) {
@@ -49,10 +46,6 @@ QString object_path(const QString& object) {
     return object.isEmpty() ? root : root + u'/' + object;
 }
 
-QVariant settling_option() {
-    return read_property(u"Options"_s, u"OPT_UseSettlingsFromScripts"_s);
-}
-
 }  // namespace
 
 PrivateBus& PrivateBus::instance() {
@@ -64,8 +57,7 @@ std::string PrivateBus::start() {
     QFile config(dir_->filePath(u"session.conf"_s));
     if (!QDir(dir_->path()).mkdir(u"services"_s) || !config.open(QIODevice::WriteOnly))
         return "cannot write the bus configuration in " + dir_->path().toStdString();
-    // A session bus like the standard one, minus the user's service files: only what a test
-    // installs can be activated.
+    // No service files but the tests' own.
     config.write(QStringLiteral(R"(<!DOCTYPE busconfig PUBLIC
  "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
@@ -89,7 +81,6 @@ std::string PrivateBus::start() {
         return "dbus-daemon did not start: " + daemon_.errorString().toStdString();
     const QByteArray address = daemon_.readLine().trimmed();
     qputenv("DBUS_SESSION_BUS_ADDRESS", address);
-
     // Nothing may have reached for the session bus before now, or it is another bus.
     const QDBusReply<uint> pid =
         QDBusConnection::sessionBus().interface()->servicePid(u"org.freedesktop.DBus"_s);
@@ -124,7 +115,6 @@ void start_child(QProcess& process, const QString& program, const QStringList& a
 }
 
 void start_panel(QProcess& panel, const QStringList& arguments) {
-    panel.setProcessChannelMode(QProcess::SeparateChannels);
     start_child(panel, QStringLiteral(VANTEL_DMM_BINARY), arguments);
 }
 
@@ -156,7 +146,6 @@ int AnalyserProcess::terminate() {
 }
 
 QString AnalyserProcess::log() {
-    // What it has written so far, including what the event loop has not fetched yet.
     process_.setReadChannel(QProcess::StandardError);
     QByteArray text = process_.readAllStandardError();
     while (process_.waitForReadyRead(200))
@@ -194,7 +183,7 @@ QDBusMessage write_property(const QString& object, const QString& member, const 
 }
 
 bool settling_option_is_off() {
-    const QVariant v = settling_option();
+    const QVariant v = read_property(u"Options"_s, u"OPT_UseSettlingsFromScripts"_s);
     return v.metaType() == QMetaType::fromType<bool>() && !v.toBool();
 }
 
@@ -204,7 +193,7 @@ void set_odd_settling_option() {
 }
 
 void expect_odd_settling_option_back() {
-    const QVariant v = settling_option();
+    const QVariant v = read_property(u"Options"_s, u"OPT_UseSettlingsFromScripts"_s);
     EXPECT_EQ(v.metaType(), QMetaType::fromType<int>()) << v.metaType().name();
     EXPECT_EQ(v.toInt(), 7);
 }

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-// Real processes on a real bus: a dbus-daemon of this test program's own (its session bus, and
-// that of every child it starts), vantel-analyser as a child process, and a second client of
-// the analyser. Children die with the test program, whatever way it ends.
+// Real processes on a real bus: a dbus-daemon of this test program's own (the session bus of it
+// and its children), vantel-analyser and vantel-dmm as children that die with the test program,
+// and another client of the analyser, as a script would be.
 
 #include <gtest/gtest.h>
 
@@ -24,15 +24,14 @@ namespace vantel::testing_support {
 
 constexpr int kChildTimeout_ms = 10000;  // bounds a test that has gone wrong, no more
 
-// Started once per test program, before the first test touches the session bus. Whatever goes
-// wrong here is reported by each test (OnPrivateBus): gtest would skip them all after a failed
-// environment, and a skipped test passes in ctest.
+// Started before the first test touches the session bus. A failure is reported by each test
+// (OnPrivateBus): gtest skips every test after a failed environment, and ctest passes a skip.
 class PrivateBus final : public ::testing::Environment {
 public:
     static PrivateBus& instance();
     void SetUp() override { problem_ = start(); }
     void TearDown() override;
-    const std::string& problem() const { return problem_; }  // empty when the bus is usable
+    const std::string& problem() const { return problem_; }
     // A Vantel.Application.service file that starts `exec` by D-Bus activation; empty: none.
     void install_service(const QString& exec);
 
@@ -48,21 +47,18 @@ protected:
     void SetUp() override { ASSERT_EQ(PrivateBus::instance().problem(), ""); }
 };
 
-// A child process that the kernel ends when the test program ends.
 void start_child(QProcess& process, const QString& program, const QStringList& arguments);
-// vantel-dmm as a child process with `arguments`, its standard error kept apart.
-void start_panel(QProcess& panel, const QStringList& arguments);
+void start_panel(QProcess& panel, const QStringList& arguments);  // vantel-dmm
 
-// vantel-analyser with the test control, on the bus and answering once the constructor returns.
+// vantel-analyser with the test control, on the bus once the constructor returns.
 class AnalyserProcess {
 public:
     explicit AnalyserProcess(const QStringList& more_arguments = {});
     ~AnalyserProcess();
-    void kill();      // gone at once, without a word to anyone (SIGKILL)
-    int terminate();  // asks it to stop (SIGTERM) and waits; its exit code
+    void kill();      // SIGKILL
+    int terminate();  // SIGTERM; its exit code
     QString log();
-    // Calls `method` of its Vantel.TestControl (simulator/dbus_export.h), which must answer
-    // `answer`; nullopt: sent without waiting for the answer.
+    // Calls `method` of its Vantel.TestControl, which must answer `answer`; nullopt: no wait.
     void control(const char* method, const QVariantList& arguments,
                  std::optional<QDBusMessage::MessageType> answer = QDBusMessage::ReplyMessage);
 
@@ -70,20 +66,18 @@ private:
     QProcess process_;
 };
 
-// Another client of the analyser, as a script would be. `object` is "" for the application
-// object, else a sub-object's name.
+// `object`: "" for the application object, else a sub-object's name.
 QVariant read_property(const QString& object, const QString& member);
 QDBusMessage write_property(const QString& object, const QString& member, const QVariant& value);
 
-// The analyser option holds the automation False that the panel writes while it runs. An option
-// of an unexpected type (an int32 7) proves that the panel puts back exactly what it found:
-// QVariant compares numbers across types, so the type is checked too.
+// The panel writes the analyser option False while it runs. An odd value (an int32 7) shows that
+// it puts back exactly what it found: QVariant compares numbers across types, so the type counts.
 bool settling_option_is_off();
 void set_odd_settling_option();
 void expect_odd_settling_option_back();
 
-// A started, shown panel on `--analyser dbus` in this process, its first polling cycle done, its
-// timer stopped so that the test runs the cycles.
+// A shown panel on `--analyser dbus` in this process, its first cycle done, its timer stopped
+// so that the test runs the cycles.
 struct BusPanel {
     std::vector<Message> messages;
     std::vector<int> ends;

@@ -22,7 +22,6 @@ namespace {
 using namespace Qt::StringLiterals;
 
 using namespace testing_support;
-
 using Analyser = OnPrivateBus;
 using DbusBackend = OnPrivateBus;
 
@@ -35,8 +34,8 @@ void expect_name_freed(const std::function<void()>& stop) {
     EXPECT_TRUE(gone.count() > 0 || gone.wait(5000));
 }
 
-// Another program (a script, a second panel) sees each member with its natural D-Bus type; a
-// refused write says why and changes nothing.
+// Another client sees each member with its natural D-Bus type; a refused write says why and
+// changes nothing.
 TEST_F(Analyser, OffersNaturalTypesRefusesWithTheReasonAndEndsOnSigterm) {
     AnalyserProcess analyser;
     const struct {
@@ -95,9 +94,8 @@ std::uint64_t round_trips_for_reads(bool resolve_once) {
     return counters->round_trips - before;
 }
 
-// Constants and sub-object paths are asked once but settings every time, so that a setting
-// another client changed is seen at the next read. A failure names the member, then the bus's
-// reason.
+// Constants and sub-object paths are asked once, settings every time (another client may change
+// them). A failure names the member, then the bus's reason.
 TEST_F(DbusBackend, AsksConstantsOnceSettingsEveryTimeAndNamesWhatFailedAndWhy) {
     AnalyserProcess analyser;
     // Once each for the constant and the detector's path, then the setting three times.
@@ -142,7 +140,7 @@ TEST_F(DbusBackend, ActivationStartsTheAnalyserWhenNothingHasTheName) {
     PrivateBus::instance().install_service({});
     ASSERT_TRUE(app);
     EXPECT_EQ(app->get("IsInitialised"), Value(AutoBool::True));
-    // Stop it, so that the next test finds the name free (it would end with its bus anyway).
+    // Stopped, so that the next test finds the name free.
     const QDBusReply<uint> pid =
         QDBusConnection::sessionBus().interface()->servicePid(u"Vantel.Application"_s);
     ASSERT_TRUE(pid.isValid());

@@ -18,20 +18,13 @@ namespace {
 
 using namespace Qt::StringLiterals;
 
-using testing_support::PrintTo;
-
 using namespace testing_support;
 using ::testing::HasSubstr;
 
 using PanelOverDbus = OnPrivateBus;
 
-// A key's write and the poll that reads it back travel the bus in Neighbours
-// (hardening_test.cpp); another client's change and a refusal reach the backend as link_test.cpp
-// shows, and the meter's tests show what it makes of them.
-
-// A killed analyser ends the panel at the next cycle; one that has stopped answering holds a key
-// for the call time-out, no longer, and the next cycle ends the panel. Either way with the
-// panel's own exit code and no message box.
+// A killed analyser ends the panel at the next cycle; a deaf one holds a key for the call
+// time-out, no longer, and the next cycle ends it. Either way with exit code 3 and no message.
 TEST_F(PanelOverDbus, KilledOrDeafAnalyserEndsThePanelAtTheNextCycleWithoutAMessage) {
     for (bool deaf : {false, true}) {
         SCOPED_TRACE(deaf ? "deaf" : "killed");
@@ -64,8 +57,7 @@ struct SignalCase {
 
 class StopSignal : public OnPrivateBus, public testing::WithParamInterface<SignalCase> {};
 
-// A closed terminal (SIGHUP), Ctrl+\ (SIGQUIT) and a plain kill all go through the close path,
-// with the window or without.
+// A closed terminal, Ctrl+\ and a plain kill all take the close path, with a window or without.
 TEST_P(StopSignal, PutsTheOptionBackAsItWas) {
     AnalyserProcess analyser;
     set_odd_settling_option();
@@ -90,7 +82,6 @@ TEST_P(StopSignal, PutsTheOptionBackAsItWas) {
     }
 }
 
-// The window's SIGTERM is in Neighbours' second-panel test.
 INSTANTIATE_TEST_SUITE_P(Signals, StopSignal,
                          testing::Values(SignalCase{"Sighup", SIGHUP, true},
                                          SignalCase{"Sigquit", SIGQUIT, true},
@@ -130,8 +121,8 @@ TEST(Log, AProcessKilledOutrightLeavesOnlyWholeRows) {
     EXPECT_LT(last.count(','), kColumns) << last.toStdString();
 }
 
-// Over D-Bus with no analyser at all, the program ends at once naming the service; a log that
-// cannot be opened, or the built-in analyser's --input for another, end it before it asks.
+// No analyser on the bus, a log that cannot be opened, or --input with another analyser: the
+// program ends at once saying why.
 TEST_F(PanelOverDbus, WithoutAnAnalyserOrWithBadOptionsTheProgramEndsAtOnceSayingWhy) {
     for (auto [log, said] :
          {std::pair{"/dev/null", "vantel-dmm: Vantel.Application: no analyser on the D-Bus"},

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-// Signals and tables for the engine's tests: tones played through a whole ChannelMeter, one
-// reading held between bounds (ChainRow), and the standards' CSV files read as they stand.
+// Tones played through a whole ChannelMeter, one reading held between bounds (ChainRow), and
+// the standards' CSV files read as they stand.
 
 #include <gtest/gtest.h>
 
@@ -53,8 +53,7 @@ struct Tone {
     double rms() const { return amplitude / std::numbers::sqrt2; }
 };
 
-// Plays `seconds` of a signal (a function of the sample index) into the meter, in blocks of an
-// awkward length so block edges fall anywhere; `from` is the first sample's index.
+// Plays `seconds` of signal(n) from sample `from`, in blocks of an awkward length.
 inline long long play(ChannelMeter& meter, double seconds,
                       const std::function<double(long long)>& signal, long long from = 0) {
     const auto count = static_cast<long long>(std::llround(seconds * meter.rate_hz()));
@@ -76,8 +75,8 @@ inline long long play_tone(ChannelMeter& meter, double seconds, const Tone& tone
         meter, seconds, [&](long long n) { return tone.at(meter.rate_hz(), n); }, from);
 }
 
-// One reading of a chain after its tones have played, held to [low, high]: the level in dB
-// against the first tone's RMS, THD+N in dB, or the frequency in Hz.
+// A chain's reading after its tones: the level in dB re the first tone's RMS, THD+N in dB, or
+// the frequency in Hz, held to [low, high].
 enum class Reading { LevelDb, ThdnDb, FrequencyHz };
 
 struct ChainRow {
@@ -93,7 +92,6 @@ struct ChainRow {
 inline double reading_of(const ChainRow& row) {
     ChannelMeter meter(row.rate_hz);
     meter.configure(row.chain);
-    // The quasi-peak meter's ballistics take seconds to settle; the rest need their window.
     play(meter, row.chain.detector == Detector::QuasiPeak ? 3.0 : 1.2, [&](long long n) {
         double sum = 0.0;
         for (const Tone& tone : row.tones)
@@ -114,8 +112,7 @@ inline double reading_of(const ChainRow& row) {
 // Defined once (weighting_test.cpp); each file instantiates it with its own rows.
 class ChainReading : public testing::TestWithParam<ChainRow> {};
 
-// One CSV table of the standards' folder, as rows of named text fields (numbers such as "+3.0"
-// and "-Infinity" read with std::stod).
+// A CSV table of the standards' folder, as rows of named text fields.
 using TableRow = std::map<std::string, std::string>;
 inline std::vector<TableRow> read_table(const std::string& file) {
     std::ifstream in(std::string(VANTEL_MEASUREMENT_DIR) + "/" + file);

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The weighting curves as the whole chain measures them: a tone played through a ChannelMeter
-// (Wide band, RMS) against the standards' tables, at every rate the engine must serve. A row's
-// bounds are where both hold: the goal (the formula, within 0.1 dB) and the standard's own
-// tolerance, which may never be crossed.
+// The weighting curves as the whole chain measures them (Wide band, RMS) against the standards'
+// tables at every rate: within 0.1 dB of the formula, and never outside the standard's tolerance.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -22,8 +20,7 @@ TEST_P(ChainReading, IsWithinTheRowsBounds) {
 
 namespace {
 
-// ITU-R BS.468-4's network in its s-plane form (the shared README's poles), normalised at
-// `unity_hz`; evaluated here from the standard's figures, independently of the engine.
+// ITU-R BS.468-4's network in its s-plane form (the standards README's poles), 0 dB at `unity_hz`.
 double ccir468_network_db(double frequency_hz, double unity_hz) {
     const std::complex<double> poles[] = {{-25903.70104781628, 0.0},
                                           {-23615.53521363528, 36379.90893732929},
@@ -59,8 +56,7 @@ std::vector<ChainRow> curve_rows() {
     const auto exact = read_table("derived_a_c_weighting_annexE_exact.csv");
     const auto table3 = read_table("a_weighting_iec61672.csv");
     for (double rate : kRates) {
-        // IEC 61672-1: the Annex E formula at the exact band frequencies, and Table 3's class 1
-        // tolerances at the same bands.
+        // IEC 61672-1: Annex E at the exact band frequencies, Table 3's class 1 tolerances.
         for (const TableRow& e : exact) {
             const auto tolerance = std::ranges::find_if(table3, [&](const TableRow& t) {
                 return std::stod(t.at("freq_hz")) == std::stod(e.at("nominal_hz"));
@@ -82,8 +78,7 @@ std::vector<ChainRow> curve_rows() {
                 const double f = std::stod(t.at("freq_hz"));
                 double minus = std::stod(t.at("tol_minus_db")),
                        plus = std::stod(t.at("tol_plus_db"));
-                // The 6.3 kHz row is printed with no tolerance (the curve is anchored there):
-                // its printed value is good to its rounding, 0.05 dB.
+                // The 6.3 kHz anchor has no tolerance: its value is good to its rounding.
                 if (minus == 0.0 && plus == 0.0) {
                     minus = -0.05;
                     plus = 0.05;
@@ -94,8 +89,7 @@ std::vector<ChainRow> curve_rows() {
                                              std::stod(t.at("nominal_db")), minus, plus));
             }
         }
-        // Flat in the Wide band, and the unnamed high-pass (2nd-order Butterworth at 400 Hz,
-        // |H| = r^2 / sqrt(1 + r^4) with r = f / 400 Hz), within 0.01 dB.
+        // Flat, and the 2nd-order Butterworth high-pass at 400 Hz, within 0.01 dB.
         for (double f : {20.0, 31.5, 997.0, 10000.0, 20000.0})
             rows.push_back(curve_row("Flat", Curve::Flat, rate, f, 0.0, 0.0, -0.01, 0.01));
         for (double f : {50.0, 200.0, 400.0, 800.0, 4000.0, 20000.0}) {
@@ -112,8 +106,7 @@ INSTANTIATE_TEST_SUITE_P(Weighting, ChainReading, testing::ValuesIn(curve_rows()
 
 class AboveTwentyKilohertz : public testing::TestWithParam<double> {};
 
-// Above 20 kHz the A response keeps falling, and where the rate holds a whole octave above
-// 20 kHz that octave loses at least 12 dB. Tones every 24th of an octave up to 0.47 fs.
+// Above 20 kHz the A response keeps falling, at least 12 dB an octave (24th-octave steps).
 TEST_P(AboveTwentyKilohertz, AResponseKeepsFalling) {
     const double rate = GetParam();
     std::vector<std::pair<double, double>> readings;

@@ -1,11 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-// Shared by the simulator's tests: time that moves only when a test moves it, a device whose
-// readings are plain arithmetic, and member access by path ("CTDetector.CTD_Unit").
+// A device whose readings are plain arithmetic, and member access by path ("CTDetector.CTD_Unit").
 
 #include <cstdint>
-#include <functional>
 #include <string_view>
 
 #include "analyser/automation.h"
@@ -13,22 +11,6 @@
 #include "simulator/simulator.h"
 
 namespace vantel::test {
-
-struct FakeTime {
-    double now_s = 0.0;
-    double slept_s = 0.0;
-
-    SimulatorOptions options(std::uint64_t seed = 1, double initialise_after_s = 0.0) {
-        SimulatorOptions o;
-        o.seed = seed;
-        o.initialise_after_s = initialise_after_s;
-        o.clock = [this] { return now_s; };
-        return o;
-    }
-    std::function<void(double)> sleep() {
-        return [this](double s) { slept_s += s; };
-    }
-};
 
 // The device under test without noise or drift, both channels at unity gain: readings are plain
 // arithmetic on the generator's level.

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Sound files through the file source: known samples written with libsndfile in each format
-// come back in full-scale units, looped; every way a file can be unusable is refused by name.
+// Sound files written with libsndfile come back in full-scale units, looped; an unusable one is
+// refused by name and reason.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -37,9 +37,8 @@ public:
                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
 };
 
-// Writes `frames` of any values, full range in both signs, as 32-bit ints that libsndfile
-// shifts down to the file's width, and returns them as they must read back: a b-bit sample s
-// is s / 2^(b-1) of full scale; a float sample is itself. Interleaved.
+// Writes `frames` of values over the full range and returns them (interleaved) as they must read
+// back: a b-bit sample s is s / 2^(b-1) of full scale; a float sample is itself.
 std::vector<double> write_file(const std::string& path, int format, int channels, int rate_hz,
                                int frames) {
     SF_INFO info{0, rate_hz, channels, format, 0, 0};
@@ -99,9 +98,8 @@ TEST_P(FileFormat, PlaysTheSamplesInFullScaleUnitsAndLoops) {
     EXPECT_NE(source->describe().find(path), std::string::npos);
     const auto warnings = source->warnings();
     EXPECT_EQ(warnings.size(), row.channels > 2 ? 1u : 0u);
-    if (!warnings.empty()) {
-        EXPECT_NE(warnings[0].find("has 4 channels; playing the first two"), std::string::npos);
-    }
+    for (const std::string& warning : warnings)
+        EXPECT_THAT(warning, ::testing::HasSubstr("has 4 channels; playing the first two"));
 
     clock.set(3.5 * kFrames / row.rate_hz);  // three and a half times through the file
     const std::int64_t produced = source->frames_now();
@@ -180,17 +178,12 @@ TEST_P(BadFile, IsRefusedWithItsNameAndTheReason) {
 INSTANTIATE_TEST_SUITE_P(Sources, BadFile, ::testing::ValuesIn(kBadFiles),
                          testing_support::RowName{});
 
-TEST(OpenSource, NamesItsGeneratedSourcesAndRefusesAnEmptyName) {
-    auto generator = std::make_shared<Generator>();
-    EXPECT_EQ(open_source("sim", generator)->describe(),
-              "sim: simulated device under test, 48000 Hz, seed 1");
-    EXPECT_EQ(open_source("loopback", generator)->describe().rfind("loopback: ", 0), 0u);
-    EXPECT_THROW(open_source("", generator), SourceError);
+TEST(OpenSource, RefusesAnEmptyNameAndNoGenerator) {
+    EXPECT_THROW(open_source("", std::make_shared<Generator>()), SourceError);
     EXPECT_THROW(open_source("sim", nullptr), std::invalid_argument);
 }
 
-// A file damaged while playing unlocks the source and says where, rather than playing garbage
-// or stopping the program.
+// A file damaged while playing unlocks the source and says where, rather than playing garbage.
 TEST_F(Files, FileThatStopsDecodingUnlocksTheSource) {
     testing::FakeClock clock;
     FileSource source(good(*this), clock.clock());

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The generator's settings (its limits taken, refusals with their reasons, the setting kept) and
-// its sine against std::sin, wherever the window lies; a live input's history ring.
+// The generator's settings (limits taken, refusals with reasons, the old setting kept), its sine
+// against std::sin wherever the window lies, and a live input's history ring.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -45,12 +45,10 @@ constexpr SettingRow kSettings[] = {
     {"frequency_nan", kF, kNaN, 0.0, "frequency is not a number"},
     {"frequency_infinite", kF, kInf, 0.0, "frequency is infinite"},
     {"frequency_minus_infinite", kF, -kInf, 0.0, "frequency is infinite"},
-    {"frequency_negative", kF, -1000.0, 0.0, "-1000 Hz is not above 0 Hz"},
     {"frequency_zero", kF, 0.0, 0.0, "0 Hz is not above 0 Hz"},
     {"frequency_at_nyquist_48k", kFAt, 24000.0, 48000.0, "24000 Hz is at or above half the 48000"},
     {"frequency_above_nyquist_44k1", kFAt, 30000.0, 44100.0,
      "half the 44100 Hz sample rate (22050"},
-    {"frequency_nan_at_rate", kFAt, kNaN, 48000.0, "frequency is not a number"},
     {"frequency_without_a_rate", kFAt, 1000.0, kNaN, "against a rate of nan Hz"},
     {"level_nan", kL, kNaN, 0.0, "level is not a number"},
     {"level_infinite", kL, kInf, 0.0, "level is infinite"},
@@ -86,8 +84,7 @@ TEST_P(GeneratorSetting, IsTakenOrRefusedSayingWhyKeepingTheOld) {
 INSTANTIATE_TEST_SUITE_P(Generator, GeneratorSetting, ::testing::ValuesIn(kSettings),
                          testing_support::RowName{});
 
-// Phase zero at frame 0 whatever window is asked for; std::sin of the exact phase is the
-// reference.
+// Phase zero at frame 0 whatever window is asked for.
 TEST(Generator, RendersTheSineOfTheAbsoluteFrame) {
     Generator g;
     g.set_frequency_hz(997.0);
@@ -115,10 +112,7 @@ TEST(Generator, RendersTheSineOfTheAbsoluteFrame) {
     EXPECT_EQ(off, std::vector<double>(10, 0.0));
 }
 
-// A live input's history ring: windows by absolute frame, silence outside what it holds, and
-// never a sample of the wrong frame while the writer runs on another thread.
-// Frame f carries 1 + f mod 2^20, exact in a float and never zero, so silence and a sample of
-// the wrong frame are both recognisable.
+// In the history ring, frame f carries 1 + f mod 2^20: exact in a float and never silence.
 float mark(std::int64_t frame) {
     return static_cast<float>(1 + (frame & 0xfffff));
 }
@@ -157,8 +151,8 @@ TEST(FrameRing, ReaderNeverSeesAnotherFramesSampleWhileTheWriterRuns) {
             frame += 64;
         }
     });
-    // A loaded machine may run the writer late or in bursts: start once it has filled the ring,
-    // and read until samples have been seen, not for a fixed count.
+    // A loaded machine may run the writer late or in bursts: read once it has filled the ring,
+    // until samples have been seen.
     while (ring.frames_written() < 4096)
         std::this_thread::yield();
     std::vector<double> out(4096);
@@ -166,8 +160,7 @@ TEST(FrameRing, ReaderNeverSeesAnotherFramesSampleWhileTheWriterRuns) {
     const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     for (int read = 0; read < 2000 || (checked == 0 && std::chrono::steady_clock::now() < give_up);
          ++read) {
-        // The oldest window the ring claims to hold, where overwriting happens, and every other
-        // time a newer one, which the writer has not reached yet.
+        // The oldest window it holds, where overwriting happens, and a newer one in turn.
         const std::int64_t first = ring.frames_written() - (read % 2 ? 4096 : 2048);
         ring.read(0, first, out);
         for (std::size_t i = 0; i < out.size(); ++i) {

@@ -1,9 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The analyser on live inputs: a real JACK server (jackd's dummy driver) with a player client of
-// the test's own feeding the analyser's ports, and ALSA's "null" device. Readings are taken
-// through the automation interface, and expected values are AES17's (dBFS, its test tone). The
-// measuring is the engine's and the simulator's, tested there with the standards' figures; the
-// live input adds its samples' scale and rate.
+// The analyser on live inputs: a real JACK server (the dummy driver) with a player client of the
+// test's own, and ALSA's "null" device, read through the automation interface in AES17's dBFS.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <jack/jack.h>
@@ -26,8 +23,7 @@ namespace {
 using testing_support::JackServer;
 using testing_support::thrown;
 
-// Plays a sine of `amplitude_fs` at `frequency_hz` into input A of the analyser `analyser`, and
-// the same at half the amplitude into its input B.
+// Plays a sine into input A of `analyser`, and the same at half the amplitude into input B.
 class Player {
 public:
     Player(double frequency_hz, double amplitude_fs, const std::string& analyser)
@@ -96,10 +92,9 @@ struct LiveAnalyser {
 
 constexpr unsigned long kPlay_ms = 700;  // time for the analyser's window to fill
 
-// Played into the ports, read over the automation interface: AES17's test tone at half full
-// scale reads -6.02 dBFS on A, at a quarter -12.04 dBFS on B, and its frequency within 10 ppm.
-// The analyser's own generator, patched back into its inputs, reads as set through the
-// calibration; cross-talk into B drives output A alone, so nothing comes back into input B.
+// AES17's test tone at half full scale reads -6.02 dBFS on A, at a quarter -12.04 on B, its
+// frequency within 10 ppm. The generator patched back reads as set; cross-talk into B drives
+// output A alone, so nothing comes back into input B.
 TEST(OnJack, ReadsWhatIsPlayedIntoItsPortsAndItsOwnGeneratorPatchedBack) {
     JackServer server;
     {
@@ -161,21 +156,18 @@ TEST(JackServerGoes, InputUnlocksReadsSilenceAndComesBackWithTheServer) {
     EXPECT_LT(back.elapsed(), 2000) << "reconnects within 2 s of the server's return";
 }
 
-TEST(JackAbsent, OpeningWithoutAServerSaysSo) {
+// An input that cannot be opened is named; ALSA's "null" device captures digital silence in real
+// time: the capture path runs, and reads 0 V.
+TEST(LiveInput, OneThatCannotBeOpenedIsNamedAndAlsaNullCaptures) {
     qputenv("JACK_DEFAULT_SERVER", "vantel-test-nobody");
     SimulatorOptions options;
-    options.input = "jack";
-    EXPECT_THAT(thrown<source::SourceError>([&] { Simulator{options}; }),
-                testing::HasSubstr("no JACK server is running"));
-}
-
-TEST(Alsa, ADeviceThatDoesNotExistIsNamedAndTheNullDeviceCaptures) {
-    SimulatorOptions options;
-    options.input = "alsa:vantel_no_such_device";
-    EXPECT_THAT(thrown<source::SourceError>([&] { Simulator{options}; }),
-                testing::HasSubstr("cannot open ALSA device \"vantel_no_such_device\""));
-
-    // "null" captures digital silence in real time: the capture path runs, and reads 0 V.
+    for (auto [input, said] :
+         {std::pair{"jack", "no JACK server is running"},
+          {"alsa:vantel_no_such_device", "cannot open ALSA device \"vantel_no_such_device\""}}) {
+        options.input = input;
+        EXPECT_THAT(thrown<source::SourceError>([&] { Simulator{options}; }),
+                    testing::HasSubstr(said));
+    }
     options.input = "alsa:null";
     options.live.alsa_rate_hz = 44100;
     Simulator sim(options);

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The simulated device and the loopback, measured from their samples: noise in AES17's band,
-// tone level and drift, harmonics, cross-talk, and the real-time and determinism contracts.
+// The simulated device and the loopback, measured from their samples: noise, tone level and
+// drift, harmonics, cross-talk, and their timing and determinism.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -70,9 +70,8 @@ protected:
     std::unique_ptr<SampleSource> source;
 };
 
-// Noise alone: white (neighbouring frames uncorrelated), so its RMS over 20 Hz-20 kHz is the
-// whole RMS scaled by sqrt(19980 / 24000); and normal to its tails, since peak and quasi-peak
-// detectors read noise by its crests (a table or a sum of uniforms would cut them off).
+// Noise alone: white, its RMS over 20 Hz-20 kHz the whole RMS x sqrt(19980 / 24000), and normal
+// to its tails, since peak detectors read noise by its crests.
 TEST_P(DeviceChannel, NoiseIsWhiteAndNormalWithItsRmsInTheAudioBand) {
     generator->set_on(false);
     const std::vector<double> v = volts(GetParam().channel, std::size_t{1} << 20);
@@ -98,8 +97,8 @@ TEST_P(DeviceChannel, ToneIsGainTimesLevelDriftsWithinItsBoundsAndHasItsHarmonic
     const int ch = GetParam().channel;
     generator->set_output_on(1 - ch, false);  // no cross-talk into this channel
     generator->set_level_v_rms(2.5);
-    // 60 windows of 0.1 s (100 cycles of 1 kHz) evenly over the 30 s drift period: the drift
-    // averages out of their mean exactly, and their extremes catch its crest within 0.14 %.
+    // 60 windows of 0.1 s over the 30 s drift period: the drift averages out of their mean, and
+    // their extremes catch its crest within 0.14 %.
     std::vector<double> relative;
     for (int w = 0; w < 60; ++w)
         relative.push_back(rms(Generated::volts(*source, ch, 24000 * w, 4800)) /
@@ -116,8 +115,7 @@ TEST_P(DeviceChannel, ToneIsGainTimesLevelDriftsWithinItsBoundsAndHasItsHarmonic
                 1.0, 3e-6)
         << "one drift period later";
 
-    // The harmonics add up to the distortion, mostly the second and third. 10 s: 1 kHz and its
-    // harmonics fall on bins.
+    // The harmonics add up to the distortion, mostly the second and third (10 s: all on bins).
     const std::size_t n = 480000;
     const std::vector<double> v = volts(ch, n);
     double power = 0.0;
@@ -202,8 +200,7 @@ TEST_F(Generated, FullScaleSetsTheUnits) {
     EXPECT_THROW(s->set_full_scale_v_rms(std::nan("")), std::invalid_argument);
 }
 
-// A tone or harmonic at or above half the rate would fold back into the band as a false
-// frequency; the converter's anti-alias filter removes it instead.
+// Nothing at or above half the rate folds back as a false frequency.
 TEST_F(Generated, NothingFoldsBackFromAboveHalfTheRate) {
     auto s = open("sim");
     generator->set_frequency_hz(15000.0);  // harmonics at 30 and 45 kHz would fold to 18 and 3

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The COM backend against an analyser stand-in that lives in this process: VARIANT conversions
-// both ways, IDispatch reads and writes with their failures, reference counting, and creation
-// from a programmatic identifier. A plain program, because Debian has no GoogleTest for
-// mingw-w64; it runs under wine in the test suite and on Windows by hand.
+// The COM backend against an analyser stand-in in this process: VARIANTs both ways, IDispatch
+// reads and writes and their failures, references, creation from a programmatic identifier. A
+// plain program (Debian has no GoogleTest for mingw-w64), run under wine by the test suite.
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -54,9 +53,8 @@ ObjectRef wrap(IDispatch* d) {
     return std::make_shared<DispatchObject>(d, nullptr);
 }
 
-// An analyser object: named properties in a table, as a typed server keeps them (a write is
-// coerced to the property's type). It counts references and name lookups and keeps the last
-// call's flags and argument type, so the tests see what the backend sent.
+// An analyser object: typed properties in a table (a write is coerced to the property's type),
+// counting references and lookups and keeping the last call's flags and argument type.
 class FakeObject final : public IDispatch, public IClassFactory {
 public:
     LONG references = 1;  // the test's own
@@ -119,7 +117,6 @@ public:
         return S_OK;
     }
 
-    // As its own class factory, it makes itself.
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown*, REFIID iid, void** out) override {
         return QueryInterface(iid, out);
     }
@@ -177,7 +174,7 @@ void reading_every_kind_of_variant() {
     for (const auto& row : rows)
         check(from_variant(*row.v, "m", wrap) == row.expected,
               variant_type_name(V_VT(&*row.v)) + " as " + row.expected.describe());
-    // The start-up wait must see a sloppy 1 as "not yet", exactly as the raw bits say.
+    // The start-up wait sees a sloppy 1 as "not yet", as the raw bits say.
     check(!initialisation_done(from_variant(*rows[3].v, "m", wrap)), "bool 1 is not done");
 }
 
@@ -293,15 +290,14 @@ void reading_and_writing_members() {
           "references given back after the calls and the failures");
 }
 
-// Writes the identifier's CLSID under `classes`. Windows finds a user's own registration under
-// HKEY_CURRENT_USER\Software\Classes; wine reads only the machine's, which it lets anyone write.
+// Windows finds a user's registration under HKEY_CURRENT_USER\Software\Classes; wine reads only
+// the machine's, which it lets anyone write.
 bool register_prog_id(HKEY classes, const wchar_t* key, const wchar_t* clsid) {
     const auto bytes = static_cast<DWORD>((wcslen(clsid) + 1) * sizeof(wchar_t));
     return RegSetKeyValueW(classes, key, nullptr, REG_SZ, clsid, bytes) == ERROR_SUCCESS;
 }
 
-// Creation from a programmatic identifier: the stand-in is registered as a class of this
-// process, and its identifier in the registry until the end.
+// The stand-in registered as a class of this process, and its identifier in the registry.
 void creating_the_application() {
     check_refused([] { obtain_com_application("Vantel.ComTest.Missing"); },
                   "Vantel.ComTest.Missing", "no program of this name is registered");
@@ -336,27 +332,22 @@ void creating_the_application() {
     check(app.references == 1, "the application's references given back");
 }
 
-// A group that throws where no check expected it counts as one failure; the rest still run.
-void run_group(const char* name, void (*group)()) {
-    try {
-        group();
-    } catch (const std::exception& e) {
-        ++failed;
-        std::printf("FAILED %s: %s\n", name, e.what());
-    }
-}
-
 }  // namespace
 }  // namespace vantel
 
 int main() {
     using namespace vantel;
-    run_group("reading", reading_every_kind_of_variant);
-    run_group("refusing", refusing_what_the_panel_cannot_use);
-    run_group("writing", writing_values);
-    run_group("objects", objects_and_their_references);
-    run_group("members", reading_and_writing_members);
-    run_group("creating", creating_the_application);
+    // A group that throws where no check expected it counts as one failure; the rest still run.
+    for (void (*group)() :
+         {reading_every_kind_of_variant, refusing_what_the_panel_cannot_use, writing_values,
+          objects_and_their_references, reading_and_writing_members, creating_the_application}) {
+        try {
+            group();
+        } catch (const std::exception& e) {
+            ++failed;
+            std::printf("FAILED: %s\n", e.what());
+        }
+    }
     std::printf("%d passed, %d failed\n", passed, failed);
     return failed == 0 ? 0 : 1;
 }
