@@ -12,6 +12,7 @@
 
 #include "analyser/backends.h"
 #include "bus_fixture.h"
+#include "jack_server.h"
 #include "row_name.h"
 
 namespace vantel {
@@ -134,6 +135,30 @@ TEST_F(Neighbours, NeverReadyAnalyserEndsThePanelByItselfWithoutADisplay) {
                           "initialise and will now close."));
 }
 
+// The analyser on a JACK server that crashes and comes back: neither it nor the panel over
+// D-Bus goes down; the digital input shows its lock going and coming.
+TEST_F(Neighbours, JackServerThatGoesAndReturnsLeavesAnalyserAndPanelRunning) {
+    JackServer jack;
+    AnalyserProcess analyser({u"--input"_s, u"jack"_s});
+    ASSERT_EQ(write_property(u"SignalAnalyzer"_s, u"SA_Source"_s, short{1}).type(),
+              QDBusMessage::ReplyMessage);
+    BusPanel p;
+    const auto locked = [&] {
+        p.work_tick();
+        return p.text(Role::Lock) == u"Locked: 48kHz"_s;
+    };
+    EXPECT_TRUE(locked());
+    jack.kill();
+    for (int i = 0; i < 5; ++i) {
+        QTest::qWait(200);
+        p.work_tick();
+    }
+    EXPECT_EQ(p.text(Role::Lock), u"Unlocked"_s);
+    ASSERT_TRUE(jack.start());
+    EXPECT_TRUE(QTest::qWaitFor(locked, 3000));
+    EXPECT_FALSE(p.meter->ended());
+}
+
 struct BadInputCase {
     const char* name;
     const char* program;
@@ -193,6 +218,7 @@ TEST_P(AutoBackend, TakesTheBusAnalyserWhenThereIsOneElseTheBuiltIn) {
     EXPECT_EQ(choice.backend, c.chosen) << choice.why;
     EXPECT_THAT(choice.why, HasSubstr("Vantel.Application"));
     EXPECT_EQ(choose_backend("sim").backend, "sim");
+    EXPECT_THAT(thrown([] { choose_backend("builtin"); }), HasSubstr("known: "));
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, AutoBackend,
