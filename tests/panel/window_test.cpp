@@ -11,6 +11,8 @@
 #include <QPainter>
 #include <QTimer>
 
+#include <map>
+
 #include "meter_fixture.h"
 #include "panel/picture_box.h"
 #include "panel/trend_window.h"
@@ -36,8 +38,49 @@ QImage key_picture(Picture picture) {
     return canvas;
 }
 
+// Every tooltip, word for word, spaces and quotation marks included; a control not listed has
+// none. Written out here rather than read from the layout table, so a slip there shows.
+const std::map<std::string, std::string> kTooltips = {
+    {"Hold_button", "Holds the current readings by stopping the display updating"},
+    {"Relativity_button", "Cycles through measurement relativity settings"},
+    {"InputSel_button", "Cycles through available Inputs"},
+    {"AnaDig_button", "Toggles between Analogue and Digital inputs"},
+    {"Channel_button", "Toggles between reading Channel A and Channel B"},
+    {"Units2_Button", "Cycles through available measurement units"},
+    {"Resp_button", "Cycles through response types"},
+    {"Reset_button", "Resets the Minimum and Maximum readings"},
+    {"Weight_button", "Cycles through weighting curves"},
+    {"Hold_icon", "Hold indicator"},
+    {"Rel_Label", "Relativity of current reading"},
+    {"Label4", "Minimum reading since last reset"},
+    {"Label6", "Maximum reading since last reset"},
+    {"Label3", "Minimum reading units"},
+    {"Label7", "Maximum reading units"},
+    {"Label17", "Not Selectable:  Indicates externally selected mode"},
+    {"Selection_Info5", "Selected Input Domain"},
+    {"Function_Knob", "Left click to go left, right click to go right"},
+    {"Channel_Indicator", "Selected  Input Channel"},
+    {"Channel_Label", "Selected Input Channel"},
+    {"Other_Label", "Not Selectable:  Indicates externally selected mode"},
+    {"THDN_function_button", "Selects \"THD + N\" measurement Function"},
+    {"Noise_Function_button", "Selects \"Noise\" measurement Function"},
+    {"Crosstalk_Function_Button", "Selects \"Cross-talk\" measurement Function"},
+    {"Balance_Function_button", "Selects \"Balance\" measurement Function"},
+    {"OFF_button", "Exits the program"},
+    {"Selection_Info4", "Digital Input Status"},
+    {"Selection_Info2", "Selected Input"},
+    {"Selection_Info1", "Selected measurement function"},
+    {"Level_Function_button", "Selects \"Amplitude\" measurement function"},
+    {"Reset", "Resets the Maximum and Minimum readings"},
+    {"Label5", "Weighting filter of current reading"},
+    {"Label10", "Response of current reading"},
+    {"Label9", "Units of current reading"},
+    {"Label1", "Main reading"},
+};
+
 TEST(Rendering, EveryControlStandsWhereTheTableSaysWithItsOwnTooltip) {
     Shown p;
+    std::size_t with_tooltip = 0;
     for (const ControlSpec& spec : panel_controls()) {
         if (spec.kind != ControlKind::PictureBox && spec.kind != ControlKind::Label)
             continue;
@@ -45,12 +88,14 @@ TEST(Rendering, EveryControlStandsWhereTheTableSaysWithItsOwnTooltip) {
         const QWidget* control = p.window.findChild<QWidget*>(name);
         ASSERT_NE(control, nullptr) << name.toStdString();
         EXPECT_EQ(control->geometry(), spec.rect) << name.toStdString();
-        EXPECT_EQ(control->toolTip().toStdString(), spec.tooltip) << name.toStdString();
+        const auto expected = kTooltips.find(std::string(spec.name));
+        EXPECT_EQ(control->toolTip().toStdString(),
+                  expected == kTooltips.end() ? "" : expected->second)
+            << name.toStdString();
+        with_tooltip += expected != kTooltips.end();
     }
+    EXPECT_EQ(with_tooltip, kTooltips.size());
     EXPECT_EQ(p.window.size(), QSize(271, 538));
-    EXPECT_EQ(p.child(Role::HoldKey)->toolTip(),
-              "Holds the current readings by stopping the display updating");
-    EXPECT_EQ(p.child(Role::Knob)->toolTip(), "Left click to go left, right click to go right");
 }
 
 TEST(Rendering, LabelsShowThePublishedReading) {
