@@ -11,6 +11,7 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "measure/support.h"
@@ -122,6 +123,25 @@ TEST(Analysis, SilenceReadsZeroEverywhere) {
                 EXPECT_EQ(meter.frequency_hz(), 0.0);
                 EXPECT_EQ(meter.level_at(1000.0), 0.0);
             }
+}
+
+// RMS and the peaks look back 200 ms: a 100 ms burst after silence fills half the window (RMS
+// -3 dB, the peak whole), and 150 ms later a quarter of it (-6 dB), until it has left.
+TEST(Analysis, DetectorsLookBackTwoHundredMilliseconds) {
+    const Tone tone{1000.0};
+    for (auto [detector, half, quarter] :
+         {std::tuple{Detector::Rms, -3.01, -6.02}, {Detector::SamplePeak, 0.0, 0.0}}) {
+        ChannelMeter meter(48000.0);
+        meter.configure({Band::Wide, Curve::Flat, detector});
+        const auto silence = [](long long) { return 0.0; };
+        long long n = play(meter, 1.0, silence);
+        n = play_tone(meter, 0.1, tone, n);
+        EXPECT_NEAR(db(meter.level() / tone.rms()), half, 0.05);
+        n = play(meter, 0.15, silence, n);
+        EXPECT_NEAR(db(meter.level() / tone.rms()), quarter, 0.05);
+        play(meter, 0.06, silence, n);
+        EXPECT_LT(meter.level(), 1e-2 * tone.rms());  // the filters' tails only
+    }
 }
 
 // NaN and infinity are measured as 0 and counted, and leave the filters with the window.
