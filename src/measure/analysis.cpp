@@ -7,41 +7,14 @@
 #include <numbers>
 #include <stdexcept>
 
+#include "measure/linear_solve.h"
+
 namespace vantel::measure {
 
 namespace {
 
 using cplx = std::complex<double>;
 constexpr double kPi = std::numbers::pi;
-
-// Solves a small dense system in place (Gaussian elimination with partial pivoting, long
-// double). False when singular.
-template <std::size_t N>
-bool solve(std::array<std::array<long double, N>, N> a, std::array<long double, N>& b) {
-    for (std::size_t col = 0; col < N; ++col) {
-        std::size_t pivot = col;
-        for (std::size_t r = col + 1; r < N; ++r)
-            if (std::abs(a[r][col]) > std::abs(a[pivot][col]))
-                pivot = r;
-        std::swap(a[col], a[pivot]);
-        std::swap(b[col], b[pivot]);
-        if (a[col][col] == 0.0L)
-            return false;
-        for (std::size_t r = col + 1; r < N; ++r) {
-            const long double f = a[r][col] / a[col][col];
-            for (std::size_t c = col; c < N; ++c)
-                a[r][c] -= f * a[col][c];
-            b[r] -= f * b[col];
-        }
-    }
-    for (std::size_t r = N; r-- > 0;) {
-        long double v = b[r];
-        for (std::size_t c = r + 1; c < N; ++c)
-            v -= a[r][c] * b[c];
-        b[r] = v / a[r][r];
-    }
-    return true;
-}
 
 // cos(w t) and sin(w t) for t = n - (N - 1)/2. Each block of 64 starts from a directly computed
 // phasor and turns it by a table of small rotations: one rounding per value, not a recurrence's
@@ -162,7 +135,7 @@ Sine fit_at(std::span<const double> x, double w) {
     }
     m = {{{cc, cs, c1}, {cs, ss, s1}, {c1, s1, static_cast<long double>(x.size())}}};
     v = {xc, xs, x1};
-    if (!solve(m, v))
+    if (!solve_in_place(m, v))
         return Sine{w, 0.0, 0.0, x1 / static_cast<double>(std::max<std::size_t>(x.size(), 1))};
     return Sine{w, static_cast<double>(v[0]), static_cast<double>(v[1]), static_cast<double>(v[2])};
 }
@@ -227,7 +200,7 @@ std::optional<Sine> gauss_newton(std::span<const double> x, double w) {
             for (std::size_t j = 0; j < 3; ++j)
                 m3[i][j] = g[i][j];
         }
-        if (!solve(m3, v3))
+        if (!solve_in_place(m3, v3))
             return std::nullopt;
         const double a = static_cast<double>(v3[0]), b = static_cast<double>(v3[1]);
         // The derivative column G = t (-a sin + b cos) = b (t cos) - a (t sin).
@@ -253,7 +226,7 @@ std::optional<Sine> gauss_newton(std::span<const double> x, double w) {
         }
         m4[3][3] = gg;
         v4[3] = gx;
-        if (!solve(m4, v4))
+        if (!solve_in_place(m4, v4))
             return std::nullopt;
         const double step = static_cast<double>(v4[3]) * scale;
         // Settled: this pass's amplitudes, taken with the stepped frequency, are off only in
@@ -458,7 +431,7 @@ double Spectrum::amplitude_at(std::span<const double> x, double w) {
     }
     std::array<std::array<long double, 3>, 3> m = {{{cc, cs, c1}, {cs, ss, s1}, {c1, s1, one}}};
     std::array<long double, 3> v = {xc, xs, x1};
-    if (!solve(m, v))
+    if (!solve_in_place(m, v))
         return 0.0;
     return std::hypot(static_cast<double>(v[0]), static_cast<double>(v[1]));
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "measure/linear_solve.h"
 #include "measure/measure.h"
 
 namespace vantel::measure {
@@ -190,36 +191,6 @@ std::vector<cplx> polynomial_roots(std::vector<long double> coefficients) {
     return out;
 }
 
-// Solves the small dense system a x = b (Gaussian elimination with partial pivoting).
-std::vector<long double> solve(std::vector<std::vector<long double>> a,
-                               std::vector<long double> b) {
-    const std::size_t n = b.size();
-    for (std::size_t col = 0; col < n; ++col) {
-        std::size_t pivot = col;
-        for (std::size_t r = col + 1; r < n; ++r)
-            if (std::abs(a[r][col]) > std::abs(a[pivot][col]))
-                pivot = r;
-        std::swap(a[col], a[pivot]);
-        std::swap(b[col], b[pivot]);
-        if (a[col][col] == 0.0L)
-            throw std::logic_error("singular least-squares system in a filter design");
-        for (std::size_t r = col + 1; r < n; ++r) {
-            const long double f = a[r][col] / a[col][col];
-            for (std::size_t c = col; c < n; ++c)
-                a[r][c] -= f * a[col][c];
-            b[r] -= f * b[col];
-        }
-    }
-    std::vector<long double> x(n);
-    for (std::size_t r = n; r-- > 0;) {
-        long double v = b[r];
-        for (std::size_t c = r + 1; c < n; ++c)
-            v -= a[r][c] * x[c];
-        x[r] = v / a[r][r];
-    }
-    return x;
-}
-
 // The design that keeps a curve up to 20 kHz at any rate. The matched z-transform puts each
 // digital pole at exp(sT), at the analog pole's own frequency; zeros at 0 Hz stay at z = 1. What
 // is left is a smooth, even function of frequency: |N|^2 = |H_analog|^2 |D|^2 / |Z_dc|^2, a
@@ -277,7 +248,9 @@ DigitalZpk matched_fit(const AnalogZpk& analog, double rate_hz, int fitted_zeros
                 normal[r][c] += row[r] * row[c];
         }
     }
-    const std::vector<long double> chebyshev = solve(normal, rhs);
+    if (!solve_in_place(normal, rhs))
+        throw std::logic_error("singular least-squares system in a filter design");
+    const std::vector<long double>& chebyshev = rhs;
 
     // Chebyshev series in t to monomials in t (T_k+1 = 2 t T_k - T_k-1), then roots in t to
     // roots in x.
