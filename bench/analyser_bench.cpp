@@ -1,17 +1,17 @@
 // SPDX-License-Identifier: MIT
-// Member reads through the automation interface from the in-process simulated analyser: one
+// Member reads through the automation interface from our analyser in process: one
 // read, the eighteen reads a full update cycle makes, and a reading that measures.
 #include <benchmark/benchmark.h>
 
-#include "analyser/automation.h"
-#include "simulator/simulator.h"
+#include "automation/automation.h"
+#include "instrument/analyser.h"
 
 namespace vantel {
 namespace {
 
 void BM_ReadOneMember(benchmark::State& state) {
-    Simulator sim;
-    ObjectRef app = sim.application();
+    Analyser analyser;
+    ObjectRef app = analyser.application();
     for (auto _ : state)
         benchmark::DoNotOptimize(get_member(*app, "CTDetector", "CTD_Unit"));
 }
@@ -20,8 +20,8 @@ BENCHMARK(BM_ReadOneMember);
 // What one polling cycle reads on the digital input: eleven members through a sub-object,
 // each after a fresh fetch of it, then the seven unit constants of the unit-class test.
 void BM_ReadUpdateCycleMembers(benchmark::State& state) {
-    Simulator sim;
-    ObjectRef app = sim.application();
+    Analyser analyser;
+    ObjectRef app = analyser.application();
     set_member(*app, "SignalAnalyzer", "SA_Source", Value(1));
     struct Read {
         const char* object;
@@ -60,10 +60,10 @@ BENCHMARK(BM_ReadUpdateCycleMembers);
 // A-weighted, RMS), arg 1 THD+N.
 void BM_MeasuredReadingEvery200ms(benchmark::State& state) {
     double now_s = 0.0;
-    SimulatorOptions options;
+    AnalyserOptions options;
     options.clock = [&now_s] { return now_s; };
-    Simulator sim(options);
-    ObjectRef app = sim.application();
+    Analyser analyser(options);
+    ObjectRef app = analyser.application();
     if (state.range(0) == 1)
         set_member(*app, "CTDetector", "CTD_Function", Value("THD+N - relative"));
     now_s += 1.0;

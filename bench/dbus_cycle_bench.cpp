@@ -15,8 +15,8 @@
 #include <memory>
 #include <vector>
 
-#include "analyser/dbus_backend.h"
 #include "app/environment.h"
+#include "automation/dbus_backend.h"
 #include "meter/meter.h"
 
 namespace vantel {

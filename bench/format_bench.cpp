@@ -5,7 +5,7 @@
 #include <array>
 #include <cstddef>
 
-#include "pipeline/reading_format.h"
+#include "meter/reading_format.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include <cmath>
 #include <numbers>
 
-#include "analyser/conversions.h"
+#include "automation/conversions.h"
+#include "instrument/analyser.h"
 #include "jack_server.h"
-#include "simulator/simulator.h"
 
 namespace vantel {
 namespace {
@@ -51,11 +51,11 @@ private:
     std::int64_t frame_ = 0;
 };
 
-Simulator jack_analyser() {
-    SimulatorOptions options;
+Analyser jack_analyser() {
+    AnalyserOptions options;
     options.input = "jack";
     options.live.connect_inputs = false;
-    return Simulator(options);
+    return Analyser(options);
 }
 
 double dbfs_a(AutomationObject& app) {
@@ -67,8 +67,8 @@ double dbfs_a(AutomationObject& app) {
 // window, plus what the periods and the polling add). Polled every millisecond.
 void BM_JackStepToReading(benchmark::State& state) {
     testing_support::JackServer server;
-    Simulator sim = jack_analyser();
-    ObjectRef app = sim.application();
+    Analyser analyser = jack_analyser();
+    ObjectRef app = analyser.application();
     set_member(*app, "SignalAnalyzer", "SA_Source", Value(1));
     set_member(*app, "CTDetector", "CTD_Unit", Value(32));  // dBFS
     set_member(*app, "CTDetector", "CTD_WeightingFilter", Value(0));
@@ -105,15 +105,15 @@ BENCHMARK(BM_JackStepToReading)->UseManualTime()->Iterations(10)->Unit(benchmark
 // (five a second): the median and the worst time per period, against the period's length.
 void BM_JackCallbackTime(benchmark::State& state) {
     testing_support::JackServer server;
-    Simulator sim = jack_analyser();
-    ObjectRef app = sim.application();
+    Analyser analyser = jack_analyser();
+    ObjectRef app = analyser.application();
     for (auto _ : state) {
         for (int i = 0; i < 50; ++i) {
             QThread::msleep(200);
             benchmark::DoNotOptimize(dbfs_a(*app));
         }
     }
-    const source::LiveStatistics& s = *sim.input_statistics();
+    const source::LiveStatistics& s = *analyser.input_statistics();
     constexpr double kPeriodUs = 256.0 / 48000.0 * 1e6;
     state.counters["periods"] = static_cast<double>(s.periods());
     state.counters["median_us"] = s.median_callback_us().value_or(0.0);

@@ -5,18 +5,18 @@
 
 #include <QTest>
 
-#include "analyser/recording.h"
 #include "app/environment.h"
+#include "automation/recording.h"
+#include "instrument/analyser.h"
 #include "meter/meter.h"
 #include "panel/panel_window.h"
 #include "panel/picture_box.h"
-#include "simulator/simulator.h"
 
 namespace vantel {
 namespace {
 
 struct ShownPanel {
-    Simulator sim;
+    Analyser analyser;
     std::shared_ptr<AccessLog> log = std::make_shared<AccessLog>();
     std::unique_ptr<Meter> meter;
     std::unique_ptr<PanelWindow> form;
@@ -24,7 +24,7 @@ struct ShownPanel {
 
     ShownPanel() {
         Environment env = standard_environment([this] {
-            return ObjectRef(std::make_shared<RecordingObject>(sim.application(), log));
+            return ObjectRef(std::make_shared<RecordingObject>(analyser.application(), log));
         });
         env.show_message = [](const Message&) {};
         env.end_program = [](int) {};

@@ -11,7 +11,7 @@
 #include <cmath>
 #include <vector>
 
-#include "panel/trend_window.h"
+#include "trend/trend_window.h"
 
 namespace vantel {
 namespace {

@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: MIT
 // One work tick with the status poll, through the meter and the panel together, against the
-// in-process simulated analyser: four timer ticks, the last of which runs the update cycle,
+// our analyser in process: four timer ticks, the last of which runs the update cycle,
 // publishes the reading and has the window (not shown, as the labels need no screen) show it.
 #include <benchmark/benchmark.h>
 
 #include "app/environment.h"
+#include "instrument/analyser.h"
 #include "meter/meter.h"
 #include "panel/panel_window.h"
-#include "simulator/simulator.h"
 
 namespace vantel {
 namespace {
@@ -18,11 +18,11 @@ namespace {
 // BM_MeasuredReadingEvery200ms times.
 void BM_WorkTickThroughMeterAndPanel(benchmark::State& state) {
     double now_s = 1.0;
-    SimulatorOptions options;
+    AnalyserOptions options;
     options.clock = [&now_s] { return now_s; };
-    Simulator sim(options);
+    Analyser analyser(options);
     now_s += 1.0;  // a second of samples to measure
-    Environment env = standard_environment([&sim] { return sim.application(); });
+    Environment env = standard_environment([&analyser] { return analyser.application(); });
     env.show_message = [](const Message&) {};
     env.end_program = [](int) {};
     Meter meter(env);
@@ -30,9 +30,9 @@ void BM_WorkTickThroughMeterAndPanel(benchmark::State& state) {
     meter.start();
     meter.stop_timer();
     // Units from the ranged path (V) and the plain path (dBu), on the digital input.
-    set_member(*sim.application(), "CTDetector", "CTD_Unit",
+    set_member(*analyser.application(), "CTDetector", "CTD_Unit",
                Value(static_cast<int>(state.range(0))));
-    set_member(*sim.application(), "SignalAnalyzer", "SA_Source", Value(1));
+    set_member(*analyser.application(), "SignalAnalyzer", "SA_Source", Value(1));
     for (int i = 0; i < 4; ++i)
         meter.tick();  // the first polling cycle refreshes the status words
     for (auto _ : state) {

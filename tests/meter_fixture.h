@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-// A meter on the simulated analyser, with a clock, a wait, message boxes and the program's end
+// A meter on our analyser, with a clock, a wait, message boxes and the program's end
 // that the test controls and watches; and the same meter behind a window on the offscreen
 // platform, taking real mouse and keyboard events.
 
@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "analyser/recording.h"
+#include "automation/recording.h"
+#include "instrument/analyser.h"
 #include "meter/meter.h"
 #include "panel/layout_table.h"
 #include "panel/panel_window.h"
 #include "row_name.h"
-#include "simulator/simulator.h"
 
 namespace vantel::testing_support {
 
@@ -30,12 +30,14 @@ struct World {
     std::vector<int> ends;  // exit codes passed to the end of the program
     Strings reports;        // lines for standard error
     std::shared_ptr<AccessLog> log = std::make_shared<AccessLog>();
-    Simulator sim;
+    Analyser analyser;
 
     // The analyser has been measuring for a second when the panel comes: it has a reading.
-    explicit World(double initialise_after_s) : sim(options(initialise_after_s)) { now_s += 1.0; }
-    SimulatorOptions options(double initialise_after_s) {
-        SimulatorOptions o;
+    explicit World(double initialise_after_s) : analyser(options(initialise_after_s)) {
+        now_s += 1.0;
+    }
+    AnalyserOptions options(double initialise_after_s) {
+        AnalyserOptions o;
         o.seed = 7;
         o.initialise_after_s = initialise_after_s;
         o.clock = [this] { return now_s; };
@@ -45,7 +47,7 @@ struct World {
     Environment environment() {
         Environment env;
         env.obtain_analyser = [this] {
-            return ObjectRef(std::make_shared<RecordingObject>(sim.application(), log));
+            return ObjectRef(std::make_shared<RecordingObject>(analyser.application(), log));
         };
         env.clock = [this] { return now_s; };
         env.wait_seconds = [this](std::int32_t seconds) {
@@ -60,10 +62,10 @@ struct World {
 
     // Sets a member of the analyser as another client would.
     void set(const char* object, const char* member, Value value) {
-        set_member(*sim.application(), object, member, std::move(value));
+        set_member(*analyser.application(), object, member, std::move(value));
     }
     Value get(const char* object, const char* member) {
-        return get_member(*sim.application(), object, member);
+        return get_member(*analyser.application(), object, member);
     }
     // The writes among the logged accesses, in order.
     Strings writes() const {
@@ -92,7 +94,7 @@ struct Rig {
     }
     // Channel A reads `value` from now on; one cycle runs.
     void cycle_reading(Value value) {
-        world.sim.override_value("CTDetector.CTD_ChA", std::move(value));
+        world.analyser.override_value("CTDetector.CTD_ChA", std::move(value));
         work_tick();
     }
     const MeterReading& shown() const { return meter.reading(); }

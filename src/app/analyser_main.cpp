@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// vantel-analyser: the simulated analyser as an application of its own, serving
+// vantel-analyser: our analyser as an application of its own, serving
 // "Vantel.Application" on the D-Bus session bus. Headless; logs to stderr; SIGTERM ends it.
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -7,8 +7,8 @@
 #include <optional>
 
 #include "app/termination.h"
-#include "simulator/dbus_export.h"
-#include "simulator/input_options.h"
+#include "instrument/dbus_export.h"
+#include "instrument/input_options.h"
 #include "sources/sample_source.h"
 
 int main(int argc, char** argv) {
@@ -17,14 +17,15 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationVersion(QStringLiteral(VANTEL_VERSION));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "The simulated Vantel analyser on the D-Bus session bus, as \"Vantel.Application\". "
-        "D-Bus activation starts it when a client asks for that name."));
+    parser.setApplicationDescription(
+        QStringLiteral("Our Vantel analyser on the D-Bus session bus, as \"Vantel.Application\". "
+                       "D-Bus activation starts it when a client asks for that name."));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption seed(QStringLiteral("seed"),
-                                  QStringLiteral("Seed of the simulated signal (default: 1)."),
-                                  QStringLiteral("number"), QStringLiteral("1"));
+    const QCommandLineOption seed(
+        QStringLiteral("seed"),
+        QStringLiteral("Seed of the simulated device under test (default: 1)."),
+        QStringLiteral("number"), QStringLiteral("1"));
     const QCommandLineOption initialise_after(
         QStringLiteral("initialise-after"),
         QStringLiteral("Report IsInitialised True only after this many seconds (default: 0)."),
@@ -40,45 +41,45 @@ int main(int argc, char** argv) {
 
     bool seed_ok = false;
     bool delay_ok = false;
-    vantel::SimulatorOptions base;
+    vantel::AnalyserOptions base;
     base.seed = parser.value(seed).toULongLong(&seed_ok);
     base.initialise_after_s = parser.value(initialise_after).toDouble(&delay_ok);
     if (!seed_ok || !delay_ok || base.initialise_after_s < 0.0) {
-        qCCritical(vantel::lcSimulator) << "--seed takes a whole number, --initialise-after a "
-                                           "number of seconds";
+        qCCritical(vantel::lcAnalyser) << "--seed takes a whole number, --initialise-after a "
+                                          "number of seconds";
         return 2;
     }
     std::string error;
-    const std::optional<vantel::SimulatorOptions> options = input_options.read(
+    const std::optional<vantel::AnalyserOptions> options = input_options.read(
         parser, base,
         [](const std::string& line) {
-            qCInfo(vantel::lcSimulator).noquote() << QString::fromStdString(line);
+            qCInfo(vantel::lcAnalyser).noquote() << QString::fromStdString(line);
         },
         error);
     if (!options) {
-        qCCritical(vantel::lcSimulator).noquote() << QString::fromStdString(error);
+        qCCritical(vantel::lcAnalyser).noquote() << QString::fromStdString(error);
         return 2;
     }
 
-    std::optional<vantel::Simulator> simulator;
+    std::optional<vantel::Analyser> analyser;
     try {
-        simulator.emplace(*options);
+        analyser.emplace(*options);
     } catch (const vantel::source::SourceError& e) {
-        qCCritical(vantel::lcSimulator).noquote() << e.what();
+        qCCritical(vantel::lcAnalyser).noquote() << e.what();
         return 2;
     }
-    qCInfo(vantel::lcSimulator).noquote()
-        << "measuring" << QString::fromStdString(simulator->describe_input());
-    for (const std::string& warning : simulator->input_warnings())
-        qCWarning(vantel::lcSimulator).noquote() << QString::fromStdString(warning);
+    qCInfo(vantel::lcAnalyser).noquote()
+        << "measuring" << QString::fromStdString(analyser->describe_input());
+    for (const std::string& warning : analyser->input_warnings())
+        qCWarning(vantel::lcAnalyser).noquote() << QString::fromStdString(warning);
 
-    vantel::AnalyserExport exported(*simulator, parser.isSet(test_control));
+    vantel::AnalyserExport exported(*analyser, parser.isSet(test_control));
     QObject::connect(&exported, &vantel::AnalyserExport::bus_lost, &app, &QCoreApplication::quit);
     // Before the name is claimed: whoever sees the name may stop the analyser at once.
     vantel::on_termination_signals(&app, [] { QCoreApplication::quit(); });
     if (!exported.publish())
         return 1;
     const int code = QCoreApplication::exec();
-    qCInfo(vantel::lcSimulator) << "leaving the bus";
+    qCInfo(vantel::lcAnalyser) << "leaving the bus";
     return code;
 }

@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: MIT
-#include "analyser/backends.h"
+#include "app/backends.h"
 
 #include <string>
 
-#include "analyser/dbus_backend.h"
-#include "simulator/simulator.h"
+#include "automation/dbus_backend.h"
+#include "instrument/analyser.h"
 
 #ifdef _WIN32
-#include "analyser/com_dispatch.h"
+#include "automation/com_dispatch.h"
 #endif
 
 namespace vantel {
@@ -25,7 +25,7 @@ constexpr BackendInfo kBackends[] = {
      "it, else the analyser built into this program",
      false},
 #endif
-    {"sim", "a simulated analyser inside this program", true},
+    {"sim", "the analyser built into this program", true},
     {"dbus",
      "the analyser application \"Vantel.Application\" on the D-Bus session bus (ours is "
      "vantel-analyser), started by D-Bus activation when it is not running",
@@ -83,10 +83,10 @@ ObjectRef obtain_application(std::string_view backend, std::string_view prog_id)
     if (backend == "sim") {
         if (prog_id != kApplicationProgId) {
             throw AutomationError(std::string(prog_id),
-                                  "the simulated analyser offers no such object, only " +
+                                  "the built-in analyser offers no such object, only " +
                                       std::string(kApplicationProgId));
         }
-        return Simulator().application();
+        return Analyser().application();
     }
     if (backend == "dbus")
         return attach_dbus_application(prog_id);

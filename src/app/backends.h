@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "analyser/automation.h"
+#include "automation/automation.h"
 
 namespace vantel {
 
@@ -36,7 +36,7 @@ struct BackendChoice {
 BackendChoice choose_backend(std::string_view requested,
                              std::string_view prog_id = "Vantel.Application");
 
-// The application object `prog_id` from `backend`; "sim" gives a new simulated analyser, "dbus"
+// The application object `prog_id` from `backend`; "sim" gives a new built-in analyser, "dbus"
 // the analyser application on the session bus, "com" (on Windows) the running analyser
 // application. Throws AutomationError naming the backend or the identifier when either is
 // unknown, and when the analyser cannot be reached.

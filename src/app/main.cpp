@@ -7,13 +7,13 @@
 #include <memory>
 #include <optional>
 
-#include "analyser/backends.h"
+#include "app/backends.h"
 #include "app/environment.h"
 #include "app/session.h"
 #include "app/single_instance.h"
+#include "instrument/analyser.h"
+#include "instrument/input_options.h"
 #include "meter/environment.h"
-#include "simulator/input_options.h"
-#include "simulator/simulator.h"
 #include "sources/sample_source.h"
 
 namespace {
@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
     }
 
     // --input and its company measure with the analyser built into the panel.
-    std::optional<vantel::Simulator> built_in;
+    std::optional<vantel::Analyser> built_in;
     if (input_options.any_set(parser)) {
         const QString asked = parser.value(analyser);
         if (asked != QLatin1String("auto") && asked != QLatin1String("sim")) {
@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
             return vantel::kExitAnalyserUnavailable;
         }
         std::string error;
-        const std::optional<vantel::SimulatorOptions> options = input_options.read(
+        const std::optional<vantel::AnalyserOptions> options = input_options.read(
             parser, {},
             [](const std::string& line) {
                 qCInfo(lcPanel).noquote() << QString::fromStdString(line);

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <memory>
 
-#include "analyser/backends.h"
+#include "app/backends.h"
 #include "app/environment.h"
 #include "app/single_instance.h"
 #include "app/termination.h"

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "analyser/automation.h"
+#include "automation/automation.h"
 
 namespace vantel {
 

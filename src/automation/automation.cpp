@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
-#include "analyser/automation.h"
+#include "automation/automation.h"
 
-#include "analyser/conversions.h"
+#include "automation/conversions.h"
 
 namespace vantel {
 

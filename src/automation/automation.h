@@ -3,7 +3,7 @@
 
 // The analyser is reached only through late-bound automation: an object whose members are read
 // and written by name at run time, each giving a dynamically typed value. Every backend (the
-// in-process simulator, D-Bus, COM) implements AutomationObject; nothing else in the program
+// built-in analyser, D-Bus, COM) implements AutomationObject; nothing else in the program
 // knows which one it talks to.
 
 #include <cstddef>
@@ -59,7 +59,7 @@ public:
     const std::string& as_text() const { return std::get<std::string>(data_); }
     const ObjectRef& as_object() const { return std::get<ObjectRef>(data_); }
 
-    // Exact equality of kind and content (objects by identity); for tests and the simulator,
+    // Exact equality of kind and content (objects by identity); for tests and our analyser,
     // not for the panel's own comparisons, which are numeric.
     bool operator==(const Value& other) const = default;
 

@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: MIT
-#include "analyser/com_dispatch.h"
+#include "automation/com_dispatch.h"
 
-#include "analyser/com_variant.h"
+#include "automation/com_variant.h"
 
 namespace vantel {
 
 namespace {
 
-// Visual Basic reads a member with both flags, because to a late-bound caller a property and a
+// A late-bound automation client reads a member with both flags, because to it a property and a
 // method without arguments look alike; servers are written against that, so we do the same.
 constexpr WORD kReadFlags = DISPATCH_PROPERTYGET | DISPATCH_METHOD;
 
@@ -127,7 +127,7 @@ void DispatchObject::set(std::string_view member, const Value& value) {
     const DISPID id = dispid(member);
     Variant argument = to_variant(value, member);
     // A property write passes its value as the one named argument DISPID_PROPERTYPUT; an object
-    // goes by reference, as Visual Basic's Set does.
+    // goes by reference (DISPATCH_PROPERTYPUTREF), as late-bound clients assign objects.
     DISPID named = DISPID_PROPERTYPUT;
     DISPPARAMS arguments{argument.get(), &named, 1, 1};
     const WORD flags = V_VT(argument.get()) == VT_DISPATCH ? WORD{DISPATCH_PROPERTYPUTREF}

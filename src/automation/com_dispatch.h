@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-// The analyser reached through COM automation, the way a Visual Basic client reaches it: the
+// The analyser reached through COM automation, as a late-bound automation client reaches it: the
 // application object is created from its programmatic identifier, and every member is looked up
 // by name (GetIDsOfNames) and read or written through IDispatch::Invoke. No type library and no
 // generated headers: late binding keeps working across analyser versions that add members.
@@ -20,7 +20,7 @@
 #include <string>
 #include <string_view>
 
-#include "analyser/automation.h"
+#include "automation/automation.h"
 
 namespace vantel {
 

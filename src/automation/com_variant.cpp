@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "analyser/com_variant.h"
+#include "automation/com_variant.h"
 
 #include <climits>
 #include <cstdint>
@@ -7,7 +7,7 @@
 #include <limits>
 #include <new>
 
-#include "analyser/com_dispatch.h"
+#include "automation/com_dispatch.h"
 
 namespace vantel {
 
@@ -185,7 +185,7 @@ Variant to_variant(const Value& v, std::string_view member) {
         case Value::Kind::Integer: {
             const std::int64_t i = v.as_integer();
             if (i >= std::numeric_limits<LONG>::min() && i <= std::numeric_limits<LONG>::max()) {
-                V_VT(p) = VT_I4;  // a Visual Basic Long: what every automation server takes
+                V_VT(p) = VT_I4;  // VT_I4: the integer every automation server takes
                 V_I4(p) = static_cast<LONG>(i);
             } else {
                 V_VT(p) = VT_I8;

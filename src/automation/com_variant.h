@@ -18,7 +18,7 @@
 #include <string_view>
 #include <utility>
 
-#include "analyser/automation.h"
+#include "automation/automation.h"
 
 namespace vantel {
 
@@ -69,7 +69,7 @@ using DispatchWrapper = std::function<ObjectRef(IDispatch*)>;
 // The value a VARIANT holds. References (VT_BYREF) are followed; every signed and unsigned
 // integer type becomes an integer, VT_R4, VT_R8, VT_CY and VT_DECIMAL a double, VT_BOOL keeps
 // its bits, VT_BSTR becomes UTF-8, and VT_DISPATCH (or a VT_UNKNOWN that offers IDispatch)
-// becomes the object `wrap` makes; a null object pointer is Visual Basic's Nothing, an object
+// becomes the object `wrap` makes; a null IDispatch is an object
 // value holding no object. Anything else (dates, arrays, error codes...) throws AutomationError
 // naming `member` and the VARIANT type.
 Value from_variant(const VARIANT& v, std::string_view member, const DispatchWrapper& wrap);

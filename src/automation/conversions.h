@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "analyser/automation.h"
+#include "automation/automation.h"
 
 namespace vantel {
 

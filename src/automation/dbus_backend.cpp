@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "analyser/dbus_backend.h"
+#include "automation/dbus_backend.h"
 
 #include <QDBusObjectPath>
 #include <QDBusVariant>
@@ -16,8 +16,8 @@
 #include <set>
 #include <string>
 
-#include "analyser/dbus_message.h"
-#include "analyser/dbus_wire.h"
+#include "automation/dbus_message.h"
+#include "automation/dbus_wire.h"
 
 namespace vantel {
 

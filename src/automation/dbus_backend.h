@@ -24,7 +24,7 @@
 #include <string>
 #include <string_view>
 
-#include "analyser/automation.h"
+#include "automation/automation.h"
 
 namespace vantel {
 

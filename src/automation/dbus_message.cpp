@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "analyser/dbus_message.h"
+#include "automation/dbus_message.h"
 
 #include <QDBusObjectPath>
 #include <QDBusVariant>
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <new>
 
-#include "analyser/dbus_wire.h"
+#include "automation/dbus_wire.h"
 
 namespace vantel::dbus {
 

@@ -3,7 +3,7 @@
 
 // Values in and out of libdbus messages as Qt holds them, for both ends of the analyser's bus
 // link: the panel's backend (dbus_backend.cpp) and the analyser program's export
-// (simulator/dbus_export.cpp). Both use libdbus directly, each on its own private connection.
+// (instrument/dbus_export.cpp). Both use libdbus directly, each on its own private connection.
 
 #include <QString>
 #include <QVariant>

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "analyser/dbus_wire.h"
+#include "automation/dbus_wire.h"
 
 #include <QDBusArgument>
 #include <QDBusMetaType>

@@ -2,7 +2,7 @@
 #pragma once
 
 // How the analyser's automation members travel over D-Bus, shared by the analyser program that
-// exports them (simulator/dbus_export.h) and the panel's backend that reads them
+// exports them (instrument/dbus_export.h) and the panel's backend that reads them
 // (analyser/dbus_backend.h).
 //
 //   bus name      Vantel.Application                      (the programmatic identifier)
@@ -22,7 +22,7 @@
 #include <optional>
 #include <string_view>
 
-#include "analyser/automation.h"
+#include "automation/automation.h"
 
 namespace vantel::dbus {
 

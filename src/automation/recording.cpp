@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "analyser/recording.h"
+#include "automation/recording.h"
 
 namespace vantel {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "analyser/automation.h"
+#include "automation/automation.h"
 
 namespace vantel {
 

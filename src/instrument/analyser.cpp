@@ -1,21 +1,21 @@
 // SPDX-License-Identifier: MIT
-#include "simulator/simulator.h"
+#include "instrument/analyser.h"
 
 #include <limits>
 #include <stdexcept>
 #include <string>
 #include <utility>
 
-#include "simulator/objects.h"
+#include "instrument/objects.h"
 #include "sources/open_source.h"
 
 namespace vantel {
 
-namespace sim {
+namespace instrument {
 
 namespace {
 
-std::unique_ptr<source::SampleSource> open_input(const SimulatorOptions& options,
+std::unique_ptr<source::SampleSource> open_input(const AnalyserOptions& options,
                                                  std::shared_ptr<source::Generator> generator) {
     const source::SourceOptions source_options{options.seed, options.clock,
                                                options.analogue_full_scale_v};
@@ -29,62 +29,62 @@ std::unique_ptr<source::SampleSource> open_input(const SimulatorOptions& options
 
 }  // namespace
 
-SimulatorState::SimulatorState(const SimulatorOptions& options)
-    : SimulatorState(options, std::make_shared<source::Generator>()) {}
+AnalyserState::AnalyserState(const AnalyserOptions& options)
+    : AnalyserState(options, std::make_shared<source::Generator>()) {}
 
-SimulatorState::SimulatorState(const SimulatorOptions& options,
-                               std::shared_ptr<source::Generator> generator)
+AnalyserState::AnalyserState(const AnalyserOptions& options,
+                             std::shared_ptr<source::Generator> generator)
     : instrument(options.clock, options.initialise_after_s, open_input(options, generator),
                  generator, options.seed, options.analogue_full_scale_v) {}
 
-}  // namespace sim
+}  // namespace instrument
 
-Simulator::Simulator(SimulatorOptions options)
-    : state_(std::make_shared<sim::SimulatorState>(std::move(options))) {}
+Analyser::Analyser(AnalyserOptions options)
+    : state_(std::make_shared<instrument::AnalyserState>(std::move(options))) {}
 
-ObjectRef Simulator::application() {
-    return sim::make_application(state_);
+ObjectRef Analyser::application() {
+    return instrument::make_application(state_);
 }
 
-ObjectRef Simulator::recording_application(std::shared_ptr<AccessLog> log) {
+ObjectRef Analyser::recording_application(std::shared_ptr<AccessLog> log) {
     return std::make_shared<RecordingObject>(application(), std::move(log));
 }
 
-void Simulator::fail_member(std::string path, std::string reason, std::size_t after_accesses) {
+void Analyser::fail_member(std::string path, std::string reason, std::size_t after_accesses) {
     state_->faults.fail(std::move(path), std::move(reason), after_accesses);
 }
 
-void Simulator::set_gone_away(bool gone) {
+void Analyser::set_gone_away(bool gone) {
     state_->faults.set_gone_away(gone);
 }
 
-void Simulator::override_value(std::string path, Value value) {
+void Analyser::override_value(std::string path, Value value) {
     state_->faults.override_value(std::move(path), std::move(value));
 }
 
-void Simulator::set_access_delay(double seconds, std::function<void(double)> sleep) {
+void Analyser::set_access_delay(double seconds, std::function<void(double)> sleep) {
     state_->faults.set_delay(seconds, std::move(sleep));
 }
 
-void Simulator::clear_faults() {
+void Analyser::clear_faults() {
     state_->faults.clear();
 }
 
-void Simulator::set_generator(double level_v_rms, double frequency_hz) {
+void Analyser::set_generator(double level_v_rms, double frequency_hz) {
     source::Generator& g = state_->instrument.measurement().generator();
     g.set_level_v_rms(level_v_rms);
     g.set_frequency_hz(frequency_hz);
 }
 
-std::string Simulator::describe_input() const {
+std::string Analyser::describe_input() const {
     return state_->instrument.measurement().source().describe();
 }
 
-std::vector<std::string> Simulator::input_warnings() const {
+std::vector<std::string> Analyser::input_warnings() const {
     return state_->instrument.measurement().source().warnings();
 }
 
-const source::LiveStatistics* Simulator::input_statistics() const {
+const source::LiveStatistics* Analyser::input_statistics() const {
     const auto* live =
         dynamic_cast<const source::LiveSource*>(&state_->instrument.measurement().source());
     return live ? &live->statistics() : nullptr;
@@ -101,11 +101,11 @@ std::int16_t code_16(int code) {
 
 }  // namespace
 
-void Simulator::set_default_weighting(int code) {
+void Analyser::set_default_weighting(int code) {
     state_->instrument.set_default_weighting(code_16(code));
 }
 
-void Simulator::set_frame_rate(int connector, std::int32_t hz) {
+void Analyser::set_frame_rate(int connector, std::int32_t hz) {
     state_->instrument.set_frame_rate(code_16(connector), hz);
 }
 

@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-// A simulated Vantel analyser, in process and single-threaded, that stands in for the analyser
+// Our Vantel analyser, in process and single-threaded, standing in for the analyser
 // application: it offers the automation members the panel uses, takes and refuses settings as
 // the instrument does, produces readings from a signal model, and misbehaves on request.
 //
-//   Simulator sim;                               // seed 1, ready at once, real clock
-//   ObjectRef app = sim.application();
+//   Analyser analyser;                               // seed 1, ready at once, real clock
+//   ObjectRef app = analyser.application();
 //   get_member(*app, "CTDetector", "CTD_ChA");   // a double in the detector's unit
-//   sim.fail_member("CTDetector.CTD_Unit");      // that member now fails
+//   analyser.fail_member("CTDetector.CTD_Unit");      // that member now fails
 //
 // How the parts fit: constants.h (the named constants and their codes) and functions.h (the
 // measurement functions) are the vocabularies; units.h does the arithmetic of units;
@@ -24,19 +24,19 @@
 #include <string>
 #include <vector>
 
-#include "analyser/automation.h"
-#include "analyser/recording.h"
+#include "automation/automation.h"
+#include "automation/recording.h"
 #include "sources/generator.h"
 #include "sources/live_source.h"
 #include "sources/simulated_device.h"
 
 namespace vantel {
 
-namespace sim {
-struct SimulatorState;
+namespace instrument {
+struct AnalyserState;
 }
 
-struct SimulatorOptions {
+struct AnalyserOptions {
     std::uint64_t seed = 1;  // same seed, same clock, same sequence of accesses: same readings
     double initialise_after_s = 0.0;  // IsInitialised turns True this long after construction
     std::function<double()> clock;    // monotonic seconds; empty = std::chrono::steady_clock
@@ -53,10 +53,10 @@ struct SimulatorOptions {
 };
 
 // A cheap handle on shared state: copies, and every object handed out, are the same analyser.
-class Simulator {
+class Analyser {
 public:
     // Throws source::SourceError naming the input and the reason when it cannot be opened.
-    explicit Simulator(SimulatorOptions options = {});
+    explicit Analyser(AnalyserOptions options = {});
 
     // The "Vantel.Application" object; it keeps the analyser alive after the handle is gone.
     ObjectRef application();
@@ -98,7 +98,7 @@ public:
     void set_frame_rate(int connector, std::int32_t hz);
 
 private:
-    std::shared_ptr<sim::SimulatorState> state_;
+    std::shared_ptr<instrument::AnalyserState> state_;
 };
 
 }  // namespace vantel

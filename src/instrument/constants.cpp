@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
-#include "simulator/constants.h"
+#include "instrument/constants.h"
 
 #include <algorithm>
 
-namespace vantel::sim {
+namespace vantel::instrument {
 
 const NamedConstant* find_constant(std::string_view name) {
     auto it = std::ranges::find(kConstants, name, &NamedConstant::name);
@@ -29,4 +29,4 @@ std::string describe_code(Enumeration enumeration, std::int16_t code) {
     return std::to_string(code);
 }
 
-}  // namespace vantel::sim
+}  // namespace vantel::instrument

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-// Every named constant the simulated analyser publishes on its application object, and its code.
-// This is the only place the numbers appear: the simulator's own rules name them through
+// Every named constant our analyser publishes on its application object, and its code.
+// This is the only place the numbers appear: the analyser's own rules name them through
 // code_of("UNIT_V"), which is checked when compiling. The panel reads the constants by name but
 // also writes some codes as plain numbers (its unit, weighting, response, relativity and input
 // keys), so those codes are the ones it expects and must not move: units 20, 21, 22, 23, 66, 30,
@@ -15,7 +15,7 @@
 #include <string>
 #include <string_view>
 
-namespace vantel::sim {
+namespace vantel::instrument {
 
 enum class Enumeration { Unit, Weighting, Response, Relativity, AnalogueSource, DigitalSource };
 
@@ -94,7 +94,7 @@ inline constexpr auto kConstants = std::to_array<NamedConstant>({
 // publishes no name for; the panel's weighting key treats its code as outside the cycle.
 inline constexpr std::int16_t kUnnamedWeighting = 2;
 
-// The code behind a name, for the simulator's own rules. A misspelt name does not compile.
+// The code behind a name, for the analyser's own rules. A misspelt name does not compile.
 consteval std::int16_t code_of(std::string_view name) {
     for (const NamedConstant& c : kConstants) {
         if (c.name == name)
@@ -110,4 +110,4 @@ std::size_t member_count(Enumeration enumeration);
 // "UNIT_DBV" for a member, the decimal code otherwise; for messages.
 std::string describe_code(Enumeration enumeration, std::int16_t code);
 
-}  // namespace vantel::sim
+}  // namespace vantel::instrument

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "simulator/dbus_export.h"
+#include "instrument/dbus_export.h"
 
 #include <QDBusObjectPath>
 #include <QMap>
@@ -14,13 +14,13 @@
 #include <span>
 #include <thread>
 
-#include "analyser/dbus_message.h"
-#include "analyser/dbus_wire.h"
-#include "simulator/constants.h"
+#include "automation/dbus_message.h"
+#include "automation/dbus_wire.h"
+#include "instrument/constants.h"
 
 namespace vantel {
 
-Q_LOGGING_CATEGORY(lcSimulator, "vantel.simulator", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcAnalyser, "vantel.analyser", QtInfoMsg)
 
 namespace {
 
@@ -173,12 +173,12 @@ const Member* AnalyserExport::Exported::find(const QString& name) const {
     return nullptr;
 }
 
-AnalyserExport::AnalyserExport(Simulator simulator, bool test_control, QObject* parent)
+AnalyserExport::AnalyserExport(Analyser analyser, bool test_control, QObject* parent)
     : QObject(parent),
-      simulator_(std::move(simulator)),
+      analyser_(std::move(analyser)),
       test_control_(test_control),
       path_(dbus::object_path_for(kService)) {
-    ObjectRef app = simulator_.application();
+    ObjectRef app = analyser_.application();
     Exported& root = objects_[path_];
     root.interface = dbus::interface_for_path(path_);
     root.object = app;
@@ -189,11 +189,11 @@ AnalyserExport::AnalyserExport(Simulator simulator, bool test_control, QObject* 
         const QString path = path_ + u'/' + QString::fromLatin1(sub.name);
         Exported& exported = objects_[path];
         exported.interface = dbus::interface_for_path(path);
-        // The simulator's sub-objects are views on the one analyser: one each serves every call.
+        // The analyser's sub-objects are views on the one analyser: one each serves every call.
         exported.object = get_object(*app, sub.name);
         exported.members.assign(sub.members.begin(), sub.members.end());
     }
-    for (const sim::NamedConstant& c : sim::kConstants)
+    for (const instrument::NamedConstant& c : instrument::kConstants)
         root.members.push_back({c.name, 'n', false, true});
 }
 
@@ -209,18 +209,18 @@ bool AnalyserExport::publish() {
     BusError error;
     bus_ = dbus_bus_get_private(DBUS_BUS_SESSION, &error.error);
     if (!bus_) {
-        qCCritical(lcSimulator).noquote() << "no D-Bus session bus:" << error.message();
+        qCCritical(lcAnalyser).noquote() << "no D-Bus session bus:" << error.message();
         return false;
     }
     // The program decides what a lost bus means (it quits through the event loop), not libdbus.
     dbus_connection_set_exit_on_disconnect(bus_, FALSE);
     if (!dbus_connection_add_filter(bus_, &AnalyserExport::filter, this, nullptr)) {
-        qCCritical(lcSimulator) << "cannot serve the bus: out of memory";
+        qCCritical(lcAnalyser) << "cannot serve the bus: out of memory";
         return false;
     }
     int fd = -1;
     if (!dbus_connection_get_unix_fd(bus_, &fd)) {
-        qCCritical(lcSimulator) << "the bus connection has no socket to watch";
+        qCCritical(lcAnalyser) << "the bus connection has no socket to watch";
         return false;
     }
     notifier_ = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
@@ -234,16 +234,15 @@ bool AnalyserExport::publish() {
     const int claimed =
         dbus_bus_request_name(bus_, kServiceName, DBUS_NAME_FLAG_DO_NOT_QUEUE, &error.error);
     if (claimed != DBUS_REQUEST_NAME_REPLY_PRIMARY_OWNER) {
-        qCCritical(lcSimulator).noquote()
+        qCCritical(lcAnalyser).noquote()
             << "cannot own" << qs(kService) << "on the bus:"
             << (dbus_error_is_set(&error.error) ? error.message()
                                                 : QStringLiteral("another process has it"));
         return false;
     }
-    qCInfo(lcSimulator).noquote() << "serving" << qs(kService) << "as"
-                                  << QString::fromUtf8(dbus_bus_get_unique_name(bus_))
-                                  << (test_control_ ? "with the test control"
-                                                    : "(no test control)");
+    qCInfo(lcAnalyser).noquote() << "serving" << qs(kService) << "as"
+                                 << QString::fromUtf8(dbus_bus_get_unique_name(bus_))
+                                 << (test_control_ ? "with the test control" : "(no test control)");
     // Calls that came while the name was being claimed wait in libdbus's queue, not the socket.
     QTimer::singleShot(0, this, &AnalyserExport::dispatch);
     return true;
@@ -264,7 +263,7 @@ DBusHandlerResult AnalyserExport::filter(DBusConnection* /*connection*/, DBusMes
         if (!me->lost_) {
             me->lost_ = true;
             me->notifier_->setEnabled(false);
-            qCWarning(lcSimulator) << "the session bus has gone";
+            qCWarning(lcAnalyser) << "the session bus has gone";
             Q_EMIT me->bus_lost();
         }
         return DBUS_HANDLER_RESULT_HANDLED;
@@ -470,7 +469,7 @@ QVariant AnalyserExport::read(const QString& path, const Exported& object,
     try {
         v = object.object->get(member.name);
     } catch (const AutomationError& e) {
-        qCDebug(lcSimulator).noquote() << "read of" << name << "failed:" << e.reason().c_str();
+        qCDebug(lcAnalyser).noquote() << "read of" << name << "failed:" << e.reason().c_str();
         throw Failure{QString::fromLatin1(dbus::kFailedError),
                       name + QStringLiteral(": ") + QString::fromStdString(e.reason())};
     }
@@ -573,7 +572,7 @@ DBusMessage* AnalyserExport::set(const Exported& object, DBusMessage* call) {
         object.object->set(member->name, *v);
     } catch (const AutomationError& e) {
         const QString reason = QString::fromStdString(e.reason());
-        qCInfo(lcSimulator).noquote()
+        qCInfo(lcAnalyser).noquote()
             << "refused" << name << "=" << v->describe().c_str() << ":" << reason;
         return error_reply(call, dbus::kRefusedError, name + QStringLiteral(": ") + reason);
     }
@@ -592,14 +591,14 @@ DBusMessage* AnalyserExport::test_control(DBusMessage* call, QLatin1StringView m
         const QString reason = string_at(&it);
         dbus_message_iter_next(&it);
         const uint after_accesses = dbus::basic<dbus_uint32_t>(&it);
-        qCInfo(lcSimulator) << "test: fail" << path << "after" << after_accesses << "good accesses";
-        simulator_.fail_member(path.toStdString(),
-                               reason.isEmpty() ? "refused by the test" : reason.toStdString(),
-                               after_accesses);
+        qCInfo(lcAnalyser) << "test: fail" << path << "after" << after_accesses << "good accesses";
+        analyser_.fail_member(path.toStdString(),
+                              reason.isEmpty() ? "refused by the test" : reason.toStdString(),
+                              after_accesses);
     } else if (method == QLatin1String("SetGoneAway") && signature == QLatin1String("b")) {
         const bool gone = dbus::basic<dbus_bool_t>(&it) != 0;
-        qCInfo(lcSimulator) << "test: gone away" << gone;
-        simulator_.set_gone_away(gone);
+        qCInfo(lcAnalyser) << "test: gone away" << gone;
+        analyser_.set_gone_away(gone);
     } else if (method == QLatin1String("OverrideValue") && signature == QLatin1String("sv")) {
         const Arguments a = arguments_of(call);
         const QString path = a.strings.value(0);
@@ -609,8 +608,8 @@ DBusMessage* AnalyserExport::test_control(DBusMessage* call, QLatin1StringView m
                                QStringLiteral("a value of type '%1' has no automation counterpart")
                                    .arg(a.variant.signature));
         }
-        qCInfo(lcSimulator) << "test: reads of" << path << "give" << v->describe().c_str();
-        simulator_.override_value(path.toStdString(), *v);
+        qCInfo(lcAnalyser) << "test: reads of" << path << "give" << v->describe().c_str();
+        analyser_.override_value(path.toStdString(), *v);
     } else if ((method == QLatin1String("SetAccessDelay") || method == QLatin1String("Stall")) &&
                signature == QLatin1String("d")) {
         const double seconds = dbus::basic<double>(&it);
@@ -622,15 +621,15 @@ DBusMessage* AnalyserExport::test_control(DBusMessage* call, QLatin1StringView m
         if (method == QLatin1String("Stall")) {
             // Busy with something else for a while, as with another client's large request:
             // every caller waits, and this answer comes last.
-            qCInfo(lcSimulator) << "test: stalling for" << seconds << "s";
+            qCInfo(lcAnalyser) << "test: stalling for" << seconds << "s";
             std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
         } else {
-            qCInfo(lcSimulator) << "test: every access takes" << seconds << "s";
-            simulator_.set_access_delay(seconds);
+            qCInfo(lcAnalyser) << "test: every access takes" << seconds << "s";
+            analyser_.set_access_delay(seconds);
         }
     } else if (method == QLatin1String("ClearFaults") && signature.isEmpty()) {
-        qCInfo(lcSimulator) << "test: faults cleared";
-        simulator_.clear_faults();
+        qCInfo(lcAnalyser) << "test: faults cleared";
+        analyser_.clear_faults();
     } else {
         return error_reply(call, DBUS_ERROR_UNKNOWN_METHOD,
                            QStringLiteral("No such method '%1' in interface '%2' at object path "

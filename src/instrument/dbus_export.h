@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-// The simulated analyser on a D-Bus bus, as the program vantel-analyser runs it: the application
+// Our analyser on a D-Bus bus, as the program vantel-analyser runs it: the application
 // object and each sub-object at its own path, every member a property of its natural type
 // (analyser/dbus_wire.h has the names and types). A refused write answers Vantel.Error.Refused,
 // a failed read Vantel.Error.Failed, both with the analyser's reason.
 //
-// The members are tables here as in the simulator (57 named constants among them), a refused
-// write has to become a D-Bus error with the analyser's own message, and
+// The members are tables here as in the analyser's objects (57 named constants among them), a
+// refused write has to become a D-Bus error with the analyser's own message, and
 // OPT_UseSettlingsFromScripts hands back any value exactly as it was written, of whatever type.
 //
 // The transport is libdbus on a private connection, served in the thread that runs the Qt event
@@ -24,22 +24,22 @@
 #include <string_view>
 #include <vector>
 
-#include "simulator/simulator.h"
+#include "instrument/analyser.h"
 
 #include <dbus/dbus.h>
 
 namespace vantel {
 
-Q_DECLARE_LOGGING_CATEGORY(lcSimulator)
+Q_DECLARE_LOGGING_CATEGORY(lcAnalyser)
 
 class AnalyserExport final : public QObject {
     Q_OBJECT
 
 public:
     // With `test_control`, Vantel.TestControl is exported as well, at /Vantel/TestControl: the
-    // Simulator's own faults, reachable from another process (paths as in
-    // Simulator::fail_member).
-    AnalyserExport(Simulator simulator, bool test_control, QObject* parent = nullptr);
+    // Analyser's own faults, reachable from another process (paths as in
+    // Analyser::fail_member).
+    AnalyserExport(Analyser analyser, bool test_control, QObject* parent = nullptr);
     ~AnalyserExport() override;
     AnalyserExport(const AnalyserExport&) = delete;
     AnalyserExport& operator=(const AnalyserExport&) = delete;
@@ -92,7 +92,7 @@ private:
     // Serves whatever the connection has read, then sends the answers.
     void dispatch();
 
-    Simulator simulator_;
+    Analyser analyser_;
     bool test_control_;
     QString path_;
     std::map<QString, Exported> objects_;  // by object path

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
-#include "simulator/faults.h"
+#include "instrument/faults.h"
 
 #include <chrono>
 #include <thread>
 #include <utility>
 
-namespace vantel::sim {
+namespace vantel::instrument {
 
 namespace {
 
@@ -55,4 +55,4 @@ const Value* Faults::override_for(const std::string& path) const {
     return it == overrides_.end() ? nullptr : &it->second;
 }
 
-}  // namespace vantel::sim
+}  // namespace vantel::instrument

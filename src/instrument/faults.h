@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-// The simulated analyser's misbehaviour, scripted by tests: a member that fails (at once or
+// Our analyser's misbehaviour, scripted by tests: a member that fails (at once or
 // after some good accesses), an analyser that has gone away, a member that answers with an
 // odd value, and slow answers. Members are named by path: "IsInitialised", "UNIT_V",
 // "CTDetector" (the fetch of the sub-object itself), "CTDetector.CTD_Unit".
@@ -12,9 +12,9 @@
 #include <string>
 #include <string_view>
 
-#include "analyser/automation.h"
+#include "automation/automation.h"
 
-namespace vantel::sim {
+namespace vantel::instrument {
 
 class Faults {
 public:
@@ -45,4 +45,4 @@ private:
     double delay_s_ = 0.0;
 };
 
-}  // namespace vantel::sim
+}  // namespace vantel::instrument

@@ -10,9 +10,9 @@
 #include <optional>
 #include <string_view>
 
-#include "simulator/constants.h"
+#include "instrument/constants.h"
 
-namespace vantel::sim {
+namespace vantel::instrument {
 
 enum class FunctionKind {
     Level,      // the signal's level
@@ -59,4 +59,4 @@ constexpr bool measures_ratio(FunctionKind kind) {
            kind == FunctionKind::Crosstalk;
 }
 
-}  // namespace vantel::sim
+}  // namespace vantel::instrument

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "simulator/input_options.h"
+#include "instrument/input_options.h"
 
 #include <cmath>
 
@@ -69,10 +69,10 @@ bool InputOptions::any_set(const QCommandLineParser& parser) const {
     return false;
 }
 
-std::optional<SimulatorOptions> InputOptions::read(const QCommandLineParser& parser,
-                                                   SimulatorOptions base,
-                                                   std::function<void(const std::string&)> log,
-                                                   std::string& error) const {
+std::optional<AnalyserOptions> InputOptions::read(const QCommandLineParser& parser,
+                                                  AnalyserOptions base,
+                                                  std::function<void(const std::string&)> log,
+                                                  std::string& error) const {
     base.input = parser.value(input_).toStdString();
     if (!positive_number(parser.value(full_scale_), base.analogue_full_scale_v)) {
         error = "--full-scale takes a number of volts above 0";

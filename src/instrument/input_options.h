@@ -13,7 +13,7 @@
 #include <optional>
 #include <string>
 
-#include "simulator/simulator.h"
+#include "instrument/analyser.h"
 
 namespace vantel {
 
@@ -25,9 +25,9 @@ public:
     bool any_set(const QCommandLineParser& parser) const;
     // The analyser's options as the command line asks, on top of `base`; nothing and the reason
     // in `error` when a value is not usable. A live input logs through `log`.
-    std::optional<SimulatorOptions> read(const QCommandLineParser& parser, SimulatorOptions base,
-                                         std::function<void(const std::string&)> log,
-                                         std::string& error) const;
+    std::optional<AnalyserOptions> read(const QCommandLineParser& parser, AnalyserOptions base,
+                                        std::function<void(const std::string&)> log,
+                                        std::string& error) const;
 
     // What --help says of SOURCE.
     static QString sources_help();

@@ -1,15 +1,15 @@
 // SPDX-License-Identifier: MIT
-#include "simulator/instrument.h"
+#include "instrument/instrument.h"
 
 #include <chrono>
 #include <stdexcept>
 #include <string>
 #include <utility>
 
-#include "analyser/automation.h"
-#include "simulator/units.h"
+#include "automation/automation.h"
+#include "instrument/units.h"
 
-namespace vantel::sim {
+namespace vantel::instrument {
 
 namespace {
 
@@ -176,4 +176,4 @@ void Instrument::set_generator_on(bool on) {
     measurement_.generator().set_on(on);
 }
 
-}  // namespace vantel::sim
+}  // namespace vantel::instrument

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-// The simulated analyser as plain C++: its settings, the rules by which it takes or refuses a
+// Our analyser as plain C++: its settings, the rules by which it takes or refuses a
 // change, its clock and its readings. A refused change throws AutomationError with the reason
 // only (the automation layer adds the member's path) and leaves every setting as it was.
 
@@ -11,11 +11,11 @@
 #include <string_view>
 #include <utility>
 
-#include "analyser/automation.h"
-#include "simulator/measurement.h"
-#include "simulator/settings.h"
+#include "automation/automation.h"
+#include "instrument/measurement.h"
+#include "instrument/settings.h"
 
-namespace vantel::sim {
+namespace vantel::instrument {
 
 class Instrument {
 public:
@@ -53,7 +53,7 @@ public:
     void set_input_domain(std::int16_t code);
     void set_analogue_source(std::int16_t code);
     void set_digital_source(std::int16_t code);
-    // The option changes nothing in the simulation. It keeps any value exactly as written, so
+    // The option changes nothing in our measurement. It keeps any value exactly as written, so
     // that a test sees whether the panel puts back precisely what it found.
     const Value& settling_option() const { return settling_option_; }
     void set_settling_option(Value v) { settling_option_ = std::move(v); }
@@ -82,4 +82,4 @@ private:
     Measurement measurement_;
 };
 
-}  // namespace vantel::sim
+}  // namespace vantel::instrument

@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: MIT
-#include "simulator/measurement.h"
+#include "instrument/measurement.h"
 
 #include <algorithm>
 #include <cmath>
 #include <numbers>
 
-#include "simulator/units.h"
+#include "instrument/units.h"
 
-namespace vantel::sim {
+namespace vantel::instrument {
 
 namespace {
 
@@ -240,4 +240,4 @@ double Measurement::reading(const AnalyserSettings& s, Channel ch) {
     return q.value;
 }
 
-}  // namespace vantel::sim
+}  // namespace vantel::instrument

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-// What the simulated analyser measures, and how: samples from a source, through one measuring
+// What our analyser measures, and how: samples from a source, through one measuring
 // chain per channel, expressed in the detector's unit. The path of one reading:
 //
 //   input (the source, or the generator itself) -> the function's band -> weighting filter
@@ -16,14 +16,14 @@
 #include <optional>
 #include <vector>
 
+#include "instrument/settings.h"
 #include "measure/measure.h"
-#include "simulator/settings.h"
 #include "sources/generator.h"
 #include "sources/live_source.h"
 #include "sources/sample_source.h"
 #include "sources/simulated_device.h"
 
-namespace vantel::sim {
+namespace vantel::instrument {
 
 class Measurement {
 public:
@@ -89,4 +89,4 @@ private:
 // weighting wins over the detector's; "default" is the signal analyser's default filter.
 measure::ChainSettings chain_for(const AnalyserSettings& s);
 
-}  // namespace vantel::sim
+}  // namespace vantel::instrument

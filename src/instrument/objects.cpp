@@ -1,23 +1,23 @@
 // SPDX-License-Identifier: MIT
-#include "simulator/objects.h"
+#include "instrument/objects.h"
 
 #include <cmath>
 #include <span>
 #include <string>
 #include <string_view>
 
-#include "analyser/conversions.h"
+#include "automation/conversions.h"
 
-namespace vantel::sim {
+namespace vantel::instrument {
 
 namespace {
 
-using StateRef = std::shared_ptr<SimulatorState>;
+using StateRef = std::shared_ptr<AnalyserState>;
 
 struct Member {
     std::string_view name;
     Value (*read)(const StateRef& state);
-    void (*write)(SimulatorState& state, const Value& value);  // null for a read-only member
+    void (*write)(AnalyserState& state, const Value& value);  // null for a read-only member
 };
 
 // An enumeration code as written: automation coerces numbers and numeric text, but a code with
@@ -74,15 +74,15 @@ Value sub_object(const StateRef& state, std::string_view name, std::span<const M
 constexpr Member kDetector[] = {
     {"CTD_Function",
      [](const StateRef& s) { return Value(std::string(settings(s).function->name)); },
-     [](SimulatorState& s, const Value& v) { s.instrument.set_function(to_text(v)); }},
+     [](AnalyserState& s, const Value& v) { s.instrument.set_function(to_text(v)); }},
     {"CTD_Unit", [](const StateRef& s) { return code(settings(s).unit); },
-     [](SimulatorState& s, const Value& v) { s.instrument.set_unit(whole_code(v)); }},
+     [](AnalyserState& s, const Value& v) { s.instrument.set_unit(whole_code(v)); }},
     {"CTD_WeightingFilter", [](const StateRef& s) { return code(settings(s).weighting); },
-     [](SimulatorState& s, const Value& v) { s.instrument.set_weighting(whole_code(v)); }},
+     [](AnalyserState& s, const Value& v) { s.instrument.set_weighting(whole_code(v)); }},
     {"CTD_Response", [](const StateRef& s) { return code(settings(s).response); },
-     [](SimulatorState& s, const Value& v) { s.instrument.set_response(whole_code(v)); }},
+     [](AnalyserState& s, const Value& v) { s.instrument.set_response(whole_code(v)); }},
     {"CTD_Relativity", [](const StateRef& s) { return code(settings(s).relativity); },
-     [](SimulatorState& s, const Value& v) { s.instrument.set_relativity(whole_code(v)); }},
+     [](AnalyserState& s, const Value& v) { s.instrument.set_relativity(whole_code(v)); }},
     {"CTD_ChA", [](const StateRef& s) { return Value(s->instrument.reading(Channel::A)); },
      nullptr},
     {"CTD_ChB", [](const StateRef& s) { return Value(s->instrument.reading(Channel::B)); },
@@ -91,19 +91,19 @@ constexpr Member kDetector[] = {
 
 constexpr Member kSignalAnalyzer[] = {
     {"SA_Source", [](const StateRef& s) { return code(settings(s).input_domain); },
-     [](SimulatorState& s, const Value& v) { s.instrument.set_input_domain(whole_code(v)); }},
+     [](AnalyserState& s, const Value& v) { s.instrument.set_input_domain(whole_code(v)); }},
     {"SA_DefaultWeightingFilter",
      [](const StateRef& s) { return code(settings(s).default_weighting); }, nullptr},
 };
 
 constexpr Member kAnalogueInputs[] = {
     {"AI_Source", [](const StateRef& s) { return code(settings(s).analogue_source); },
-     [](SimulatorState& s, const Value& v) { s.instrument.set_analogue_source(whole_code(v)); }},
+     [](AnalyserState& s, const Value& v) { s.instrument.set_analogue_source(whole_code(v)); }},
 };
 
 constexpr Member kDigitalInputs[] = {
     {"DI_Source", [](const StateRef& s) { return code(settings(s).digital_source); },
-     [](SimulatorState& s, const Value& v) { s.instrument.set_digital_source(whole_code(v)); }},
+     [](AnalyserState& s, const Value& v) { s.instrument.set_digital_source(whole_code(v)); }},
     {"DI_FrameRate",
      [](const StateRef& s) { return Value(std::int64_t{s->instrument.frame_rate_hz()}); }, nullptr},
 };
@@ -111,17 +111,17 @@ constexpr Member kDigitalInputs[] = {
 constexpr Member kGenerator[] = {
     {"GEN_Frequency",
      [](const StateRef& s) { return Value(s->instrument.generator_frequency_hz()); },
-     [](SimulatorState& s, const Value& v) { s.instrument.set_generator_frequency(to_double(v)); }},
+     [](AnalyserState& s, const Value& v) { s.instrument.set_generator_frequency(to_double(v)); }},
     {"GEN_Level", [](const StateRef& s) { return Value(s->instrument.generator_level_v()); },
-     [](SimulatorState& s, const Value& v) { s.instrument.set_generator_level(to_double(v)); }},
+     [](AnalyserState& s, const Value& v) { s.instrument.set_generator_level(to_double(v)); }},
     {"GEN_On", [](const StateRef& s) { return Value::boolean(s->instrument.generator_on()); },
-     [](SimulatorState& s, const Value& v) { s.instrument.set_generator_on(switch_state(v)); }},
+     [](AnalyserState& s, const Value& v) { s.instrument.set_generator_on(switch_state(v)); }},
 };
 
 constexpr Member kOptions[] = {
     {"OPT_UseSettlingsFromScripts",
      [](const StateRef& s) { return s->instrument.settling_option(); },
-     [](SimulatorState& s, const Value& v) { s.instrument.set_settling_option(v); }},
+     [](AnalyserState& s, const Value& v) { s.instrument.set_settling_option(v); }},
 };
 
 // Besides these, the application object publishes every named constant (constants.h).
@@ -191,8 +191,8 @@ void SimObject::set(std::string_view member, const Value& value) {
 
 }  // namespace
 
-ObjectRef make_application(std::shared_ptr<SimulatorState> state) {
+ObjectRef make_application(std::shared_ptr<AnalyserState> state) {
     return std::make_shared<SimObject>(std::move(state), std::string_view{}, kApplication);
 }
 
-}  // namespace vantel::sim
+}  // namespace vantel::instrument

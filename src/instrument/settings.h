@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-// Everything the simulated analyser is set to, as plain data. Instrument keeps it consistent;
+// Everything our analyser is set to, as plain data. Instrument keeps it consistent;
 // Measurement reads it to decide what to measure and how.
 
 #include <array>
@@ -9,10 +9,10 @@
 #include <cstdint>
 #include <map>
 
-#include "simulator/constants.h"
-#include "simulator/functions.h"
+#include "instrument/constants.h"
+#include "instrument/functions.h"
 
-namespace vantel::sim {
+namespace vantel::instrument {
 
 enum class Channel { A, B };
 constexpr std::size_t index(Channel c) {
@@ -54,4 +54,4 @@ struct Quantity {
     double reference = 0.0;  // what a ratio function measures it against, in the same unit
 };
 
-}  // namespace vantel::sim
+}  // namespace vantel::instrument

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "simulator/units.h"
+#include "instrument/units.h"
 
 #include <algorithm>
 #include <cmath>
@@ -7,9 +7,9 @@
 #include <stdexcept>
 #include <string>
 
-#include "simulator/constants.h"
+#include "instrument/constants.h"
 
-namespace vantel::sim {
+namespace vantel::instrument {
 
 namespace {
 
@@ -81,4 +81,4 @@ double express_ratio(double ratio, std::int16_t unit) {
     }
 }
 
-}  // namespace vantel::sim
+}  // namespace vantel::instrument

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-namespace vantel::sim {
+namespace vantel::instrument {
 
 enum class UnitFamily {
     Level,        // a voltage, a power or a level against full scale
@@ -34,4 +34,4 @@ double express_level(double v_rms, std::int16_t unit, double full_scale_v);
 // A ratio (1 = equal to the reference) in a relative unit: dB or per cent.
 double express_ratio(double ratio, std::int16_t unit);
 
-}  // namespace vantel::sim
+}  // namespace vantel::instrument

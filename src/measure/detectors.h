@@ -11,7 +11,7 @@
 namespace vantel::measure {
 
 // Time constants of the BS.468-4 quasi-peak detector. The standard gives none; these were fitted
-// to its tone-burst tables (Table 2 single bursts, Table 3 repeated bursts; see quasi_peak.cpp)
+// to its tone-burst tables (Table 2 single bursts, Table 3 repeated bursts; see detectors.cpp)
 // and the tests hold them to those tables.
 struct QuasiPeakTiming {
     double charge_s, discharge_s;  // the peak rectifier: charges fast, holds the peak

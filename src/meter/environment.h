@@ -9,7 +9,7 @@
 #include <functional>
 #include <string>
 
-#include "analyser/automation.h"
+#include "automation/automation.h"
 
 namespace vantel {
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "status/functions.h"
+#include "meter/functions.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -6,10 +6,10 @@
 #include <cmath>
 #include <limits>
 
-#include "analyser/conversions.h"
-#include "pipeline/reading_format.h"
-#include "status/functions.h"
-#include "status/vocabulary.h"
+#include "automation/conversions.h"
+#include "meter/functions.h"
+#include "meter/reading_format.h"
+#include "meter/vocabulary.h"
 
 namespace vantel {
 
@@ -277,7 +277,8 @@ void Meter::poll_status(AutomationObject& app) {
         shown_.lock.clear();
     } else if (input_domain_ == 1) {
         digital_input_ = code_of(app, "DigitalInputs", "DI_Source");
-        // Read a second time for the word, as the analyser's own panel does.
+        // Read a second time for the word: the word names what the analyser reports now, even if
+        // the input changed between the two reads.
         shown_.input =
             interpret_digital_input(code_of(app, "DigitalInputs", "DI_Source"), constant_reader());
         shown_.domain = "Digital";

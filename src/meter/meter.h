@@ -23,10 +23,10 @@
 #include <string>
 #include <string_view>
 
-#include "analyser/automation.h"
+#include "automation/automation.h"
+#include "meter/constant_reader.h"
 #include "meter/environment.h"
 #include "meter/meter_reading.h"
-#include "status/constant_reader.h"
 
 namespace vantel {
 

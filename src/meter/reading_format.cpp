@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
-#include "pipeline/reading_format.h"
+#include "meter/reading_format.h"
 
 #include <array>
 #include <charconv>
 #include <cmath>
 #include <limits>
 
-#include "analyser/conversions.h"
+#include "automation/conversions.h"
 
 namespace vantel {
 

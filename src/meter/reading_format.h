@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "status/constant_reader.h"
+#include "meter/constant_reader.h"
 
 namespace vantel {
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "status/vocabulary.h"
+#include "meter/vocabulary.h"
 
 #include <array>
 #include <optional>

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "status/constant_reader.h"
+#include "meter/constant_reader.h"
 
 namespace vantel {
 

@@ -7,10 +7,10 @@
 
 #include <array>
 
+#include "meter/functions.h"
 #include "panel/panel_label.h"
 #include "panel/panel_window.h"
 #include "panel/picture_box.h"
-#include "status/functions.h"
 
 namespace vantel {
 

@@ -19,8 +19,8 @@
 
 #include "panel/panel_label.h"
 #include "panel/picture_box.h"
-#include "panel/trend_window.h"
 #include "recorder/recorder.h"
+#include "trend/trend_window.h"
 
 namespace vantel {
 

@@ -17,7 +17,7 @@
 
 #include "meter/environment.h"
 #include "meter/meter.h"
-#include "panel/trend_series.h"
+#include "trend/trend_series.h"
 
 class QLabel;
 

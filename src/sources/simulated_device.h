@@ -41,8 +41,8 @@ struct DeviceModel {
 };
 
 // The device under test of `sim`, as the analyser's closed-form model has it
-// (simulator/signal_model.h, SignalSettings::dut): channel A a touch above unity gain and B a
-// touch below, 30 and 33 uV of noise, -96 and -94 dB of distortion, -100 and -98 dB of
+// (the analyser's model before it measured sampled audio): channel A a touch above unity gain and B
+// a touch below, 30 and 33 uV of noise, -96 and -94 dB of distortion, -100 and -98 dB of
 // cross-talk, and a gain drift of 0.2 % over 30 s so that a meter's minimum and maximum move.
 DeviceModel device_under_test();
 // The generator looped back to the inputs (SignalSettings::loopback): the analyser's own floor.

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "panel/trend_series.h"
+#include "trend/trend_series.h"
 
 #include <algorithm>
 

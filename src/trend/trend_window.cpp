@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "panel/trend_window.h"
+#include "trend/trend_window.h"
 
 #include <QPainter>
 #include <QPolygonF>

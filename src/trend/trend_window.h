@@ -9,7 +9,7 @@
 
 #include <QWidget>
 
-#include "panel/trend_series.h"
+#include "trend/trend_series.h"
 
 class QPainter;
 

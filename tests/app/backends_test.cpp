@@ -4,8 +4,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "analyser/automation.h"
-#include "analyser/backends.h"
+#include "app/backends.h"
+#include "automation/automation.h"
 #include "row_name.h"
 
 namespace vantel {

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "analyser/conversions.h"
+#include "automation/conversions.h"
 
 #include <gtest/gtest.h>
 

@@ -15,9 +15,9 @@
 #include <sys/prctl.h>
 #include <csignal>
 
-#include "analyser/backends.h"
-#include "analyser/dbus_wire.h"
+#include "app/backends.h"
 #include "app/environment.h"
+#include "automation/dbus_wire.h"
 
 namespace vantel::testing_support {
 

@@ -10,7 +10,7 @@
 
 #include <csignal>
 
-#include "analyser/backends.h"
+#include "app/backends.h"
 #include "bus_fixture.h"
 #include "jack_server.h"
 #include "row_name.h"

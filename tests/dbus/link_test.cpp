@@ -12,7 +12,7 @@
 #include <csignal>
 #include <functional>
 
-#include "analyser/dbus_backend.h"
+#include "automation/dbus_backend.h"
 #include "bus_fixture.h"
 #include "row_name.h"
 

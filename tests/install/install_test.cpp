@@ -14,7 +14,7 @@
 #include <QSvgRenderer>
 #include <QTemporaryDir>
 
-#include "analyser/backends.h"
+#include "app/backends.h"
 
 namespace vantel {
 namespace {

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The simulated analyser through its automation members: the named constants, how it takes and
+// Our analyser through its automation members: the named constants, how it takes and
 // refuses settings, and its scripted misbehaviour.
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <set>
 #include <string>
 
-#include "analyser/conversions.h"
+#include "automation/conversions.h"
 #include "row_name.h"
 #include "support.h"
 
@@ -49,7 +49,7 @@ constexpr std::pair<const char*, std::int64_t> kPanelNames[] = {
 // clang-format on
 
 TEST(Constants, ApplicationPublishesEveryNameWithTheFixedCodes) {
-    ObjectRef app = Simulator().application();
+    ObjectRef app = Analyser().application();
     for (auto [name, fixed] : kPanelNames) {
         const Value v = app->get(name);
         ASSERT_EQ(v.kind(), Value::Kind::Integer) << name;
@@ -57,14 +57,15 @@ TEST(Constants, ApplicationPublishesEveryNameWithTheFixedCodes) {
             EXPECT_EQ(v.as_integer(), fixed) << name;
         }
     }
-    EXPECT_EQ(std::size(kPanelNames), sim::kConstants.size()) << "names the panel never reads";
+    EXPECT_EQ(std::size(kPanelNames), instrument::kConstants.size())
+        << "names the panel never reads";
     EXPECT_THROW(app->set("UNIT_V", Value(5)), AutomationError);
     EXPECT_EQ(app->get("UNIT_V"), Value(std::int64_t{20}));
     EXPECT_THROW(app->get("UNIT_VOLTS"), AutomationError);
 }
 
 TEST(Constants, EachEnumerationHasItsMembersWithDistinctCodes) {
-    using E = sim::Enumeration;
+    using E = instrument::Enumeration;
     for (auto [enumeration, count] : {std::pair<E, std::size_t>{E::Unit, 33},
                                       {E::Weighting, 5},
                                       {E::Response, 4},
@@ -72,13 +73,13 @@ TEST(Constants, EachEnumerationHasItsMembersWithDistinctCodes) {
                                       {E::AnalogueSource, 6},
                                       {E::DigitalSource, 5}}) {
         std::set<std::int16_t> codes;
-        for (const sim::NamedConstant& c : sim::kConstants)
+        for (const instrument::NamedConstant& c : instrument::kConstants)
             if (c.enumeration == enumeration) {
                 EXPECT_TRUE(codes.insert(c.code).second) << c.name << " repeats a code";
             }
         EXPECT_EQ(codes.size(), count) << static_cast<int>(enumeration);
     }
-    EXPECT_FALSE(sim::is_member(E::Weighting, sim::kUnnamedWeighting));
+    EXPECT_FALSE(instrument::is_member(E::Weighting, instrument::kUnnamedWeighting));
 }
 
 struct RefusedWrite {
@@ -90,7 +91,7 @@ struct RefusedWrite {
 class RefusedWrites : public testing::TestWithParam<RefusedWrite> {};
 
 TEST_P(RefusedWrites, FailNamingTheMemberAndKeepTheSetting) {
-    ObjectRef app = Simulator().application();
+    ObjectRef app = Analyser().application();
     const Value before = read(*app, GetParam().path);
     try {
         write(*app, GetParam().path, GetParam().value);
@@ -131,20 +132,20 @@ INSTANTIATE_TEST_SUITE_P(Analyser, RefusedWrites, testing::ValuesIn(std::vector<
 // clang-format on
 
 TEST(Settings, AutomationCoercesNumbersAndNumericText) {
-    ObjectRef app = Simulator().application();
+    ObjectRef app = Analyser().application();
     write(*app, "CTDetector.CTD_Unit", Value(" 22"));
     EXPECT_EQ(read(*app, "CTDetector.CTD_Unit"), Value(std::int64_t{22}));
     write(*app, "CTDetector.CTD_Unit", Value(22.0));
     EXPECT_EQ(read(*app, "CTDetector.CTD_Unit"), Value(std::int64_t{22}));
     // The filter without a name is a filter all the same.
-    write(*app, "CTDetector.CTD_WeightingFilter", Value(sim::kUnnamedWeighting));
+    write(*app, "CTDetector.CTD_WeightingFilter", Value(instrument::kUnnamedWeighting));
     EXPECT_EQ(read(*app, "CTDetector.CTD_WeightingFilter"),
-              Value(std::int64_t{sim::kUnnamedWeighting}));
+              Value(std::int64_t{instrument::kUnnamedWeighting}));
 }
 
 // Relative measurement and the frequency function move the unit; their end restores it.
 TEST(Settings, RelativityAndFrequencyMoveTheUnitAndBack) {
-    ObjectRef app = Simulator().application();
+    ObjectRef app = Analyser().application();
     auto unit = [&] { return to_code(read(*app, "CTDetector.CTD_Unit")); };
     write(*app, "CTDetector.CTD_Unit", Value(code("UNIT_DBU")));
     write(*app, "CTDetector.CTD_Relativity", Value(code("CTD_RELATIVITY_SELF")));
@@ -168,10 +169,10 @@ TEST(Settings, RelativityAndFrequencyMoveTheUnitAndBack) {
 // A failed member fails alone until cleared; a sub-object fetched before a fetch fails still
 // works; gone away, every access fails, earlier objects' too.
 TEST(Faults, FailedMembersSubObjectsAndGoneAway) {
-    Simulator sim;
-    ObjectRef app = sim.application();
+    Analyser analyser;
+    ObjectRef app = analyser.application();
     ObjectRef options = get_object(*app, "Options"), earlier = get_object(*app, "CTDetector");
-    sim.fail_member("CTDetector.CTD_Unit", "busy measuring");
+    analyser.fail_member("CTDetector.CTD_Unit", "busy measuring");
     try {
         read(*app, "CTDetector.CTD_Unit");
         FAIL() << "the read succeeded";
@@ -181,21 +182,21 @@ TEST(Faults, FailedMembersSubObjectsAndGoneAway) {
     }
     EXPECT_THROW(write(*app, "CTDetector.CTD_Unit", Value(21)), AutomationError);
     EXPECT_NO_THROW(read(*app, "CTDetector.CTD_Response"));
-    sim.clear_faults();
+    analyser.clear_faults();
     EXPECT_EQ(read(*app, "CTDetector.CTD_Unit"), Value(std::int64_t{20})) << "write reached it";
 
-    sim.fail_member("CTDetector", "refused by the test", 1);
+    analyser.fail_member("CTDetector", "refused by the test", 1);
     write(*app, "CTDetector.CTD_Response", Value(3));  // the one good fetch
     EXPECT_THROW(read(*app, "CTDetector.CTD_Response"), AutomationError);
     EXPECT_EQ(earlier->get("CTD_Response"), Value(std::int64_t{3}));
-    sim.clear_faults();
+    analyser.clear_faults();
 
-    sim.set_gone_away(true);
+    analyser.set_gone_away(true);
     for (const char* path : {"IsInitialised", "UNIT_V", "CTDetector", "CTDetector.CTD_ChA"})
         EXPECT_THROW(read(*app, path), AutomationError) << path;
     EXPECT_THROW(options->set("OPT_UseSettlingsFromScripts", Value(AutoBool::False)),
                  AutomationError);
-    sim.set_gone_away(false);
+    analyser.set_gone_away(false);
     EXPECT_EQ(options->get("OPT_UseSettlingsFromScripts"), Value(AutoBool::True));
 }
 

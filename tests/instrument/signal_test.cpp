@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The simulated analyser measuring sampled signals, through its automation members, against the
+// Our analyser measuring sampled signals, through its automation members, against the
 // signal's arithmetic (gains, weighting curves, noise through a filter).
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "analyser/conversions.h"
+#include "automation/conversions.h"
+#include "instrument/settings.h"
 #include "row_name.h"
-#include "simulator/settings.h"
 #include "sources/sample_source.h"
 #include "support.h"
 
@@ -67,13 +67,13 @@ protected:
     void open(std::optional<source::DeviceModel> device = test::exact_device(),
               std::uint64_t seed = 1, std::string input = "sim") {
         now_s = 0.0;
-        SimulatorOptions options;
+        AnalyserOptions options;
         options.seed = seed;
         options.clock = [this] { return now_s; };
         options.device = std::move(device);
         options.input = std::move(input);
-        sim = std::make_unique<Simulator>(options);
-        app = sim->application();
+        analyser = std::make_unique<vantel::Analyser>(options);
+        app = analyser->application();
         set("CTDetector.CTD_WeightingFilter", "CTD_WEIGHTING_NONE");
     }
     void SetUp() override { open(); }
@@ -88,7 +88,7 @@ protected:
     }
 
     double now_s = 0.0;  // the analyser's clock
-    std::unique_ptr<Simulator> sim;
+    std::unique_ptr<vantel::Analyser> analyser;
     ObjectRef app;
 };
 
@@ -112,7 +112,7 @@ class ClosedForm : public Analyser, public testing::WithParamInterface<ClosedFor
 TEST_P(ClosedForm, DeviceReadsWhatItsModelPredicts) {
     const ClosedFormRow& r = GetParam();
     if (r.exact_v > 0)
-        sim->set_generator(r.exact_v, 1000.0);
+        analyser->set_generator(r.exact_v, 1000.0);
     else
         open(std::nullopt);
     function(r.function);
@@ -175,8 +175,8 @@ INSTANTIATE_TEST_SUITE_P(Sim, ClosedForm, testing::ValuesIn(std::vector<ClosedFo
 // clang-format on
 
 TEST_F(Analyser, DigitalInputReadsAgainstItsFullScaleAndIsSilentWhenUnlocked) {
-    sim->set_generator(0.5, 1000.0);
-    write(*app, "SignalAnalyzer.SA_Source", Value(vantel::sim::kDigitalDomain));
+    analyser->set_generator(0.5, 1000.0);
+    write(*app, "SignalAnalyzer.SA_Source", Value(vantel::instrument::kDigitalDomain));
     set("DigitalInputs.DI_Source", "DI_SOURCE_XLR");
     set("CTDetector.CTD_Unit", "UNIT_DBFS");
     EXPECT_NEAR(reading(), db(0.5), 1e-3);            // AES17: a full-scale sine is 0 dBFS
@@ -188,7 +188,7 @@ TEST_F(Analyser, RelativeReadingsUseTheReferenceOfTheRelativity) {
     source::DeviceModel device = test::exact_device();
     device.channels[1].gain = 0.5;
     open(device);
-    sim->set_generator(2.0, 1000.0);  // the reference is the generator's level, not 1 V
+    analyser->set_generator(2.0, 1000.0);  // the reference is the generator's level, not 1 V
     set("CTDetector.CTD_Relativity", "CTD_RELATIVITY_GEN");
     EXPECT_NEAR(reading("CTD_ChB"), db(0.5), 1e-3);
     set("CTDetector.CTD_Unit", "UNIT_RELATIVE_PERCENT");
@@ -200,7 +200,7 @@ TEST_F(Analyser, RelativeReadingsUseTheReferenceOfTheRelativity) {
 
     now_s += 1.0;
     set("CTDetector.CTD_Relativity", "CTD_RELATIVITY_SELF");  // the reference is taken now
-    sim->set_generator(4.0, 1000.0);
+    analyser->set_generator(4.0, 1000.0);
     EXPECT_NEAR(reading("CTD_ChA"), 200.0, 2e-2);
     EXPECT_NEAR(reading("CTD_ChB"), 200.0, 2e-2);
     function("Amplitude");  // a function chosen anew takes a new reference
@@ -208,13 +208,13 @@ TEST_F(Analyser, RelativeReadingsUseTheReferenceOfTheRelativity) {
 }
 
 TEST_F(Analyser, WeightingFollowsTheDetectorOrTheDefaultFilter) {
-    sim->set_generator(1.0, 100.0);
+    analyser->set_generator(1.0, 100.0);
     set("CTDetector.CTD_Unit", "UNIT_DBV");
     set("CTDetector.CTD_WeightingFilter", "CTD_WEIGHTING_AWEIGHTING");
     EXPECT_NEAR(reading(), db(a_weighting(100.0)), 0.1);
     set("CTDetector.CTD_WeightingFilter", "CTD_WEIGHTING_DEFAULT");  // the default is A
     EXPECT_NEAR(reading(), db(a_weighting(100.0)), 0.1);
-    sim->set_default_weighting(static_cast<int>(code("CTD_WEIGHTING_NONE")));
+    analyser->set_default_weighting(static_cast<int>(code("CTD_WEIGHTING_NONE")));
     EXPECT_NEAR(reading(), 0.0, 0.01);
 }
 
@@ -265,7 +265,7 @@ TEST_F(Analyser, FileInputReadsTheFilesLevelAndReportsItsRate) {
     sf_close(file);
 
     open(std::nullopt, 1, path);
-    write(*app, "SignalAnalyzer.SA_Source", Value(vantel::sim::kDigitalDomain));
+    write(*app, "SignalAnalyzer.SA_Source", Value(vantel::instrument::kDigitalDomain));
     set("CTDetector.CTD_Unit", "UNIT_DBFS");
     EXPECT_EQ(test::read(*app, "DigitalInputs.DI_FrameRate"), Value(std::int64_t{kRate}));
     EXPECT_NEAR(reading("CTD_ChA", 2.5), db(0.5), 0.01);

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <string_view>
 
-#include "analyser/automation.h"
-#include "simulator/constants.h"
-#include "simulator/simulator.h"
+#include "automation/automation.h"
+#include "instrument/analyser.h"
+#include "instrument/constants.h"
 
 namespace vantel::test {
 
@@ -25,7 +25,7 @@ inline source::DeviceModel exact_device() {
 }
 
 inline std::int64_t code(std::string_view name) {
-    return sim::find_constant(name)->code;
+    return instrument::find_constant(name)->code;
 }
 
 inline Value read(AutomationObject& app, std::string_view path) {

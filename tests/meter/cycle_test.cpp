@@ -6,7 +6,7 @@
 
 #include <limits>
 
-#include "analyser/conversions.h"
+#include "automation/conversions.h"
 #include "meter_fixture.h"
 
 namespace vantel {
@@ -47,7 +47,7 @@ TEST(UpdateCycle, InputDomainDecidesTheInputWords) {
     for (auto [connector, rate, word, lock] : {std::tuple{0, 48000, "XLR", "Locked: 48kHz"},
                                                {2, 44100, "TOSLINK", "Locked: 44.1kHz"},
                                                {1, 0, "BNC", "Unlocked"}}) {
-        p.world.sim.set_frame_rate(connector, rate);
+        p.world.analyser.set_frame_rate(connector, rate);
         p.world.set("DigitalInputs", "DI_Source", Value(connector));
         p.world.log->clear();
         p.work_tick();
@@ -59,7 +59,7 @@ TEST(UpdateCycle, InputDomainDecidesTheInputWords) {
     EXPECT_EQ(s.domain + "|" + s.lock, "Analogue|");
     // A domain that is neither leaves the input words alone and the meter running.
     p.world.set("AnalogueInputs", "AI_Source", Value(3));
-    p.world.sim.override_value("SignalAnalyzer.SA_Source", Value(2));
+    p.world.analyser.override_value("SignalAnalyzer.SA_Source", Value(2));
     p.work_tick();
     EXPECT_EQ(s.input + "|" + s.domain, "XLR / BNC|Analogue");
     EXPECT_FALSE(p.meter.ended());
@@ -89,7 +89,7 @@ TEST_P(StatusChange, RestartsMinimumAndMaximum) {
     if (c.member)
         p.world.set("CTDetector", c.member, Value(c.value));
     else
-        p.world.sim.set_default_weighting(to_code(c.value));
+        p.world.analyser.set_default_weighting(to_code(c.value));
     p.cycle_reading(Value(1.25));
     EXPECT_EQ(p.shown().minimum, c.restarts ? p.shown().main_reading : "500.0");
     EXPECT_EQ(p.shown().maximum, c.restarts ? p.shown().main_reading : "2.000");
@@ -109,7 +109,7 @@ INSTANTIATE_TEST_SUITE_P(Kinds, StatusChange, testing::ValuesIn(std::vector<Chan
 
 TEST(UpdateCycle, ChannelKeySwitchesTheReadingButKeepsMinimumAndMaximum) {
     Polled p;
-    p.world.sim.override_value("CTDetector.CTD_ChB", Value(3.0));
+    p.world.analyser.override_value("CTDetector.CTD_ChB", Value(3.0));
     p.cycle_reading(Value(1.0));
     p.meter.toggle_channel();
     p.work_tick();
@@ -133,8 +133,8 @@ TEST_P(OverRange, ShowsOverAndMinMaxPassItBy) {
     const auto& [name, odd, hex] = GetParam();
     Polled p;
     if (hex)
-        p.world.sim.override_value("CTDetector.CTD_Unit",
-                                   p.world.sim.application()->get("UNIT_HEX"));
+        p.world.analyser.override_value("CTDetector.CTD_Unit",
+                                        p.world.analyser.application()->get("UNIT_HEX"));
     p.cycle_reading(Value(3.0));
     const MeterReading before = p.shown();
     p.cycle_reading(odd);
@@ -165,9 +165,9 @@ TEST(UpdateCycle, UnusableAnalyserClosesWithoutABoxButSaysWhyAndEndsWithCodeThre
         SCOPED_TRACE(gone ? "gone away" : "code beyond 16 bits");
         Polled p;
         if (gone)
-            p.world.sim.set_gone_away(true);
+            p.world.analyser.set_gone_away(true);
         else
-            p.world.sim.override_value("CTDetector.CTD_Response", Value(40000));
+            p.world.analyser.override_value("CTDetector.CTD_Response", Value(40000));
         p.work_tick();
         EXPECT_TRUE(p.meter.ended());
         EXPECT_TRUE(p.world.messages.empty());
@@ -184,12 +184,12 @@ TEST(UpdateCycle, UnusableAnalyserClosesWithoutABoxButSaysWhyAndEndsWithCodeThre
 // however long the program runs.
 TEST(UpdateCycle, RefusedUnitReadKeepsTheUnitAndThePollGoesOnPastTheCycleCounterLimit) {
     Polled p;
-    p.world.sim.fail_member("CTDetector.CTD_Unit");
+    p.world.analyser.fail_member("CTDetector.CTD_Unit");
     p.cycle_reading(Value(0.002));
     EXPECT_FALSE(p.meter.ended());
     EXPECT_EQ(p.shown().unit_word, "mV");
     EXPECT_EQ(p.shown().unit_code, 20);
-    p.world.sim.clear_faults();
+    p.world.analyser.clear_faults();
     for (int i = 0; i < std::numeric_limits<std::int16_t>::max(); ++i) {
         p.work_tick();
         p.world.log->clear();
@@ -205,7 +205,7 @@ TEST(Hold, FreezesTheDisplayBlinksEverySixHundredMillisecondsAndDefersAReset) {
     Polled p;
     p.cycle_reading(Value(1.0));
     p.meter.toggle_hold();
-    p.world.sim.override_value("CTDetector.CTD_ChA", Value(9.0));
+    p.world.analyser.override_value("CTDetector.CTD_ChA", Value(9.0));
     p.world.log->clear();
     std::vector<bool> mark;  // work ticks of 200 ms: the mark flips at every third one
     for (int i = 0; i < 9; ++i) {
@@ -224,7 +224,7 @@ TEST(Hold, FreezesTheDisplayBlinksEverySixHundredMillisecondsAndDefersAReset) {
 
     p.meter.toggle_hold();
     p.meter.reset_min_max();
-    p.world.sim.override_value("CTDetector.CTD_ChA", Value(1.5));
+    p.world.analyser.override_value("CTDetector.CTD_ChA", Value(1.5));
     for (int i = 0; i < 5; ++i)
         p.work_tick();
     EXPECT_EQ(p.shown().minimum + "|" + p.shown().maximum, " -- | -- ");
@@ -247,7 +247,7 @@ class StatusWord : public testing::TestWithParam<WordCase> {};
 TEST_P(StatusWord, FollowsTheAnalyser) {
     const WordCase& c = GetParam();
     Rig r;
-    r.world.sim.set_default_weighting(c.default_filter);
+    r.world.analyser.set_default_weighting(c.default_filter);
     r.world.set("CTDetector", c.member, Value(c.code));
     r.meter.start();
     r.work_tick();
@@ -275,7 +275,7 @@ bool wrote_option(const AccessLog& log) {
 
 TEST(StartUp, FirstReadingFillsTheDisplayAndTheFirstTimedCycleIsTheFirstPoll) {
     Rig r;
-    r.world.sim.override_value("CTDetector.CTD_ChA", Value(0.25));
+    r.world.analyser.override_value("CTDetector.CTD_ChA", Value(0.25));
     r.meter.start();
     EXPECT_EQ(r.world.count("get CTDetector.CTD_Unit"), 0) << "the start-up cycles do not poll";
     const MeterReading& s = r.shown();
@@ -313,7 +313,7 @@ TEST(StartUp, TheTimerRunsACycleEveryTwoHundredMilliseconds) {
 struct WaitCase {
     const char* name;
     double ready_after_s, clock_start_s;
-    Value ready_value;  // empty: the simulator's own answer
+    Value ready_value;  // empty: the analyser's own answer
     int questions;      // 11: it gives up
     double waited_s;
 };
@@ -326,7 +326,7 @@ TEST_P(StartUpWait, AsksEveryTwoSecondsAndGivesUpAfterElevenQuestions) {
     Rig r(c.ready_after_s);
     r.world.now_s = c.clock_start_s;
     if (c.ready_value.kind() != Value::Kind::Empty)
-        r.world.sim.override_value("IsInitialised", c.ready_value);
+        r.world.analyser.override_value("IsInitialised", c.ready_value);
     r.meter.start();
     const bool gives_up = c.questions == 11;
     EXPECT_EQ(r.world.count("get IsInitialised"), c.questions);
@@ -362,13 +362,13 @@ TEST(StartUp, OptionIsPutBackAsItWasOnceAndAnUnreadableOneNeverWritten) {
         Rig r;
         r.world.set("Options", "OPT_UseSettlingsFromScripts", Value(7));  // an odd saved value
         if (!readable)
-            r.world.sim.fail_member("Options.OPT_UseSettlingsFromScripts");
+            r.world.analyser.fail_member("Options.OPT_UseSettlingsFromScripts");
         int closed = 0;
         QObject::connect(&r.meter, &Meter::closed, &r.meter, [&closed] { ++closed; });
         r.meter.start();
         EXPECT_TRUE(r.meter.running());
         EXPECT_EQ(r.world.count("get Options.OPT_UseSettlingsFromScripts -> failed"), !readable);
-        r.world.sim.clear_faults();
+        r.world.analyser.clear_faults();
         r.meter.close();
         r.meter.close();
         EXPECT_EQ(wrote_option(*r.world.log), readable);
@@ -383,11 +383,11 @@ TEST(StartUp, OptionIsPutBackAsItWasOnceAndAnUnreadableOneNeverWritten) {
 // first cycle that fails ends the meter with code 3, and the option is never touched.
 TEST(StartUp, UnreachableAnalyserThrowsAndAFailingFirstCycleEndsWithCodeThree) {
     Rig gone;
-    gone.world.sim.set_gone_away(true);
+    gone.world.analyser.set_gone_away(true);
     EXPECT_THROW(gone.meter.start(), AutomationError);
     EXPECT_TRUE(gone.world.messages.empty());
     Rig r;
-    r.world.sim.fail_member("CTDetector.CTD_ChA");
+    r.world.analyser.fail_member("CTDetector.CTD_ChA");
     r.meter.start();
     EXPECT_TRUE(r.meter.ended());
     EXPECT_FALSE(r.meter.running());

@@ -46,16 +46,16 @@ TEST_P(SettingKey, ShowsItsPlaceholderAndWritesTheNextCodeOrWarns) {
     const KeyCase& c = GetParam();
     Polled p;
     const std::string member = std::string("CTDetector.") + c.key.member;
-    p.world.sim.override_value("CTDetector.CTD_Relativity", Value(c.relativity));
-    p.world.sim.override_value(member, Value(c.current));
+    p.world.analyser.override_value("CTDetector.CTD_Relativity", Value(c.relativity));
+    p.world.analyser.override_value(member, Value(c.current));
     p.work_tick();
     p.world.log->clear();
     if (c.refused_word)
-        p.world.sim.fail_member(member);
+        p.world.analyser.fail_member(member);
     (p.meter.*c.key.action)();
     (p.meter.*c.key.action)();
     Strings w = p.world.writes();
-    // The simulator itself refuses some of these writes; the word then comes back too.
+    // The analyser itself refuses some of these writes; the word then comes back too.
     if (c.refused_word) {
         EXPECT_EQ(p.shown().*c.key.word, c.refused_word);
     } else if (w.empty() || !w.back().ends_with(" -> failed") || c.key.action == units.action) {
@@ -108,7 +108,7 @@ TEST(InputAndDomainKeys, InputStepsInItsDomainAndDomainTogglesOnWhatTheAnalyserR
     p.work_tick();
     p.meter.step_input();
     p.meter.step_input();
-    p.world.sim.override_value("SignalAnalyzer.SA_Source", Value(2));
+    p.world.analyser.override_value("SignalAnalyzer.SA_Source", Value(2));
     p.work_tick();
     p.meter.step_input();
     EXPECT_EQ(p.world.writes(),
@@ -119,12 +119,12 @@ TEST(InputAndDomainKeys, InputStepsInItsDomainAndDomainTogglesOnWhatTheAnalyserR
                                      {Value(1), "set SignalAnalyzer.SA_Source = 0"},
                                      {Value(7), "set SignalAnalyzer.SA_Source = 1"}}) {
         p.world.log->clear();
-        p.world.sim.override_value("SignalAnalyzer.SA_Source", reported);
+        p.world.analyser.override_value("SignalAnalyzer.SA_Source", reported);
         p.meter.toggle_domain();
         EXPECT_EQ(p.world.writes(), Strings{written}) << reported.describe();
     }
     p.world.log->clear();
-    p.world.sim.fail_member("SignalAnalyzer.SA_Source");
+    p.world.analyser.fail_member("SignalAnalyzer.SA_Source");
     p.meter.toggle_domain();  // a failed read goes back to analogue; the write fails too
     EXPECT_EQ(p.world.writes(), Strings{"set SignalAnalyzer.SA_Source = 0 -> failed"});
     EXPECT_FALSE(p.meter.ended());

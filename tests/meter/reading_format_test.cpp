@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "pipeline/reading_format.h"
+#include "meter/reading_format.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "analyser/conversions.h"
+#include "automation/conversions.h"
 #include "row_name.h"
 
 namespace vantel {

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "analyser/automation.h"
+#include "automation/automation.h"
+#include "meter/functions.h"
+#include "meter/vocabulary.h"
 #include "row_name.h"
-#include "status/functions.h"
-#include "status/vocabulary.h"
 
 namespace vantel {
 namespace {

@@ -10,11 +10,11 @@
 #include <cmath>
 #include <numbers>
 
-#include "analyser/conversions.h"
+#include "automation/conversions.h"
+#include "instrument/analyser.h"
+#include "instrument/settings.h"
 #include "jack_server.h"
 #include "row_name.h"
-#include "simulator/settings.h"
-#include "simulator/simulator.h"
 #include "sources/sample_source.h"
 
 namespace vantel {
@@ -73,11 +73,11 @@ private:
 // The analyser built into a program, on the JACK input, its ports left for the test to connect.
 struct LiveAnalyser {
     LiveAnalyser() {
-        SimulatorOptions options;
+        AnalyserOptions options;
         options.input = "jack";
         options.live.connect_inputs = false;
-        sim.emplace(options);
-        app = sim->application();
+        analyser.emplace(options);
+        app = analyser->application();
     }
     void set(const char* object, const char* member, Value v) {
         set_member(*app, object, member, v);
@@ -86,7 +86,7 @@ struct LiveAnalyser {
         return to_double(get_member(*app, "CTDetector", channel));
     }
     double frame_rate() { return to_double(get_member(*app, "DigitalInputs", "DI_FrameRate")); }
-    std::optional<Simulator> sim;
+    std::optional<Analyser> analyser;
     ObjectRef app;
 };
 
@@ -109,7 +109,7 @@ TEST(OnJack, ReadsWhatIsPlayedIntoItsPortsAndItsOwnGeneratorPatchedBack) {
         LiveAnalyser analyser;
         Player player(997.0, 0.5, "vantel-analyser");
         ASSERT_TRUE(player.connected);
-        analyser.set("SignalAnalyzer", "SA_Source", Value(sim::kDigitalDomain));
+        analyser.set("SignalAnalyzer", "SA_Source", Value(instrument::kDigitalDomain));
         analyser.set("CTDetector", "CTD_WeightingFilter", Value(0));
         analyser.set("CTDetector", "CTD_Unit", Value(32));  // dBFS
         QThread::msleep(kPlay_ms);
@@ -149,9 +149,10 @@ TEST(OnJack, ReadsWhatIsPlayedIntoItsPortsAndItsOwnGeneratorPatchedBack) {
 TEST(JackServerGoes, InputUnlocksReadsSilenceAndComesBackWithTheServer) {
     JackServer server;
     LiveAnalyser analyser, second;
-    EXPECT_THAT(analyser.sim->describe_input(), testing::HasSubstr("client vantel-analyser at"));
-    EXPECT_THAT(second.sim->describe_input(), testing::HasSubstr("client vantel-analyser-"));
-    analyser.set("SignalAnalyzer", "SA_Source", Value(sim::kDigitalDomain));
+    EXPECT_THAT(analyser.analyser->describe_input(),
+                testing::HasSubstr("client vantel-analyser at"));
+    EXPECT_THAT(second.analyser->describe_input(), testing::HasSubstr("client vantel-analyser-"));
+    analyser.set("SignalAnalyzer", "SA_Source", Value(instrument::kDigitalDomain));
     EXPECT_EQ(analyser.frame_rate(), 48000.0);
     server.kill();
     QThread::msleep(600);
@@ -170,23 +171,23 @@ TEST(JackServerGoes, InputUnlocksReadsSilenceAndComesBackWithTheServer) {
 // time: the capture path runs, and reads 0 V.
 TEST(LiveInput, OneThatCannotBeOpenedIsNamedAndAlsaNullCaptures) {
     qputenv("JACK_DEFAULT_SERVER", "vantel-test-nobody");
-    SimulatorOptions options;
+    AnalyserOptions options;
     for (auto [input, said] :
          {std::pair{"jack", "no JACK server is running"},
           {"alsa:vantel_no_such_device", "cannot open ALSA device \"vantel_no_such_device\""}}) {
         options.input = input;
-        EXPECT_THAT(thrown<source::SourceError>([&] { Simulator{options}; }),
+        EXPECT_THAT(thrown<source::SourceError>([&] { Analyser{options}; }),
                     testing::HasSubstr(said));
     }
     options.input = "alsa:null";
     options.live.alsa_rate_hz = 44100;
-    Simulator sim(options);
-    ObjectRef app = sim.application();
-    set_member(*app, "SignalAnalyzer", "SA_Source", Value(sim::kDigitalDomain));
+    Analyser analyser(options);
+    ObjectRef app = analyser.application();
+    set_member(*app, "SignalAnalyzer", "SA_Source", Value(instrument::kDigitalDomain));
     QThread::msleep(300);
     EXPECT_EQ(get_member(*app, "DigitalInputs", "DI_FrameRate"), Value(std::int64_t{44100}));
     EXPECT_EQ(to_double(get_member(*app, "CTDetector", "CTD_ChA")), 0.0);
-    EXPECT_THAT(sim.describe_input(), testing::HasSubstr("44100 Hz"));
+    EXPECT_THAT(analyser.describe_input(), testing::HasSubstr("44100 Hz"));
 }
 
 }  // namespace

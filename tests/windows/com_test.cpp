@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "analyser/com_dispatch.h"
-#include "analyser/com_variant.h"
-#include "analyser/conversions.h"
+#include "automation/com_dispatch.h"
+#include "automation/com_variant.h"
+#include "automation/conversions.h"
 
 namespace vantel {
 namespace {
@@ -209,7 +209,7 @@ void writing_values() {
         {Value::null(), VT_NULL},
         {Value(AutoBool::True), VT_BOOL},
         {Value(static_cast<AutoBool>(1)), VT_BOOL},
-        {Value(-5), VT_I4},  // a code goes as a Visual Basic Long
+        {Value(-5), VT_I4},  // a code goes as VT_I4, a 32-bit signed integer
         {Value(std::int64_t{1} << 40), VT_I8},
         {Value(-0.25), VT_R8},
         {Value("THD+N - relative"), VT_BSTR},
