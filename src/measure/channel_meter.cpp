@@ -19,13 +19,16 @@ constexpr double kPi = std::numbers::pi;
 constexpr double kSineRmsPerPeak = std::numbers::sqrt2 / 2.0;
 // AES17's measurement band for THD+N.
 constexpr double kBandLowHz = 20.0, kBandHighHz = 20000.0;
+// A fundamental counts as inside the band up to this far (relative) beyond its edges: a 20 kHz
+// tone, the last point of every AES17 sweep, is fitted at 19999.99999 or 20000.00001 Hz, and
+// the band's edges are inclusive. 0.1 % is far above the fit's error (under 1 ppm); a tone that
+// far out reads 19.98 Hz or 20.02 kHz on four figures.
+constexpr double kBandEdgeTolerance = 1e-3;
 // Samples go through the filters in blocks of this many, so each stage runs a tight loop.
 constexpr std::size_t kBlock = 256;
 
 double checked_rate(double rate_hz) {
-    if (!(rate_hz >= kMinimumRateHz) || !std::isfinite(rate_hz))
-        throw std::invalid_argument("ChannelMeter: sample rate " + std::to_string(rate_hz) +
-                                    " Hz is below the 8000 Hz the measuring chain needs");
+    check_measurable_rate(rate_hz);
     return rate_hz;
 }
 
@@ -201,7 +204,10 @@ double ChannelMeter::thdn_ratio() const {
     const double residual =
         a.spectrum.band_mean_square(a.residual, rate_hz_, kBandLowHz, kBandHighHz);
     const double fundamental_hz = fundamental->w * rate_hz_ / (2.0 * kPi);
-    const double in_band = fundamental_hz >= kBandLowHz && fundamental_hz <= kBandHighHz
+    // A fundamental outside the band is none of the band's signal: what the band holds is all
+    // noise and distortion, and THD+N reads 1 (100 %).
+    const double in_band = fundamental_hz >= kBandLowHz * (1.0 - kBandEdgeTolerance) &&
+                                   fundamental_hz <= kBandHighHz * (1.0 + kBandEdgeTolerance)
                                ? fundamental->mean_square()
                                : 0.0;
     // The least-squares residual is orthogonal to the fitted sine, so the band's total power

@@ -37,7 +37,8 @@ enum class Detector { Rms, TruePeak, SamplePeak, QuasiPeak };
 // The band a function measures in, before the weighting.
 enum class Band {
     Wide,   // level, balance, frequency: flat within +-0.01 dB from 20 Hz to 20 kHz; DC removed
-    Audio,  // noise and THD+N: 20 Hz to 20 kHz, as AES17's measurement band
+    Audio,  // noise and THD+N: 20 Hz to 20 kHz, as AES17's measurement band, flat within
+            // 0.02 dB over it (to Nyquist at rates under 42.9 kHz)
 };
 
 struct ChainSettings {
@@ -68,13 +69,14 @@ struct FilterDesign {
 // fitted to the curve's magnitude up to 20 kHz (and, lightly weighted, above it up to 0.47 fs),
 // so the curve holds at 44.1 and 48 kHz too. Above 20 kHz A is made to fall faster than its
 // formula (which loses only 10 dB in the first octave): at least 12 dB per octave.
-// Throws std::invalid_argument below 8 kHz.
+// Throws std::invalid_argument outside kMinimumRateHz..kMaximumRateHz.
 FilterDesign design_weighting(Curve curve, double rate_hz);
 // A band as a filter. Wide: the DC blocker, a 2nd-order Butterworth high-pass at 2 Hz
 // (-0.0004 dB at 20 Hz). Audio: the DC blocker followed by design_audio_limit.
 FilterDesign design_band(Band band, double rate_hz);
-// The Audio band's 20 Hz-20 kHz limit alone: -3 dB at 20 Hz (4th-order Butterworth high-pass),
-// flat within 0.05 dB to 20 kHz and 60 dB down from 24 kHz (or just under Nyquist).
+// The Audio band's 20 Hz-20 kHz limit alone: a 4th-order Butterworth high-pass -3 dB at
+// 9.37 Hz (-0.01 dB at 20 Hz), flat within 0.02 dB to 20 kHz and 60 dB down from 24 kHz (or
+// just under Nyquist).
 FilterDesign design_audio_limit(double rate_hz);
 
 // Running state of a design; processes blocks of any length, in place if asked.
@@ -91,8 +93,16 @@ private:
 
 // The readings' history window, as instruments refresh theirs.
 inline constexpr double kReadingWindowS = 0.2;
-// Below this rate the Audio band (to 20 kHz) would not even reach half its width.
+// The rates the chain measures at. Below 8 kHz the Audio band (to 20 kHz) would not even reach
+// half its width; 768 kHz is the highest rate of any audio interface (16 times 48 kHz), and
+// bounds what a history or a design costs.
 inline constexpr double kMinimumRateHz = 8000.0;
+inline constexpr double kMaximumRateHz = 768000.0;
+// Throws std::invalid_argument, naming the rate and the bound, outside those rates (NaN too).
+void check_measurable_rate(double rate_hz);
+// Designs every band and weighting at `rate_hz`, so that a source can be refused when it opens
+// rather than when it is first measured; throws what a design throws.
+void check_designs(double rate_hz);
 
 class History;
 class QuasiPeakDetector;
@@ -103,7 +113,7 @@ class QuasiPeakDetector;
 // ballistics for quasi-peak).
 class ChannelMeter {
 public:
-    explicit ChannelMeter(double rate_hz);  // throws std::invalid_argument below 8 kHz
+    explicit ChannelMeter(double rate_hz);  // throws std::invalid_argument outside 8-768 kHz
     ~ChannelMeter();
     ChannelMeter(ChannelMeter&&) noexcept;
     ChannelMeter& operator=(ChannelMeter&&) noexcept;
