@@ -3,6 +3,8 @@
 
 #include <cmath>
 
+#include "sources/sample_source.h"
+
 namespace vantel {
 
 namespace {
@@ -51,10 +53,11 @@ InputOptions::InputOptions()
           "connect-generator",
           QStringLiteral("With --input jack: connect the generator's outputs to the first two "
                          "playback ports (never done otherwise)."))),
-      rate_(option("rate",
-                   QStringLiteral("With --input alsa: the sample rate to capture at (default: "
-                                  "48000)."),
-                   "hz", "48000")) {}
+      rate_(
+          option("rate",
+                 QStringLiteral("With --input alsa: the sample rate to capture at, 8000 to 768000 "
+                                "(default: 48000)."),
+                 "hz", "48000")) {}
 
 void InputOptions::add_to(QCommandLineParser& parser) const {
     parser.addOptions({input_, full_scale_, jack_name_, no_connect_, connect_generator_, rate_});
@@ -80,6 +83,10 @@ std::optional<AnalyserOptions> InputOptions::read(const QCommandLineParser& pars
     }
     if (!positive_number(parser.value(rate_), base.live.alsa_rate_hz)) {
         error = "--rate takes a number of hertz above 0";
+        return std::nullopt;
+    }
+    if (const std::string why = source::unmeasurable_rate(base.live.alsa_rate_hz); !why.empty()) {
+        error = "--rate " + parser.value(rate_).toStdString() + ": " + why;
         return std::nullopt;
     }
     base.live.jack_client_name = parser.value(jack_name_).toStdString();

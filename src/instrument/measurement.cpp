@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <stdexcept>
 
 #include "instrument/units.h"
 
@@ -75,7 +76,17 @@ Measurement::Measurement(std::unique_ptr<source::SampleSource> source,
                         analogue_full_scale_v),
       source_is_simulated_(dynamic_cast<source::SimulatedDevice*>(source_.get()) != nullptr),
       analogue_full_scale_v_(analogue_full_scale_v),
-      block_(kBlockFrames) {}
+      block_(kBlockFrames) {
+    // Refused now, at open, rather than at the first reading: every chain is designed once at
+    // the source's rate.
+    if (const double rate_hz = source_->rate_hz(); rate_hz > 0.0) {
+        try {
+            measure::check_designs(rate_hz);
+        } catch (const std::logic_error& e) {
+            throw source::SourceError(source_->describe() + ": cannot be measured: " + e.what());
+        }
+    }
+}
 
 double Measurement::generator_rate_hz() const {
     // A live input plays the generator on its own device too, at that device's rate.
@@ -120,7 +131,7 @@ bool Measurement::catch_up(const AnalyserSettings& s, Channel ch,
     source::SampleSource& in = input(s);
     const bool digital = s.input_domain == kDigitalDomain;
     if ((digital && frame_rate_hz(s) == 0) || !in.locked() ||
-        in.rate_hz() < measure::kMinimumRateHz)
+        !(in.rate_hz() >= measure::kMinimumRateHz && in.rate_hz() <= measure::kMaximumRateHz))
         return false;
 
     // A simulated source makes volts into samples through the input's full scale.
@@ -134,17 +145,25 @@ bool Measurement::catch_up(const AnalyserSettings& s, Channel ch,
     const auto catch_up_frames = static_cast<std::int64_t>(
         std::min<double>(kCatchUp_s * feed.rate_hz, static_cast<double>(in.history_frames())));
     bool restart = !chain.meter || !(chain.feed == feed);
-    if (!chain.meter || chain.meter->rate_hz() != feed.rate_hz)
-        chain.meter.emplace(feed.rate_hz);
     const measure::ChainSettings wanted = chain_for(s);
-    if (!(chain.meter->settings() == wanted)) {
-        chain.meter->configure(wanted);
-        restart = true;
+    try {
+        if (!chain.meter || chain.meter->rate_hz() != feed.rate_hz)
+            chain.meter.emplace(feed.rate_hz);
+        if (!(chain.meter->settings() == wanted)) {
+            chain.meter->configure(wanted);
+            restart = true;
+        }
+    } catch (const std::logic_error&) {
+        // A design that fails at a rate a live server came back at: the sources' rates were
+        // checked when they opened, so this is a rate the input cannot be measured at. It
+        // reads as an input without lock rather than ending the program.
+        chain.meter.reset();
+        return false;
     }
     if (restart) {
-        chain.meter->restart();
         chain.feed = feed;
         chain.next_frame = now - catch_up_frames;
+        chain.meter->restart(mean_input(in, ch, chain.next_frame, now));
     }
     std::int64_t from = std::max(chain.next_frame, now - catch_up_frames);
     while (from < now) {
@@ -157,6 +176,33 @@ bool Measurement::catch_up(const AnalyserSettings& s, Channel ch,
     }
     chain.next_frame = now;
     return true;
+}
+
+double Measurement::mean_input(source::SampleSource& in, Channel ch, std::int64_t from,
+                               std::int64_t to) {
+    // The chain replays this stretch from rest; started settled on its mean, the filters see no
+    // step where a DC offset begins, and the first reading is the settled one.
+    double sum = 0.0;
+    std::int64_t count = 0;
+    while (from < to) {
+        const auto frames = static_cast<std::size_t>(
+            std::min<std::int64_t>(to - from, static_cast<std::int64_t>(block_.size())));
+        const std::span<double> block(block_.data(), frames);
+        in.read(channel_index(ch), from, block);
+        for (double x : block) {
+            if (std::isfinite(x)) {
+                sum += x;
+                ++count;
+            }
+        }
+        from += static_cast<std::int64_t>(frames);
+    }
+    return count > 0 ? sum / static_cast<double>(count) : 0.0;
+}
+
+bool Measurement::window_refilled(Channel ch) const {
+    const ChannelChain& chain = chains_[index(ch)];
+    return chain.meter && chain.meter->window_full();
 }
 
 double Measurement::volts(const AnalyserSettings& s, double level) const {

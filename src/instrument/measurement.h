@@ -43,6 +43,12 @@ public:
     std::int32_t frame_rate_hz(const AnalyserSettings& s) const;
     // The rate the generator plays at, which bounds its frequency.
     double generator_rate_hz() const;
+    // Whether the channel's chain has measured a whole window (200 ms) since it last restarted
+    // (new settings, a new epoch or rate of the source, or the first reading): until then its
+    // reading is still settling. A change of settings replays up to a second of the source's
+    // history, so the window is whole at once where the source keeps one; after a live
+    // server's return it fills in real time. False before the channel's first reading.
+    bool window_refilled(Channel ch) const;
 
     source::Generator& generator() { return *generator_; }
     const source::Generator& generator() const { return *generator_; }
@@ -72,6 +78,8 @@ private:
     // Brings the channel's chain up to the source's present; false when the input has nothing
     // to measure (an unlocked digital input, a live source whose server is away).
     bool catch_up(const AnalyserSettings& s, Channel ch, const std::array<bool, 2>& drive);
+    // The mean of channel `ch` of `in` over frames [from, to), non-finite samples left out.
+    double mean_input(source::SampleSource& in, Channel ch, std::int64_t from, std::int64_t to);
     double volts(const AnalyserSettings& s, double level) const;
     Quantity measure(const AnalyserSettings& s, Channel ch);
 

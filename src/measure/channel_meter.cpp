@@ -79,7 +79,10 @@ ChannelMeter::ChannelMeter(ChannelMeter&&) noexcept = default;
 ChannelMeter& ChannelMeter::operator=(ChannelMeter&&) noexcept = default;
 
 // The chain after the DC blocker, in signal order: the Audio band's limit (if asked), then the
-// weighting; the detector reads what comes out.
+// weighting; the detector reads what comes out. The peak detectors of the Wide band without a
+// weighting read the signal as it arrives, DC and all: the largest sample is what clips, and
+// BS.1770's true peak is measured with DC. RMS and quasi-peak stay AC-coupled, as an AC
+// meter's are.
 void ChannelMeter::build_chain() {
     FilterDesign chain{rate_hz_, {}};
     if (settings_.band == Band::Audio)
@@ -87,7 +90,11 @@ void ChannelMeter::build_chain() {
     const FilterDesign weighting = design_weighting(settings_.weighting, rate_hz_);
     chain.sections.insert(chain.sections.end(), weighting.sections.begin(),
                           weighting.sections.end());
-    chain_is_wide_ = chain.sections.empty();
+    const bool peak =
+        settings_.detector == Detector::SamplePeak || settings_.detector == Detector::TruePeak;
+    detector_reads_ = !chain.sections.empty() ? DetectorInput::Filtered
+                      : peak                  ? DetectorInput::AsArrives
+                                              : DetectorInput::Wide;
     chain_filter_ = WeightingFilter(chain);
     quasi_peak_.reset();
     if (settings_.detector == Detector::QuasiPeak)
@@ -102,8 +109,10 @@ void ChannelMeter::configure(const ChainSettings& settings) {
     build_chain();
 }
 
-void ChannelMeter::restart() {
-    dc_blocker_.reset();
+void ChannelMeter::restart(double steady_input) {
+    // As though the input had held `steady_input` for ever: the DC blocker's output, and so
+    // everything after it, at rest.
+    dc_blocker_.settle(steady_input);
     chain_filter_.reset();
     wide_->clear();
     chain_->clear();
@@ -128,19 +137,30 @@ void ChannelMeter::process(std::span<const double> samples) {
         }
         dc_blocker_.process(in, wide);
         wide_->push(wide);
-        if (!chain_is_wide_) {
-            chain_filter_.process(wide, chain);
-            chain_->push(chain);
+        switch (detector_reads_) {
+            case DetectorInput::Filtered:
+                chain_filter_.process(wide, chain);
+                chain_->push(chain);
+                break;
+            case DetectorInput::AsArrives:
+                chain_->push(in);
+                break;
+            case DetectorInput::Wide:
+                break;
         }
         if (quasi_peak_)
-            quasi_peak_->process(chain_is_wide_ ? wide : chain);
+            quasi_peak_->process(detector_reads_ == DetectorInput::Filtered ? chain : wide);
         samples = samples.subspan(n);
         samples_seen_ += n;
     }
 }
 
 const History& ChannelMeter::chain_history() const {
-    return chain_is_wide_ ? *wide_ : *chain_;
+    return detector_reads_ == DetectorInput::Wide ? *wide_ : *chain_;
+}
+
+bool ChannelMeter::window_full() const {
+    return chain_history().size() >= window_samples_;
 }
 
 double ChannelMeter::level() const {

@@ -18,6 +18,20 @@ void WeightingFilter::reset() {
     std::fill(state2_.begin(), state2_.end(), 0.0);
 }
 
+void WeightingFilter::settle(double input) {
+    // Transposed direct form II at rest with input x and output y = G x, G = B(1) / A(1):
+    // z2 = b2 x - a2 y and z1 = y - b0 x. Every section's poles lie inside the unit circle, so
+    // A(1) is never 0.
+    double x = input;
+    for (std::size_t k = 0; k < sections_.size(); ++k) {
+        const Biquad& s = sections_[k];
+        const double y = x * (s.b0 + s.b1 + s.b2) / (1.0 + s.a1 + s.a2);
+        state2_[k] = s.b2 * x - s.a2 * y;
+        state1_[k] = y - s.b0 * x;
+        x = y;
+    }
+}
+
 namespace {
 
 // Transposed direct form II, all sections per sample: the sections of one sample overlap in the

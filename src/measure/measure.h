@@ -8,6 +8,7 @@
 // Signal path of one channel (ChannelMeter::process):
 //   samples -> non-finite samples as 0 -> DC blocker (the Wide band) -> [Audio band limit]
 //           -> weighting -> detector history
+// (the peak detectors of the unweighted Wide band read the samples before the DC blocker)
 // Readings (ChannelMeter::level and friends) are computed on demand from the last 200 ms of
 // history, so a panel that polls 5 times a second pays for 5 analyses, not for 48 000.
 
@@ -85,6 +86,9 @@ public:
     explicit WeightingFilter(const FilterDesign& design);
     void process(std::span<const double> in, std::span<double> out);
     void reset();
+    // The state of an input that has held `input` for ever: each section at its steady output
+    // for it. reset() is settle(0).
+    void settle(double input);
 
 private:
     std::vector<Biquad> sections_;
@@ -124,7 +128,13 @@ public:
     // history restarts (the next reading is that of the new chain).
     void configure(const ChainSettings& settings);
     void process(std::span<const double> samples);  // streaming, any block length
-    void restart();                                 // forget everything (a gap in the input)
+    // Forgets everything (a gap in the input, or new settings), and starts the filters as
+    // though the input had held `steady_input` for ever: given the mean of what comes next, a
+    // signal's DC leaves no step behind to decay through the readings.
+    void restart(double steady_input = 0.0);
+    // Whether a whole window (200 ms) has come in since the last restart: until then a
+    // reading covers less, and the filters may still be settling.
+    bool window_full() const;
 
     // The detector's reading in sample units, sine-calibrated: a sine of amplitude 1 reads
     // 1/sqrt(2) under every detector. Silence reads exactly 0, never NaN or infinity.
@@ -154,7 +164,10 @@ private:
     std::size_t window_samples_;
     WeightingFilter dc_blocker_;
     WeightingFilter chain_filter_;  // the Audio band limit (if any), then the weighting
-    bool chain_is_wide_ = true;     // nothing after the DC blocker: one history serves both
+    // What the detector's history (chain_) holds: the filtered chain, the input as it arrives
+    // (the peaks of an unweighted Wide band), or nothing of its own (wide_ serves both).
+    enum class DetectorInput { Filtered, AsArrives, Wide };
+    DetectorInput detector_reads_ = DetectorInput::Wide;
     std::unique_ptr<History> wide_;
     std::unique_ptr<History> chain_;
     std::unique_ptr<QuasiPeakDetector> quasi_peak_;
