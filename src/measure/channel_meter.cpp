@@ -40,7 +40,10 @@ struct ChannelMeter::Analysis {
     explicit Analysis(std::size_t window) : spectrum(window) {}
     Spectrum spectrum;
     TruePeakInterpolator interpolator;
-    std::vector<double> residual;
+    FitScratch fit;
+    // The fundamental THD+N fitted last (rad/sample), where the next fit starts when the
+    // crossings agree: a steady tone then settles in one pass instead of three.
+    double last_fit_w = 0.0;
     // The fundamental's period by its crossings, shared by the readings of one moment (level
     // and THD+N both want it): valid while no sample has come in since.
     std::uint64_t period_at = ~std::uint64_t{0};
@@ -215,14 +218,17 @@ double ChannelMeter::thdn_ratio() const {
     double start_w = 0.0;
     if (const auto period = crossing_period_now())
         start_w = 2.0 * kPi / *period;
-    const auto fundamental = find_fundamental(y, a.spectrum, start_w, a.residual);
+    if (start_w > 0.0 && std::abs(start_w - a.last_fit_w) <= 1e-3 * start_w)
+        start_w = a.last_fit_w;
+    const auto fundamental = find_fundamental(y, a.spectrum, start_w, a.fit);
+    a.last_fit_w = fundamental ? fundamental->w : 0.0;
     if (!fundamental) {
         // No fundamental: whatever lies in the band is noise and distortion.
         const double total = a.spectrum.band_mean_square(y, rate_hz_, kBandLowHz, kBandHighHz);
         return total > 0.0 ? 1.0 : 0.0;
     }
     const double residual =
-        a.spectrum.band_mean_square(a.residual, rate_hz_, kBandLowHz, kBandHighHz);
+        a.spectrum.band_mean_square(a.fit.residual, rate_hz_, kBandLowHz, kBandHighHz);
     const double fundamental_hz = fundamental->w * rate_hz_ / (2.0 * kPi);
     // A fundamental outside the band is none of the band's signal: what the band holds is all
     // noise and distortion, and THD+N reads 1 (100 %).
@@ -238,7 +244,7 @@ double ChannelMeter::thdn_ratio() const {
 
 double ChannelMeter::frequency_hz() const {
     const std::span<const double> x = wide_->newest(window_samples_);
-    const auto fundamental = find_fundamental(x, analysis_->spectrum, 0.0, analysis_->residual);
+    const auto fundamental = find_fundamental(x, analysis_->spectrum, 0.0, analysis_->fit);
     return fundamental ? fundamental->w * rate_hz_ / (2.0 * kPi) : 0.0;
 }
 

@@ -90,8 +90,14 @@ public:
     // for it. reset() is settle(0).
     void settle(double input);
 
+    // A section as the loop runs it: the feedback coefficients negated, so that every step is
+    // a product added.
+    struct Section {
+        double b0, b1, b2, minus_a1, minus_a2;
+    };
+
 private:
-    std::vector<Biquad> sections_;
+    std::vector<Section> sections_;
     std::vector<double> state1_, state2_;  // each section's two delays
 };
 
