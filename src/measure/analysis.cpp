@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "measure/linear_solve.h"
+#include "measure/vector_pair.h"
 
 namespace vantel::measure {
 
@@ -83,28 +84,38 @@ void History::clear() {
 }
 
 std::optional<double> crossing_period(std::span<const double> x) {
-    double peak = 0.0;
-    for (double v : x)
-        peak = std::max(peak, std::abs(v));
+    // The peak, two lanes at a time (the sign bits cleared), then the larger lane.
+    Pair highest{0.0, 0.0};
+    std::size_t n = 0;
+    for (; n + 2 <= x.size(); n += 2)
+        highest = max_of(highest, magnitude(load_pair(x.data() + n)));
+    double peak = std::max(highest[0], highest[1]);
+    for (; n < x.size(); ++n)
+        peak = std::max(peak, std::abs(x[n]));
     if (peak == 0.0)
         return std::nullopt;
     const double hysteresis = 0.1 * peak;
     // A positive-going crossing counts once the signal, having been below -hysteresis, reaches
-    // +hysteresis; its time is the last zero crossing before that, interpolated linearly.
+    // +hysteresis; its time is the last zero crossing before that, interpolated linearly. Each
+    // state has a loop of its own, so that most samples cost one comparison.
     std::vector<double> crossings;
-    bool armed = false;
-    double candidate = -1.0;
-    for (std::size_t n = 1; n < x.size(); ++n) {
-        if (x[n] < -hysteresis) {
-            armed = true;
-            candidate = -1.0;
-        }
-        if (armed && x[n - 1] < 0.0 && x[n] >= 0.0)
-            candidate = static_cast<double>(n - 1) + x[n - 1] / (x[n - 1] - x[n]);
-        if (armed && candidate >= 0.0 && x[n] >= hysteresis) {
-            crossings.push_back(candidate);
-            armed = false;
-            candidate = -1.0;
+    n = 1;
+    while (n < x.size()) {
+        while (n < x.size() && !(x[n] < -hysteresis))  // waiting to be armed
+            ++n;
+        double candidate = -1.0;
+        for (++n; n < x.size(); ++n) {  // armed: the next crossing that reaches +hysteresis
+            if (x[n] < -hysteresis) {
+                candidate = -1.0;
+                continue;
+            }
+            if (x[n - 1] < 0.0 && x[n] >= 0.0)
+                candidate = static_cast<double>(n - 1) + x[n - 1] / (x[n - 1] - x[n]);
+            if (candidate >= 0.0 && x[n] >= hysteresis) {
+                crossings.push_back(candidate);
+                ++n;
+                break;
+            }
         }
     }
     if (crossings.size() < 2)

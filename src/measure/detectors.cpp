@@ -6,6 +6,8 @@
 #include <cmath>
 #include <numbers>
 
+#include "measure/vector_pair.h"
+
 namespace vantel::measure {
 
 namespace {
@@ -46,8 +48,10 @@ HalfBandUpsampler<TapsPerSide>::HalfBandUpsampler(double kaiser_beta) {
         weights_[k] = std::sin(std::numbers::pi * t) / (std::numbers::pi * t) * window;
         sum += 2.0 * weights_[k];
     }
-    for (double& w : weights_)
-        w /= sum;
+    for (int k = 0; k < TapsPerSide; ++k) {
+        weights_[k] /= sum;
+        weight_pairs_[2 * k] = weight_pairs_[2 * k + 1] = weights_[k];
+    }
 }
 
 template <int TapsPerSide>
@@ -61,21 +65,25 @@ void HalfBandUpsampler<TapsPerSide>::process(std::span<const double> in, std::sp
     const std::size_t n = in.size();
     std::copy(in.begin(), in.end(), extended_.begin() + kTail);
     const double* x = extended_.data();
-    // Four halfway points at a time, each with its own sum: independent chains that the
-    // compiler keeps in vector registers, the weights unrolled.
+    // Four halfway points at a time in two vector registers, the weights unrolled; each pair
+    // of them is interleaved with the samples it lies after.
     std::size_t i = 0;
     for (; i + 4 <= n; i += 4) {
-        std::array<double, 4> sum{};
+        Pair sum_low{0.0, 0.0}, sum_high{0.0, 0.0};
         for (int k = 0; k < TapsPerSide; ++k) {
+            const Pair w = load_pair(weight_pairs_.data() + 2 * k);
             const double* before = x + i + TapsPerSide - 1 - k;
             const double* after = x + i + TapsPerSide + k;
-            for (std::size_t j = 0; j < 4; ++j)
-                sum[j] += weights_[k] * (before[j] + after[j]);
+            sum_low += w * (load_pair(before) + load_pair(after));
+            sum_high += w * (load_pair(before + 2) + load_pair(after + 2));
         }
-        for (std::size_t j = 0; j < 4; ++j) {
-            out[2 * (i + j)] = x[i + j + TapsPerSide - 1];
-            out[2 * (i + j) + 1] = sum[j];
-        }
+        const double* kept = x + i + TapsPerSide - 1;
+        const Pair kept_low = load_pair(kept), kept_high = load_pair(kept + 2);
+        double* o = out.data() + 2 * i;
+        store_pair(o, __builtin_shufflevector(kept_low, sum_low, 0, 2));
+        store_pair(o + 2, __builtin_shufflevector(kept_low, sum_low, 1, 3));
+        store_pair(o + 4, __builtin_shufflevector(kept_high, sum_high, 0, 2));
+        store_pair(o + 6, __builtin_shufflevector(kept_high, sum_high, 1, 3));
     }
     for (; i < n; ++i) {
         double sum = 0.0;
@@ -137,10 +145,10 @@ void QuasiPeakDetector::process(std::span<const double> samples) {
         // Each sample's largest point first, in a pass of its own that vectorises.
         for (std::size_t i = 0; i < n; ++i) {
             const double* points = eight_times_.data() + kOversampling * i;
-            double highest = 0.0;
-            for (int k = 0; k < kOversampling; ++k)
-                highest = std::max(highest, std::abs(points[k]));
-            highest_[i] = highest;
+            Pair highest = magnitude(load_pair(points));
+            for (int k = 2; k < kOversampling; k += 2)
+                highest = max_of(highest, magnitude(load_pair(points + k)));
+            highest_[i] = std::max(highest[0], highest[1]);
         }
         for (std::size_t i = 0; i < n; ++i) {
             const double* points = eight_times_.data() + kOversampling * i;

@@ -33,9 +33,10 @@ public:
 
 private:
     std::array<double, TapsPerSide> weights_{};  // of x[m - k] + x[m + 1 + k] for point m + 1/2
-    // The last 2 TapsPerSide - 1 inputs, then the block; and the block's halfway points.
+    // The same, each twice: a vector register's worth, for two points at once.
+    alignas(16) std::array<double, 2 * TapsPerSide> weight_pairs_{};
+    // The last 2 TapsPerSide - 1 inputs, then the block.
     std::array<double, 2 * TapsPerSide - 1 + kMaxBlock> extended_{};
-    std::array<double, kMaxBlock> halfway_{};
 };
 
 // A quasi-peak detector on the full-wave rectified signal: a peak rectifier that charges towards

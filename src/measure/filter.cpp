@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "measure/measure.h"
+#include "measure/vector_pair.h"
 
 namespace vantel::measure {
 
@@ -37,10 +38,6 @@ void WeightingFilter::settle(double input) {
 namespace {
 
 using Section = WeightingFilter::Section;
-
-// Two sections side by side in one vector register (GCC and Clang's vector extension: SSE2 on
-// x86-64, plain pairs of doubles elsewhere).
-typedef double Pair __attribute__((vector_size(2 * sizeof(double))));
 
 // A section in transposed direct form II, with the products ordered so that the path from one
 // output to the next is a product and two sums.
