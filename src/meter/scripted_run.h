@@ -24,8 +24,8 @@ namespace vantel {
 
 // Bounds in the unit of the raw reading (the analyser's unit: V, not mV), both included.
 struct Limits {
-    std::optional<double> low;
-    std::optional<double> high;
+    std::optional<double> low = std::nullopt;
+    std::optional<double> high = std::nullopt;
 };
 
 // "LOW:HIGH", either side may be empty ("-90:-80", ":-80", "0.9:"); "." is the decimal mark
@@ -40,12 +40,12 @@ bool within(const Limits& limits, const MeterReading& reading);
 std::string shown_reading(const MeterReading& reading);
 
 struct RunPlan {
-    std::optional<std::int64_t> count;  // stop after this many readings logged
-    std::optional<double> duration_s;   // stop at this time since the start
+    std::optional<std::int64_t> count = std::nullopt;  // stop after this many readings logged
+    std::optional<double> duration_s = std::nullopt;   // stop at this time since the start
     // Discard readings until this time since the start, and then while the analyser says it is
     // settling. Nothing: every reading counts from the first.
-    std::optional<double> settle_s;
-    std::optional<Limits> limits;
+    std::optional<double> settle_s = std::nullopt;
+    std::optional<Limits> limits = std::nullopt;
 };
 
 class ScriptedRun final : public QObject {
