@@ -140,10 +140,14 @@ int main(int argc, char** argv) {
     QCommandLineParser parser;
     o.add_to(parser);
 
-    // A first look before any application object exists: --help and --version need no display,
-    // and whether the run has a window decides which application object it gets.
+    // The command line is read before any application object exists: --help, --version and a
+    // mistake need no display, and whether the run has a window decides which application
+    // object it gets. Only Qt's own options (-platform, -style...) wait for that object, which
+    // takes them out of the command line.
     const QStringList given = vantel::arguments_from(argc, argv);
-    if (!parser.parse(given) && !only_qt_could_know(parser, given))
+    const bool parsed = parser.parse(given);
+    const bool qt_options = !parsed && only_qt_could_know(parser, given);
+    if (!parsed && !qt_options)
         return bad_command_line(parser.errorText());
     if (parser.isSet(QStringLiteral("help"))) {
         QString help = parser.helpText();
@@ -161,20 +165,8 @@ int main(int argc, char** argv) {
         QApplication app(argc, argv);
         parser.process(app);  // prints and exits
     }
-    const bool windowed =
-        !parser.isSet(o.no_window) && !parser.isSet(o.once) && !parser.isSet(o.list_members);
-
-    const std::unique_ptr<QCoreApplication> app =
-        windowed ? std::make_unique<QApplication>(argc, argv)
-                 : std::make_unique<QCoreApplication>(argc, argv);
-    // Ties the window to the installed vantel-dmm.desktop (its icon and name in task bars).
-    if (windowed)
-        QGuiApplication::setDesktopFileName(QStringLiteral("vantel-dmm"));
-
-    // Now for good, on what Qt's application object left of the command line.
-    if (!parser.parse(vantel::arguments_from(argc, argv)))
-        return bad_command_line(parser.errorText());
-    if (!parser.positionalArguments().isEmpty())
+    // Without Qt's options, a word on its own is a mistake; with them, it may be one's value.
+    if (!qt_options && !parser.positionalArguments().isEmpty())
         return bad_command_line(QStringLiteral("unexpected argument \"%1\"")
                                     .arg(parser.positionalArguments().constFirst()));
     if (parser.isSet(o.log) && parser.value(o.log).isEmpty())
@@ -214,6 +206,23 @@ int main(int argc, char** argv) {
         if (!plan.settle_s)
             plan.settle_s = 0.0;  // still waits while the analyser says it is settling
         session.print_reading = !parser.isSet(o.log);
+    }
+    const bool windowed =
+        !parser.isSet(o.no_window) && !parser.isSet(o.once) && !parser.isSet(o.list_members);
+
+    const std::unique_ptr<QCoreApplication> app =
+        windowed ? std::make_unique<QApplication>(argc, argv)
+                 : std::make_unique<QCoreApplication>(argc, argv);
+    // Ties the window to the installed vantel-dmm.desktop (its icon and name in task bars).
+    if (windowed)
+        QGuiApplication::setDesktopFileName(QStringLiteral("vantel-dmm"));
+    // What the application object left of the command line must now be ours alone.
+    if (qt_options) {
+        if (!parser.parse(vantel::arguments_from(argc, argv)))
+            return bad_command_line(parser.errorText());
+        if (!parser.positionalArguments().isEmpty())
+            return bad_command_line(QStringLiteral("unexpected argument \"%1\"")
+                                        .arg(parser.positionalArguments().constFirst()));
     }
 
     // The log before any source or analyser: a log that cannot be written is a mistake on the
