@@ -42,10 +42,9 @@ int main(int argc, char** argv) {
     const QStringList arguments = vantel::arguments_from(argc, argv);
     if (!parser.parse(arguments) || !parser.positionalArguments().isEmpty()) {
         qCCritical(vantel::lcAnalyser).noquote()
-            << (parser.errorText().isEmpty()
-                    ? QStringLiteral("unexpected argument \"%1\"")
-                          .arg(parser.positionalArguments().constFirst())
-                    : parser.errorText());
+            << (parser.errorText().isEmpty() ? QStringLiteral("unexpected argument \"%1\"")
+                                                   .arg(parser.positionalArguments().constFirst())
+                                             : parser.errorText());
         return 2;
     }
     parser.process(arguments);  // --help, --help-all and --version print and end here

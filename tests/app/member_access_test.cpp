@@ -11,9 +11,9 @@
 namespace vantel {
 namespace {
 
+using ::testing::HasSubstr;
 using testing_support::PrintTo;
 using testing_support::thrown;
-using ::testing::HasSubstr;
 
 struct WriteCase {
     const char* name;
@@ -90,8 +90,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(SetValue, ANamedConstantTheAnalyserLacksIsAnError) {
     Analyser analyser;
-    EXPECT_THAT(thrown<AutomationError>([&] { resolve_value(*analyser.application(), "UNIT_DBX"); }),
-                HasSubstr("UNIT_DBX: the analyser offers no named constant of this name"));
+    EXPECT_THAT(
+        thrown<AutomationError>([&] { resolve_value(*analyser.application(), "UNIT_DBX"); }),
+        HasSubstr("UNIT_DBX: the analyser offers no named constant of this name"));
 }
 
 // In order, up to the first the analyser refuses; the error names that --set and the reason.

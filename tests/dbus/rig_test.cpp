@@ -111,12 +111,12 @@ QByteArray column(const QByteArray& row, int index) {
 }
 
 // THD+N of the simulated device at 1 kHz and 1 V, in dB against the generator, unweighted.
-const QStringList kThdnAt1V = {
-    u"--set"_s, u"GEN_Frequency=1000"_s, u"--set"_s, u"GEN_Level=1"_s,
-    u"--set"_s, u"CTD_Function=THD+N - relative"_s,
-    u"--set"_s, u"CTD_WeightingFilter=CTD_WEIGHTING_NONE"_s,
-    u"--set"_s, u"CTD_Relativity=CTD_RELATIVITY_GEN"_s,
-    u"--settle"_s, u"0.5"_s};
+const QStringList kThdnAt1V = {u"--set"_s,    u"GEN_Frequency=1000"_s,
+                               u"--set"_s,    u"GEN_Level=1"_s,
+                               u"--set"_s,    u"CTD_Function=THD+N - relative"_s,
+                               u"--set"_s,    u"CTD_WeightingFilter=CTD_WEIGHTING_NONE"_s,
+                               u"--set"_s,    u"CTD_Relativity=CTD_RELATIVITY_GEN"_s,
+                               u"--settle"_s, u"0.5"_s};
 // The simulated device's residual: distortion of 1.5e-5 and 30 uV of noise over 20 Hz-20 kHz at
 // 1.006 of the generator's level, so THD+N = 20 log10(hypot(1.5e-5, 30e-6) * 1.006) ~ -89.5 dB.
 constexpr double kSimulatedThdn_db = -89.5;
@@ -143,10 +143,10 @@ TEST(Help, NeedsNoDisplayAndBadOptionsAreCodeTwo) {
     const Outcome version = run({u"--version"_s});
     EXPECT_EQ(version.code, 0);
     EXPECT_EQ(version.out, "Vantel DMM " VANTEL_VERSION "\n");
-    for (const QStringList& bad : {QStringList{u"--bogus"_s}, QStringList{u"--count"_s, u"0"_s},
-                                   QStringList{u"--limits"_s, u"2:1"_s},
-                                   QStringList{u"--set"_s, u"Level=1"_s},
-                                   QStringList{u"stray"_s}}) {
+    for (const QStringList& bad :
+         {QStringList{u"--bogus"_s}, QStringList{u"--count"_s, u"0"_s},
+          QStringList{u"--limits"_s, u"2:1"_s}, QStringList{u"--set"_s, u"Level=1"_s},
+          QStringList{u"stray"_s}}) {
         const Outcome refused = run(bad);
         EXPECT_EQ(refused.code, 2) << bad.join(u' ').toStdString();
         EXPECT_TRUE(refused.err.startsWith("vantel-dmm: ")) << refused.err.toStdString();
@@ -175,14 +175,15 @@ class Limits : public testing::TestWithParam<LimitCase> {};
 TEST_P(Limits, JudgeEveryRowAndGiveTheExitCode) {
     QTemporaryDir dir;
     const QString log = dir.filePath(u"judged.csv"_s);
-    const Outcome o = run_dmm(headless("sim", QStringList{u"--limits"_s,
-                                                          QString::fromLatin1(GetParam().limits),
-                                                          u"--count"_s, u"3"_s, u"--log"_s, log} +
-                                                  kThdnAt1V));
+    const Outcome o =
+        run_dmm(headless("sim", QStringList{u"--limits"_s, QString::fromLatin1(GetParam().limits),
+                                            u"--count"_s, u"3"_s, u"--log"_s, log} +
+                                    kThdnAt1V));
     EXPECT_EQ(o.code, GetParam().exit_code) << o.err.toStdString();
     const QByteArray text = read_file(log);
-    EXPECT_TRUE(text.startsWith("time,seconds,channel,function,reading,unit,display,minimum,"
-                                "maximum,weighting,response,relativity,input,held,pass\r\n"));
+    EXPECT_TRUE(
+        text.startsWith("time,seconds,channel,function,reading,unit,display,minimum,"
+                        "maximum,weighting,response,relativity,input,held,pass\r\n"));
     const QList<QByteArray> rows = rows_of(text, kColumns + 1);
     ASSERT_EQ(rows.size(), 3);
     for (const QByteArray& row : rows) {
@@ -231,14 +232,15 @@ TEST(Rig, AnExistingLogIsAppendedToOnlyWhenItIsTheSameLog) {
         EXPECT_EQ(rows_of(read_file(log)).size(), 2 * run);
     }
     const QByteArray before = read_file(log);
-    const Outcome judged = run_dmm(headless(
-        "sim", {u"--count"_s, u"1"_s, u"--limits"_s, u":1e9"_s, u"--log"_s, log}));
+    const Outcome judged =
+        run_dmm(headless("sim", {u"--count"_s, u"1"_s, u"--limits"_s, u":1e9"_s, u"--log"_s, log}));
     EXPECT_EQ(judged.code, 2);
     EXPECT_THAT(judged.err.toStdString(), HasSubstr("the log " + log.toStdString() +
                                                     " already exists and does not start with"));
     EXPECT_EQ(read_file(log), before) << "left as it was";
-    const Outcome replaced = run_dmm(headless("sim", {u"--count"_s, u"1"_s, u"--limits"_s, u":1e9"_s,
-                                                      u"--log"_s, log, u"--log-overwrite"_s}));
+    const Outcome replaced =
+        run_dmm(headless("sim", {u"--count"_s, u"1"_s, u"--limits"_s, u":1e9"_s, u"--log"_s, log,
+                                 u"--log-overwrite"_s}));
     EXPECT_EQ(replaced.code, 0) << replaced.err.toStdString();
     EXPECT_EQ(rows_of(read_file(log), kColumns + 1).size(), 1);
 }
@@ -285,8 +287,9 @@ TEST(Rig, Latin1FileNamesAreFound) {
     }
     auto le32 = [](std::uint32_t v) { return QByteArray(reinterpret_cast<const char*>(&v), 4); };
     auto le16 = [](std::uint16_t v) { return QByteArray(reinterpret_cast<const char*>(&v), 2); };
-    const QByteArray wav = "RIFF" + le32(static_cast<std::uint32_t>(36 + samples.size())) + "WAVEfmt " + le32(16) + le16(1) +
-                           le16(1) + le32(kRate) + le32(kRate * 2) + le16(2) + le16(16) + "data" +
+    const QByteArray wav = "RIFF" + le32(static_cast<std::uint32_t>(36 + samples.size())) +
+                           "WAVEfmt " + le32(16) + le16(1) + le16(1) + le32(kRate) +
+                           le32(kRate * 2) + le16(2) + le16(16) + "data" +
                            le32(static_cast<std::uint32_t>(samples.size())) + samples;
     const int fd = ::open(tone.constData(), O_WRONLY | O_CREAT | O_EXCL, 0600);
     ASSERT_GE(fd, 0);
@@ -319,8 +322,7 @@ TEST_F(RigOverDbus, OnceSetsTheAnalyserUpAndPutsTheOptionBack) {
     ASSERT_EQ(o.code, 0) << o.err.toStdString();
     EXPECT_NEAR(o.out.split(' ').value(0).toDouble(), kSimulatedThdn_db, kThdnTolerance_db)
         << o.out.toStdString();
-    EXPECT_EQ(read_property(u"CTDetector"_s, u"CTD_Function"_s).toString(),
-              u"THD+N - relative"_s);
+    EXPECT_EQ(read_property(u"CTDetector"_s, u"CTD_Function"_s).toString(), u"THD+N - relative"_s);
     EXPECT_EQ(read_property(u"Generator"_s, u"GEN_Level"_s).toDouble(), 1.0);
     expect_odd_settling_option_back();
 }
@@ -332,9 +334,9 @@ TEST_F(RigOverDbus, ARefusedSetEndsWithCodeTwoBeforeAnyRow) {
     QTemporaryDir dir;
     const QString log = dir.filePath(u"refused.csv"_s);
     for (const char* set : {"CTD_Unit=99", "CTD_Unit=UNIT_NOPE", "CTD_Bogus=1"}) {
-        const Outcome o = run_dmm(headless(
-            "dbus", {u"--set"_s, u"GEN_Level=0.5"_s, u"--set"_s, QString::fromLatin1(set),
-                     u"--log"_s, log, u"--log-overwrite"_s}));
+        const Outcome o = run_dmm(
+            headless("dbus", {u"--set"_s, u"GEN_Level=0.5"_s, u"--set"_s, QString::fromLatin1(set),
+                              u"--log"_s, log, u"--log-overwrite"_s}));
         EXPECT_EQ(o.code, 2) << set;
         EXPECT_THAT(o.err.toStdString(), HasSubstr(std::string("vantel-dmm: --set ") + set + ": "));
         EXPECT_TRUE(rows_of(read_file(log)).isEmpty()) << set;
@@ -366,11 +368,12 @@ TEST_F(RigOverDbus, ListMembersIsTheSameOverDbusAsBuiltIn) {
 TEST_F(RigOverDbus, AReaderThatLeavesEndsTheRunWithCodeZero) {
     AnalyserProcess analyser;
     set_odd_settling_option();
-    const Outcome o = run_bash(
-        u"\"$0\" --no-window --analyser dbus --log - | head -1; exit ${PIPESTATUS[0]}"_s);
+    const Outcome o =
+        run_bash(u"\"$0\" --no-window --analyser dbus --log - | head -1; exit ${PIPESTATUS[0]}"_s);
     EXPECT_EQ(o.code, 0) << o.err.toStdString();
-    EXPECT_EQ(o.out, "time,seconds,channel,function,reading,unit,display,minimum,maximum,"
-                     "weighting,response,relativity,input,held\r\n");
+    EXPECT_EQ(o.out,
+              "time,seconds,channel,function,reading,unit,display,minimum,maximum,"
+              "weighting,response,relativity,input,held\r\n");
     EXPECT_THAT(o.err.toStdString(), ::testing::Not(HasSubstr("could not be written")));
     expect_odd_settling_option_back();
 }

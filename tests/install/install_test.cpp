@@ -98,11 +98,11 @@ QStringList completed(const QString& file, const QString& function, const QStrin
     QString quoted;
     for (const QString& w : words)
         quoted += u" '"_s + w + u'\'';
-    const QString script = u"source '%1'; COMP_WORDS=(%2); COMP_CWORD=%3; %4; "
-                           "printf '%s\\n' \"${COMPREPLY[@]}\""_s
-                               .arg(file, quoted)
-                               .arg(words.size() - 1)
-                               .arg(function);
+    const QString script =
+        u"source '%1'; COMP_WORDS=(%2); COMP_CWORD=%3; %4; "
+        "printf '%s\\n' \"${COMPREPLY[@]}\""_s.arg(file, quoted)
+            .arg(words.size() - 1)
+            .arg(function);
     return run(u"bash"_s, {u"-c"_s, script}).out.split(u'\n', Qt::SkipEmptyParts);
 }
 
@@ -195,8 +195,8 @@ TEST(Install, PutsEveryFileInPlaceEachValidAndNamingTheInstalledProgram) {
                 completed(completion, function, {command, u"--analyser"_s, {}});
             for (const BackendInfo& b : known_backends()) {
                 const QString name = QString::fromUtf8(b.name);
-                EXPECT_TRUE(man.out.contains(QRegularExpression(
-                    u"^ +%1 "_s.arg(name), QRegularExpression::MultilineOption)))
+                EXPECT_TRUE(man.out.contains(
+                    QRegularExpression(u"^ +%1 "_s.arg(name), QRegularExpression::MultilineOption)))
                     << b.name << " is not in the man page";
                 EXPECT_TRUE(backends.contains(name)) << b.name << " is not completed";
             }
@@ -215,13 +215,14 @@ TEST(Install, PutsEveryFileInPlaceEachValidAndNamingTheInstalledProgram) {
         path(QStringLiteral(VANTEL_FULL_DATADIR "/metainfo/example.vantel.dmm.metainfo.xml"));
     const Outcome valid = run(u"appstreamcli"_s, {u"validate"_s, u"--no-net"_s, metainfo});
     EXPECT_EQ(valid.status, 0) << qPrintable(valid.out + valid.err);
-    EXPECT_FALSE(valid.out.contains(QRegularExpression(u"^[EW]: "_s,
-                                                       QRegularExpression::MultilineOption)))
+    EXPECT_FALSE(
+        valid.out.contains(QRegularExpression(u"^[EW]: "_s, QRegularExpression::MultilineOption)))
         << qPrintable(valid.out);
     const QString meta = read_file(metainfo);
-    const QString launchable = meta.section(u"<launchable type=\"desktop-id\">"_s, 1).section(u'<', 0, 0);
-    EXPECT_TRUE(QFileInfo::exists(path(QStringLiteral(VANTEL_FULL_DATADIR "/applications/") +
-                                       launchable)))
+    const QString launchable =
+        meta.section(u"<launchable type=\"desktop-id\">"_s, 1).section(u'<', 0, 0);
+    EXPECT_TRUE(
+        QFileInfo::exists(path(QStringLiteral(VANTEL_FULL_DATADIR "/applications/") + launchable)))
         << qPrintable(launchable);
     EXPECT_TRUE(meta.contains(QStringLiteral("<release version=\"" VANTEL_VERSION "\"")));
     EXPECT_TRUE(meta.contains(QRegularExpression(

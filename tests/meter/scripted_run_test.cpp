@@ -161,9 +161,11 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         // The reading at 1.0 s is the first past the duration, and is not logged.
         EndCase{"DurationWithoutLimits", {.duration_s = 0.9}, 5.0, 4, kExitClosed},
-        EndCase{"AllWithinTheLimits", {.count = 5, .limits = Limits{{}, 6.0}}, 5.0, 5,
-                kExitClosed},
-        EndCase{"AboveAHighLimitAlone", {.count = 2, .limits = Limits{{}, 4.0}}, 5.0, 2,
+        EndCase{"AllWithinTheLimits", {.count = 5, .limits = Limits{{}, 6.0}}, 5.0, 5, kExitClosed},
+        EndCase{"AboveAHighLimitAlone",
+                {.count = 2, .limits = Limits{{}, 4.0}},
+                5.0,
+                2,
                 kExitLimitFailed},
         EndCase{"BoundsIncluded", {.count = 2, .limits = Limits{5.0, 5.0}}, 5.0, 2, kExitClosed},
         // A judged run that judged nothing has not passed.
@@ -194,21 +196,21 @@ TEST_P(LimitsText, ReadsLowColonHigh) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Texts, LimitsText,
-    testing::Values(LimitsCase{"Both", "-90:-80", Limits{-90.0, -80.0}},
-                    LimitsCase{"HighOnly", ":-80", Limits{{}, -80.0}},
-                    LimitsCase{"LowOnly", "0.9:", Limits{0.9, {}}},
-                    LimitsCase{"Neither", ":", Limits{}},
-                    LimitsCase{"ExponentsAndPlus", "+1e-3:2E-3", Limits{1e-3, 2e-3}},
-                    LimitsCase{"NoColon", "-80", std::nullopt},
-                    LimitsCase{"TwoColons", "1:2:3", std::nullopt},
-                    LimitsCase{"CommaDecimal", "0,9:1,1", std::nullopt},
-                    LimitsCase{"Words", "nan:1", std::nullopt},
-                    LimitsCase{"Infinite", ":inf", std::nullopt},
-                    LimitsCase{"LowAboveHigh", "2:1", std::nullopt},
-                    LimitsCase{"Spaces", " 1:2", std::nullopt}),
-    testing_support::RowName());
+INSTANTIATE_TEST_SUITE_P(Texts, LimitsText,
+                         testing::Values(LimitsCase{"Both", "-90:-80", Limits{-90.0, -80.0}},
+                                         LimitsCase{"HighOnly", ":-80", Limits{{}, -80.0}},
+                                         LimitsCase{"LowOnly", "0.9:", Limits{0.9, {}}},
+                                         LimitsCase{"Neither", ":", Limits{}},
+                                         LimitsCase{"ExponentsAndPlus", "+1e-3:2E-3",
+                                                    Limits{1e-3, 2e-3}},
+                                         LimitsCase{"NoColon", "-80", std::nullopt},
+                                         LimitsCase{"TwoColons", "1:2:3", std::nullopt},
+                                         LimitsCase{"CommaDecimal", "0,9:1,1", std::nullopt},
+                                         LimitsCase{"Words", "nan:1", std::nullopt},
+                                         LimitsCase{"Infinite", ":inf", std::nullopt},
+                                         LimitsCase{"LowAboveHigh", "2:1", std::nullopt},
+                                         LimitsCase{"Spaces", " 1:2", std::nullopt}),
+                         testing_support::RowName());
 
 }  // namespace
 }  // namespace vantel
