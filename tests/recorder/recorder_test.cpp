@@ -210,24 +210,6 @@ INSTANTIATE_TEST_SUITE_P(
     }),
     testing_support::RowName());
 
-// Judged runs carry a pass column, whatever the reading's verdict.
-TEST(Recorder, APassColumnTakesEveryVerdict) {
-    QTemporaryDir dir;
-    const std::string path = dir.filePath(QStringLiteral("judged.csv")).toStdString();
-    std::string error;
-    RecorderOptions options;
-    options.pass_column = true;
-    std::unique_ptr<Recorder> recorder = Recorder::open(path, options, error);
-    ASSERT_TRUE(recorder) << error;
-    recorder->wall_clock = [] { return kWall; };
-    recorder->record(sample(), true);
-    recorder->record(sample(), false);
-    recorder->finish();
-    EXPECT_EQ(contents(path).toStdString(),
-              csv_header(true) + csv_row(sample(), kWall, true) + csv_row(sample(), kWall, false));
-    EXPECT_TRUE(csv_header(true).ends_with(",held,pass\r\n"));
-}
-
 // A FIFO: the end a reader of ours holds (O_NONBLOCK, so that opening it waits for nobody).
 struct Fifo {
     QTemporaryDir dir;
