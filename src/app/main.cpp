@@ -68,7 +68,6 @@ int main(int argc, char** argv) {
     }
 
     // --input and its company measure with the analyser built into the panel.
-    std::optional<vantel::Analyser> built_in;
     if (input_options.any_set(parser)) {
         const QString asked = parser.value(analyser);
         if (asked != QLatin1String("auto") && asked != QLatin1String("sim")) {
@@ -78,8 +77,22 @@ int main(int argc, char** argv) {
                 asked.toStdString());
             return vantel::kExitAnalyserUnavailable;
         }
+    }
+    vantel::BackendChoice choice{"sim", "measuring the input given"};
+    if (!input_options.any_set(parser)) {
+        try {
+            choice = vantel::choose_backend(parser.value(analyser).toStdString());
+        } catch (const vantel::AutomationError& e) {
+            vantel::report_to_stderr(e.what());
+            return vantel::kExitAnalyserUnavailable;
+        }
+    }
+    // The built-in analyser keeps its settings between runs, so it is made here, not by the
+    // backend.
+    std::optional<vantel::Analyser> built_in;
+    if (choice.backend == "sim") {
         std::string error;
-        const std::optional<vantel::AnalyserOptions> options = input_options.read(
+        std::optional<vantel::AnalyserOptions> options = input_options.read(
             parser, {},
             [](const std::string& line) {
                 qCInfo(lcPanel).noquote() << QString::fromStdString(line);
@@ -89,6 +102,9 @@ int main(int argc, char** argv) {
             vantel::report_to_stderr(error);
             return vantel::kExitAnalyserUnavailable;
         }
+        options->warn = [](const std::string& line) {
+            qCWarning(lcPanel).noquote() << QString::fromStdString(line);
+        };
         try {
             built_in.emplace(*options);
         } catch (const vantel::source::SourceError& e) {
@@ -99,16 +115,6 @@ int main(int argc, char** argv) {
                                   << QString::fromStdString(built_in->describe_input());
         for (const std::string& warning : built_in->input_warnings())
             qCWarning(lcPanel).noquote() << QString::fromStdString(warning);
-    }
-
-    vantel::BackendChoice choice{"sim", "measuring the input given"};
-    if (!built_in) {
-        try {
-            choice = vantel::choose_backend(parser.value(analyser).toStdString());
-        } catch (const vantel::AutomationError& e) {
-            vantel::report_to_stderr(e.what());
-            return vantel::kExitAnalyserUnavailable;
-        }
     }
     qCInfo(lcPanel).noquote() << QStringLiteral("analyser: %1 (%2)")
                                      .arg(QString::fromStdString(choice.backend),

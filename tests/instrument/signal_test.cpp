@@ -148,9 +148,9 @@ INSTANTIATE_TEST_SUITE_P(Sim, ClosedForm, testing::ValuesIn(std::vector<ClosedFo
      kNoiseDb},
     {"NoiseUnweightedB", "Noise (unweighted)", "NONE", "RMS", "DBV", "CTD_ChB", db(kNoiseB),
      kNoiseDb},
-    {"NoiseA", "Noise (A-weighted)", "NONE", "RMS", "DBV", "CTD_ChA",
+    {"NoiseA", "Noise (A-weighted)", "AWEIGHTING", "RMS", "DBV", "CTD_ChA",
      db(kNoiseA * white_noise_gain(a_weighting)), kNoiseDb},
-    {"NoiseCcir", "Noise (CCIR-468)", "NONE", "RMS", "DBV", "CTD_ChA",
+    {"NoiseCcir", "Noise (CCIR-468)", "CCIR468_1K", "RMS", "DBV", "CTD_ChA",
      db(kNoiseA * white_noise_gain(ccir468)), kNoiseDb},
     // Unweighted: distortion and the noise floor against the 1.006 V tone.
     {"ThdnA", "THD+N - relative", "NONE", "RMS", "RELATIVE_DB", "CTD_ChA",
@@ -212,10 +212,10 @@ TEST_F(Analyser, WeightingFollowsTheDetectorOrTheDefaultFilter) {
     set("CTDetector.CTD_Unit", "UNIT_DBV");
     set("CTDetector.CTD_WeightingFilter", "CTD_WEIGHTING_AWEIGHTING");
     EXPECT_NEAR(reading(), db(a_weighting(100.0)), 0.1);
-    set("CTDetector.CTD_WeightingFilter", "CTD_WEIGHTING_DEFAULT");  // the default is A
-    EXPECT_NEAR(reading(), db(a_weighting(100.0)), 0.1);
-    analyser->set_default_weighting(static_cast<int>(code("CTD_WEIGHTING_NONE")));
+    set("CTDetector.CTD_WeightingFilter", "CTD_WEIGHTING_DEFAULT");  // the default is none
     EXPECT_NEAR(reading(), 0.0, 0.01);
+    analyser->set_default_weighting(static_cast<int>(code("CTD_WEIGHTING_AWEIGHTING")));
+    EXPECT_NEAR(reading(), db(a_weighting(100.0)), 0.1);
 }
 
 TEST_F(Analyser, GeneratorOutputInputSeesTheGeneratorWhateverTheSource) {
@@ -233,8 +233,10 @@ TEST_F(Analyser, GeneratorTakesItsSettings) {
     write(*app, "Generator.GEN_Frequency", Value(997.0));
     write(*app, "Generator.GEN_Level", Value(0.25));
     EXPECT_NEAR(reading(), 0.25, 1e-4);
-    // THD+N in a level unit: the residual's volts, the exact device's 1.5e-5 of distortion.
+    // THD+N in %, and in a level unit the residual's volts: the exact device's 1.5e-5.
     function("THD+N - relative");
+    EXPECT_NEAR(reading(), 1.5e-3, 1.5e-4);
+    set("CTDetector.CTD_Unit", "UNIT_V");
     EXPECT_NEAR(reading(), 0.25 * 1.5e-5, 0.25 * 1.5e-6);
     function("Frequency");
     EXPECT_NEAR(reading(), 997.0, 997.0 * 1e-5);

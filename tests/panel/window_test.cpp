@@ -75,6 +75,7 @@ const std::map<std::string, std::string> kTooltips = {
     {"Label10", "Response of current reading"},
     {"Label9", "Units of current reading"},
     {"Label1", "Main reading"},
+    {"Status_Annunciator", "What makes the reading untrustworthy"},
 };
 
 TEST(Rendering, EveryControlStandsWhereTheTableSaysWithItsOwnTooltip) {
@@ -132,7 +133,7 @@ TEST(Rendering, KeysAndTheLitLampShowTheirPicturesAndAPressedKeyItsPressedOneInP
     EXPECT_EQ(shot(p.window, QRect(80, 200, 41, 25)), key_picture(Picture::KeyGreyPressed));
     p.release(weight, {20, 12});
     EXPECT_EQ(p.world.writes(),
-              (Strings{"set CTDetector.CTD_Unit = 21", "set CTDetector.CTD_WeightingFilter = 0"}));
+              (Strings{"set CTDetector.CTD_Unit = 21", "set CTDetector.CTD_WeightingFilter = 1"}));
     EXPECT_EQ(shot(p.window, QRect(32, 240, 41, 25)), key_picture(Picture::KeyBlue));
     EXPECT_EQ(shot(p.window, QRect(184, 240, 41, 25)), key_picture(Picture::KeyOrange));
     // Only the lit lamp shows its picture; the analyser starts in Amplitude.
@@ -275,13 +276,15 @@ Strings menu_at(Shown& p, QPoint at) {
 // A log that fails to write stops, says so once (and in the title), and the panel goes on.
 TEST(ContextMenu, OpensOnTheDisplayOnlyAndOffersStopWhileLogging) {
     Shown p;
-    EXPECT_EQ(menu_at(p, {100, 110}), (Strings{"Copy reading", "Start log\u2026", "Trend\u2026"}));
+    EXPECT_EQ(menu_at(p, {100, 110}),
+              (Strings{"Copy reading", "Start log\u2026", "Trend\u2026", "Calibrate\u2026"}));
     EXPECT_TRUE(menu_at(p, {130, 330}).empty()) << "the knob";
     EXPECT_TRUE(menu_at(p, {10, 10}).empty()) << "the case";
     std::string error;
     p.window.start_log(Recorder::open("/dev/full", error));
     ASSERT_TRUE(p.window.logging()) << error;
-    EXPECT_EQ(menu_at(p, {60, 180}), (Strings{"Copy reading", "Stop log", "Trend\u2026"}));
+    EXPECT_EQ(menu_at(p, {60, 180}),
+              (Strings{"Copy reading", "Stop log", "Trend\u2026", "Calibrate\u2026"}));
     for (int i = 0; i < 3; ++i)
         p.cycle_reading(Value(1.0 + i));
     QCoreApplication::processEvents();
