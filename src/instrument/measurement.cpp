@@ -180,7 +180,10 @@ bool Measurement::catch_up(const AnalyserSettings& s, Channel ch,
         generator_->set_output_on(output, drive[output]);
 
     const bool from_source = &in == source_.get();
-    const Feed feed{&in, in.epoch(), in.rate_hz(), converter_full_scale_v(s), drive};
+    // Only a simulated source's samples depend on the converter's full scale.
+    const bool simulated = &in != source_.get() || source_kind_ == SourceKind::Simulated;
+    const Feed feed{&in, in.epoch(), in.rate_hz(), simulated ? converter_full_scale_v(s) : 0.0,
+                    drive};
     if (from_source && feed.epoch != counted_epoch_) {
         counted_to_ = {};
         counted_epoch_ = feed.epoch;
@@ -211,7 +214,7 @@ bool Measurement::catch_up(const AnalyserSettings& s, Channel ch,
         chain.settled_from = fresh ? 0 : now;
         chain.lost = false;
         if (fresh) {
-            chain.last_overload = chain.last_invalid = chain.last_dropout = -1;
+            chain.last_overload = chain.last_invalid = chain.last_dropout = ChannelChain::kNever;
             chain.dropouts_seen = dropouts;
         }
     }

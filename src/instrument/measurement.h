@@ -13,6 +13,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <span>
@@ -80,9 +81,10 @@ private:
         std::int64_t settled_from = 0;
         // The latest frames that were at or over full scale, not a number, or next to samples
         // the input lost; each flags the readings whose window holds it.
-        std::int64_t last_overload = -1;
-        std::int64_t last_invalid = -1;
-        std::int64_t last_dropout = -1;
+        static constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::min();
+        std::int64_t last_overload = kNever;
+        std::int64_t last_invalid = kNever;
+        std::int64_t last_dropout = kNever;
         std::uint64_t dropouts_seen = 0;  // the live input's xruns and lost frames, as last seen
         bool lost = false;                // the input was lost at the last catch-up
     };
