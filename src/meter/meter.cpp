@@ -25,6 +25,9 @@ constexpr std::int16_t kDefaultWeightingCode = 5;  // the detector follows the d
 constexpr double kHzPerKHz = 1000.0;
 constexpr char kTitle[] = "Vantel DMM";
 
+// A calibration needs a signal of at least this share of full scale (-60 dB).
+constexpr double kLeastCalibrationShare = 1e-3;
+
 // Placeholders shown while a setting changes.
 constexpr char kUnitsPending[] = " - - ";
 constexpr char kResponsePending[] = "- -";
@@ -563,9 +566,12 @@ bool Meter::calibrate(double true_rms_v) {
             return refuse(why);
         const double reading_v =
             to_double(get_member(app, "CTDetector", channel_ == "A" ? "CTD_ChA" : "CTD_ChB"));
-        if (!(std::isfinite(reading_v) && reading_v > 0.0))
-            return refuse("Channel " + channel_ + " reads no signal to calibrate on.");
         const double full_scale_v = to_double(get_member(app, "AnalogueInputs", full_scale_member));
+        // Far below full scale the reading is mostly the input's own noise.
+        if (!(std::isfinite(reading_v) && reading_v >= full_scale_v * kLeastCalibrationShare))
+            return refuse("Channel " + channel_ +
+                          " reads no signal to calibrate on: it needs at least a thousandth of "
+                          "its full scale.");
         // The reading scales with the full scale: the same samples, in other volts.
         set_member(app, "AnalogueInputs", full_scale_member,
                    Value(full_scale_v * true_rms_v / reading_v));

@@ -7,6 +7,7 @@
 #include <QClipboard>
 #include <QFontInfo>
 #include <QImage>
+#include <QInputDialog>
 #include <QMenu>
 #include <QPainter>
 #include <QTimer>
@@ -294,6 +295,69 @@ TEST(ContextMenu, OpensOnTheDisplayOnlyAndOffersStopWhileLogging) {
     EXPECT_TRUE(p.window.windowTitle().contains(QStringLiteral("could not be written")));
     EXPECT_EQ(p.shown().main_reading, "3.000");
     EXPECT_FALSE(p.meter.ended());
+}
+
+// Pixels of the display's cyan in `image`.
+int cyan_pixels(const QImage& image) {
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            n += c.green() > 96 && c.blue() > 96 && c.red() < 64;
+        }
+    return n;
+}
+
+// The annunciator is dark at rest and says what is wrong when the analyser flags the reading;
+// the title says what the analyser measures.
+TEST(Rendering, AnnunciatorShowsOnlyWhenTheReadingIsFlaggedAndTheTitleNamesTheSource) {
+    Shown p;
+    EXPECT_EQ(p.window.windowTitle(), QStringLiteral("Vantel DMM \u2014 simulated"));
+    const QRect annunciator = p.child(Role::Annunciator)->geometry();
+    EXPECT_EQ(cyan_pixels(shot(p.window, annunciator)), 0);
+    p.world.set("SignalAnalyzer", "SA_Source", Value(1));
+    p.world.set("DigitalInputs", "DI_Source", Value(1));  // BNC: nothing connected
+    p.work_tick();
+    EXPECT_EQ(p.child<QLabel>(Role::Annunciator)->text(), QStringLiteral("NO INPUT"));
+    EXPECT_GT(cyan_pixels(shot(p.window, annunciator)), 20);
+    p.world.set("DigitalInputs", "DI_Source", Value(0));
+    p.world.set("Generator", "GEN_Level", Value(0.5));
+    p.work_tick();
+    p.work_tick();
+    EXPECT_EQ(p.child<QLabel>(Role::Annunciator)->text().toStdString(), "");
+    EXPECT_EQ(cyan_pixels(shot(p.window, annunciator)), 0);
+}
+
+// "Calibrate…" asks for the true volts on the selected channel and sets its calibration: the
+// generator's 0.5 V looped back reads 1 V after a calibration with 1 V.
+TEST(ContextMenu, CalibrateAsksForTheTrueLevel) {
+    Shown p(source::analyser_loopback());
+    p.world.set("Generator", "GEN_Level", Value(0.5));
+    p.work_tick();
+    QString asked;
+    QTimer::singleShot(50, &p.window, [&p, &asked] {
+        for (QMenu* menu : p.window.findChildren<QMenu*>())
+            for (QAction* a : menu->actions())
+                if (a->text() == QStringLiteral("Calibrate\u2026")) {
+                    menu->close();
+                    QTimer::singleShot(50, [&asked] {
+                        auto* dialog =
+                            qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+                        ASSERT_NE(dialog, nullptr);
+                        asked = dialog->labelText();
+                        dialog->setDoubleValue(1.0);
+                        dialog->accept();
+                    });
+                    a->trigger();
+                }
+    });
+    const QPoint at(100, 110);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, p.window.mapToGlobal(at));
+    QApplication::sendEvent(&p.window, &event);
+    EXPECT_TRUE(asked.contains(QStringLiteral("channel A"))) << asked.toStdString();
+    p.work_tick();
+    ASSERT_TRUE(p.shown().raw_reading);
+    EXPECT_NEAR(*p.shown().raw_reading, 1.0, 2e-4);
 }
 
 }  // namespace
