@@ -175,6 +175,8 @@ TEST(JackServerGoes, InputUnlocksReadsSilenceAndComesBackWithTheServer) {
     EXPECT_THAT(second.analyser->describe_input(), testing::HasSubstr("client vantel-analyser-"));
     QThread::msleep(300);
     EXPECT_EQ(analyser.status() & ~kDropout, kUncalibrated);
+    analyser.set("AnalogueInputs", "AI_FullScaleA", Value(2.0));
+    EXPECT_EQ(analyser.status() & ~kDropout, 0) << "channel A is calibrated now";
     analyser.set("SignalAnalyzer", "SA_Source", Value(instrument::kDigitalDomain));
     EXPECT_EQ(analyser.frame_rate(), 48000.0);
     server.kill();
