@@ -3,6 +3,7 @@
 
 #include <cmath>
 
+#include "instrument/persistence.h"
 #include "sources/file_name.h"
 #include "sources/sample_source.h"
 
@@ -37,12 +38,16 @@ QString InputOptions::sources_help() {
 InputOptions::InputOptions()
     : input_(option(
           "input",
-          QStringLiteral("What the analyser measures: ") + sources_help() + QStringLiteral("."),
+          QStringLiteral("What the analyser measures (default: the source the last run opened, "
+                         "else sim): ") +
+              sources_help() + QStringLiteral("."),
           "source", "sim")),
       full_scale_(option("full-scale",
-                         QStringLiteral("The analogue inputs' calibration: the volts RMS of a "
-                                        "full-scale sine (default: 10)."),
-                         "volts", "10")),
+                         QStringLiteral("Both analogue channels' calibration for this run: the "
+                                        "volts RMS of a full-scale sine (default: the saved "
+                                        "calibration, else 10, to which a live input's volts "
+                                        "are not calibrated)."),
+                         "volts")),
       jack_name_(option("jack-name",
                         QStringLiteral("With --input jack: the JACK client's name (default: "
                                        "vantel-analyser)."),
@@ -54,14 +59,19 @@ InputOptions::InputOptions()
           "connect-generator",
           QStringLiteral("With --input jack: connect the generator's outputs to the first two "
                          "playback ports (never done otherwise)."))),
-      rate_(
-          option("rate",
-                 QStringLiteral("With --input alsa: the sample rate to capture at, 8000 to 768000 "
-                                "(default: 48000)."),
-                 "hz", "48000")) {}
+      rate_(option("rate",
+                   QStringLiteral("With --input alsa: the sample rate to capture at, 8000 to "
+                                  "768000 (default: 48000)."),
+                   "hz", "48000")),
+      no_restore_(option("no-restore",
+                         QStringLiteral("Start the analyser from its defaults and save nothing "
+                                        "(for tests and scripts); by default it keeps its "
+                                        "settings in $XDG_CONFIG_HOME/vantel-dmm/analyser.conf "
+                                        "and, without --input, opens the source saved there."))) {}
 
 void InputOptions::add_to(QCommandLineParser& parser) const {
-    parser.addOptions({input_, full_scale_, jack_name_, no_connect_, connect_generator_, rate_});
+    parser.addOptions(
+        {input_, full_scale_, jack_name_, no_connect_, connect_generator_, rate_, no_restore_});
 }
 
 bool InputOptions::any_set(const QCommandLineParser& parser) const {
@@ -79,9 +89,13 @@ std::optional<AnalyserOptions> InputOptions::read(const QCommandLineParser& pars
                                                   std::string& error) const {
     // A sound file's name as the bytes the command line gave (see sources/file_name.h).
     base.input = source::file_name_from_text(parser.value(input_).toStdU16String());
-    if (!positive_number(parser.value(full_scale_), base.analogue_full_scale_v)) {
-        error = "--full-scale takes a number of volts above 0";
-        return std::nullopt;
+    if (parser.isSet(full_scale_)) {
+        double full_scale_v = 0.0;
+        if (!positive_number(parser.value(full_scale_), full_scale_v)) {
+            error = "--full-scale takes a number of volts above 0";
+            return std::nullopt;
+        }
+        base.analogue_full_scale_v = full_scale_v;
     }
     if (!positive_number(parser.value(rate_), base.live.alsa_rate_hz)) {
         error = "--rate takes a number of hertz above 0";
@@ -99,6 +113,10 @@ std::optional<AnalyserOptions> InputOptions::read(const QCommandLineParser& pars
     base.live.connect_inputs = !parser.isSet(no_connect_);
     base.live.connect_generator = parser.isSet(connect_generator_) && !parser.isSet(no_connect_);
     base.live.log = std::move(log);
+    if (!parser.isSet(no_restore_)) {
+        base.settings_file = instrument::analyser_settings_path();
+        base.input_from_settings = !parser.isSet(input_);
+    }
     return base;
 }
 

@@ -162,10 +162,6 @@ const History& ChannelMeter::chain_history() const {
     return detector_reads_ == DetectorInput::Wide ? *wide_ : *chain_;
 }
 
-bool ChannelMeter::window_full() const {
-    return chain_history().size() >= window_samples_;
-}
-
 double ChannelMeter::level() const {
     Analysis& a = *analysis_;
     if (a.level_at != samples_seen_) {

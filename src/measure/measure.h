@@ -138,9 +138,6 @@ public:
     // though the input had held `steady_input` for ever: given the mean of what comes next, a
     // signal's DC leaves no step behind to decay through the readings.
     void restart(double steady_input = 0.0);
-    // Whether a whole window (200 ms) has come in since the last restart: until then a
-    // reading covers less, and the filters may still be settling.
-    bool window_full() const;
 
     // The detector's reading in sample units, sine-calibrated: a sine of amplitude 1 reads
     // 1/sqrt(2) under every detector. Silence reads exactly 0, never NaN or infinity.
