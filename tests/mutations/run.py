@@ -236,7 +236,7 @@ def main():
     out = None
     if args.results:
         out = open(args.results, "a" if args.append else "w", encoding="utf-8")
-        dirty = git("status", "--porcelain", "--", "src", "tests")
+        dirty = git("status", "--porcelain", "--untracked-files=no", "--", "src", "tests")
         print(f"# commit {git('rev-parse', 'HEAD')}{' with changes' if dirty else ''}, "
               f"{datetime.datetime.now().isoformat(timespec='seconds')}, load "
               f"{os.getloadavg()[0]:.1f}; {len(jobs)} programs and scripts (windows_* left out), "
