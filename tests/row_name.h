@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <exception>
 #include <ostream>
 #include <string>
@@ -37,6 +38,12 @@ std::string thrown(Access access) {
         return e.what();
     }
     return {};
+}
+
+// `name` in the test's home, as bytes (a name need not be UTF-8). A test program on Qt gets a new,
+// empty home for every test, removed after it (test_main.cpp).
+inline std::string in_home(const std::string& name) {
+    return std::string(std::getenv("HOME")) + "/" + name;
 }
 
 }  // namespace vantel::testing_support

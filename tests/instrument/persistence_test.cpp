@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <QFile>
-#include <QTemporaryDir>
 
 #include <csignal>
 #include <string>
@@ -72,8 +71,8 @@ std::vector<std::string> everything(AutomationObject& app) {
 }
 
 TEST(SavedSettings, ARestartBringsEverySettingAndTheSourceBack) {
-    QTemporaryDir dir;
-    const QString file = dir.filePath(QStringLiteral("vantel-dmm/analyser.conf"));
+    const QString file =
+        QString::fromStdString(testing_support::in_home("vantel-dmm/analyser.conf"));
     std::vector<std::string> before;
     {
         Session first(file, "loopback", false);
@@ -112,8 +111,7 @@ TEST(SavedSettings, ARestartBringsEverySettingAndTheSourceBack) {
 // A calibration given for one run stands over the saved one and is not kept; a file's settings
 // start digital and in dBFS, apart from the simulation's.
 TEST(SavedSettings, ACalibrationForOneRunIsNotKeptAndEachKindOfSourceHasItsOwn) {
-    QTemporaryDir dir;
-    const QString file = dir.filePath(QStringLiteral("analyser.conf"));
+    const QString file = QString::fromStdString(testing_support::in_home("analyser.conf"));
     Session(file).set("AnalogueInputs.AI_FullScaleA", Value(4.0));
     {
         AnalyserOptions options;
@@ -132,8 +130,7 @@ TEST(SavedSettings, ACalibrationForOneRunIsNotKeptAndEachKindOfSourceHasItsOwn) 
 
 // A saved source that is no longer there is said and passed over, and stays saved.
 TEST(SavedSettings, ASavedSourceThatCannotBeOpenedIsPassedOverAndKept) {
-    QTemporaryDir dir;
-    const QString file = dir.filePath(QStringLiteral("analyser.conf"));
+    const QString file = QString::fromStdString(testing_support::in_home("analyser.conf"));
     {
         QFile f(file);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
@@ -158,8 +155,7 @@ class CorruptFile : public testing::TestWithParam<CorruptRow> {};
 
 // One warning, the defaults, and the file kept as ".bad" for whoever wants to see it.
 TEST_P(CorruptFile, GivesTheDefaultsAndIsKeptAside) {
-    QTemporaryDir dir;
-    const QString file = dir.filePath(QStringLiteral("analyser.conf"));
+    const QString file = QString::fromStdString(testing_support::in_home("analyser.conf"));
     {
         QFile f(file);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
@@ -222,8 +218,7 @@ TEST(SavedState, UnknownSectionsAndKeysArePassedOverAndAnyNameSurvives) {
 // A run killed at any moment while it writes its settings leaves a whole file: the old one or
 // the new one, never a part.
 TEST(SavedSettings, ARunKilledWhileSavingLeavesAWholeFile) {
-    QTemporaryDir dir;
-    const QString file = dir.filePath(QStringLiteral("analyser.conf"));
+    const QString file = QString::fromStdString(testing_support::in_home("analyser.conf"));
     Session(file).set("CTDetector.CTD_Function", Value("Balance"));
     for (int round = 0; round < 5; ++round) {
         const pid_t child = ::fork();

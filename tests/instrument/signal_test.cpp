@@ -1,29 +1,32 @@
 // SPDX-License-Identifier: MIT
 // Our analyser measuring sampled signals, through its automation members, against the
-// signal's arithmetic (gains, weighting curves, noise through a filter).
+// signal's arithmetic (gains, weighting curves, noise through a filter); and its status flags,
+// each raised by a real cause in the signal or the input.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sndfile.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "automation/conversions.h"
-#include "instrument/settings.h"
+#include "instrument/measurement.h"
 #include "row_name.h"
-#include "sources/sample_source.h"
+#include "sound_file.h"
+#include "sources/live_source.h"
 #include "support.h"
 
 namespace vantel {
 namespace {
 
 using test::code;
+using test::read;
 using test::write;
+using testing_support::in_home;
 using testing_support::PrintTo;
+using testing_support::sine;
+using testing_support::write_sound_file;
 
 double db(double ratio) {
     return 20.0 * std::log10(ratio);
@@ -253,56 +256,23 @@ TEST_F(Analyser, GeneratorTakesItsSettings) {
     EXPECT_LT(reading(), -180.0);
 }
 
-// A mono sound file written here, played in real time: it loops and feeds both channels.
-TEST_F(Analyser, FileInputReadsTheFilesLevelAndReportsItsRate) {
-    const std::string path = std::filesystem::temp_directory_path() /
-                             ("vantel_signal_test_" + std::to_string(::getpid()) + ".wav");
-    constexpr int kRate = 44100;
-    SF_INFO info{0, kRate, 1, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0, 0};
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(file, nullptr);
-    std::vector<float> tone(kRate);  // one second of 441 Hz at half full scale
-    for (int i = 0; i < kRate; ++i)
-        tone[i] = static_cast<float>(0.5 * std::sin(2.0 * M_PI * 441.0 * i / kRate));
-    sf_writef_float(file, tone.data(), kRate);
-    sf_close(file);
-
-    open(std::nullopt, 1, path);
-    write(*app, "SignalAnalyzer.SA_Source", Value(vantel::instrument::kDigitalDomain));
-    set("CTDetector.CTD_Unit", "UNIT_DBFS");
-    EXPECT_EQ(test::read(*app, "DigitalInputs.DI_FrameRate"), Value(std::int64_t{kRate}));
+// A sound file is digital full-scale units by nature: a fresh analyser on one starts in the
+// digital domain, reading dBFS, at the file's rate; a mono file loops and feeds both channels.
+TEST_F(Analyser, FileStartsDigitalInDbfsAtItsRateOnBothChannels) {
+    constexpr int kFileRate = 44100;
+    const std::string path = write_sound_file(in_home("tone.wav"), kFileRate, 1.0, [](long long n) {
+        return 0.5 * sine(441.0, kFileRate, n);
+    });
+    AnalyserOptions options;
+    options.clock = [this] { return now_s; };
+    options.input = path;
+    analyser = std::make_unique<vantel::Analyser>(options);
+    app = analyser->application();  // as it opens: no setting of the test's
+    EXPECT_EQ(test::read(*app, "SignalAnalyzer.SA_Source"), Value(std::int64_t{1}));
+    EXPECT_EQ(test::read(*app, "CTDetector.CTD_Unit"), Value(code("UNIT_DBFS")));
+    EXPECT_EQ(test::read(*app, "DigitalInputs.DI_FrameRate"), Value(std::int64_t{kFileRate}));
     EXPECT_NEAR(reading("CTD_ChA", 2.5), db(0.5), 0.01);
     EXPECT_NEAR(reading("CTD_ChB", 0.0), db(0.5), 0.01);
-    std::filesystem::remove(path);
-}
-
-// A mono float WAV of `seconds` of `signal(n)` at `rate_hz`, in the temporary folder; removed
-// with the object.
-class SoundFile {
-public:
-    SoundFile(const std::string& name, int rate_hz, double seconds,
-              const std::function<double(long long)>& signal)
-        : path_(std::filesystem::temp_directory_path() /
-                ("vantel_signal_test_" + std::to_string(::getpid()) + "_" + name + ".wav")) {
-        SF_INFO info{0, rate_hz, 1, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0, 0};
-        SNDFILE* file = sf_open(path_.c_str(), SFM_WRITE, &info);
-        EXPECT_NE(file, nullptr) << sf_strerror(nullptr);
-        std::vector<float> samples(static_cast<std::size_t>(std::lround(seconds * rate_hz)));
-        for (std::size_t n = 0; n < samples.size(); ++n)
-            samples[n] = static_cast<float>(signal(static_cast<long long>(n)));
-        sf_writef_float(file, samples.data(), static_cast<sf_count_t>(samples.size()));
-        sf_close(file);
-    }
-    ~SoundFile() { std::filesystem::remove(path_); }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
-
-double sine(double frequency_hz, double rate_hz, long long n) {
-    return std::sin(2.0 * M_PI * std::fmod(frequency_hz * static_cast<double>(n), rate_hz) /
-                    rate_hz);
 }
 
 struct DxdRow {
@@ -318,22 +288,16 @@ class DxdFile : public Analyser, public testing::WithParamInterface<DxdRow> {};
 // reading ended the analyser.
 TEST_P(DxdFile, MeasuresWithAWeightingUnderEveryDetector) {
     const DxdRow& row = GetParam();
-    const SoundFile file(row.name, row.rate_hz, 0.5,
-                         [&](long long n) { return 0.5 * sine(1000.0, row.rate_hz, n); });
-    open(std::nullopt, 1, file.path());
-    write(*app, "SignalAnalyzer.SA_Source", Value(vantel::instrument::kDigitalDomain));
-    set("CTDetector.CTD_Unit", "UNIT_DBFS");
-    set("CTDetector.CTD_WeightingFilter", "CTD_WEIGHTING_AWEIGHTING");
+    open(std::nullopt, 1, write_sound_file(in_home("dxd.wav"), row.rate_hz, 0.5, [&](long long n) {
+             return 0.5 * sine(1000.0, row.rate_hz, n);
+         }));
+    set("CTDetector.CTD_WeightingFilter", "CTD_WEIGHTING_AWEIGHTING");  // dBFS, as files start
     set("CTDetector.CTD_Response", row.response);
     EXPECT_NEAR(reading("CTD_ChA", 3.0), db(0.5), 0.05);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, DxdFile,
                          testing::ValuesIn(std::vector<DxdRow>{
-                             {"Rms352k8", 352800, "CTD_RESPONSE_RMS"},
-                             {"Peak352k8", 352800, "CTD_RESPONSE_PEAK"},
-                             {"PeakSample352k8", 352800, "CTD_RESPONSE_PEAKSAMPLE"},
-                             {"QuasiPeak352k8", 352800, "CTD_RESPONSE_QPEAK"},
                              {"Rms384k", 384000, "CTD_RESPONSE_RMS"},
                              {"Peak384k", 384000, "CTD_RESPONSE_PEAK"},
                              {"PeakSample384k", 384000, "CTD_RESPONSE_PEAKSAMPLE"},
@@ -355,11 +319,9 @@ class SettingsChange : public Analyser, public testing::WithParamInterface<Chang
 // reading after the change is the settled one, within 0.01 dB.
 TEST_P(SettingsChange, FirstReadingIsTheSettledOne) {
     const ChangeRow& row = GetParam();
-    const SoundFile file(row.name, 48000, 1.0,
-                         [](long long n) { return 0.25 + 1e-3 * sine(1000.0, 48000.0, n); });
-    open(std::nullopt, 1, file.path());
-    write(*app, "SignalAnalyzer.SA_Source", Value(vantel::instrument::kDigitalDomain));
-    set("CTDetector.CTD_Unit", "UNIT_DBFS");
+    open(std::nullopt, 1, write_sound_file(in_home("dc.wav"), 48000, 1.0, [](long long n) {
+             return 0.25 + 1e-3 * sine(1000.0, 48000.0, n);
+         }));  // in dBFS, as files start
     set(row.before[0], row.before[1]);
     reading("CTD_ChA", 3.0);
     set(row.after[0], row.after[1]);
@@ -383,52 +345,184 @@ INSTANTIATE_TEST_SUITE_P(DcUnderATone, SettingsChange,
                          }),
                          testing_support::RowName());
 
-// A fresh analyser reads as a bench instrument does: Amplitude unweighted in volts, THD+N
-// unweighted in per cent. A-weighted, the 100 Hz tone would read 0.110 V and the 0.1 % of
-// harmonics at 2 and 3 kHz 0.115 %.
-TEST(FreshDefaults, AmplitudeReadsVoltsUnweightedAndThdnPerCent) {
-    double now_s = 0.0;
-    source::DeviceModel device = source::analyser_loopback();
-    for (source::ChannelModel& c : device.channels)
-        c.thd = 1e-3;
-    AnalyserOptions options;
-    options.clock = [&now_s] { return now_s; };
-    options.device = device;
-    vantel::Analyser analyser(options);
-    ObjectRef app = analyser.application();
-    write(*app, "Generator.GEN_Frequency", Value(100.0));
-    now_s = 1.0;
-    EXPECT_NEAR(to_double(test::read(*app, "CTDetector.CTD_ChA")), 1.0, 5e-4);
-    write(*app, "Generator.GEN_Frequency", Value(1000.0));
-    write(*app, "CTDetector.CTD_Function", Value("THD+N - relative"));
-    EXPECT_EQ(test::read(*app, "CTDetector.CTD_Unit"), Value(code("UNIT_RELATIVE_PERCENT")));
-    now_s = 2.0;
-    EXPECT_NEAR(to_double(test::read(*app, "CTDetector.CTD_ChA")), 0.1, 0.1 * 5e-3);
+// The status flags, each raised by a real cause in the signal or the input and cleared when the
+// cause has left the reading's window; and the analyser's own warnings.
+constexpr int kRate = 8000;
+
+// A mono float WAV of `seconds` at 8 kHz, sample n being `sample(n)`.
+std::string write_wav(double seconds, double (*sample)(int n)) {
+    return testing_support::write_sound_file(
+        testing_support::in_home("signal.wav"), kRate, seconds,
+        [=](long long n) { return sample(static_cast<int>(n)); });
 }
 
-// A sound file starts in the digital domain, reading dBFS; a full-scale sine reads 0 dBFS.
-TEST_F(Analyser, FileStartsDigitalInDbfs) {
-    const std::string path = std::filesystem::temp_directory_path() /
-                             ("vantel_fresh_file_" + std::to_string(::getpid()) + ".wav");
-    constexpr int kRate = 48000;
-    SF_INFO info{0, kRate, 1, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0, 0};
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(file, nullptr);
-    std::vector<float> tone(kRate);
-    for (int i = 0; i < kRate; ++i)
-        tone[i] = static_cast<float>(std::sin(2.0 * M_PI * 1000.0 * i / kRate));
-    sf_writef_float(file, tone.data(), kRate);
-    sf_close(file);
-    AnalyserOptions options;
-    options.clock = [this] { return now_s; };
-    options.input = path;
-    vantel::Analyser fresh(options);
-    ObjectRef file_app = fresh.application();
-    EXPECT_EQ(test::read(*file_app, "SignalAnalyzer.SA_Source"), Value(std::int64_t{1}));
-    EXPECT_EQ(test::read(*file_app, "CTDetector.CTD_Unit"), Value(code("UNIT_DBFS")));
-    now_s = 1.5;
-    EXPECT_NEAR(to_double(test::read(*file_app, "CTDetector.CTD_ChA")), 0.0, 0.01);
-    std::filesystem::remove(path);
+double half_scale_sine(int n) {
+    return 0.5 * testing_support::sine(1000.0, kRate, n);
+}
+
+// Our analyser on a clock the test moves, telling its warnings to the test.
+struct ClockedAnalyser {
+    explicit ClockedAnalyser(std::string input, std::optional<source::DeviceModel> device = {}) {
+        AnalyserOptions options;
+        options.input = std::move(input);
+        options.device = std::move(device);
+        options.clock = [this] { return now_s; };
+        options.warn = [this](const std::string& line) { warnings.push_back(line); };
+        analyser.emplace(options);
+        app = analyser->application();
+    }
+    // The status of a reading of channel A taken at `t_s`.
+    std::int32_t status_at(double t_s) {
+        now_s = t_s;
+        to_double(read(*app, "CTDetector.CTD_ChA"));
+        return to_int32(read(*app, "SignalAnalyzer.SA_Status"));
+    }
+
+    double now_s = 0.0;
+    std::vector<std::string> warnings;
+    std::optional<vantel::Analyser> analyser;
+    ObjectRef app;
+};
+
+struct SignalFlagRow {
+    const char* name;
+    const char* flag;
+    double (*sample)(int n);  // 8 s at 8 kHz, the cause lying between 1 and 1.5 s
+    double raised_at_s, cleared_at_s;
+};
+
+class SignalFlag : public testing::TestWithParam<SignalFlagRow> {};
+
+TEST_P(SignalFlag, IsRaisedWhileItsCauseIsInTheWindowOnly) {
+    const SignalFlagRow& row = GetParam();
+    ClockedAnalyser a(write_wav(8.0, row.sample));
+    EXPECT_EQ(a.status_at(0.9), 0) << "a clean window";
+    EXPECT_EQ(a.status_at(row.raised_at_s), code(row.flag));
+    EXPECT_EQ(a.status_at(row.cleared_at_s), 0) << "the cause has left the window";
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(File, SignalFlag, testing::ValuesIn(std::vector<SignalFlagRow>{
+    // A full-scale square: every sample at full scale.
+    {"FullScaleSquare", "STATUS_OVERLOAD",
+     [](int n) { return n >= kRate && n < kRate * 3 / 2 ? (n / 4 % 2 ? 1.0 : -1.0)
+                                                         : half_scale_sine(n); },
+     1.45, 1.75},
+    // A sine whose peaks touch full scale is at full scale too.
+    {"SineTouchingFullScale", "STATUS_OVERLOAD",
+     [](int n) { return n >= kRate && n < kRate * 3 / 2 ? 2.0 * half_scale_sine(n)
+                                                         : half_scale_sine(n); },
+     1.6, 1.75},
+    {"NotANumber", "STATUS_INVALID_SAMPLES",
+     [](int n) { return n >= kRate && n < kRate + 80 ? std::nan("") : half_scale_sine(n); },
+     1.1, 1.25},
+    {"Infinite", "STATUS_INVALID_SAMPLES",
+     [](int n) { return n == kRate + 100 ? -INFINITY : half_scale_sine(n); }, 1.05, 1.25},
+}), testing_support::RowName());
+// clang-format on
+
+// Samples that are not numbers are counted once each, however often they are measured, and
+// said once per run; clients read the count.
+TEST(InvalidSamples, AreCountedOnceAndSaidOnce) {
+    // 80 NaN samples in every 8 s loop.
+    ClockedAnalyser a(write_wav(8.0, [](int n) {
+        return n >= kRate && n < kRate + 80 ? std::nan("") : half_scale_sine(n);
+    }));
+    EXPECT_EQ(read(*a.app, "SignalAnalyzer.SA_InvalidSamples"), Value(std::int64_t{0}));
+    a.status_at(1.1);
+    // A new function measures the last second again: nothing is counted twice.
+    write(*a.app, "CTDetector.CTD_Function", Value("Frequency"));
+    a.status_at(1.3);
+    EXPECT_EQ(read(*a.app, "SignalAnalyzer.SA_InvalidSamples"), Value(std::int64_t{80}));
+    a.status_at(9.5);  // the loop comes round to them again
+    EXPECT_EQ(read(*a.app, "SignalAnalyzer.SA_InvalidSamples"), Value(std::int64_t{160}));
+    ASSERT_EQ(a.warnings.size(), 1u);
+    EXPECT_THAT(a.warnings[0], testing::HasSubstr("NaN or infinite"));
+}
+
+// A file that stops decoding while it plays is lost for good, in either domain, and says so
+// once, when it happens.
+TEST(FileThatStopsDecoding, IsLostAndSaysSoOnce) {
+    const std::string path = write_wav(10.0, half_scale_sine);
+    ClockedAnalyser a(path);
+    EXPECT_EQ(a.status_at(1.0), 0);
+    EXPECT_TRUE(a.warnings.empty());
+    // Cut in place to its first second, as a copy that failed half-way would leave it.
+    std::filesystem::resize_file(path, 44 + 4 * kRate);
+    EXPECT_EQ(a.status_at(5.0), code("STATUS_NO_INPUT"));
+    EXPECT_EQ(read(*a.app, "DigitalInputs.DI_FrameRate"), Value(std::int64_t{0}));
+    write(*a.app, "SignalAnalyzer.SA_Source", Value(instrument::kAnalogueDomain));
+    EXPECT_EQ(a.status_at(6.0), code("STATUS_NO_INPUT"));
+    EXPECT_EQ(a.status_at(12.0), code("STATUS_NO_INPUT")) << "even where it decoded before";
+    ASSERT_EQ(a.warnings.size(), 1u);
+    EXPECT_THAT(a.warnings[0], testing::HasSubstr("stopped decoding at frame"));
+    EXPECT_THAT(a.warnings[0], testing::HasSubstr("lost"));
+}
+
+// A settings change that restarts the chain settles until the window holds only what came
+// after it; a change of unit, which measures nothing anew, does not.
+TEST(Settling, FollowsAChangeForOneWindow) {
+    ClockedAnalyser a("sim", test::exact_device());
+    EXPECT_EQ(a.status_at(0.1), code("STATUS_SETTLING")) << "switched on 0.1 s ago";
+    EXPECT_EQ(a.status_at(1.0), 0);
+    write(*a.app, "CTDetector.CTD_Unit", Value(code("UNIT_DBU")));
+    EXPECT_EQ(a.status_at(1.0), 0);
+    write(*a.app, "CTDetector.CTD_Function", Value("THD+N - relative"));
+    EXPECT_EQ(a.status_at(1.0), code("STATUS_SETTLING"));
+    EXPECT_EQ(a.status_at(1.19), code("STATUS_SETTLING"));
+    EXPECT_EQ(a.status_at(1.2), 0);
+    // An unlocked digital input is lost; when it locks again, the window refills.
+    write(*a.app, "SignalAnalyzer.SA_Source", Value(instrument::kDigitalDomain));
+    write(*a.app, "Generator.GEN_Level", Value(0.5));  // below the 1 V digital full scale
+    write(*a.app, "DigitalInputs.DI_Source", Value(code("DI_SOURCE_BNC")));
+    EXPECT_EQ(a.status_at(2.0), code("STATUS_NO_INPUT"));
+    write(*a.app, "DigitalInputs.DI_Source", Value(code("DI_SOURCE_XLR")));
+    EXPECT_EQ(a.status_at(2.2), code("STATUS_SETTLING"));
+    EXPECT_EQ(a.status_at(2.4), 0);
+}
+
+// A live input that its real-time side reports samples lost from (an xrun): played by hand.
+class CountingInput final : public source::LiveSource {
+public:
+    explicit CountingInput(const double& now_s) : now_s_(now_s) {}
+    double rate_hz() const override { return 48000.0; }
+    bool locked() const override { return true; }
+    std::int64_t frames_now() override { return std::llround(now_s_ * 48000.0); }
+    std::int64_t history_frames() const override { return 96000; }
+    void read(int, std::int64_t, std::span<double> out) override {
+        std::fill(out.begin(), out.end(), 0.1);
+    }
+    std::string describe() const override { return "a counting input"; }
+    const source::LiveStatistics& statistics() const override { return statistics_; }
+    source::LiveStatistics statistics_;
+
+private:
+    const double& now_s_;
+};
+
+TEST(Dropout, ShowsWhileTheLossIsInTheWindowAndAnUncalibratedInputSaysSo) {
+    double now_s = 1.0;
+    auto input = std::make_unique<CountingInput>(now_s);
+    CountingInput& counting = *input;
+    instrument::Measurement m(std::move(input), std::make_shared<source::Generator>(), 1,
+                              [&now_s] { return now_s; });
+    instrument::AnalyserSettings s =
+        instrument::default_settings(instrument::SourceKind::SoundCard);
+    const auto uncalibrated = static_cast<std::int32_t>(code("STATUS_UNCALIBRATED"));
+    EXPECT_EQ(m.status(s, instrument::Channel::A), uncalibrated);
+    now_s = 1.1;
+    counting.statistics_.count_xrun();
+    EXPECT_EQ(m.status(s, instrument::Channel::A), uncalibrated | code("STATUS_DROPOUT"));
+    now_s = 1.25;
+    EXPECT_EQ(m.status(s, instrument::Channel::A), uncalibrated | code("STATUS_DROPOUT"));
+    now_s = 1.35;
+    EXPECT_EQ(m.status(s, instrument::Channel::A), uncalibrated);
+    // A calibration makes it calibrated; a digital input needs none.
+    s.calibrated[0] = true;
+    EXPECT_EQ(m.status(s, instrument::Channel::A), 0);
+    EXPECT_EQ(m.status(s, instrument::Channel::B), uncalibrated);
+    s.input_domain = instrument::kDigitalDomain;
+    EXPECT_EQ(m.status(s, instrument::Channel::B), 0);
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 namespace vantel::measure::test {
 namespace {
 
+using testing_support::PrintTo;
 using testing_support::thrown;
 
 // AES17 refers THD+N to the whole signal: a third harmonic at -60 dB re the fundamental reads

@@ -16,6 +16,7 @@ namespace {
 
 using ::testing::HasSubstr;
 using testing_support::Polled;
+using testing_support::PrintTo;
 using testing_support::Rig;
 
 // The generator straight into the inputs, at unity gain: the reading is the generator's level.

@@ -5,7 +5,6 @@
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <fcntl.h>
@@ -143,8 +142,7 @@ TEST(LocalTime, CarriesTheZonesOffset) {
 }
 
 TEST(Recorder, WritesTheHeaderFirstAndOnlyWorkTicks) {
-    QTemporaryDir dir;
-    const std::string path = dir.filePath(QStringLiteral("log.csv")).toStdString();
+    const std::string path = testing_support::in_home("log.csv");
     std::string error;
     std::unique_ptr<Recorder> recorder = Recorder::open(path, {}, error);
     ASSERT_TRUE(recorder) << error;
@@ -185,8 +183,7 @@ class ExistingLog : public testing::TestWithParam<ExistingCase> {};
 // unless replacing it was asked for.
 TEST_P(ExistingLog, IsAppendedToOnlyWhenItIsTheSameLog) {
     const ExistingCase& c = GetParam();
-    QTemporaryDir dir;
-    const std::string path = dir.filePath(QStringLiteral("run.csv")).toStdString();
+    const std::string path = testing_support::in_home("run.csv");
     if (c.before) {
         QFile file(QString::fromStdString(path));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
@@ -233,8 +230,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A FIFO: the end a reader of ours holds (O_NONBLOCK, so that opening it waits for nobody).
 struct Fifo {
-    QTemporaryDir dir;
-    std::string path = dir.filePath(QStringLiteral("rows")).toStdString();
+    std::string path = testing_support::in_home("rows");
     int reader = -1;
     Fifo() { EXPECT_EQ(::mkfifo(path.c_str(), 0600), 0); }
     ~Fifo() { close_reader(); }

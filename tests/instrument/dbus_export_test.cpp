@@ -1,0 +1,115 @@
+// SPDX-License-Identifier: MIT
+// vantel-analyser as other D-Bus clients see it, and the settings it keeps between runs.
+#include <gtest/gtest.h>
+
+#include <QDBusConnection>
+#include <QDBusObjectPath>
+#include <QDir>
+#include <QFile>
+
+#include <cmath>
+
+#include "private_bus.h"
+
+namespace vantel {
+namespace {
+
+using namespace Qt::StringLiterals;
+using namespace testing_support;
+using AnalyserOnTheBus = OnPrivateBus;
+
+// Another client sees each member with its natural D-Bus type; a refused write says why and
+// changes nothing.
+TEST_F(AnalyserOnTheBus, OffersNaturalTypesRefusesWithTheReasonAndEndsOnSigterm) {
+    AnalyserProcess analyser;
+    const struct {
+        const char* object;  // "" for the application object
+        const char* member;
+        QMetaType type;
+    } members[] = {
+        {"", "IsInitialised", QMetaType::fromType<bool>()},
+        {"", "UNIT_DBV", QMetaType::fromType<short>()},
+        {"", "CTDetector", QMetaType::fromType<QDBusObjectPath>()},
+        {"CTDetector", "CTD_Function", QMetaType::fromType<QString>()},
+        {"CTDetector", "CTD_Unit", QMetaType::fromType<short>()},
+        {"CTDetector", "CTD_ChB", QMetaType::fromType<double>()},
+        {"DigitalInputs", "DI_FrameRate", QMetaType::fromType<int>()},
+        {"Options", "OPT_UseSettlingsFromScripts", QMetaType::fromType<bool>()},
+        {"Generator", "GEN_Frequency", QMetaType::fromType<double>()},
+        {"Generator", "GEN_Level", QMetaType::fromType<double>()},
+        {"Generator", "GEN_On", QMetaType::fromType<bool>()},
+        {"", "STATUS_NO_INPUT", QMetaType::fromType<short>()},
+        {"SignalAnalyzer", "SA_Status", QMetaType::fromType<int>()},
+        {"SignalAnalyzer", "SA_SourceName", QMetaType::fromType<QString>()},
+        {"SignalAnalyzer", "SA_InvalidSamples", QMetaType::fromType<qlonglong>()},
+        {"AnalogueInputs", "AI_FullScaleA", QMetaType::fromType<double>()},
+        {"AnalogueInputs", "AI_FullScaleB", QMetaType::fromType<double>()},
+    };
+    for (const auto& m : members) {
+        const QVariant v =
+            read_property(QString::fromLatin1(m.object), QString::fromLatin1(m.member));
+        EXPECT_EQ(v.metaType(), m.type) << m.member << ": " << v.metaType().name();
+    }
+    EXPECT_EQ(read_property({}, u"DigitalInputs"_s).value<QDBusObjectPath>().path(),
+              u"/Vantel/Application/DigitalInputs"_s);
+    EXPECT_EQ(read_property({}, u"UNIT_DBV"_s).toInt(), 66);
+
+    const QDBusMessage refused = write_property(u"CTDetector"_s, u"CTD_Unit"_s, short{99});
+    EXPECT_EQ(refused.errorName(), u"Vantel.Error.Refused"_s);
+    EXPECT_EQ(refused.errorMessage(), u"CTD_Unit: 99 is not a unit code"_s);
+    EXPECT_EQ(read_property(u"CTDetector"_s, u"CTD_Unit"_s).toInt(), 20);
+    // A channel's calibration is set over the bus; one that is no full scale is refused.
+    ASSERT_EQ(write_property(u"AnalogueInputs"_s, u"AI_FullScaleA"_s, 2.5).type(),
+              QDBusMessage::ReplyMessage);
+    for (double not_a_full_scale : {0.0, -1.0, std::nan("")}) {
+        const QDBusMessage answer =
+            write_property(u"AnalogueInputs"_s, u"AI_FullScaleA"_s, not_a_full_scale);
+        EXPECT_EQ(answer.errorName(), u"Vantel.Error.Refused"_s) << not_a_full_scale;
+        EXPECT_TRUE(answer.errorMessage().startsWith(u"AI_FullScaleA: "_s));
+    }
+    EXPECT_EQ(read_property(u"AnalogueInputs"_s, u"AI_FullScaleA"_s).toDouble(), 2.5);
+    EXPECT_EQ(write_property(u"DigitalInputs"_s, u"DI_FrameRate"_s, 1).errorName(),
+              u"org.freedesktop.DBus.Error.PropertyReadOnly"_s);
+    EXPECT_EQ(write_property(u"CTDetector"_s, u"CTD_Nothing"_s, 1).errorName(),
+              u"org.freedesktop.DBus.Error.UnknownProperty"_s);
+    QDBusMessage get =
+        QDBusMessage::createMethodCall(u"Vantel.Application"_s, u"/Vantel/Application/CTDetector"_s,
+                                       u"org.freedesktop.DBus.Properties"_s, u"Get"_s);
+    get << u"Vantel.Nothing"_s << u"CTD_Unit"_s;
+    EXPECT_EQ(QDBusConnection::sessionBus().call(get).errorName(),
+              u"org.freedesktop.DBus.Error.UnknownInterface"_s);
+    EXPECT_TRUE(name_freed_after([&] { EXPECT_EQ(analyser.terminate(), 0); }));
+}
+
+// The programs keep their settings in the test's own settings folder, never the real one. The
+// source a run opened is what the bus starts the next analyser on; --no-restore neither reads
+// nor writes.
+TEST_F(AnalyserOnTheBus, LastRunsSourceIsWhatActivationOpensAndNoRestoreKeepsNothing) {
+    const QString settings =
+        qEnvironmentVariable("XDG_CONFIG_HOME") + u"/vantel-dmm/analyser.conf"_s;
+    ASSERT_TRUE(settings.startsWith(QDir::tempPath()));
+    {
+        AnalyserProcess analyser({u"--input"_s, u"loopback"_s});
+        ASSERT_EQ(write_property(u"CTDetector"_s, u"CTD_Function"_s, u"Cross-talk"_s).type(),
+                  QDBusMessage::ReplyMessage);
+        EXPECT_EQ(analyser.terminate(), 0);
+    }
+    ASSERT_TRUE(QFile::exists(settings));
+    PrivateBus::instance().install_service(QStringLiteral(VANTEL_ANALYSER_BINARY));
+    EXPECT_EQ(read_property(u"SignalAnalyzer"_s, u"SA_SourceName"_s).toString(),
+              u"simulated loopback"_s);
+    EXPECT_EQ(read_property(u"CTDetector"_s, u"CTD_Function"_s).toString(), u"Cross-talk"_s);
+    PrivateBus::instance().install_service({});
+    ASSERT_TRUE(stop_activated_analyser());
+
+    QFile::remove(settings);
+    AnalyserProcess fresh({u"--no-restore"_s, u"--input"_s, u"loopback"_s});
+    EXPECT_EQ(read_property(u"CTDetector"_s, u"CTD_Function"_s).toString(), u"Amplitude"_s);
+    ASSERT_EQ(write_property(u"CTDetector"_s, u"CTD_Function"_s, u"Balance"_s).type(),
+              QDBusMessage::ReplyMessage);
+    EXPECT_EQ(fresh.terminate(), 0);
+    EXPECT_FALSE(QFile::exists(settings));
+}
+
+}  // namespace
+}  // namespace vantel
