@@ -49,13 +49,14 @@ const AnalyserSettings& settings(const StateRef& s) {
     return s->instrument.settings();
 }
 
-class SimObject final : public AutomationObject {
+class SimObject final : public AnalyserObject {
 public:
     SimObject(StateRef state, std::string_view name, std::span<const Member> members)
         : state_(std::move(state)), name_(name), members_(members) {}
 
     Value get(std::string_view member) override;
     void set(std::string_view member, const Value& value) override;
+    std::vector<MemberListing> members() const override;
 
 private:
     bool is_application() const { return name_.empty(); }
@@ -156,6 +157,17 @@ const Member* SimObject::find(std::string_view member) const {
             return &m;
     }
     return nullptr;
+}
+
+std::vector<MemberListing> SimObject::members() const {
+    std::vector<MemberListing> listing;
+    for (const Member& m : members_)
+        listing.push_back({m.name, m.write != nullptr});
+    if (is_application()) {
+        for (const NamedConstant& c : kConstants)
+            listing.push_back({c.name, false});
+    }
+    return listing;
 }
 
 Value SimObject::get(std::string_view member) {

@@ -5,6 +5,8 @@
 // each a table of members over the Instrument, with the scripted Faults applied first.
 
 #include <memory>
+#include <string_view>
+#include <vector>
 
 #include "automation/automation.h"
 #include "instrument/analyser.h"
@@ -24,7 +26,22 @@ struct AnalyserState {
     Faults faults;
 };
 
-// A new "Vantel.Application" object over `state`.
+// One member as a server lists it.
+struct MemberListing {
+    std::string_view name;
+    bool writable;
+};
+
+// Every object of our analyser lists its members, so that a server that numbers them (COM's
+// IDispatch) is driven by the same tables as the objects: a member added to a table is served
+// by every transport. The application object lists its own members, then the named constants.
+class AnalyserObject : public AutomationObject {
+public:
+    virtual std::vector<MemberListing> members() const = 0;
+};
+
+// A new "Vantel.Application" object over `state`; an AnalyserObject, as every sub-object it
+// hands out.
 ObjectRef make_application(std::shared_ptr<AnalyserState> state);
 
 }  // namespace vantel::instrument
