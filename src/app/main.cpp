@@ -16,6 +16,10 @@
 #include "meter/environment.h"
 #include "sources/sample_source.h"
 
+#ifdef _WIN32
+#include "app/windows_console.h"
+#endif
+
 namespace {
 
 Q_LOGGING_CATEGORY(lcPanel, "vantel.panel", QtInfoMsg)
@@ -23,6 +27,9 @@ Q_LOGGING_CATEGORY(lcPanel, "vantel.panel", QtInfoMsg)
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    vantel::attach_to_parent_console();
+#endif
     // Without a window the meter needs no display at all, so no GUI application either.
     const bool windowed = !vantel::wants_no_window(argc, argv);
     const std::unique_ptr<QCoreApplication> app =
@@ -59,6 +66,10 @@ int main(int argc, char** argv) {
         QStringLiteral("no-window"),
         QStringLiteral("Run the meter without its window (for test rigs and scripts)."));
     parser.addOption(no_window);
+    const QCommandLineOption count(QStringLiteral("count"),
+                                   QStringLiteral("Stop after <n> readings logged."),
+                                   QStringLiteral("n"));
+    parser.addOption(count);
     const vantel::InputOptions input_options;
     input_options.add_to(parser);
     parser.process(*app);
@@ -66,12 +77,22 @@ int main(int argc, char** argv) {
         vantel::report_to_stderr("--log needs a file name, or \"-\" for standard output");
         return vantel::kExitAnalyserUnavailable;
     }
+    int readings = 0;
+    if (parser.isSet(count)) {
+        bool ok = false;
+        readings = parser.value(count).toInt(&ok);
+        if (!ok || readings <= 0) {
+            vantel::report_to_stderr("--count takes a whole number above 0");
+            return vantel::kExitAnalyserUnavailable;
+        }
+    }
 
     // --input and its company measure with the analyser built into the panel.
     std::optional<vantel::Analyser> built_in;
     if (input_options.any_set(parser)) {
         const QString asked = parser.value(analyser);
-        if (asked != QLatin1String("auto") && asked != QLatin1String("sim")) {
+        if (parser.isSet(analyser) && asked != QLatin1String("auto") &&
+            asked != QLatin1String("sim")) {
             vantel::report_to_stderr(
                 "--input and its options set up the built-in analyser; they cannot be used "
                 "with --analyser " +
@@ -114,10 +135,11 @@ int main(int argc, char** argv) {
                                      .arg(QString::fromStdString(choice.backend),
                                           QString::fromStdString(choice.why));
 
-    // Over D-Bus the analyser is shared by the session: one panel attaches to it, or the second
-    // would save the first one's changes to the analyser as the user's own.
+    // The analyser application is shared by the session (over D-Bus, or COM on Windows): one
+    // panel attaches to it, or the second would save the first one's changes to the analyser as
+    // the user's own.
     std::unique_ptr<vantel::PanelInstance> instance;
-    if (choice.backend == "dbus") {
+    if (choice.backend == "dbus" || choice.backend == "com") {
         vantel::PanelInstance::Claim claim{};
         QString message;
         instance = vantel::PanelInstance::claim(claim, message);
@@ -131,6 +153,7 @@ int main(int argc, char** argv) {
     session.backend = choice.backend;
     session.log_path = parser.value(log).toStdString();
     session.window = windowed;
+    session.readings = readings;
     if (built_in)
         session.analyser = [&built_in] { return built_in->application(); };
     return vantel::run_session(session, instance.get());

@@ -75,6 +75,17 @@ int run_session(const SessionOptions& options, PanelInstance* instance) {
         }
     }
 
+    if (options.readings > 0) {
+        // The rows the log writes: the work ticks' readings.
+        QObject::connect(&meter, &Meter::published, &meter,
+                         [&meter, left = options.readings](const MeterReading& r) mutable {
+                             if ((r.occasion == MeterReading::Occasion::Cycle ||
+                                  r.occasion == MeterReading::Occasion::HeldTick) &&
+                                 --left == 0)
+                                 meter.close();
+                         });
+    }
+
     try {
         meter.start();
     } catch (const AutomationError& e) {

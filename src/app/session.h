@@ -16,6 +16,7 @@ struct SessionOptions {
     std::string backend;   // as chosen by choose_backend
     std::string log_path;  // --log: a file, "-" for standard output, empty for none
     bool window = true;    // false for --no-window
+    int readings = 0;      // --count: close after this many readings logged; 0 for no end
     // The analyser to use instead of the backend's (the built-in one measuring --input).
     std::function<ObjectRef()> analyser;
 };

@@ -2,7 +2,7 @@
 #pragma once
 
 // The command-line options that set up what our analyser measures, shared by vantel-analyser
-// and by vantel-dmm's built-in analyser: --input, --full-scale, and for live inputs
+// and by vantel-dmm's built-in analyser: --input, --full-scale, and for live inputs (Linux only)
 // --jack-name, --no-connect, --connect-generator and --rate.
 
 #include <QCommandLineOption>
@@ -12,6 +12,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "instrument/analyser.h"
 
@@ -33,6 +34,9 @@ public:
     static QString sources_help();
 
 private:
+    // The options this system offers.
+    std::vector<const QCommandLineOption*> options() const;
+
     QCommandLineOption input_, full_scale_, jack_name_, no_connect_, connect_generator_, rate_;
 };
 
