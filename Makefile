@@ -2,7 +2,7 @@
 PRESET ?= default
 BUILD   = build/$(PRESET)
 
-.PHONY: all deps configure build run test bench asan package format clean
+.PHONY: all deps configure build run test bench asan package windows format clean
 
 all: build
 
@@ -38,6 +38,12 @@ package: deps
 	@cmake --preset package >/dev/null
 	@cmake --build --preset package
 	@cpack --preset package
+
+# The program for Windows, cross-built with mingw-w64: build/windows/vantel-dmm-VERSION-win64.zip.
+# The first run builds Qt for Windows into ~/.cache/vantel-dmm (about 20 minutes on two cores);
+# WINDOWS_SOURCES=DIR takes Qt's sources from DIR where the mirror lacks them.
+windows: deps
+	@bash scripts/build-windows.sh $(if $(WINDOWS_SOURCES),--sources $(WINDOWS_SOURCES))
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
