@@ -20,6 +20,8 @@ run: build
 
 test: build
 	@ctest --preset $(PRESET)
+	@[ -f "$$(bash scripts/build-windows-qt.sh --print-prefix)/.complete" ] || \
+	  echo "note: the tests of the whole program under wine were skipped: \`make windows\` builds the Qt they need"
 
 bench: PRESET = release
 bench: build
@@ -29,6 +31,8 @@ bench: build
 	bench/log_rest_usage.sh $(BUILD)/src/vantel-dmm 60
 	bench/dbus_rest_usage.sh $(BUILD)/src/vantel-analyser $(BUILD)/src/vantel-dmm 30
 	bench/jack_rest_usage.sh $(BUILD)/src/vantel-analyser $(BUILD)/src/vantel-dmm 30
+	@stage=$$(ls -d build/windows/vantel-dmm-*-win64 2>/dev/null | head -n 1); \
+	  if [ -n "$$stage" ]; then bench/wine_startup_time.sh "$$stage" $(BUILD)/src/vantel-dmm 10; fi
 
 asan:
 	@$(MAKE) --no-print-directory test PRESET=asan
