@@ -139,6 +139,9 @@ public:
             return read(member, result, exception);
         } catch (const std::bad_alloc&) {
             return E_OUTOFMEMORY;
+        } catch (const std::exception& e) {
+            // Nothing may cross back into COM as a C++ exception.
+            return raise(exception, e.what(), E_FAIL);
         }
     }
 
