@@ -55,7 +55,7 @@ HRESULT raise(EXCEPINFO* info, const std::string& reason, HRESULT scode) {
 class AnalyserDispatch final : public IDispatch {
 public:
     AnalyserDispatch(std::shared_ptr<AnalyserObject> object, ServerLifetime& lifetime)
-        : object_(std::move(object)), members_(object_->members()), lifetime_(lifetime) {
+        : object_(std::move(object)), members_(object_->served_members()), lifetime_(lifetime) {
         lifetime_.add();
     }
     ~AnalyserDispatch() { lifetime_.release(); }

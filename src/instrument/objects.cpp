@@ -56,7 +56,7 @@ public:
 
     Value get(std::string_view member) override;
     void set(std::string_view member, const Value& value) override;
-    std::vector<MemberListing> members() const override;
+    std::vector<MemberListing> served_members() const override;
 
 private:
     bool is_application() const { return name_.empty(); }
@@ -159,7 +159,7 @@ const Member* SimObject::find(std::string_view member) const {
     return nullptr;
 }
 
-std::vector<MemberListing> SimObject::members() const {
+std::vector<MemberListing> SimObject::served_members() const {
     std::vector<MemberListing> listing;
     for (const Member& m : members_)
         listing.push_back({m.name, m.write != nullptr});

@@ -32,12 +32,13 @@ struct MemberListing {
     bool writable;
 };
 
-// Every object of our analyser lists its members, so that a server that numbers them (COM's
-// IDispatch) is driven by the same tables as the objects: a member added to a table is served
-// by every transport. The application object lists its own members, then the named constants.
+// Every object of our analyser lists its members straight from its table, reading none of them,
+// so that a server that numbers them (COM's IDispatch) is driven by the same tables as the
+// objects: a member added to a table is served by every transport. The application object lists
+// its own members, then the named constants.
 class AnalyserObject : public AutomationObject {
 public:
-    virtual std::vector<MemberListing> members() const = 0;
+    virtual std::vector<MemberListing> served_members() const = 0;
 };
 
 // A new "Vantel.Application" object over `state`; an AnalyserObject, as every sub-object it

@@ -184,8 +184,7 @@ void a_killed_server_ends_the_panel() {
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     startup.hStdOutput = out.handle;
     startup.hStdError = err.handle;
-    std::wstring command =
-        L"\"" + panel_program + L"\" --analyser com --no-window --log -";
+    std::wstring command = L"\"" + panel_program + L"\" --analyser com --no-window --log -";
     PROCESS_INFORMATION panel{};
     if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                         &startup, &panel)) {
@@ -235,7 +234,6 @@ int main(int argc, char** argv) {
     }
     vantel::panel_program = arguments[1].toStdWString();
     using namespace vantel;
-    return plain_check::run_groups(
-        {a_whole_session, the_server_ends_when_its_last_client_lets_go,
-         a_killed_server_ends_the_panel});
+    return plain_check::run_groups({a_whole_session, the_server_ends_when_its_last_client_lets_go,
+                                    a_killed_server_ends_the_panel});
 }

@@ -89,8 +89,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s LINUX.png WINDOWS.png [DIFFERENCE.png]\n", argv[0]);
         return 2;
     }
-    const QImage linux_panel = QImage(QString::fromLocal8Bit(argv[1])).convertToFormat(QImage::Format_RGB32);
-    const QImage windows_panel = QImage(QString::fromLocal8Bit(argv[2])).convertToFormat(QImage::Format_RGB32);
+    const QImage linux_panel =
+        QImage(QString::fromLocal8Bit(argv[1])).convertToFormat(QImage::Format_RGB32);
+    const QImage windows_panel =
+        QImage(QString::fromLocal8Bit(argv[2])).convertToFormat(QImage::Format_RGB32);
     const QSize client(kClientWidth, kClientHeight);
     if (linux_panel.size() != client || windows_panel.size() != client) {
         std::printf("the pictures are %dx%d and %dx%d, the window's client area %dx%d\n",
@@ -124,8 +126,8 @@ int main(int argc, char** argv) {
         }
     }
     const double artwork_share = static_cast<double>(artwork_off) / artwork;
-    std::printf("artwork: %d of %d pixels differ by more than %d (%.4f %%)\n", artwork_off,
-                artwork, kArtworkTolerance, 100.0 * artwork_share);
+    std::printf("artwork: %d of %d pixels differ by more than %d (%.4f %%)\n", artwork_off, artwork,
+                kArtworkTolerance, 100.0 * artwork_share);
     if (artwork_share > kArtworkShare)
         failed = true;
 
@@ -143,8 +145,8 @@ int main(int argc, char** argv) {
             outline.setPen(Qt::red);
             outline.drawRect(label->rect.adjusted(0, 0, -1, -1));
             std::printf("label %s \"%s\": blurred mean difference %.1f of 255\n",
-                        std::string(label->name).c_str(),
-                        std::string(label->caption).c_str(), mean);
+                        std::string(label->name).c_str(), std::string(label->caption).c_str(),
+                        mean);
         }
     }
     outline.end();
