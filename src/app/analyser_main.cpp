@@ -6,6 +6,7 @@
 
 #include <optional>
 
+#include "app/command_line.h"
 #include "app/termination.h"
 #include "instrument/dbus_export.h"
 #include "instrument/input_options.h"
@@ -37,7 +38,16 @@ int main(int argc, char** argv) {
     const vantel::InputOptions input_options;
     input_options.add_to(parser);
     parser.addOptions({seed, initialise_after, test_control});
-    parser.process(app);
+    // As bytes came: a sound file's name need not be UTF-8.
+    const QStringList arguments = vantel::arguments_from(argc, argv);
+    if (!parser.parse(arguments) || !parser.positionalArguments().isEmpty()) {
+        qCCritical(vantel::lcAnalyser).noquote()
+            << (parser.errorText().isEmpty() ? QStringLiteral("unexpected argument \"%1\"")
+                                                   .arg(parser.positionalArguments().constFirst())
+                                             : parser.errorText());
+        return 2;
+    }
+    parser.process(arguments);  // --help, --help-all and --version print and end here
 
     bool seed_ok = false;
     bool delay_ok = false;

@@ -4,7 +4,7 @@
 #include <QCoreApplication>
 #include <QLoggingCategory>
 
-#include <cstring>
+#include <algorithm>
 #include <memory>
 
 #include "app/backends.h"
@@ -13,7 +13,6 @@
 #include "app/termination.h"
 #include "meter/meter.h"
 #include "panel/panel_window.h"
-#include "recorder/recorder.h"
 
 namespace vantel {
 
@@ -21,26 +20,23 @@ namespace {
 
 Q_LOGGING_CATEGORY(lcSession, "vantel.panel", QtInfoMsg)
 
-}  // namespace
-
-bool wants_no_window(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "--no-window") == 0)
-            return true;
-    return false;
+void report_all(const std::vector<std::string>& lines) {
+    for (const std::string& line : lines)
+        report_to_stderr(line);
 }
 
-int run_session(const SessionOptions& options, PanelInstance* instance) {
-    // Before anything touches the analyser: a log that cannot be written is a mistake on the
-    // command line, and the run it was meant to record must not start unrecorded.
-    std::unique_ptr<Recorder> log;
-    if (!options.log_path.empty()) {
+}  // namespace
+
+int run_session(SessionOptions& options, PanelInstance* instance) {
+    std::unique_ptr<Recorder> log = std::move(options.log);
+    if (log)
+        report_all(log->notes());
+    // The --once line goes out through a writer thread too: a stalled reader of standard output
+    // must not keep the program from ending.
+    std::unique_ptr<LogWriter> reading_out;
+    if (options.print_reading) {
         std::string error;
-        log = Recorder::open(options.log_path, error);
-        if (!log) {
-            report_to_stderr(error);
-            return kExitAnalyserUnavailable;
-        }
+        reading_out = LogWriter::open({"-", {}, ExistingFile::Replace}, error);
     }
 
     const std::string backend = options.backend;
@@ -48,7 +44,20 @@ int run_session(const SessionOptions& options, PanelInstance* instance) {
         options.analyser ? options.analyser : std::function<ObjectRef()>([backend] {
             return obtain_application(backend);
         }));
+    std::unique_ptr<ScriptedRun> run;
+    env.prepare_analyser = [&options, &run](const ObjectRef& analyser) {
+        apply_writes(*analyser, options.writes);
+        run->attach(analyser);
+    };
     Meter meter(env);
+    run = std::make_unique<ScriptedRun>(meter, options.plan);
+    if (reading_out) {
+        QObject::connect(run.get(), &ScriptedRun::logged, run.get(),
+                         [&reading_out](const MeterReading& reading) {
+                             reading_out->write(shown_reading(reading) + '\n');
+                         });
+    }
+
     std::unique_ptr<PanelWindow> window;
     if (options.window) {
         window = std::make_unique<PanelWindow>(meter, env);
@@ -65,27 +74,34 @@ int run_session(const SessionOptions& options, PanelInstance* instance) {
                 });
         }
         if (log)
-            window->start_log(std::move(log));
+            window->start_log(std::move(log), run.get());
     } else {
         on_termination_signals(&meter, [&meter] { meter.close(); });
         if (log) {
-            QObject::connect(&meter, &Meter::published, log.get(), &Recorder::record);
+            QObject::connect(run.get(), &ScriptedRun::logged, log.get(),
+                             [&log](const MeterReading& reading, std::optional<bool> passed) {
+                                 log->record(reading, passed);
+                             });
             QObject::connect(log.get(), &Recorder::failed, log.get(),
-                             [](const QString& why) { report_to_stderr(why.toStdString()); });
+                             [&log, &meter](const QString& why) {
+                                 // The reader has all it wanted (`| head -1`): the run is done.
+                                 if (log->reader_left())
+                                     return meter.close();
+                                 report_to_stderr(why.toStdString());
+                             });
         }
     }
 
-    if (options.readings > 0) {
-        // The rows the log writes: the work ticks' readings.
-        QObject::connect(&meter, &Meter::published, &meter,
-                         [&meter, left = options.readings](const MeterReading& r) mutable {
-                             if ((r.occasion == MeterReading::Occasion::Cycle ||
-                                  r.occasion == MeterReading::Occasion::HeldTick) &&
-                                 --left == 0)
-                                 meter.close();
-                         });
-    }
-
+    // The meter's own code, then the writers' last words, then the run's judgement.
+    const auto ending = [&](int meter_code) {
+        if (window)
+            window->stop_log();
+        if (log)
+            report_all(log->finish());
+        if (reading_out)
+            report_all(reading_out->finish(std::chrono::seconds(1)));
+        return std::max(meter_code, run->exit_code());
+    };
     try {
         meter.start();
     } catch (const AutomationError& e) {
@@ -95,13 +111,13 @@ int run_session(const SessionOptions& options, PanelInstance* instance) {
         if (display_is_visible())
             env.show_message({Message::Icon::Critical, "Vantel DMM",
                               std::string("Cannot attach to the analyser.\n\n") + e.what()});
-        return kExitAnalyserUnavailable;
+        return ending(kExitAnalyserUnavailable);
     }
     if (meter.ended())
-        return meter.exit_code();
+        return ending(meter.exit_code());
     if (window)
         window->show();
-    return QCoreApplication::exec();
+    return ending(QCoreApplication::exec());
 }
 
 }  // namespace vantel

@@ -4,30 +4,36 @@
 // One run of the meter, with its window or without, as the command line asked.
 
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "app/member_access.h"
 #include "automation/automation.h"
+#include "meter/scripted_run.h"
+#include "recorder/recorder.h"
 
 namespace vantel {
 
 class PanelInstance;
 
 struct SessionOptions {
-    std::string backend;   // as chosen by choose_backend
-    std::string log_path;  // --log: a file, "-" for standard output, empty for none
-    bool window = true;    // false for --no-window
-    int readings = 0;      // --count: close after this many readings logged; 0 for no end
+    std::string backend;  // as chosen by choose_backend
+    // --log, already open (it is opened before any source or analyser); null for none.
+    std::unique_ptr<Recorder> log;
+    bool window = true;  // false for --no-window
     // The analyser to use instead of the backend's (the built-in one measuring --input).
     std::function<ObjectRef()> analyser;
+    std::vector<MemberWrite> writes;  // --set, in order, before the first reading
+    RunPlan plan;                     // --count, --duration, --settle, --limits
+    // --once without --log: the one reading goes to standard output as the display shows it.
+    bool print_reading = false;
 };
 
-// Whether the command line asks for --no-window: it decides which application object main
-// creates, before the command line is parsed properly.
-bool wants_no_window(int argc, char** argv);
-
-// Opens the log (exit code 2 at once, naming the file, when it cannot), attaches to the analyser,
-// starts the meter and its window, and runs until the meter ends; the exit code. `instance`, when
-// given, is the session's one panel: another start's request brings the window to the front.
-int run_session(const SessionOptions& options, PanelInstance* instance);
+// Attaches to the analyser, makes the --set writes, starts the meter and its window, and runs
+// until the meter ends or the plan is done; the exit code, the highest that applies (3 the
+// analyser failed, 2 it could not start, 1 a limit failed). `instance`, when given, is the
+// session's one panel: another start's request brings the window to the front.
+int run_session(SessionOptions& options, PanelInstance* instance);
 
 }  // namespace vantel

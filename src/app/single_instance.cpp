@@ -21,7 +21,8 @@ QString bus_name() {
 
 }  // namespace
 
-std::unique_ptr<PanelInstance> PanelInstance::claim(Claim& outcome, QString& message) {
+std::unique_ptr<PanelInstance> PanelInstance::claim(Claim& outcome, QString& message,
+                                                    bool bring_to_front) {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
         outcome = Claim::NoBus;
@@ -40,6 +41,13 @@ std::unique_ptr<PanelInstance> PanelInstance::claim(Claim& outcome, QString& mes
     }
     bus.unregisterObject(QString::fromLatin1(kPanelPath));
     outcome = Claim::OtherPanel;
+    if (!bring_to_front) {
+        message = QStringLiteral(
+                      "a panel is already attached to the analyser in this session "
+                      "(%1 is taken), and two would each keep its option")
+                      .arg(bus_name());
+        return {};
+    }
     QDBusMessage activate = QDBusMessage::createMethodCall(
         bus_name(), QString::fromLatin1(kPanelPath), QString::fromLatin1(kApplicationInterface),
         QStringLiteral("Activate"));

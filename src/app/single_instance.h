@@ -27,9 +27,11 @@ public:
         NoBus,       // no session bus to hold a name on: nothing to guard against
     };
 
-    // Claims the name on the session bus. When another panel has it, asks that one to come to
-    // the front; `message` says what happened, for standard error.
-    static std::unique_ptr<PanelInstance> claim(Claim& outcome, QString& message);
+    // Claims the name on the session bus. When another panel has it and `bring_to_front`, asks
+    // that one to come to the front (a run without a window leaves it alone); `message` says what
+    // happened, for standard error.
+    static std::unique_ptr<PanelInstance> claim(Claim& outcome, QString& message,
+                                                bool bring_to_front = true);
     ~PanelInstance() override;
 
 Q_SIGNALS:

@@ -29,7 +29,8 @@ BOOL CALLBACK find_panel(HWND window, LPARAM found) {
 
 }  // namespace
 
-std::unique_ptr<PanelInstance> PanelInstance::claim(Claim& outcome, QString& message) {
+std::unique_ptr<PanelInstance> PanelInstance::claim(Claim& outcome, QString& message,
+                                                    bool bring_to_front) {
     const HANDLE mutex = CreateMutexW(nullptr, FALSE, kMutexName);
     if (mutex == nullptr) {
         outcome = Claim::NoBus;  // nothing to hold the claim with: nothing to guard against
@@ -42,6 +43,14 @@ std::unique_ptr<PanelInstance> PanelInstance::claim(Claim& outcome, QString& mes
     }
     CloseHandle(mutex);
     outcome = Claim::OtherPanel;
+    if (!bring_to_front) {
+        message =
+            QStringLiteral(
+                "a panel is already attached to the analyser in this session (the mutex %1 is "
+                "held), and two would each keep its option")
+                .arg(QString::fromWCharArray(kMutexName));
+        return {};
+    }
     HWND first = nullptr;
     EnumWindows(find_panel, reinterpret_cast<LPARAM>(&first));
     if (first != nullptr) {

@@ -51,6 +51,40 @@ AutomationError::AutomationError(std::string member, std::string reason)
       member_(std::move(member)),
       reason_(std::move(reason)) {}
 
+std::vector<MemberInfo> AutomationObject::members() {
+    throw AutomationError({}, "this analyser does not describe its members");
+}
+
+bool is_constant_name(std::string_view name) {
+    if (name.empty() || name.front() < 'A' || name.front() > 'Z' || name.back() == '_' ||
+        name.find('_') == std::string_view::npos || name.find("__") != std::string_view::npos)
+        return false;
+    for (char c : name) {
+        if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_'))
+            return false;
+    }
+    return true;
+}
+
+std::string kind_word(Value::Kind kind) {
+    switch (kind) {
+        case Value::Kind::Boolean:
+            return "Boolean";
+        case Value::Kind::Integer:
+            return "integer";
+        case Value::Kind::Double:
+            return "double";
+        case Value::Kind::Text:
+            return "text";
+        case Value::Kind::Object:
+            return "object";
+        case Value::Kind::Empty:
+        case Value::Kind::Null:
+            break;
+    }
+    return "unknown";
+}
+
 namespace {
 
 std::string path(std::string_view object, std::string_view member) {

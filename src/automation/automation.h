@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 namespace vantel {
 
@@ -90,13 +91,37 @@ private:
     std::string reason_;
 };
 
+// One member as the analyser describes it (for a listing such as vantel-dmm --list-members).
+struct MemberInfo {
+    std::string name;
+    // What a read gives: Boolean, Integer, Double, Text or Object; Empty when the analyser does
+    // not say.
+    Value::Kind kind = Value::Kind::Empty;
+    bool writable = false;
+    // Never changes while the analyser runs: a named constant or a sub-object.
+    bool constant = false;
+    bool operator==(const MemberInfo&) const = default;
+};
+
 class AutomationObject {
 public:
     virtual ~AutomationObject() = default;
     // Both throw AutomationError when the access fails.
     virtual Value get(std::string_view member) = 0;
     virtual void set(std::string_view member, const Value& value) = 0;
+    // The members this object offers, in the analyser's order. Throws AutomationError when the
+    // analyser does not describe its members (late binding needs no description, so not every
+    // analyser has one).
+    virtual std::vector<MemberInfo> members();
 };
+
+// Whether `name` is written as the analyser writes its named constants: capitals and digits in
+// words joined by underscores ("UNIT_DBU", "CTD_WEIGHTING_DEFAULT").
+bool is_constant_name(std::string_view name);
+
+// The word for a member's kind in a listing: "Boolean", "integer", "double", "text", "object",
+// "unknown".
+std::string kind_word(Value::Kind kind);
 
 // Reads `object` from the application afresh, then `member` from it. The analyser's
 // sub-objects are never cached: every access goes through the application object.

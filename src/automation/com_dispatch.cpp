@@ -71,6 +71,75 @@ std::string invoke_failure(HRESULT hr, ExceptionInfo& error, const Value* writte
     return call_failure(hr);
 }
 
+// What a read of a member declared with `type` gives; Empty for a VARIANT, which may hold anything.
+Value::Kind kind_of_type(VARTYPE type) {
+    switch (type) {
+        case VT_BOOL:
+            return Value::Kind::Boolean;
+        case VT_I1:
+        case VT_UI1:
+        case VT_I2:
+        case VT_UI2:
+        case VT_I4:
+        case VT_UI4:
+        case VT_I8:
+        case VT_UI8:
+        case VT_INT:
+        case VT_UINT:
+            return Value::Kind::Integer;
+        case VT_R4:
+        case VT_R8:
+        case VT_CY:
+        case VT_DECIMAL:
+            return Value::Kind::Double;
+        case VT_BSTR:
+            return Value::Kind::Text;
+        case VT_DISPATCH:
+        case VT_PTR:  // a pointer to an interface the type library defines
+            return Value::Kind::Object;
+        default:
+            return Value::Kind::Empty;
+    }
+}
+
+struct TypeAttributes {
+    ITypeInfo* info;
+    TYPEATTR* attributes = nullptr;
+    explicit TypeAttributes(ITypeInfo* i) : info(i) {
+        if (FAILED(info->GetTypeAttr(&attributes)))
+            attributes = nullptr;
+    }
+    ~TypeAttributes() {
+        if (attributes)
+            info->ReleaseTypeAttr(attributes);
+    }
+    TypeAttributes(const TypeAttributes&) = delete;
+    TypeAttributes& operator=(const TypeAttributes&) = delete;
+};
+
+using TypeInfoPtr = std::unique_ptr<ITypeInfo, ComRelease>;
+
+// A coclass describes no members of its own: its default interface does.
+TypeInfoPtr described_interface(TypeInfoPtr info) {
+    const TypeAttributes a(info.get());
+    if (!a.attributes || a.attributes->typekind != TKIND_COCLASS || a.attributes->cImplTypes == 0)
+        return info;
+    HREFTYPE ref = 0;
+    ITypeInfo* raw = nullptr;
+    if (FAILED(info->GetRefTypeOfImplType(0, &ref)) || FAILED(info->GetRefTypeInfo(ref, &raw)) ||
+        raw == nullptr)
+        return info;
+    return TypeInfoPtr(raw);
+}
+
+std::string member_name(ITypeInfo* info, MEMBERID id) {
+    BSTR name = nullptr;
+    if (FAILED(info->GetDocumentation(id, &name, nullptr, nullptr, nullptr)))
+        return {};
+    const Bstr owned(name);
+    return bstr_text(owned.get());
+}
+
 }  // namespace
 
 ComApartment::ComApartment(std::string_view who) {
@@ -138,6 +207,58 @@ void DispatchObject::set(std::string_view member, const Value& value) {
                                          nullptr, &error.info, &bad_argument);
     if (FAILED(hr))
         throw AutomationError(std::string(member), invoke_failure(hr, error, &value));
+}
+
+std::vector<MemberInfo> DispatchObject::members() {
+    UINT count = 0;
+    ITypeInfo* raw = nullptr;
+    if (FAILED(dispatch_->GetTypeInfoCount(&count)) || count == 0 ||
+        FAILED(dispatch_->GetTypeInfo(0, LOCALE_USER_DEFAULT, &raw)) || raw == nullptr)
+        throw AutomationError({},
+                              "the analyser does not describe its members (no type information)");
+    const TypeInfoPtr info = described_interface(TypeInfoPtr(raw));
+    const TypeAttributes a(info.get());
+    if (!a.attributes)
+        throw AutomationError({}, "the analyser's type information cannot be read");
+
+    // A property is a get function, a put function, or both, under one member ID.
+    std::vector<MemberInfo> list;
+    std::map<MEMBERID, std::size_t> index;
+    auto entry = [&](MEMBERID id) -> MemberInfo& {
+        auto [at, added] = index.emplace(id, list.size());
+        if (added)
+            list.push_back({member_name(info.get(), id), Value::Kind::Empty, false, false});
+        return list[at->second];
+    };
+    for (UINT i = 0; i < a.attributes->cFuncs; ++i) {
+        FUNCDESC* f = nullptr;
+        if (FAILED(info->GetFuncDesc(i, &f)) || f == nullptr)
+            continue;
+        const bool hidden = (f->wFuncFlags & (FUNCFLAG_FRESTRICTED | FUNCFLAG_FHIDDEN)) != 0;
+        if (!hidden && f->invkind == INVOKE_PROPERTYGET && f->cParams == 0)
+            entry(f->memid).kind = kind_of_type(f->elemdescFunc.tdesc.vt);
+        else if (!hidden && (f->invkind & (INVOKE_PROPERTYPUT | INVOKE_PROPERTYPUTREF)))
+            entry(f->memid).writable = true;
+        info->ReleaseFuncDesc(f);
+    }
+    for (UINT i = 0; i < a.attributes->cVars; ++i) {
+        VARDESC* v = nullptr;
+        if (FAILED(info->GetVarDesc(i, &v)) || v == nullptr)
+            continue;
+        MemberInfo& m = entry(v->memid);
+        m.kind = kind_of_type(v->elemdescVar.tdesc.vt);
+        m.constant = v->varkind == VAR_CONST;
+        m.writable = !m.constant && !(v->wVarFlags & VARFLAG_FREADONLY);
+        info->ReleaseVarDesc(v);
+    }
+    // Type information has no word for "never changes": a read-only sub-object is one, and so is
+    // a read-only whole number named as the analyser names its constants.
+    for (MemberInfo& m : list) {
+        if (!m.writable && (m.kind == Value::Kind::Object ||
+                            (m.kind == Value::Kind::Integer && is_constant_name(m.name))))
+            m.constant = true;
+    }
+    return list;
 }
 
 ObjectRef obtain_com_application(std::string_view prog_id) {

@@ -19,6 +19,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "automation/automation.h"
 
@@ -53,6 +54,8 @@ public:
 
     Value get(std::string_view member) override;
     void set(std::string_view member, const Value& value) override;
+    // From the object's type information (IDispatch::GetTypeInfo), when it offers any.
+    std::vector<MemberInfo> members() override;
 
     IDispatch* dispatch() const { return dispatch_.get(); }
 

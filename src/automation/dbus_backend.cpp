@@ -15,6 +15,7 @@
 #include <new>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "automation/dbus_message.h"
 #include "automation/dbus_wire.h"
@@ -57,14 +58,22 @@ std::string failure_reason(const QString& name, QString text, std::string_view m
     return (text + QStringLiteral(" (") + name + u')').toStdString();
 }
 
-// The properties of `interface` that the introspection data `xml` declares constant.
-std::set<QString> constant_properties(const QString& xml, const QString& interface) {
+// A property as introspection data declares it.
+struct DeclaredProperty {
+    QString name;
+    QString type;  // the D-Bus signature: "n", "s", "o"
+    bool writable = false;
+    bool constant = false;
+};
+
+// The properties of `interface` in the introspection data `xml`, in its order.
+std::vector<DeclaredProperty> declared_properties(const QString& xml, const QString& interface) {
     const QString change = QString::fromLatin1(dbus::kChangeAnnotation);
-    std::vector<QString> properties;
+    std::vector<DeclaredProperty> properties;
     std::map<QString, bool> declared;  // a property's own annotation
     bool interface_constant = false;   // the interface's annotation, for the rest
     bool inside = false;
-    QString property;
+    bool in_property = false;
     QXmlStreamReader reader(xml);
     while (!reader.atEnd()) {
         reader.readNext();
@@ -74,30 +83,59 @@ std::set<QString> constant_properties(const QString& xml, const QString& interfa
             if (element == QLatin1String("interface")) {
                 inside = a.value(QLatin1String("name")) == interface;
             } else if (inside && element == QLatin1String("property")) {
-                property = a.value(QLatin1String("name")).toString();
-                properties.push_back(property);
+                const auto access = a.value(QLatin1String("access"));
+                properties.push_back(
+                    {a.value(QLatin1String("name")).toString(),
+                     a.value(QLatin1String("type")).toString(),
+                     access == QLatin1String("readwrite") || access == QLatin1String("write"),
+                     false});
+                in_property = true;
             } else if (inside && element == QLatin1String("annotation") &&
                        a.value(QLatin1String("name")) == change) {
                 const bool constant = a.value(QLatin1String("value")) == QLatin1String("const");
-                if (property.isEmpty())
+                if (!in_property)
                     interface_constant = constant;
                 else
-                    declared[property] = constant;
+                    declared[properties.back().name] = constant;
             }
         } else if (reader.isEndElement()) {
             if (element == QLatin1String("property"))
-                property.clear();
+                in_property = false;
             else if (element == QLatin1String("interface"))
                 inside = false;
         }
     }
-    std::set<QString> constant;
-    for (const QString& p : properties) {
-        auto it = declared.find(p);
-        if (it == declared.end() ? interface_constant : it->second)
-            constant.insert(p);
+    for (DeclaredProperty& p : properties) {
+        auto it = declared.find(p.name);
+        p.constant = it == declared.end() ? interface_constant : it->second;
     }
-    return constant;
+    return properties;
+}
+
+// What a read of a property of D-Bus type `type` gives.
+Value::Kind kind_of_signature(const QString& type) {
+    if (type.size() != 1)
+        return Value::Kind::Empty;
+    switch (type.at(0).toLatin1()) {
+        case 'b':
+            return Value::Kind::Boolean;
+        case 'y':
+        case 'n':
+        case 'q':
+        case 'i':
+        case 'u':
+        case 'x':
+        case 't':
+            return Value::Kind::Integer;
+        case 'd':
+            return Value::Kind::Double;
+        case 's':
+            return Value::Kind::Text;
+        case 'o':
+            return Value::Kind::Object;
+        default:
+            return Value::Kind::Empty;
+    }
 }
 
 // libdbus's objects, freed with their owner.
@@ -246,6 +284,7 @@ public:
 
     Value get(std::string_view member) override;
     void set(std::string_view member, const Value& value) override;
+    std::vector<MemberInfo> members() override;
 
 private:
     // An answer as an automation value; an object path becomes an object on the same link.
@@ -319,6 +358,16 @@ void DbusObject::set(std::string_view member, const Value& value) {
     const MessagePtr call = properties_call("Set", name, &args);
     append_variant(&args, *wire);
     link_->call(call.get(), member);
+}
+
+std::vector<MemberInfo> DbusObject::members() {
+    const MessagePtr call = Link::method_call(link_->owner.c_str(), path_utf8_.constData(),
+                                              "org.freedesktop.DBus.Introspectable", "Introspect");
+    const MessagePtr xml = link_->call(call.get(), path_.toStdString());
+    std::vector<MemberInfo> list;
+    for (const DeclaredProperty& p : declared_properties(first_string(xml.get()), interface_))
+        list.push_back({p.name.toStdString(), kind_of_signature(p.type), p.writable, p.constant});
+    return list;
 }
 
 }  // namespace
@@ -412,9 +461,11 @@ ObjectRef attach_dbus_application(std::string_view service, DbusLinkOptions opti
             Link::method_call(link->owner.c_str(), path.toUtf8().constData(),
                               "org.freedesktop.DBus.Introspectable", "Introspect");
         const MessagePtr xml = link->call(call.get(), service);
-        for (const QString& p :
-             constant_properties(first_string(xml.get()), dbus::interface_for_path(path)))
-            link->constant.insert(path + u' ' + p);
+        for (const DeclaredProperty& p :
+             declared_properties(first_string(xml.get()), dbus::interface_for_path(path))) {
+            if (p.constant)
+                link->constant.insert(path + u' ' + p.name);
+        }
     }
     return std::make_shared<DbusObject>(std::move(link), path);
 }

@@ -23,6 +23,7 @@ public:
 
     Value get(std::string_view member) override;
     void set(std::string_view member, const Value& value) override;
+    std::vector<MemberInfo> members() override { return inner_->members(); }
 
 private:
     ObjectRef inner_;

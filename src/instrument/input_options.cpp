@@ -3,6 +3,8 @@
 
 #include <cmath>
 
+#include "sources/file_name.h"
+
 namespace vantel {
 
 namespace {
@@ -88,7 +90,8 @@ std::optional<AnalyserOptions> InputOptions::read(const QCommandLineParser& pars
                                                   AnalyserOptions base,
                                                   std::function<void(const std::string&)> log,
                                                   std::string& error) const {
-    base.input = parser.value(input_).toStdString();
+    // A sound file's name as the bytes the command line gave (see sources/file_name.h).
+    base.input = source::file_name_from_text(parser.value(input_).toStdU16String());
     if (!positive_number(parser.value(full_scale_), base.analogue_full_scale_v)) {
         error = "--full-scale takes a number of volts above 0";
         return std::nullopt;

@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "automation/conversions.h"
 
@@ -57,6 +58,7 @@ public:
     Value get(std::string_view member) override;
     void set(std::string_view member, const Value& value) override;
     std::vector<MemberListing> served_members() const override;
+    std::vector<MemberInfo> members() override;
 
 private:
     bool is_application() const { return name_.empty(); }
@@ -199,6 +201,21 @@ void SimObject::set(std::string_view member, const Value& value) {
     } catch (const AutomationError& e) {
         throw AutomationError(p, e.reason());
     }
+}
+
+std::vector<MemberInfo> SimObject::members() {
+    std::vector<MemberInfo> list;
+    for (const Member& m : members_) {
+        // The tables hold no types: a member is of the kind its value has.
+        const Value::Kind kind = m.read(state_).kind();
+        list.push_back(
+            {std::string(m.name), kind, m.write != nullptr, kind == Value::Kind::Object});
+    }
+    if (is_application()) {
+        for (const NamedConstant& c : kConstants)
+            list.push_back({std::string(c.name), Value::Kind::Integer, false, true});
+    }
+    return list;
 }
 
 }  // namespace

@@ -33,11 +33,18 @@ struct Environment {
     std::function<void(const std::string&)> report;
     // Ends the program with this exit code.
     std::function<void(int)> end_program;
+    // Optional: runs once the analyser has said it is ready, before the first reading (the
+    // command line's --set writes). An AutomationError from it ends the start-up with exit code
+    // 2, nothing else changed in the analyser.
+    std::function<void(const ObjectRef& analyser)> prepare_analyser;
 };
 
 // How the program ends, for the scripts that start it.
-inline constexpr int kExitClosed = 0;               // closed by the user or a signal
-inline constexpr int kExitAnalyserUnavailable = 2;  // unreachable, not ready in time, or no log
-inline constexpr int kExitAnalyserFailed = 3;       // an access failed while running
+inline constexpr int kExitClosed = 0;       // closed by the user or a signal
+inline constexpr int kExitLimitFailed = 1;  // a reading fell outside --limits
+// Could not start: a bad option, no log, a refused --set, the analyser unreachable or not ready
+// in time.
+inline constexpr int kExitAnalyserUnavailable = 2;
+inline constexpr int kExitAnalyserFailed = 3;  // an access failed while running
 
 }  // namespace vantel

@@ -121,6 +121,19 @@ void Meter::start() {
             return;
     }
 
+    if (env_.prepare_analyser) {
+        try {
+            env_.prepare_analyser(analyser_);
+        } catch (const AutomationError& e) {
+            env_.report(e.what());
+            analyser_.reset();
+            ended_ = true;
+            exit_code_ = kExitAnalyserUnavailable;
+            env_.end_program(exit_code_);
+            return;
+        }
+    }
+
     channel_ = "A";
     min_reading_ = reading_;
     max_reading_ = reading_;
@@ -245,12 +258,18 @@ void Meter::update_cycle() {
         }
         update_min_max();
     } catch (const AutomationError& e) {
-        // The analyser has gone away or answers nonsense: the meter closes without a box, as
-        // the Off key closes it, but a script and the user's terminal learn why.
-        env_.report(std::string("the analyser failed, so the panel ends: ") + e.what());
-        exit_code_ = kExitAnalyserFailed;
-        close();
+        fail(e);
     }
+}
+
+void Meter::fail(const AutomationError& error) {
+    if (ended_)
+        return;
+    // The analyser has gone away or answers nonsense: the meter closes without a box, as the Off
+    // key closes it, but a script and the user's terminal learn why.
+    env_.report(std::string("the analyser failed, so the panel ends: ") + error.what());
+    exit_code_ = kExitAnalyserFailed;
+    close();
 }
 
 void Meter::poll_status(AutomationObject& app) {

@@ -45,6 +45,9 @@ public:
     // The one shut-down path: stop the timer, put the option back (only if it was read), let go
     // of the analyser, end the program with the exit code. Later calls do nothing.
     void close();
+    // The analyser failed in a way the meter cannot go on from: says why on standard error and
+    // closes with exit code 3. What the update cycle does with its own failures.
+    void fail(const AutomationError& error);
     bool ended() const { return ended_; }
     int exit_code() const { return exit_code_; }
     bool running() const { return timer_.isActive(); }

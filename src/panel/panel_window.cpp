@@ -7,7 +7,6 @@
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QGuiApplication>
@@ -19,9 +18,11 @@
 
 #include <ranges>
 
+#include "meter/scripted_run.h"
 #include "panel/panel_label.h"
 #include "panel/picture_box.h"
 #include "recorder/recorder.h"
+#include "sources/file_name.h"
 #include "trend/trend_window.h"
 
 namespace vantel {
@@ -201,22 +202,41 @@ void PanelWindow::choose_log_file() {
     if (path.isEmpty())
         return;
     std::string error;
-    // The file system's own encoding of the name, not necessarily UTF-8.
+    // The dialog has asked before replacing a file. The file is opened in the log's own thread:
+    // a FIFO waits there for its reader, a hung file system hangs only that thread, and a
+    // failure to open shows as a failed log, in the title, at the next tick.
+    RecorderOptions options;
+    options.existing = ExistingFile::Replace;
+    options.in_background = true;
     std::unique_ptr<Recorder> recorder =
-        Recorder::open(QFile::encodeName(path).toStdString(), error);
+        Recorder::open(source::file_name_from_text(path.toStdU16String()), options, error);
     if (!recorder)
         return env_.show_message({Message::Icon::Warning, kTitle.toStdString(), error});
     start_log(std::move(recorder));
 }
 
-void PanelWindow::start_log(std::unique_ptr<Recorder> recorder) {
+void PanelWindow::start_log(std::unique_ptr<Recorder> recorder, const ScriptedRun* rows_from) {
+    stop_log();
     log_ = std::move(recorder);
     setWindowTitle(kTitle);
-    connect(&meter_, &Meter::published, log_.get(), &Recorder::record);
-    connect(log_.get(), &Recorder::failed, this, &PanelWindow::on_log_failed);
+    Recorder* log = log_.get();
+    if (rows_from) {
+        connect(rows_from, &ScriptedRun::logged, log,
+                [log](const MeterReading& reading, std::optional<bool> passed) {
+                    log->record(reading, passed);
+                });
+    } else {
+        connect(&meter_, &Meter::published, log,
+                [log](const MeterReading& reading) { log->record(reading); });
+    }
+    connect(log, &Recorder::failed, this, &PanelWindow::on_log_failed);
 }
 
 void PanelWindow::stop_log() {
+    if (!log_)
+        return;
+    for (const std::string& line : log_->finish())
+        env_.report(line);
     log_.reset();
 }
 

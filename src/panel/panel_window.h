@@ -25,6 +25,7 @@ namespace vantel {
 
 class PictureBox;
 class Recorder;
+class ScriptedRun;
 class TrendWindow;
 
 class PanelWindow final : public QWidget {
@@ -38,8 +39,11 @@ public:
     // Makes the labels, lamps and hold mark show `reading`.
     void show_reading(const MeterReading& reading);
 
-    // The log the panel writes from now on (from --log, or "Start log…"); nothing stops it.
-    void start_log(std::unique_ptr<Recorder> recorder);
+    // The log the panel writes from now on: every work tick ("Start log…"), or the readings
+    // that `rows_from` counts (--log). A log already running stops first.
+    void start_log(std::unique_ptr<Recorder> recorder, const ScriptedRun* rows_from = nullptr);
+    // Writes what the log has queued (a second at most), says on standard error what did not
+    // make it, and stops the log.
     void stop_log();
     bool logging() const { return log_ != nullptr; }
 

@@ -1,18 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "recorder/recorder.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-#include <cerrno>
 #include <charconv>
-#include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
-
-#ifdef _WIN32
-#include <io.h>
-#endif
 
 namespace vantel {
 
@@ -96,12 +87,17 @@ std::string local_iso8601(std::chrono::system_clock::time_point wall) {
     return text;
 }
 
-std::string csv_header() {
-    return "time,seconds,channel,function,reading,unit,display,minimum,maximum,weighting,"
-           "response,relativity,input,held\r\n";
+std::string csv_header(bool with_pass) {
+    std::string header =
+        "time,seconds,channel,function,reading,unit,display,minimum,maximum,weighting,"
+        "response,relativity,input,held";
+    if (with_pass)
+        header += ",pass";
+    return header + "\r\n";
 }
 
-std::string csv_row(const MeterReading& r, std::chrono::system_clock::time_point wall) {
+std::string csv_row(const MeterReading& r, std::chrono::system_clock::time_point wall,
+                    std::optional<bool> passed) {
     std::string row;
     append_field(row, local_iso8601(wall));
     append_field(row, fixed_3(r.seconds));
@@ -117,71 +113,63 @@ std::string csv_row(const MeterReading& r, std::chrono::system_clock::time_point
     append_field(row, r.relativity_word);
     append_field(row, r.input);
     append_field(row, r.held ? "true" : "false");
+    if (passed)
+        append_field(row, *passed ? "true" : "false");
     row += "\r\n";
     return row;
 }
 
-std::unique_ptr<Recorder> Recorder::open(const std::string& path, std::string& error) {
-    // A log on a pipe whose reader has gone must fail like a full disk, not kill the program
-    // before it gives the analyser its option back.
-#ifdef _WIN32
-    // Rows end in CRLF already: no translation of "\n", and no handle for child processes.
-    constexpr int kFlags = O_BINARY | O_NOINHERIT;
-    const bool to_stdout = path == "-";
-    if (to_stdout)
-        _setmode(STDOUT_FILENO, O_BINARY);
-#else
-    std::signal(SIGPIPE, SIG_IGN);
-    constexpr int kFlags = O_CLOEXEC;
-    const bool to_stdout = path == "-";
-#endif
-    const int fd = to_stdout ? STDOUT_FILENO
-                             : ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | kFlags, 0644);
-    if (fd < 0) {
-        error = "cannot open the log " + path + ": " + std::strerror(errno);
+std::unique_ptr<Recorder> Recorder::open(const std::string& path, const RecorderOptions& options,
+                                         std::string& error) {
+    const LogTarget target{path, csv_header(options.pass_column), options.existing,
+                           options.queue_rows};
+    std::unique_ptr<LogWriter> writer = options.in_background
+                                            ? LogWriter::open_in_background(target)
+                                            : LogWriter::open(target, error);
+    if (!writer)
         return nullptr;
-    }
-    return std::unique_ptr<Recorder>(
-        new Recorder(to_stdout ? "standard output" : path, fd, !to_stdout));
+    return std::unique_ptr<Recorder>(new Recorder(std::move(writer), options.pass_column));
 }
 
-Recorder::Recorder(std::string path, int fd, bool owns_fd)
-    : path_(std::move(path)), fd_(fd), owns_fd_(owns_fd) {}
+Recorder::Recorder(std::unique_ptr<LogWriter> writer, bool pass_column)
+    : writer_(std::move(writer)), pass_column_(pass_column) {}
 
-Recorder::~Recorder() {
-    if (owns_fd_)
-        ::close(fd_);
-}
+Recorder::~Recorder() = default;
 
-bool Recorder::write_all(const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<std::size_t>(n);
-    }
+bool Recorder::check_writer() {
+    if (stopped_)
+        return true;
+    const std::optional<LogWriter::Failure> failure = writer_->failure();
+    if (!failure)
+        return false;
+    stopped_ = true;
+    reader_left_ = failure->reader_left;
+    Q_EMIT failed(QString::fromStdString(failure->why));
     return true;
 }
 
-void Recorder::record(const MeterReading& reading) {
-    if (stopped_ || (reading.occasion != MeterReading::Occasion::Cycle &&
-                     reading.occasion != MeterReading::Occasion::HeldTick))
+void Recorder::record(const MeterReading& reading, std::optional<bool> passed) {
+    if (check_writer() || (reading.occasion != MeterReading::Occasion::Cycle &&
+                           reading.occasion != MeterReading::Occasion::HeldTick))
         return;
-    // The header goes with the first row, so that a disk already full shows as a failed write
-    // like any later one, and the panel goes on.
-    std::string text = header_written_ ? std::string() : csv_header();
-    text += csv_row(reading, wall_clock());
-    if (write_all(text)) {
-        header_written_ = true;
-        return;
+    if (pass_column_)
+        passed = passed.value_or(false);
+    else
+        passed.reset();
+    writer_->write(csv_row(reading, wall_clock(), passed));
+}
+
+std::vector<std::string> Recorder::finish() {
+    std::vector<std::string> report = writer_->finish(std::chrono::seconds(1));
+    if (!stopped_) {
+        // A reader that left at the very end has nothing more to be told.
+        const std::optional<LogWriter::Failure> failure = writer_->failure();
+        if (failure && !failure->reader_left)
+            report.insert(report.begin(), failure->why);
+        stopped_ = failure.has_value();
+        reader_left_ = failure && failure->reader_left;
     }
-    const QString reason = QString::fromUtf8(std::strerror(errno));
-    stopped_ = true;
-    Q_EMIT failed(QStringLiteral("the log %1 could not be written (%2), so logging has stopped")
-                      .arg(QString::fromStdString(path_), reason));
+    return report;
 }
 
 }  // namespace vantel

@@ -63,12 +63,47 @@ QSet<QString> expected_files() {
         QStringLiteral(VANTEL_FULL_MANDIR "/man1/vantel-dmm.1.gz"),
         QStringLiteral(VANTEL_FULL_DATADIR "/doc/vantel-dmm/copyright"),
         QStringLiteral(VANTEL_FULL_DATADIR "/doc/vantel-dmm/OFL.txt"),
+        QStringLiteral(VANTEL_FULL_DATADIR "/bash-completion/completions/vantel-dmm"),
+        QStringLiteral(VANTEL_FULL_DATADIR "/metainfo/example.vantel.dmm.metainfo.xml"),
     };
     if (VANTEL_HAS_ANALYSER)
         files +=
             {QStringLiteral(VANTEL_FULL_BINDIR "/vantel-analyser"),
-             QStringLiteral(VANTEL_FULL_DATADIR "/dbus-1/services/Vantel.Application.service")};
+             QStringLiteral(VANTEL_FULL_DATADIR "/dbus-1/services/Vantel.Application.service"),
+             QStringLiteral(VANTEL_FULL_MANDIR "/man1/vantel-analyser.1.gz"),
+             QStringLiteral(VANTEL_FULL_DATADIR "/bash-completion/completions/vantel-analyser")};
     return files;
+}
+
+// The programs this build installs.
+QStringList installed_programs() {
+    QStringList programs{u"vantel-dmm"_s};
+    if (VANTEL_HAS_ANALYSER)
+        programs << u"vantel-analyser"_s;
+    return programs;
+}
+
+// Every "--option" in `text`.
+QStringList long_options(const QString& text) {
+    QStringList options;
+    auto matches = QRegularExpression(u"--[a-z-]+"_s).globalMatch(text);
+    while (matches.hasNext())
+        options << matches.next().captured();
+    options.removeDuplicates();
+    return options;
+}
+
+// What bash offers for `words` (the last one being completed) from the completion file.
+QStringList completed(const QString& file, const QString& function, const QStringList& words) {
+    QString quoted;
+    for (const QString& w : words)
+        quoted += u" '"_s + w + u'\'';
+    const QString script =
+        u"source '%1'; COMP_WORDS=(%2); COMP_CWORD=%3; %4; "
+        "printf '%s\\n' \"${COMPREPLY[@]}\""_s.arg(file, quoted)
+            .arg(words.size() - 1)
+            .arg(function);
+    return run(u"bash"_s, {u"-c"_s, script}).out.split(u'\n', Qt::SkipEmptyParts);
 }
 
 QSet<QString> files_under(const QString& root) {
@@ -126,30 +161,72 @@ TEST(Install, PutsEveryFileInPlaceEachValidAndNamingTheInstalledProgram) {
         EXPECT_EQ(qAlpha(png.pixel(0, 0)), 0) << size;
     }
 
-    // man: the page formats without warnings and covers every option and backend.
-    const Outcome page = run(
-        u"gzip"_s, {u"-dc"_s, path(QStringLiteral(VANTEL_FULL_MANDIR "/man1/vantel-dmm.1.gz"))});
-    ASSERT_EQ(page.status, 0) << qPrintable(page.err);
-    const Outcome man = run(
-        u"groff"_s,
-        {u"-man"_s, u"-ww"_s, u"-Tascii"_s, u"-P-cbou"_s},  // plain text: no bold, no underlining
-        page.out.toUtf8());
-    EXPECT_EQ(man.status, 0);
-    EXPECT_EQ(man.err, QString());
-    EXPECT_TRUE(man.out.contains(QStringLiteral("Vantel DMM " VANTEL_VERSION)));
+    // man: each page formats without warnings and covers every option of its program's --help;
+    // bash completes every one of them.
     env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
-    const Outcome help =
-        run(path(QStringLiteral(VANTEL_FULL_BINDIR "/vantel-dmm")), {u"--help"_s}, {}, env);
-    ASSERT_EQ(help.status, 0) << qPrintable(help.err);
-    auto options = QRegularExpression(u"--[a-z-]+"_s).globalMatch(help.out);
-    while (options.hasNext()) {
-        const QString option = options.next().captured();
-        EXPECT_TRUE(man.out.contains(option)) << qPrintable(option) << " is not in the man page";
+    for (const QString& command : installed_programs()) {
+        SCOPED_TRACE(command.toStdString());
+        const Outcome page =
+            run(u"gzip"_s,
+                {u"-dc"_s, path(QStringLiteral(VANTEL_FULL_MANDIR "/man1/%1.1.gz").arg(command))});
+        ASSERT_EQ(page.status, 0) << qPrintable(page.err);
+        const Outcome man = run(u"groff"_s,
+                                {u"-man"_s, u"-ww"_s, u"-Tascii"_s,
+                                 u"-P-cbou"_s},  // plain text: no bold, no underlining
+                                page.out.toUtf8());
+        EXPECT_EQ(man.status, 0);
+        EXPECT_EQ(man.err, QString());
+        EXPECT_TRUE(man.out.contains(QStringLiteral("Vantel DMM " VANTEL_VERSION)));
+        const Outcome help =
+            run(path(QStringLiteral(VANTEL_FULL_BINDIR "/") + command), {u"--help"_s}, {}, env);
+        ASSERT_EQ(help.status, 0) << qPrintable(help.err);
+        const QString completion =
+            path(QStringLiteral(VANTEL_FULL_DATADIR "/bash-completion/completions/") + command);
+        const QString function = u'_' + QString(command).replace(u'-', u'_');
+        const QStringList offered = completed(completion, function, {command, u"--"_s});
+        for (const QString& option : long_options(help.out)) {
+            EXPECT_TRUE(man.out.contains(option))
+                << qPrintable(option) << " is not in the man page";
+            EXPECT_TRUE(offered.contains(option)) << qPrintable(option) << " is not completed";
+        }
+        EXPECT_EQ(offered.size(), long_options(help.out).size()) << qPrintable(offered.join(u' '));
+        if (command == u"vantel-dmm"_s) {
+            const QStringList backends =
+                completed(completion, function, {command, u"--analyser"_s, {}});
+            for (const BackendInfo& b : known_backends()) {
+                const QString name = QString::fromUtf8(b.name);
+                EXPECT_TRUE(man.out.contains(
+                    QRegularExpression(u"^ +%1 "_s.arg(name), QRegularExpression::MultilineOption)))
+                    << b.name << " is not in the man page";
+                EXPECT_TRUE(backends.contains(name)) << b.name << " is not completed";
+            }
+            // The exit codes, one table.
+            for (const char* code : {"0", "1", "2", "3"})
+                EXPECT_TRUE(man.out.contains(QRegularExpression(
+                    u"^EXIT STATUS$[\\s\\S]*^       %1 "_s.arg(QLatin1String(code)),
+                    QRegularExpression::MultilineOption)))
+                    << "exit status " << code;
+        }
     }
-    for (const BackendInfo& b : known_backends())
-        EXPECT_TRUE(man.out.contains(QRegularExpression(u"^ +%1 "_s.arg(QString::fromUtf8(b.name)),
-                                                        QRegularExpression::MultilineOption)))
-            << b.name << " is not in the man page";
+
+    // AppStream: valid metadata that names the installed desktop entry, this version and the
+    // screenshot.
+    const QString metainfo =
+        path(QStringLiteral(VANTEL_FULL_DATADIR "/metainfo/example.vantel.dmm.metainfo.xml"));
+    const Outcome valid = run(u"appstreamcli"_s, {u"validate"_s, u"--no-net"_s, metainfo});
+    EXPECT_EQ(valid.status, 0) << qPrintable(valid.out + valid.err);
+    EXPECT_FALSE(
+        valid.out.contains(QRegularExpression(u"^[EW]: "_s, QRegularExpression::MultilineOption)))
+        << qPrintable(valid.out);
+    const QString meta = read_file(metainfo);
+    const QString launchable =
+        meta.section(u"<launchable type=\"desktop-id\">"_s, 1).section(u'<', 0, 0);
+    EXPECT_TRUE(
+        QFileInfo::exists(path(QStringLiteral(VANTEL_FULL_DATADIR "/applications/") + launchable)))
+        << qPrintable(launchable);
+    EXPECT_TRUE(meta.contains(QStringLiteral("<release version=\"" VANTEL_VERSION "\"")));
+    EXPECT_TRUE(meta.contains(QRegularExpression(
+        u"<screenshot type=\"default\">\\s*<caption>[^<]+</caption>\\s*<image>https://[^<]+\\.png</image>"_s)));
 
     // The session bus: its service file starts the installed analyser, installed only beside it.
     const QString service =

@@ -3,14 +3,22 @@
 // the layout table, and real mouse and keyboard events.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QClipboard>
+#include <QFileDialog>
 #include <QFontInfo>
 #include <QImage>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPainter>
+#include <QTemporaryDir>
 #include <QTimer>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <map>
 
 #include "meter_fixture.h"
@@ -279,18 +287,87 @@ TEST(ContextMenu, OpensOnTheDisplayOnlyAndOffersStopWhileLogging) {
     EXPECT_TRUE(menu_at(p, {130, 330}).empty()) << "the knob";
     EXPECT_TRUE(menu_at(p, {10, 10}).empty()) << "the case";
     std::string error;
-    p.window.start_log(Recorder::open("/dev/full", error));
+    p.window.start_log(Recorder::open("/dev/full", {}, error));
     ASSERT_TRUE(p.window.logging()) << error;
     EXPECT_EQ(menu_at(p, {60, 180}), (Strings{"Copy reading", "Stop log", "Trend\u2026"}));
-    for (int i = 0; i < 3; ++i)
-        p.cycle_reading(Value(1.0 + i));
-    QCoreApplication::processEvents();
-    EXPECT_FALSE(p.window.logging());
+    // The log's own thread finds the disk full; the window learns it at a following tick.
+    int reading = 0;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            p.cycle_reading(Value(1.0 + reading++));
+            QCoreApplication::processEvents();
+            return !p.window.logging();
+        },
+        5000));
     ASSERT_EQ(p.world.reports.size(), 1u);
     EXPECT_NE(p.world.reports[0].find("/dev/full"), std::string::npos) << p.world.reports[0];
     EXPECT_TRUE(p.window.windowTitle().contains(QStringLiteral("could not be written")));
+    p.cycle_reading(Value(3.0));
     EXPECT_EQ(p.shown().main_reading, "3.000");
     EXPECT_FALSE(p.meter.ended());
+}
+
+// "Start log…" onto a FIFO that nobody reads yet: the window goes on ticking while the log waits
+// for its reader, who then gets the header and the rows. (Opening a FIFO for writing waits for a
+// reader; from the window's thread that froze it.)
+TEST(ContextMenu, StartLogOntoAFifoLeavesTheWindowRunning) {
+    Shown p;
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath(QStringLiteral("rows"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    // Plays the user: the menu's entry, then the file's name, and yes, replace it. A timer each:
+    // one does not fire again inside its own call, where the next window opens.
+    QTimer menu_user, dialog_user, box_user;
+    QObject::connect(&menu_user, &QTimer::timeout, &p.window, [&] {
+        for (QMenu* menu : p.window.findChildren<QMenu*>()) {
+            for (QAction* a : menu->actions())
+                if (a->text() == QStringLiteral("Start log\u2026"))
+                    a->trigger();
+            menu->close();
+        }
+    });
+    QObject::connect(&dialog_user, &QTimer::timeout, &p.window, [&] {
+        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            dialog->selectFile(fifo);
+            static_cast<QDialog*>(dialog)->accept();  // as its Save button does
+        }
+    });
+    QObject::connect(&box_user, &QTimer::timeout, &p.window, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            box->button(QMessageBox::Yes)->click();
+    });
+    for (QTimer* t : {&menu_user, &dialog_user, &box_user})
+        t->start(50);
+    const QPoint on_display(100, 110);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, on_display, p.window.mapToGlobal(on_display));
+    QApplication::sendEvent(&p.window, &event);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return p.window.logging(); }, 5000));
+    for (QTimer* t : {&menu_user, &dialog_user, &box_user})
+        t->stop();
+    for (int i = 0; i < 3; ++i)
+        p.cycle_reading(Value(1.0 + i));
+    EXPECT_EQ(p.shown().main_reading, "3.000");
+
+    const int reader = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    QByteArray got;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            char buffer[4096];
+            pollfd wait{reader, POLLIN, 0};
+            if (::poll(&wait, 1, 10) > 0) {
+                const ssize_t n = ::read(reader, buffer, sizeof buffer);
+                if (n > 0)
+                    got.append(buffer, n);
+            }
+            return got.count('\n') >= 4;
+        },
+        5000))
+        << got.toStdString();
+    EXPECT_TRUE(got.startsWith(QByteArray::fromStdString(csv_header()))) << got.toStdString();
+    p.window.stop_log();
+    ::close(reader);
+    EXPECT_TRUE(p.world.reports.empty());
 }
 
 }  // namespace

@@ -3,13 +3,20 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTest>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <clocale>
 #include <cstdlib>
 #include <ctime>
 #include <limits>
+#include <thread>
 
 #include "row_name.h"
 
@@ -19,6 +26,11 @@ namespace {
 using testing_support::PrintTo;
 
 using namespace std::chrono;
+
+QByteArray contents(const std::string& path) {
+    QFile file(QString::fromStdString(path));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
 MeterReading sample() {
     MeterReading r;
@@ -109,11 +121,11 @@ TEST(LocalTime, CarriesTheZonesOffset) {
     tzset();
 }
 
-TEST(Recorder, WritesTheHeaderWithTheFirstRowAndOnlyWorkTicks) {
+TEST(Recorder, WritesTheHeaderFirstAndOnlyWorkTicks) {
     QTemporaryDir dir;
     const std::string path = dir.filePath(QStringLiteral("log.csv")).toStdString();
     std::string error;
-    std::unique_ptr<Recorder> recorder = Recorder::open(path, error);
+    std::unique_ptr<Recorder> recorder = Recorder::open(path, {}, error);
     ASSERT_TRUE(recorder) << error;
     MeterReading r = sample();
     for (auto occasion : {MeterReading::Occasion::StartUp, MeterReading::Occasion::Cycle,
@@ -121,13 +133,178 @@ TEST(Recorder, WritesTheHeaderWithTheFirstRowAndOnlyWorkTicks) {
         r.occasion = occasion;
         recorder->record(r);
     }
-    QFile file(QString::fromStdString(path));
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QList<QByteArray> lines = file.readAll().split('\n');
+    EXPECT_TRUE(recorder->finish().empty());
+    const QList<QByteArray> lines = contents(path).split('\n');
     ASSERT_EQ(lines.size(), 4);  // header, two rows, and nothing after the last CRLF
     EXPECT_EQ(lines[0].toStdString() + "\n", csv_header());
     EXPECT_TRUE(lines[1].startsWith("20") && lines[2].startsWith("20"));
     EXPECT_TRUE(lines[3].isEmpty());
+}
+
+const auto kWall = sys_days{2026y / 12 / 6} + 22h;
+
+// The row that one reading at kWall makes, in the test's time zone; "ROW" in a table.
+std::string with_row(std::string text) {
+    const std::size_t at = text.find("ROW");
+    return at == std::string::npos ? text : text.replace(at, 3, csv_row(sample(), kWall));
+}
+
+struct ExistingCase {
+    const char* name;
+    std::optional<std::string> before;  // nothing: no file
+    ExistingFile existing;
+    // After one reading ("ROW") is recorded; nothing: refused, the file left as it was.
+    std::optional<std::string> after;
+    const char* note;  // what opening says, if anything
+};
+
+class ExistingLog : public testing::TestWithParam<ExistingCase> {};
+
+// The same command run twice continues its log; a file that is not that log is left alone
+// unless replacing it was asked for.
+TEST_P(ExistingLog, IsAppendedToOnlyWhenItIsTheSameLog) {
+    const ExistingCase& c = GetParam();
+    QTemporaryDir dir;
+    const std::string path = dir.filePath(QStringLiteral("run.csv")).toStdString();
+    if (c.before) {
+        QFile file(QString::fromStdString(path));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(c.before->data(), static_cast<qint64>(c.before->size()));
+    }
+    std::string error;
+    RecorderOptions options;
+    options.existing = c.existing;
+    std::unique_ptr<Recorder> recorder = Recorder::open(path, options, error);
+    if (!c.after) {
+        EXPECT_FALSE(recorder);
+        EXPECT_NE(error.find(path), std::string::npos) << error;
+        EXPECT_NE(error.find("--log-overwrite"), std::string::npos) << error;
+        EXPECT_EQ(contents(path).toStdString(), *c.before);
+        return;
+    }
+    ASSERT_TRUE(recorder) << error;
+    recorder->wall_clock = [] { return kWall; };
+    const std::string note = recorder->notes().empty() ? "" : recorder->notes().front();
+    EXPECT_NE(note.find(c.note), std::string::npos) << note;
+    EXPECT_EQ(note.empty(), std::string(c.note).empty()) << note;
+    recorder->record(sample());
+    EXPECT_TRUE(recorder->finish().empty());
+    EXPECT_EQ(contents(path).toStdString(), with_row(*c.after));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, ExistingLog,
+    testing::ValuesIn(std::vector<ExistingCase>{
+        {"NoFile", std::nullopt, ExistingFile::AppendToSameHeader, csv_header() + "ROW", ""},
+        {"EmptyFile", "", ExistingFile::AppendToSameHeader, csv_header() + "ROW", ""},
+        {"SameLog", csv_header() + "first\r\n", ExistingFile::AppendToSameHeader,
+         csv_header() + "first\r\nROW", ""},
+        {"SameLogEndingInPartOfARow", csv_header() + "first\r\n2026-12-06T,12.3",
+         ExistingFile::AppendToSameHeader, csv_header() + "first\r\nROW",
+         "ended in part of a row (16 bytes), which was cut off"},
+        {"LogWithOtherColumns", csv_header(true) + "first\r\n", ExistingFile::AppendToSameHeader,
+         std::nullopt, ""},
+        {"NotALog", "notes\n", ExistingFile::AppendToSameHeader, std::nullopt, ""},
+        {"ShorterThanAHeader", "time,", ExistingFile::AppendToSameHeader, std::nullopt, ""},
+        {"NotALogReplaced", "notes\n", ExistingFile::Replace, csv_header() + "ROW", ""},
+    }),
+    testing_support::RowName());
+
+// A FIFO: the end a reader of ours holds (O_NONBLOCK, so that opening it waits for nobody).
+struct Fifo {
+    QTemporaryDir dir;
+    std::string path = dir.filePath(QStringLiteral("rows")).toStdString();
+    int reader = -1;
+    Fifo() { EXPECT_EQ(::mkfifo(path.c_str(), 0600), 0); }
+    ~Fifo() { close_reader(); }
+    void open_reader() { reader = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); }
+    void close_reader() {
+        if (reader >= 0)
+            ::close(reader);
+        reader = -1;
+    }
+    // Whatever arrives within `wait_ms`, until `wanted` bytes have.
+    std::string read(std::size_t wanted, int wait_ms = 5000) {
+        std::string got;
+        QElapsedTimer timer;
+        timer.start();
+        while (got.size() < wanted && timer.elapsed() < wait_ms) {
+            pollfd p{reader, POLLIN, 0};
+            if (::poll(&p, 1, 50) > 0) {
+                char buffer[4096];
+                const ssize_t n = ::read(reader, buffer, sizeof buffer);
+                if (n > 0)
+                    got.append(buffer, static_cast<std::size_t>(n));
+            }
+        }
+        return got;
+    }
+};
+
+// Opening a FIFO that nobody reads yet waits for no one: the rows wait in the queue, and a
+// reader that comes later gets them all, the header first.
+TEST(LogWriter, AFifoWithoutAReaderYetIsOpenedWhenOneComes) {
+    Fifo fifo;
+    for (bool background : {false, true}) {
+        SCOPED_TRACE(background ? "in the writer thread" : "from the caller");
+        const LogTarget target{fifo.path, "header\r\n", ExistingFile::AppendToSameHeader};
+        std::string error;
+        std::unique_ptr<LogWriter> writer =
+            background ? LogWriter::open_in_background(target) : LogWriter::open(target, error);
+        ASSERT_TRUE(writer) << error;
+        EXPECT_TRUE(writer->write("one\r\n"));
+        EXPECT_TRUE(writer->write("two\r\n"));
+        fifo.open_reader();
+        EXPECT_EQ(fifo.read(18), "header\r\none\r\ntwo\r\n");
+        EXPECT_TRUE(writer->finish(std::chrono::seconds(2)).empty());
+        EXPECT_FALSE(writer->failure());
+        fifo.close_reader();
+    }
+}
+
+// A reader that never reads holds up the writer thread only: rows beyond the queue are dropped
+// and counted, and finishing gives up at its deadline saying what was lost.
+TEST(LogWriter, AStalledReaderCostsRowsNotTime) {
+    Fifo fifo;
+    fifo.open_reader();
+    ASSERT_GE(::fcntl(fifo.reader, F_SETPIPE_SZ, 4096), 4096);
+    std::string error;
+    std::unique_ptr<LogWriter> writer = LogWriter::open(
+        {fifo.path, "header\r\n", ExistingFile::AppendToSameHeader, /*queue_rows=*/5}, error);
+    ASSERT_TRUE(writer) << error;
+    const std::string row = std::string(1000, 'x') + "\r\n";
+    int refused = 0;
+    for (int i = 0; i < 100; ++i) {
+        refused += !writer->write(row);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_GT(refused, 0);
+    EXPECT_EQ(writer->dropped(), static_cast<std::uint64_t>(refused));
+    QElapsedTimer finishing;
+    finishing.start();
+    const std::vector<std::string> report = writer->finish(std::chrono::milliseconds(300));
+    EXPECT_LT(finishing.elapsed(), 2000);
+    ASSERT_EQ(report.size(), 2u);
+    EXPECT_EQ(report[0], std::to_string(refused) + " rows for the log " + fifo.path +
+                             " were dropped because it could not keep up");
+    EXPECT_NE(report[1].find("did not take its last"), std::string::npos) << report[1];
+}
+
+// The reader of a pipe that goes away is not a full disk: the writer says the reader left.
+TEST(LogWriter, AReaderThatLeavesStopsTheLogAsLeft) {
+    Fifo fifo;
+    fifo.open_reader();
+    std::string error;
+    std::unique_ptr<LogWriter> writer =
+        LogWriter::open({fifo.path, "header\r\n", ExistingFile::AppendToSameHeader}, error);
+    ASSERT_TRUE(writer) << error;
+    EXPECT_EQ(fifo.read(8), "header\r\n");
+    fifo.close_reader();
+    writer->write("row\r\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return writer->failure().has_value(); }, 5000));
+    EXPECT_TRUE(writer->failure()->reader_left);
+    EXPECT_NE(writer->failure()->why.find("Broken pipe"), std::string::npos);
+    EXPECT_FALSE(writer->write("later\r\n"));
 }
 
 }  // namespace

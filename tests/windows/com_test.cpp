@@ -40,7 +40,8 @@ public:
     int lookups = 0;
     WORD last_flags = 0;
     VARTYPE last_argument = VT_EMPTY;
-    HRESULT fail_with = S_OK;  // DISP_E_EXCEPTION raises "Input overload"
+    HRESULT fail_with = S_OK;        // DISP_E_EXCEPTION raises "Input overload"
+    ITypeInfo* type_info = nullptr;  // what GetTypeInfo hands out; none when null
 
     void add(const wchar_t* name, Variant value, bool writable = true) {
         names_[name] = static_cast<DISPID>(properties_.size());
@@ -59,10 +60,16 @@ public:
     ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++references); }
     ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--references); }
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-        *count = 0;
+        *count = type_info ? 1 : 0;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** out) override {
+        if (!type_info)
+            return E_NOTIMPL;
+        type_info->AddRef();
+        *out = type_info;
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT, LCID,
                                             DISPID* ids) override {
         ++lookups;
@@ -269,6 +276,53 @@ void reading_and_writing_members() {
           "references given back after the calls and the failures");
 }
 
+// A listing comes from the type information the analyser offers, built here as a simple
+// server builds its own (CreateDispTypeInfo); without any, the listing is refused.
+void listing_members() {
+    FakeObject app;
+    check_refused([&] { DispatchObject(&app, nullptr).members(); }, "", "does not describe");
+    METHODDATA methods[] = {
+        {const_cast<OLECHAR*>(L"CTDetector"), nullptr, 1, 0, CC_STDCALL, 0, DISPATCH_PROPERTYGET,
+         VT_DISPATCH},
+        {const_cast<OLECHAR*>(L"UNIT_DBU"), nullptr, 2, 1, CC_STDCALL, 0, DISPATCH_PROPERTYGET,
+         VT_I2},
+        {const_cast<OLECHAR*>(L"CTD_Unit"), nullptr, 3, 2, CC_STDCALL, 0, DISPATCH_PROPERTYGET,
+         VT_I2},
+        {const_cast<OLECHAR*>(L"CTD_Unit"), nullptr, 3, 3, CC_STDCALL, 1, DISPATCH_PROPERTYPUT,
+         VT_EMPTY},
+        {const_cast<OLECHAR*>(L"CTD_ChA"), nullptr, 4, 4, CC_STDCALL, 0, DISPATCH_PROPERTYGET,
+         VT_R8},
+        {const_cast<OLECHAR*>(L"CTD_Function"), nullptr, 5, 5, CC_STDCALL, 0, DISPATCH_PROPERTYGET,
+         VT_BSTR},
+    };
+    PARAMDATA value{const_cast<OLECHAR*>(L"value"), VT_I2};
+    methods[3].ppdata = &value;
+    INTERFACEDATA description{methods, static_cast<UINT>(std::size(methods))};
+    ITypeInfo* info = nullptr;
+    if (FAILED(CreateDispTypeInfo(&description, LOCALE_SYSTEM_DEFAULT, &info)) || !info)
+        return check(false, "CreateDispTypeInfo");
+    app.type_info = info;
+    try {
+        const std::vector<MemberInfo> got = DispatchObject(&app, nullptr).members();
+        const std::vector<MemberInfo> expected = {
+            {"CTDetector", Value::Kind::Object, false, true},
+            {"UNIT_DBU", Value::Kind::Integer, false, true},
+            {"CTD_Unit", Value::Kind::Integer, true, false},
+            {"CTD_ChA", Value::Kind::Double, false, false},
+            {"CTD_Function", Value::Kind::Text, false, false},
+        };
+        std::string listed;
+        for (const MemberInfo& m : got)
+            listed += m.name + " " + kind_word(m.kind) + (m.writable ? " rw" : " r") +
+                      (m.constant ? " const; " : "; ");
+        check(got == expected, "listed: " + listed);
+    } catch (const AutomationError& e) {
+        check(false, e.what());
+    }
+    app.type_info = nullptr;
+    info->Release();
+}
+
 // Windows finds a user's registration under HKEY_CURRENT_USER\Software\Classes; wine reads only
 // the machine's, which it lets anyone write.
 bool register_prog_id(HKEY classes, const wchar_t* key, const wchar_t* clsid) {
@@ -316,7 +370,8 @@ void creating_the_application() {
 
 int main() {
     using namespace vantel;
-    return plain_check::run_groups(
-        {reading_every_kind_of_variant, refusing_what_the_panel_cannot_use, writing_values,
-         objects_and_their_references, reading_and_writing_members, creating_the_application});
+    return plain_check::run_groups({reading_every_kind_of_variant,
+                                    refusing_what_the_panel_cannot_use, writing_values,
+                                    objects_and_their_references, reading_and_writing_members,
+                                    listing_members, creating_the_application});
 }
