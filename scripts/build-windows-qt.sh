@@ -102,7 +102,8 @@ unpack_module() {
               head -n 1 || true)
     if [ -n "$tarball" ]; then
       log "$module: $tarball (sha256 $(sha256sum "$tarball" | cut -c1-64))"
-      top=$(tar -tf "$tarball" | head -n 1 | cut -d/ -f1)
+      # awk reads the whole listing: tar must not die of a closed pipe.
+      top=$(tar -tf "$tarball" | awk -F/ 'NR == 1 { print $1 }')
       tar -C "$work" -xf "$tarball"
       echo "$work/$top"
       return
@@ -123,6 +124,9 @@ unpack_module() {
 launcher=()
 if command -v ccache >/dev/null; then
   launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  # Qt compiles most files against precompiled headers, which ccache caches only when told
+  # that their defines and times may be trusted (they are made in the same build).
+  export CCACHE_SLOPPINESS=pch_defines,time_macros,include_file_mtime,include_file_ctime
 fi
 
 # The toolchain goes into the prefix: Qt's own toolchain file names it by path, and the
