@@ -8,7 +8,8 @@
 namespace vantel {
 
 // Standard output and error go to the console of the program that started this one, unless
-// they already go somewhere (a pipe or a file). Does nothing without such a console.
+// they already go somewhere (a pipe or a file), and so do Qt's log lines. Called before the
+// application object exists.
 void attach_to_parent_console();
 
 }  // namespace vantel

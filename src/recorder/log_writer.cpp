@@ -40,6 +40,15 @@ namespace vantel {
 
 namespace {
 
+// write(2); Windows' takes at most an unsigned int's worth at a time.
+ssize_t write_some(int fd, const char* data, std::size_t size) {
+#ifdef _WIN32
+    return ::write(fd, data, static_cast<unsigned>(std::min<std::size_t>(size, 1u << 30)));
+#else
+    return ::write(fd, data, size);
+#endif
+}
+
 // The descriptor's status flags (O_APPEND); none where the system keeps none.
 int status_flags([[maybe_unused]] int fd) {
 #ifdef _WIN32
@@ -69,7 +78,7 @@ bool read_at(int fd, char* into, std::size_t size, off_t at) {
             return false;
         into += n;
         size -= static_cast<std::size_t>(n);
-        at += n;
+        at += static_cast<off_t>(n);
     }
     return true;
 }
@@ -278,7 +287,7 @@ struct LogWriter::Shared {
         std::size_t written = 0;
         int error = 0;
         while (written < text.size()) {
-            const ssize_t n = ::write(file.fd, text.data() + written, text.size() - written);
+            const ssize_t n = write_some(file.fd, text.data() + written, text.size() - written);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0) {

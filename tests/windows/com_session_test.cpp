@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -127,7 +128,7 @@ void a_whole_session() {
     check(cycles_after(3), "cycles after the change of function");
     const std::string hertz = cycles.back().unit_word;
     meter.step_unit();
-    check(get_member(*other, "CTDetector", "CTD_Unit") == get_member(*other, "UNIT_FREQ_HZ"),
+    check(get_member(*other, "CTDetector", "CTD_Unit") == other->get("UNIT_FREQ_HZ"),
           "the analyser kept its unit");
     check(cycles_after(2) && !meter.ended() && cycles.back().unit_word == hertz,
           "the panel goes on in " + hertz + ": " + cycles.back().unit_word);
@@ -168,7 +169,7 @@ struct Captured {
     Captured& operator=(const Captured&) = delete;
 
     std::string text() const {
-        std::ifstream in(path, std::ios::binary);
+        std::ifstream in(std::filesystem::path(path), std::ios::binary);
         std::ostringstream all;
         all << in.rdbuf();
         return all.str();

@@ -12,7 +12,7 @@
 # Exits 77 (skipped) when the build is not there: `make windows` builds the Qt it needs.
 set -eu
 test=$1
-build=$2
+build=$(cd "$2" 2>/dev/null && pwd || echo "$2")
 linux_panel=$3
 compare=$4
 
