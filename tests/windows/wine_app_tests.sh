@@ -23,7 +23,7 @@ if [ -z "$stage" ] || [ ! -f "$stage/vantel-dmm.exe" ]; then
 fi
 
 if [ "$test" = window ] && [ -z "${VANTEL_ON_XVFB:-}" ]; then
-  VANTEL_ON_XVFB=1 exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+  VANTEL_ON_XVFB=1 exec xvfb-run -a -s "-screen 0 1024x768x24" sh "$0" "$@"
 fi
 
 export WINEPREFIX="$build/wineprefix"
@@ -109,14 +109,14 @@ window)
   # way from the same display.
   grab() {  # grab NAME COMMAND...
     name=$1; shift
-    "$@" --analyser sim >/dev/null 2>&1 &
+    "$@" --analyser sim >"$work/$name.out" 2>&1 &
     pid=$!
     tries=0
     until window=$(xdotool search --onlyvisible --name '^Vantel DMM$' 2>/dev/null | head -n 1) &&
           [ -n "$window" ]; do
       tries=$((tries + 1))
       [ "$tries" -lt 600 ] || fail "$name: no window within 30 s"
-      kill -0 "$pid" 2>/dev/null || fail "$name: ended before its window showed"
+      kill -0 "$pid" 2>/dev/null || fail "$name: ended before its window showed: $(cat "$work/$name.out")"
       sleep 0.05
     done
     sleep 2
