@@ -37,6 +37,10 @@ wineserver=$(command -v wineserver || true)
 [ -n "$wineserver" ] || wineserver=/usr/lib/wine/wineserver
 mkdir -p "$WINEPREFIX"
 work=$(mktemp -d)
+# Neither program, nor wine, touches the real home: settings go to a folder of the test's own.
+export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime"
+mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
 cleanup() {
   "$wineserver" -k 2>/dev/null || true
   rm -rf "$work"
