@@ -18,15 +18,16 @@ wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 trap '"$wineserver" -k 2>/dev/null || true; rm -rf "$work"' EXIT
 DISPLAY= "$wine" wineboot -i >/dev/null 2>&1
-"$wineserver" -p  # keep wine's server between the runs
+"$wineserver" -w                # the one wineboot started has ended...
+"$wineserver" -p                # ...and this one stays between the runs
 
 cat >"$work/windows" <<WRAPPER
 #!/bin/sh
-exec "$wine" "$stage/vantel-dmm.exe" --analyser sim
+exec "$wine" "$stage/vantel-dmm.exe" --analyser sim 2>/dev/null
 WRAPPER
 cat >"$work/linux" <<WRAPPER
 #!/bin/sh
-exec "$linux" --analyser sim
+exec "$linux" --analyser sim 2>/dev/null
 WRAPPER
 chmod +x "$work/windows" "$work/linux"
 printf 'Linux:           '; "$here/startup_time.sh" "$work/linux" "$runs"
