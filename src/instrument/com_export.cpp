@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "instrument/com_export.h"
 
+#include <algorithm>
 #include <cwctype>
 #include <new>
 #include <string_view>
@@ -58,7 +59,6 @@ public:
         : object_(std::move(object)), members_(object_->served_members()), lifetime_(lifetime) {
         lifetime_.add();
     }
-    ~AnalyserDispatch() { lifetime_.release(); }
     AnalyserDispatch(const AnalyserDispatch&) = delete;
     AnalyserDispatch& operator=(const AnalyserDispatch&) = delete;
 
@@ -82,17 +82,28 @@ public:
         return static_cast<ULONG>(left);
     }
 
-    // No type library: clients bind by name.
+    // No type library: clients bind by name. For a client that lists the members
+    // (vantel-dmm --list-members), the type information is made from the same tables on demand.
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
         if (count == nullptr)
             return E_POINTER;
-        *count = 0;
+        *count = 1;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-        if (info != nullptr)
-            *info = nullptr;
-        return DISP_E_BADINDEX;
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** info) override {
+        if (info == nullptr)
+            return E_POINTER;
+        *info = nullptr;
+        if (index != 0)
+            return DISP_E_BADINDEX;
+        if (!type_info_) {
+            const HRESULT made = make_type_info();
+            if (FAILED(made))
+                return made;
+        }
+        type_info_->AddRef();
+        *info = type_info_;
+        return S_OK;
     }
 
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID iid, LPOLESTR* names, UINT count, LCID,
@@ -145,7 +156,73 @@ public:
         }
     }
 
+    ~AnalyserDispatch() {
+        if (type_info_)
+            type_info_->Release();
+        lifetime_.release();
+    }
+
 private:
+    // A property get for every member and a put for every writable one, typed by what the member
+    // reads as now (the tables hold no types); numbered as GetIDsOfNames numbers them.
+    HRESULT make_type_info() {
+        std::vector<MemberInfo> described;
+        try {
+            described = object_->members();
+        } catch (const AutomationError&) {
+            return E_FAIL;
+        }
+        names_.clear();
+        for (const MemberInfo& m : described) {
+            try {
+                names_.push_back(utf16_from_utf8(m.name, m.name));
+            } catch (const AutomationError&) {
+                return E_FAIL;
+            }
+        }
+        value_parameter_ = L"value";
+        parameters_.assign(described.size(), PARAMDATA{});
+        std::vector<METHODDATA> methods;
+        UINT slot = 7;  // the vtable's places after IDispatch's own seven
+        for (std::size_t i = 0; i < described.size(); ++i) {
+            const auto listed = std::find_if(members_.begin(), members_.end(), [&](const auto& l) {
+                return l.name == described[i].name;
+            });
+            if (listed == members_.end())
+                continue;
+            const DISPID id = static_cast<DISPID>(listed - members_.begin()) + kFirstDispid;
+            const VARTYPE type = variant_type_for(described[i].kind);
+            methods.push_back(
+                {names_[i].data(), nullptr, id, slot++, CC_STDCALL, 0, DISPATCH_PROPERTYGET, type});
+            if (described[i].writable) {
+                parameters_[i] = PARAMDATA{value_parameter_.data(), type};
+                methods.push_back({names_[i].data(), &parameters_[i], id, slot++, CC_STDCALL, 1,
+                                   DISPATCH_PROPERTYPUT, VT_EMPTY});
+            }
+        }
+        INTERFACEDATA description{methods.data(), static_cast<UINT>(methods.size())};
+        return CreateDispTypeInfo(&description, LOCALE_SYSTEM_DEFAULT, &type_info_);
+    }
+
+    static VARTYPE variant_type_for(Value::Kind kind) {
+        switch (kind) {
+            case Value::Kind::Boolean:
+                return VT_BOOL;
+            case Value::Kind::Integer:
+                return VT_I4;  // as to_variant answers whole numbers
+            case Value::Kind::Double:
+                return VT_R8;
+            case Value::Kind::Text:
+                return VT_BSTR;
+            case Value::Kind::Object:
+                return VT_DISPATCH;
+            case Value::Kind::Empty:
+            case Value::Kind::Null:
+                break;
+        }
+        return VT_VARIANT;
+    }
+
     HRESULT read(const MemberListing& member, VARIANT* result, EXCEPINFO* exception) {
         Value value;
         try {
@@ -197,6 +274,11 @@ private:
     std::shared_ptr<AnalyserObject> object_;
     std::vector<MemberListing> members_;
     ServerLifetime& lifetime_;
+    // Made at the first GetTypeInfo; the names it was made from stay with it.
+    ITypeInfo* type_info_ = nullptr;
+    std::vector<std::wstring> names_;
+    std::wstring value_parameter_;
+    std::vector<PARAMDATA> parameters_;
 };
 
 // Registry keys under HKEY_CURRENT_USER, closed when they go.

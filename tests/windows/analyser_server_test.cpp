@@ -72,6 +72,26 @@ void every_member_of_the_tables() {
     check(sub_objects >= 5, "the sub-objects are served: " + std::to_string(sub_objects));
 }
 
+// A client that lists the members (vantel-dmm --list-members) gets from the server's type
+// information what the analyser's own objects say of themselves.
+void listing_the_members() {
+    Served served;
+    Analyser direct;
+    const ObjectRef direct_app = direct.application();
+    for (const char* object : {"", "CTDetector", "Options"}) {
+        const ObjectRef over_com = *object ? get_object(*served.client, object) : served.client;
+        const ObjectRef in_process = *object ? get_object(*direct_app, object) : direct_app;
+        const std::vector<MemberInfo> got = over_com->members();
+        const std::vector<MemberInfo> expected = in_process->members();
+        std::string listed;
+        for (const MemberInfo& m : got)
+            listed += m.name + " " + kind_word(m.kind) + (m.writable ? " rw" : " r") +
+                      (m.constant ? " const; " : "; ");
+        check(got == expected, std::string(*object ? object : "the application") +
+                                   " lists over COM: " + listed.substr(0, 400));
+    }
+}
+
 void reading_and_writing_through_the_server() {
     Served served;
     AutomationObject& app = *served.client;
@@ -208,9 +228,9 @@ void registration() {
 int main() {
     using namespace vantel;
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    const int status =
-        plain_check::run_groups({every_member_of_the_tables, reading_and_writing_through_the_server,
-                                 clients_and_lifetime, registration});
+    const int status = plain_check::run_groups({every_member_of_the_tables, listing_the_members,
+                                                reading_and_writing_through_the_server,
+                                                clients_and_lifetime, registration});
     CoUninitialize();
     return status;
 }
