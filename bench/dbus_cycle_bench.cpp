@@ -33,7 +33,8 @@ std::string start_analyser(QProcess& process) {
         return "another process owns Vantel.Application";
     QDBusServiceWatcher watcher(kService, bus, QDBusServiceWatcher::WatchForRegistration);
     QSignalSpy registered(&watcher, &QDBusServiceWatcher::serviceRegistered);
-    process.start(QStringLiteral(VANTEL_ANALYSER_BINARY), {});
+    // From the defaults, and leaving the user's saved settings alone.
+    process.start(QStringLiteral(VANTEL_ANALYSER_BINARY), {QStringLiteral("--no-restore")});
     if (!registered.wait(10000) && !bus.interface()->isServiceRegistered(kService))
         return "vantel-analyser did not come onto the bus";
     return {};

@@ -14,10 +14,14 @@ analyser=${1:?analyser binary}
 dmm=${2:?panel binary}
 seconds=${3:-30}
 shift $(( $# >= 3 ? 3 : 2 ))
+# Our analyser keeps its settings between runs: each run here starts from the defaults, in a
+# home of its own, and leaves the user's settings alone.
+home=$(mktemp -d)
+export HOME="$home" XDG_CONFIG_HOME="$home/.config"
 
 "$analyser" "$@" 2>/dev/null &
 analyser_pid=$!
-trap 'kill $analyser_pid ${dmm_pid:-} 2>/dev/null || true' EXIT
+trap 'kill $analyser_pid ${dmm_pid:-} 2>/dev/null || true; rm -rf "$home"' EXIT
 gdbus wait --session --timeout 10 Vantel.Application
 "$dmm" --analyser dbus &
 dmm_pid=$!

@@ -12,12 +12,16 @@ fi
 binary=${1:?binary}
 seconds=${2:-60}
 log=$(mktemp --suffix=.csv)
+# Our analyser keeps its settings between runs: each run here starts from the defaults, in a
+# home of its own, and leaves the user's settings alone.
+home=$(mktemp -d)
+export HOME="$home" XDG_CONFIG_HOME="$home/.config"
 
 "$binary" --analyser sim 2>/dev/null &
 plain=$!
 "$binary" --analyser sim --log "$log" 2>/dev/null &
 logging=$!
-trap 'kill $plain $logging 2>/dev/null || true; rm -f "$log"' EXIT
+trap 'kill $plain $logging 2>/dev/null || true; rm -f "$log"; rm -rf "$home"' EXIT
 sleep 3  # start-up and the first cycles are not "at rest"
 cpu_ns() { cat /proc/"$1"/task/*/schedstat | awk '{ s += $1 } END { print s }'; }
 p0=$(cpu_ns $plain); l0=$(cpu_ns $logging); s0=$(date +%s.%N); r0=$(wc -l < "$log")

@@ -10,10 +10,14 @@ fi
 binary=${1:?binary}
 seconds=${2:-30}
 shift $(( $# >= 2 ? 2 : 1 ))
+# Our analyser keeps its settings between runs: each run here starts from the defaults, in a
+# home of its own, and leaves the user's settings alone.
+home=$(mktemp -d)
+export HOME="$home" XDG_CONFIG_HOME="$home/.config"
 
 "$binary" "$@" &
 pid=$!
-trap 'kill $pid 2>/dev/null || true' EXIT
+trap 'kill $pid 2>/dev/null || true; rm -rf "$home"' EXIT
 sleep 3  # start-up and the first cycles are not "at rest"
 ticks() { awk '{ print $14 + $15 }' "/proc/$pid/stat"; }
 t0=$(ticks); s0=$(date +%s.%N)

@@ -12,6 +12,11 @@ fi
 binary=${1:?binary}
 runs=${2:-10}
 give_up_ns=$((10 * 1000000000))
+# Our analyser keeps its settings between runs: each run here starts from the defaults, in a
+# home of its own, and leaves the user's settings alone.
+home=$(mktemp -d)
+export HOME="$home" XDG_CONFIG_HOME="$home/.config"
+trap 'rm -rf "$home"' EXIT
 for _ in $(seq "$runs"); do
   start=$(date +%s%N)
   "$binary" &

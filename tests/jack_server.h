@@ -57,6 +57,9 @@ public:
         process_.kill();
         process_.waitForFinished(5000);
     }
+    // Stopped where it stands (SIGSTOP), as a debugger or a hung machine holds it, and let go.
+    void stop() { ::kill(static_cast<pid_t>(process_.processId()), SIGSTOP); }
+    void resume() { ::kill(static_cast<pid_t>(process_.processId()), SIGCONT); }
 
 private:
     std::string name_;

@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,14 +34,17 @@ struct World {
     Analyser analyser;
 
     // The analyser has been measuring for a second when the panel comes: it has a reading.
-    explicit World(double initialise_after_s) : analyser(options(initialise_after_s)) {
+    // It measures "sim", or `device`.
+    explicit World(double initialise_after_s, std::optional<source::DeviceModel> device = {})
+        : analyser(options(initialise_after_s, std::move(device))) {
         now_s += 1.0;
     }
-    AnalyserOptions options(double initialise_after_s) {
+    AnalyserOptions options(double initialise_after_s, std::optional<source::DeviceModel> device) {
         AnalyserOptions o;
         o.seed = 7;
         o.initialise_after_s = initialise_after_s;
         o.clock = [this] { return now_s; };
+        o.device = std::move(device);
         return o;
     }
 
@@ -84,7 +88,8 @@ struct Rig {
     World world;
     Meter meter{world.environment()};
 
-    explicit Rig(double initialise_after_s = 0.0) : world(initialise_after_s) {}
+    explicit Rig(double initialise_after_s = 0.0, std::optional<source::DeviceModel> device = {})
+        : world(initialise_after_s, std::move(device)) {}
     // One work tick: four timer ticks, as the meter's timer drives the cycle, 200 ms after the
     // last.
     void work_tick() {
@@ -102,7 +107,7 @@ struct Rig {
 
 // A started meter whose first polling cycle has run, with the access log cleared.
 struct Polled : Rig {
-    Polled() {
+    explicit Polled(std::optional<source::DeviceModel> device = {}) : Rig(0.0, std::move(device)) {
         meter.start();
         meter.stop_timer();  // the test runs the ticks
         work_tick();
@@ -115,7 +120,7 @@ struct Polled : Rig {
 struct Shown : Polled {
     PanelWindow window{meter, world.environment()};
 
-    Shown() {
+    explicit Shown(std::optional<source::DeviceModel> device = {}) : Polled(std::move(device)) {
         window.show_reading(meter.reading());
         window.show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));

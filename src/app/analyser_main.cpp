@@ -73,7 +73,11 @@ int main(int argc, char** argv) {
 
     std::optional<vantel::Analyser> analyser;
     try {
-        analyser.emplace(*options);
+        vantel::AnalyserOptions with_warnings = *options;
+        with_warnings.warn = [](const std::string& line) {
+            qCWarning(vantel::lcAnalyser).noquote() << QString::fromStdString(line);
+        };
+        analyser.emplace(with_warnings);
     } catch (const vantel::source::SourceError& e) {
         qCCritical(vantel::lcAnalyser).noquote() << e.what();
         return 2;

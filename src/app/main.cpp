@@ -250,7 +250,6 @@ int main(int argc, char** argv) {
     }
 
     // --input and its company measure with the analyser built into the panel.
-    std::optional<vantel::Analyser> built_in;
     if (o.input.any_set(parser)) {
         const QString asked = parser.value(o.analyser);
         if (parser.isSet(o.analyser) && asked != QLatin1String("auto") &&
@@ -259,8 +258,22 @@ int main(int argc, char** argv) {
                 QStringLiteral("--input and its options set up the built-in analyser; they "
                                "cannot be used with --analyser %1")
                     .arg(asked));
+    }
+    vantel::BackendChoice choice{"sim", "measuring the input given"};
+    if (!o.input.any_set(parser)) {
+        try {
+            choice = vantel::choose_backend(parser.value(o.analyser).toStdString());
+        } catch (const vantel::AutomationError& e) {
+            vantel::report_to_stderr(e.what());
+            return kExitAnalyserUnavailable;
+        }
+    }
+    // The built-in analyser keeps its settings between runs, so it is made here, not by the
+    // backend.
+    std::optional<vantel::Analyser> built_in;
+    if (choice.backend == "sim") {
         std::string error;
-        const std::optional<vantel::AnalyserOptions> options = o.input.read(
+        std::optional<vantel::AnalyserOptions> options = o.input.read(
             parser, {},
             [](const std::string& line) {
                 qCInfo(lcPanel).noquote() << QString::fromStdString(line);
@@ -268,6 +281,9 @@ int main(int argc, char** argv) {
             error);
         if (!options)
             return bad_command_line(QString::fromStdString(error));
+        options->warn = [](const std::string& line) {
+            qCWarning(lcPanel).noquote() << QString::fromStdString(line);
+        };
         try {
             built_in.emplace(*options);
         } catch (const vantel::source::SourceError& e) {
@@ -278,16 +294,6 @@ int main(int argc, char** argv) {
                                   << QString::fromStdString(built_in->describe_input());
         for (const std::string& warning : built_in->input_warnings())
             qCWarning(lcPanel).noquote() << QString::fromStdString(warning);
-    }
-
-    vantel::BackendChoice choice{"sim", "measuring the input given"};
-    if (!built_in) {
-        try {
-            choice = vantel::choose_backend(parser.value(o.analyser).toStdString());
-        } catch (const vantel::AutomationError& e) {
-            vantel::report_to_stderr(e.what());
-            return kExitAnalyserUnavailable;
-        }
     }
     qCInfo(lcPanel).noquote() << QStringLiteral("analyser: %1 (%2)")
                                      .arg(QString::fromStdString(choice.backend),

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "instrument/analyser.h"
 
+#include <filesystem>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -15,16 +16,41 @@ namespace instrument {
 
 namespace {
 
-std::unique_ptr<source::SampleSource> open_input(const AnalyserOptions& options,
+std::unique_ptr<source::SampleSource> open_named(const AnalyserOptions& options,
+                                                 const std::string& input,
                                                  std::shared_ptr<source::Generator> generator) {
-    const source::SourceOptions source_options{options.seed, options.clock,
-                                               options.analogue_full_scale_v};
+    // The simulated devices' converters have the nominal full scale, whatever the calibration
+    // says; a live input plays the generator through the calibration it is given.
+    const source::SourceOptions source_options{
+        options.seed, options.clock,
+        options.analogue_full_scale_v.value_or(source::kAnalogueFullScaleVRms)};
     if (options.device) {
         return std::make_unique<source::SimulatedDevice>(*options.device, std::move(generator),
-                                                         options.seed, options.clock,
-                                                         options.analogue_full_scale_v);
+                                                         options.seed, options.clock);
     }
-    return source::open_source(options.input, std::move(generator), source_options, options.live);
+    return source::open_source(input, std::move(generator), source_options, options.live);
+}
+
+// The saved source when the options leave the choice to the settings, else the one named. A
+// saved source that cannot be opened now (a file since deleted, a sound server not running)
+// is said and passed over for the one named, and stays saved for the next run; one named
+// that cannot be opened throws SourceError.
+AnalyserState::OpenedInput open_input(const AnalyserOptions& options,
+                                      const std::shared_ptr<source::Generator>& generator,
+                                      const Persistence& persistence) {
+    if (options.input_from_settings && persistence.saved_source() && !options.device) {
+        const std::string& saved = *persistence.saved_source();
+        try {
+            return {saved, open_named(options, saved, generator), true};
+        } catch (const source::SourceError& e) {
+            if (options.warn)
+                options.warn(std::string("the saved source cannot be opened, so the analyser "
+                                         "measures ") +
+                             options.input + " instead: " + e.what());
+            return {options.input, open_named(options, options.input, generator), false};
+        }
+    }
+    return {options.input, open_named(options, options.input, generator), true};
 }
 
 }  // namespace
@@ -34,10 +60,44 @@ AnalyserState::AnalyserState(const AnalyserOptions& options)
 
 AnalyserState::AnalyserState(const AnalyserOptions& options,
                              std::shared_ptr<source::Generator> generator)
-    : instrument(options.clock, options.initialise_after_s, open_input(options, generator),
-                 generator, options.seed, options.analogue_full_scale_v) {}
+    : AnalyserState(options, generator,
+                    std::make_unique<Persistence>(options.settings_file, options.warn)) {}
+
+AnalyserState::AnalyserState(const AnalyserOptions& options,
+                             std::shared_ptr<source::Generator> generator,
+                             std::unique_ptr<Persistence>&& saved)
+    : AnalyserState(options, generator, std::move(saved), open_input(options, generator, *saved)) {}
+
+AnalyserState::AnalyserState(const AnalyserOptions& options,
+                             std::shared_ptr<source::Generator> generator,
+                             std::unique_ptr<Persistence>&& saved, OpenedInput&& input)
+    : persistence(std::move(saved)),
+      instrument(options.clock, options.initialise_after_s, std::move(input.source), generator,
+                 options.seed, options.analogue_full_scale_v) {
+    instrument.measurement().set_warn(options.warn);
+    instrument.set_source_name(options.device ? source_title("sim") : source_title(input.name));
+    persistence->restore(instrument, input.name, input.remember);
+}
+
+void AnalyserState::settings_changed() {
+    persistence->save(instrument);
+}
 
 }  // namespace instrument
+
+std::string source_title(std::string_view input) {
+    if (input == "sim")
+        return "simulated";
+    if (input == "loopback")
+        return "simulated loopback";
+    if (input == "jack")
+        return "JACK";
+    if (input == "alsa")
+        return "ALSA default";
+    if (input.starts_with("alsa:"))
+        return "ALSA " + std::string(input.substr(5));
+    return std::filesystem::path(input).filename().string();
+}
 
 Analyser::Analyser(AnalyserOptions options)
     : state_(std::make_shared<instrument::AnalyserState>(std::move(options))) {}

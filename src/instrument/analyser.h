@@ -22,6 +22,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "automation/automation.h"
@@ -46,11 +47,25 @@ struct AnalyserOptions {
     std::string input = "sim";
     // How a live input connects and where it logs.
     source::LiveOptions live;
-    // The analogue inputs' calibration: the volts RMS of a full-scale sine.
-    double analogue_full_scale_v = source::kAnalogueFullScaleVRms;
+    // Both analogue channels' calibration for this run, the volts RMS of a full-scale sine;
+    // none: the nominal 10 V, which a live input's volts are not calibrated to.
+    std::optional<double> analogue_full_scale_v;
+    // Receives the analyser's own warnings (a source that fails while running, samples that are
+    // not numbers), from the thread that takes readings. Nothing is said when empty.
+    std::function<void(const std::string&)> warn;
+    // Where the analyser keeps its settings between runs (instrument/persistence.h); empty: it
+    // starts from the defaults and keeps nothing, as --no-restore and the tests want.
+    std::string settings_file;
+    // Open the source the settings file names, if it names one, rather than `input`: the
+    // command line named none.
+    bool input_from_settings = false;
     // For tests: another device under test than "sim"'s.
     std::optional<source::DeviceModel> device;
 };
+
+// What `input` (a source as --input names it) is, in a word or two for a window's title:
+// "simulated", "simulated loopback", "JACK", "ALSA hw:1", or a file's name without its folder.
+std::string source_title(std::string_view input);
 
 // A cheap handle on shared state: copies, and every object handed out, are the same analyser.
 class Analyser {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cwctype>
+#include <map>
 #include <new>
 #include <string_view>
 #include <utility>
@@ -17,15 +18,75 @@ namespace vantel {
 const CLSID kAnalyserClassId = {
     0x61cb6512, 0x00da, 0x4016, {0xbb, 0x9c, 0x72, 0xe6, 0x3c, 0xa0, 0x91, 0x98}};
 
+// What every object served for one analyser shares: the count of objects in clients' hands, and
+// the integer type each member that reads back as written was last written with, by
+// "Object.Member", so that every client reads it back in that type.
+struct ServedAnalyser {
+    explicit ServedAnalyser(ServerLifetime& lifetime_in) : lifetime(lifetime_in) {}
+    ServerLifetime& lifetime;
+    std::map<std::string, VARTYPE, std::less<>> written_types;
+};
+
 namespace {
 
-using instrument::AnalyserObject;
-using instrument::MemberListing;
+using instrument::MemberInfo;
+using instrument::MemberType;
 
 constexpr wchar_t kDescription[] = L"Vantel Application";
 
 // DISPID 0 is DISPID_VALUE, an object's default member, which ours have none of.
 constexpr DISPID kFirstDispid = 1;
+
+// The analyser's objects and their members, from the tables that also drive the D-Bus export.
+const std::vector<MemberInfo>& members_of(std::string_view object) {
+    static const std::vector<instrument::ObjectInfo> model = instrument::object_model();
+    static const std::vector<MemberInfo> none;
+    for (const instrument::ObjectInfo& o : model) {
+        if (o.name == object)
+            return o.members;
+    }
+    return none;
+}
+
+// The VARIANT type a member has by nature, as the D-Bus export gives its signature.
+VARTYPE natural_type(MemberType type) {
+    switch (type) {
+        case MemberType::Code:
+            return VT_I2;
+        case MemberType::Int32:
+            return VT_I4;
+        case MemberType::Int64:
+            return VT_I8;
+        case MemberType::Double:
+            return VT_R8;
+        case MemberType::Text:
+            return VT_BSTR;
+        case MemberType::Object:
+            return VT_DISPATCH;
+        case MemberType::Boolean:
+        case MemberType::AsWritten:
+            break;
+    }
+    return VT_BOOL;
+}
+
+bool is_integer_type(VARTYPE type) {
+    switch (type) {
+        case VT_I1:
+        case VT_UI1:
+        case VT_I2:
+        case VT_UI2:
+        case VT_I4:
+        case VT_UI4:
+        case VT_I8:
+        case VT_UI8:
+        case VT_INT:
+        case VT_UINT:
+            return true;
+        default:
+            return false;
+    }
+}
 
 bool same_name(std::string_view ours, std::wstring_view asked) {
     if (ours.size() != asked.size())
@@ -55,9 +116,19 @@ HRESULT raise(EXCEPINFO* info, const std::string& reason, HRESULT scode) {
 
 class AnalyserDispatch final : public IDispatch {
 public:
-    AnalyserDispatch(std::shared_ptr<AnalyserObject> object, ServerLifetime& lifetime)
-        : object_(std::move(object)), members_(object_->served_members()), lifetime_(lifetime) {
-        lifetime_.add();
+    // `name`: the object's name among the analyser's objects, empty for the application.
+    AnalyserDispatch(ObjectRef object, std::string_view name,
+                     std::shared_ptr<ServedAnalyser> served)
+        : object_(std::move(object)),
+          name_(name),
+          members_(members_of(name)),
+          served_(std::move(served)) {
+        served_->lifetime.add();
+    }
+    ~AnalyserDispatch() {
+        if (type_info_)
+            type_info_->Release();
+        served_->lifetime.release();
     }
     AnalyserDispatch(const AnalyserDispatch&) = delete;
     AnalyserDispatch& operator=(const AnalyserDispatch&) = delete;
@@ -83,7 +154,7 @@ public:
     }
 
     // No type library: clients bind by name. For a client that lists the members
-    // (vantel-dmm --list-members), the type information is made from the same tables on demand.
+    // (vantel-dmm --list-members), the type information is made from the same tables.
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
         if (count == nullptr)
             return E_POINTER;
@@ -133,7 +204,7 @@ public:
             return DISP_E_UNKNOWNINTERFACE;
         if (id < kFirstDispid || static_cast<std::size_t>(id - kFirstDispid) >= members_.size())
             return DISP_E_MEMBERNOTFOUND;
-        const MemberListing& member = members_[static_cast<std::size_t>(id - kFirstDispid)];
+        const MemberInfo& member = members_[static_cast<std::size_t>(id - kFirstDispid)];
         const UINT arguments = params ? params->cArgs : 0;
         try {
             if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
@@ -156,45 +227,28 @@ public:
         }
     }
 
-    ~AnalyserDispatch() {
-        if (type_info_)
-            type_info_->Release();
-        lifetime_.release();
+private:
+    std::string path(const MemberInfo& member) const {
+        return name_.empty() ? std::string(member.name)
+                             : std::string(name_) + "." + std::string(member.name);
     }
 
-private:
-    // A property get for every member and a put for every writable one, typed by what the member
-    // reads as now (the tables hold no types); numbered as GetIDsOfNames numbers them.
+    // A property get for every member and a put for every writable one, each of its natural
+    // type, numbered as GetIDsOfNames numbers them.
     HRESULT make_type_info() {
-        std::vector<MemberInfo> described;
-        try {
-            described = object_->members();
-        } catch (const AutomationError&) {
-            return E_FAIL;
-        }
         names_.clear();
-        for (const MemberInfo& m : described) {
-            try {
-                names_.push_back(utf16_from_utf8(m.name, m.name));
-            } catch (const AutomationError&) {
-                return E_FAIL;
-            }
-        }
+        for (const MemberInfo& m : members_)
+            names_.push_back(utf16_from_utf8(m.name, m.name));
         value_parameter_ = L"value";
-        parameters_.assign(described.size(), PARAMDATA{});
+        parameters_.assign(members_.size(), PARAMDATA{});
         std::vector<METHODDATA> methods;
         UINT slot = 7;  // the vtable's places after IDispatch's own seven
-        for (std::size_t i = 0; i < described.size(); ++i) {
-            const auto listed = std::find_if(members_.begin(), members_.end(), [&](const auto& l) {
-                return l.name == described[i].name;
-            });
-            if (listed == members_.end())
-                continue;
-            const DISPID id = static_cast<DISPID>(listed - members_.begin()) + kFirstDispid;
-            const VARTYPE type = variant_type_for(described[i].kind);
+        for (std::size_t i = 0; i < members_.size(); ++i) {
+            const DISPID id = static_cast<DISPID>(i) + kFirstDispid;
+            const VARTYPE type = natural_type(members_[i].type);
             methods.push_back(
                 {names_[i].data(), nullptr, id, slot++, CC_STDCALL, 0, DISPATCH_PROPERTYGET, type});
-            if (described[i].writable) {
+            if (members_[i].writable) {
                 parameters_[i] = PARAMDATA{value_parameter_.data(), type};
                 methods.push_back({names_[i].data(), &parameters_[i], id, slot++, CC_STDCALL, 1,
                                    DISPATCH_PROPERTYPUT, VT_EMPTY});
@@ -204,26 +258,7 @@ private:
         return CreateDispTypeInfo(&description, LOCALE_SYSTEM_DEFAULT, &type_info_);
     }
 
-    static VARTYPE variant_type_for(Value::Kind kind) {
-        switch (kind) {
-            case Value::Kind::Boolean:
-                return VT_BOOL;
-            case Value::Kind::Integer:
-                return VT_I4;  // as to_variant answers whole numbers
-            case Value::Kind::Double:
-                return VT_R8;
-            case Value::Kind::Text:
-                return VT_BSTR;
-            case Value::Kind::Object:
-                return VT_DISPATCH;
-            case Value::Kind::Empty:
-            case Value::Kind::Null:
-                break;
-        }
-        return VT_VARIANT;
-    }
-
-    HRESULT read(const MemberListing& member, VARIANT* result, EXCEPINFO* exception) {
+    HRESULT read(const MemberInfo& member, VARIANT* result, EXCEPINFO* exception) {
         Value value;
         try {
             value = object_->get(member.name);
@@ -234,10 +269,11 @@ private:
             return S_OK;  // a call for its effect: reading has none
         VariantInit(result);
         if (value.kind() == Value::Kind::Object) {
-            // A sub-object: a COM object of its own over the same tables.
+            // A sub-object: a COM object of its own over its own table.
             V_VT(result) = VT_DISPATCH;
-            V_DISPATCH(result) =
-                value.as_object() ? make_analyser_dispatch(value.as_object(), lifetime_) : nullptr;
+            V_DISPATCH(result) = value.as_object()
+                                     ? new AnalyserDispatch(value.as_object(), member.name, served_)
+                                     : nullptr;
             return S_OK;
         }
         try {
@@ -247,10 +283,26 @@ private:
         } catch (const AutomationError& e) {
             return raise(exception, e.reason(), E_FAIL);
         }
+        // A whole number in its member's own type (a code is 16 bits), or in the type it was
+        // written with; a value that does not fit (an odd one a test scripted) stays as it is.
+        VARTYPE wanted = natural_type(member.type);
+        if (member.type == MemberType::AsWritten) {
+            const auto written = served_->written_types.find(path(member));
+            wanted = written != served_->written_types.end() ? written->second : VARTYPE{VT_EMPTY};
+        }
+        if (value.kind() == Value::Kind::Integer && is_integer_type(wanted) &&
+            V_VT(result) != wanted) {
+            VARIANT narrowed;
+            VariantInit(&narrowed);
+            if (SUCCEEDED(VariantChangeType(&narrowed, result, 0, wanted))) {
+                VariantClear(result);
+                *result = narrowed;
+            }
+        }
         return S_OK;
     }
 
-    HRESULT write(const MemberListing& member, const VARIANT& argument, EXCEPINFO* exception,
+    HRESULT write(const MemberInfo& member, const VARIANT& argument, EXCEPINFO* exception,
                   UINT* bad_argument) {
         Value value;
         try {
@@ -267,13 +319,21 @@ private:
         } catch (const AutomationError& e) {
             return raise(exception, e.reason(), E_INVALIDARG);
         }
+        if (member.type == MemberType::AsWritten) {
+            const auto type = static_cast<VARTYPE>(V_VT(&argument) & ~VT_BYREF);
+            if (is_integer_type(type))
+                served_->written_types.insert_or_assign(path(member), type);
+            else
+                served_->written_types.erase(path(member));
+        }
         return S_OK;
     }
 
     LONG references_ = 1;
-    std::shared_ptr<AnalyserObject> object_;
-    std::vector<MemberListing> members_;
-    ServerLifetime& lifetime_;
+    ObjectRef object_;
+    std::string_view name_;
+    const std::vector<MemberInfo>& members_;
+    std::shared_ptr<ServedAnalyser> served_;
     // Made at the first GetTypeInfo; the names it was made from stay with it.
     ITypeInfo* type_info_ = nullptr;
     std::vector<std::wstring> names_;
@@ -355,12 +415,13 @@ void ServerLifetime::release() {
         on_unused_();
 }
 
-IDispatch* make_analyser_dispatch(ObjectRef object, ServerLifetime& lifetime) {
-    auto ours = std::dynamic_pointer_cast<AnalyserObject>(std::move(object));
-    if (!ours)
-        throw AutomationError({}, "only the analyser's own objects can be served");
-    return new AnalyserDispatch(std::move(ours), lifetime);
+IDispatch* make_analyser_dispatch(ObjectRef application, ServerLifetime& lifetime) {
+    return new AnalyserDispatch(std::move(application), {},
+                                std::make_shared<ServedAnalyser>(lifetime));
 }
+
+AnalyserClassFactory::AnalyserClassFactory(Analyser analyser, ServerLifetime& lifetime)
+    : analyser_(std::move(analyser)), served_(std::make_shared<ServedAnalyser>(lifetime)) {}
 
 HRESULT AnalyserClassFactory::QueryInterface(REFIID iid, void** out) {
     if (out == nullptr)
@@ -380,7 +441,7 @@ HRESULT AnalyserClassFactory::CreateInstance(IUnknown* outer, REFIID iid, void**
         return CLASS_E_NOAGGREGATION;
     IDispatch* application = nullptr;
     try {
-        application = make_analyser_dispatch(analyser_.application(), lifetime_);
+        application = new AnalyserDispatch(analyser_.application(), {}, served_);
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
@@ -391,9 +452,9 @@ HRESULT AnalyserClassFactory::CreateInstance(IUnknown* outer, REFIID iid, void**
 
 HRESULT AnalyserClassFactory::LockServer(BOOL lock) {
     if (lock)
-        lifetime_.add();
+        served_->lifetime.add();
     else
-        lifetime_.release();
+        served_->lifetime.release();
     return S_OK;
 }
 

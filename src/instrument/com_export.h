@@ -3,10 +3,12 @@
 
 // Our analyser as a COM automation server, as vantel-analyser runs it on Windows: the
 // application object "Vantel.Application" and the sub-objects it hands out, each an IDispatch
-// over the analyser's own member tables (objects.h). Members are numbered in the order the
-// tables list them, and found by name without regard to case, as late-bound clients (and the
-// languages they are written in) expect. There is no type library: clients look every member up
-// by name, and COM's standard marshaller carries IDispatch between processes.
+// over the analyser's own member tables (instrument::object_model(), which drives the D-Bus
+// export too). Members are numbered in the order the tables list them, found by name without
+// regard to case, as late-bound clients (and the languages they are written in) expect, and
+// read in their natural types (a code as a 16-bit VT_I2, a frame rate as VT_I4...). There is no
+// type library: clients look every member up by name, and COM's standard marshaller carries
+// IDispatch between processes; type information made from the tables lists the members.
 //
 // A write the analyser refuses raises an exception (DISP_E_EXCEPTION, scode E_INVALIDARG) whose
 // description is the analyser's reason; a failed read raises one with E_FAIL; writing a
@@ -23,6 +25,7 @@
 #include <oleauto.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "automation/automation.h"
@@ -49,16 +52,17 @@ private:
     long count_ = 0;  // every call arrives on the server's one thread (a single-threaded apartment)
 };
 
-// An IDispatch over one object of our analyser, with one reference for the caller. `object` must
-// be one of the analyser's own (an AnalyserObject); `lifetime` must outlive every such object.
-IDispatch* make_analyser_dispatch(ObjectRef object, ServerLifetime& lifetime);
+struct ServedAnalyser;
+
+// An IDispatch over our analyser's application object, with one reference for the caller;
+// `lifetime` must outlive it and every sub-object it hands out.
+IDispatch* make_analyser_dispatch(ObjectRef application, ServerLifetime& lifetime);
 
 // Hands every client a new application object on the one analyser (REGCLS_MULTIPLEUSE), so all
 // of them see and change the same settings, as they would with the maker's application.
 class AnalyserClassFactory final : public IClassFactory {
 public:
-    AnalyserClassFactory(Analyser analyser, ServerLifetime& lifetime)
-        : analyser_(std::move(analyser)), lifetime_(lifetime) {}
+    AnalyserClassFactory(Analyser analyser, ServerLifetime& lifetime);
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
     // The factory lives on the server's stack for the whole run: counting is for COM's sake.
@@ -69,7 +73,7 @@ public:
 
 private:
     Analyser analyser_;
-    ServerLifetime& lifetime_;
+    std::shared_ptr<ServedAnalyser> served_;  // what all its clients' objects share
 };
 
 // Registers the server for the current user, under HKEY_CURRENT_USER\Software\Classes: the

@@ -17,7 +17,15 @@
 
 namespace vantel::instrument {
 
-enum class Enumeration { Unit, Weighting, Response, Relativity, AnalogueSource, DigitalSource };
+enum class Enumeration {
+    Unit,
+    Weighting,
+    Response,
+    Relativity,
+    AnalogueSource,
+    DigitalSource,
+    Status,  // flags of SignalAnalyzer.SA_Status, one bit each
+};
 
 struct NamedConstant {
     std::string_view name;
@@ -88,6 +96,14 @@ inline constexpr auto kConstants = std::to_array<NamedConstant>({
     {"DI_SOURCE_TOSLINK", 2, Enumeration::DigitalSource},
     {"DI_SOURCE_GENXLR", 3, Enumeration::DigitalSource},
     {"DI_SOURCE_GENBNC", 4, Enumeration::DigitalSource},
+
+    // What may make a reading untrustworthy; 0 is a reading to trust.
+    {"STATUS_NO_INPUT", 1, Enumeration::Status},          // the input is lost, in either domain
+    {"STATUS_OVERLOAD", 2, Enumeration::Status},          // a sample at or over full scale
+    {"STATUS_DROPOUT", 4, Enumeration::Status},           // samples lost (xrun, overrun)
+    {"STATUS_SETTLING", 8, Enumeration::Status},          // the window predates a change
+    {"STATUS_INVALID_SAMPLES", 16, Enumeration::Status},  // NaN or infinite samples
+    {"STATUS_UNCALIBRATED", 32, Enumeration::Status},     // a live input's volts, made up
 });
 
 // The weighting filters include one more, a 400 Hz high-pass, that the analyser accepts but

@@ -17,6 +17,7 @@
 #include "automation/dbus_message.h"
 #include "automation/dbus_wire.h"
 #include "instrument/constants.h"
+#include "instrument/objects.h"
 
 namespace vantel {
 
@@ -36,45 +37,29 @@ constexpr std::string_view kService = kServiceName;
 
 using Member = AnalyserExport::Member;
 
-// The members as the panel uses them, with their natural D-Bus types.
-constexpr Member kDetector[] = {
-    {"CTD_Function", 's', true, false},
-    {"CTD_Unit", 'n', true, false},
-    {"CTD_WeightingFilter", 'n', true, false},
-    {"CTD_Response", 'n', true, false},
-    {"CTD_Relativity", 'n', true, false},
-    {"CTD_ChA", 'd', false, false},
-    {"CTD_ChB", 'd', false, false},
-};
-constexpr Member kSignalAnalyzer[] = {
-    {"SA_Source", 'n', true, false},
-    {"SA_DefaultWeightingFilter", 'n', false, false},
-};
-constexpr Member kAnalogueInputs[] = {{"AI_Source", 'n', true, false}};
-constexpr Member kDigitalInputs[] = {
-    {"DI_Source", 'n', true, false},
-    {"DI_FrameRate", 'i', false, false},
-};
-// The option's natural type is Boolean, but it keeps whatever a client wrote.
-constexpr Member kOptions[] = {{"OPT_UseSettlingsFromScripts", 'b', true, false}};
-constexpr Member kGenerator[] = {
-    {"GEN_Frequency", 'd', true, false},
-    {"GEN_Level", 'd', true, false},
-    {"GEN_On", 'b', true, false},
-};
-
-struct SubObject {
-    const char* name;
-    std::span<const Member> members;
-};
-constexpr SubObject kSubObjects[] = {
-    {"CTDetector", kDetector},
-    {"SignalAnalyzer", kSignalAnalyzer},
-    {"AnalogueInputs", kAnalogueInputs},
-    {"DigitalInputs", kDigitalInputs},
-    {"Options", kOptions},
-    {"Generator", kGenerator},
-};
+// The D-Bus type of a member of each type. A member read back as written declares its natural
+// Boolean, but keeps whatever a client wrote.
+char dbus_type(instrument::MemberType type) {
+    using instrument::MemberType;
+    switch (type) {
+        case MemberType::Code:
+            return 'n';
+        case MemberType::Int32:
+            return 'i';
+        case MemberType::Int64:
+            return 'x';
+        case MemberType::Double:
+            return 'd';
+        case MemberType::Text:
+            return 's';
+        case MemberType::Object:
+            return 'o';
+        case MemberType::Boolean:
+        case MemberType::AsWritten:
+            break;
+    }
+    return 'b';
+}
 
 bool is_integer_type(char type) {
     return QByteArrayView("ynqiuxt").contains(type);
@@ -179,22 +164,19 @@ AnalyserExport::AnalyserExport(Analyser analyser, bool test_control, QObject* pa
       test_control_(test_control),
       path_(dbus::object_path_for(kService)) {
     ObjectRef app = analyser_.application();
-    Exported& root = objects_[path_];
-    root.interface = dbus::interface_for_path(path_);
-    root.object = app;
-    root.members.push_back({"IsInitialised", 'b', false, false});
-    for (const SubObject& sub : kSubObjects) {
-        root.members.push_back({sub.name, 'o', false, true});
-        root.children << QString::fromLatin1(sub.name);
-        const QString path = path_ + u'/' + QString::fromLatin1(sub.name);
+    // Every member the analyser's own objects serve, from their tables.
+    for (const instrument::ObjectInfo& info : instrument::object_model()) {
+        const QString path = info.name.empty() ? path_ : path_ + u'/' + qs(info.name);
         Exported& exported = objects_[path];
         exported.interface = dbus::interface_for_path(path);
         // The analyser's sub-objects are views on the one analyser: one each serves every call.
-        exported.object = get_object(*app, sub.name);
-        exported.members.assign(sub.members.begin(), sub.members.end());
+        exported.object = info.name.empty() ? app : get_object(*app, info.name);
+        for (const instrument::MemberInfo& m : info.members) {
+            exported.members.push_back({m.name, dbus_type(m.type), m.writable, m.constant});
+            if (m.type == instrument::MemberType::Object)
+                exported.children << qs(m.name);
+        }
     }
-    for (const instrument::NamedConstant& c : instrument::kConstants)
-        root.members.push_back({c.name, 'n', false, true});
 }
 
 AnalyserExport::~AnalyserExport() {

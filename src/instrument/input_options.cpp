@@ -3,6 +3,7 @@
 
 #include <cmath>
 
+#include "instrument/persistence.h"
 #include "sources/file_name.h"
 
 namespace vantel {
@@ -42,12 +43,16 @@ QString InputOptions::sources_help() {
 InputOptions::InputOptions()
     : input_(option(
           "input",
-          QStringLiteral("What the analyser measures: ") + sources_help() + QStringLiteral("."),
+          QStringLiteral("What the analyser measures (default: the source the last run opened, "
+                         "else sim): ") +
+              sources_help() + QStringLiteral("."),
           "source", "sim")),
       full_scale_(option("full-scale",
-                         QStringLiteral("The analogue inputs' calibration: the volts RMS of a "
-                                        "full-scale sine (default: 10)."),
-                         "volts", "10")),
+                         QStringLiteral("Both analogue channels' calibration for this run: the "
+                                        "volts RMS of a full-scale sine (default: the saved "
+                                        "calibration, else 10, to which a live input's volts "
+                                        "are not calibrated)."),
+                         "volts")),
       jack_name_(option("jack-name",
                         QStringLiteral("With --input jack: the JACK client's name (default: "
                                        "vantel-analyser)."),
@@ -62,14 +67,20 @@ InputOptions::InputOptions()
       rate_(option("rate",
                    QStringLiteral("With --input alsa: the sample rate to capture at (default: "
                                   "48000)."),
-                   "hz", "48000")) {}
+                   "hz", "48000")),
+      no_restore_(option("no-restore",
+                         QStringLiteral("Start the analyser from its defaults and save nothing "
+                                        "(for tests and scripts); by default it keeps its "
+                                        "settings in $XDG_CONFIG_HOME/vantel-dmm/analyser.conf "
+                                        "and, without --input, opens the source saved there."))) {}
 
 std::vector<const QCommandLineOption*> InputOptions::options() const {
 #ifdef _WIN32
     // Only live inputs take the others, and those are Linux-only for now.
-    return {&input_, &full_scale_};
+    return {&input_, &full_scale_, &no_restore_};
 #else
-    return {&input_, &full_scale_, &jack_name_, &no_connect_, &connect_generator_, &rate_};
+    return {&input_, &full_scale_, &jack_name_, &no_connect_, &connect_generator_,
+            &rate_,  &no_restore_};
 #endif
 }
 
@@ -92,9 +103,13 @@ std::optional<AnalyserOptions> InputOptions::read(const QCommandLineParser& pars
                                                   std::string& error) const {
     // A sound file's name as the bytes the command line gave (see sources/file_name.h).
     base.input = source::file_name_from_text(parser.value(input_).toStdU16String());
-    if (!positive_number(parser.value(full_scale_), base.analogue_full_scale_v)) {
-        error = "--full-scale takes a number of volts above 0";
-        return std::nullopt;
+    if (parser.isSet(full_scale_)) {
+        double full_scale_v = 0.0;
+        if (!positive_number(parser.value(full_scale_), full_scale_v)) {
+            error = "--full-scale takes a number of volts above 0";
+            return std::nullopt;
+        }
+        base.analogue_full_scale_v = full_scale_v;
     }
 #ifndef _WIN32
     if (!positive_number(parser.value(rate_), base.live.alsa_rate_hz)) {
@@ -110,6 +125,10 @@ std::optional<AnalyserOptions> InputOptions::read(const QCommandLineParser& pars
     base.live.connect_generator = parser.isSet(connect_generator_) && !parser.isSet(no_connect_);
 #endif
     base.live.log = std::move(log);
+    if (!parser.isSet(no_restore_)) {
+        base.settings_file = instrument::analyser_settings_path();
+        base.input_from_settings = !parser.isSet(input_);
+    }
     return base;
 }
 

@@ -25,6 +25,9 @@ constexpr std::int16_t kDefaultWeightingCode = 5;  // the detector follows the d
 constexpr double kHzPerKHz = 1000.0;
 constexpr char kTitle[] = "Vantel DMM";
 
+// A calibration needs a signal of at least this share of full scale (-60 dB).
+constexpr double kLeastCalibrationShare = 1e-3;
+
 // Placeholders shown while a setting changes.
 constexpr char kUnitsPending[] = " - - ";
 constexpr char kResponsePending[] = "- -";
@@ -134,6 +137,7 @@ void Meter::start() {
         }
     }
 
+    probe_optional_members(*analyser_);
     channel_ = "A";
     min_reading_ = reading_;
     max_reading_ = reading_;
@@ -240,13 +244,25 @@ void Meter::update_cycle() {
             env_.show_message({Message::Icon::None, kTitle, "Channel error"});
         }
 
+        StatusText status;
+        if (offers_status_) {
+            status = interpret_status(to_int32(get_member(app, "SignalAnalyzer", "SA_Status"),
+                                               "SignalAnalyzer.SA_Status"),
+                                      constant_reader());
+        }
+        shown_.annunciator = status.annunciator;
+        shown_.status_words = status.words;
+        shown_.input_lost = status.no_input;
+
         const UnitClass unit_class = classify_unit(unit_.shown, constant_reader());
         const std::string unit_word = interpret_units(unit_.shown, constant_reader());
         const DisplayText text = format_reading(reading_, unit_class, unit_word);
         shown_.main_reading = text.reading;
         shown_.unit_word = text.unit;
-        reading_unusable_ =
-            !std::isfinite(reading_) || (unit_class == UnitClass::Hex && !hex_text(reading_));
+        // A lost input's number is no reading: the log, the trend and minimum and maximum must
+        // not take it for a real zero.
+        reading_unusable_ = status.no_input || !std::isfinite(reading_) ||
+                            (unit_class == UnitClass::Hex && !hex_text(reading_));
         shown_.raw_reading = reading_unusable_ ? std::nullopt : std::optional<double>(reading_);
         shown_.unit_code = unit_.shown;
         shown_.raw_unit_word = unit_word;
@@ -270,6 +286,20 @@ void Meter::fail(const AutomationError& error) {
     env_.report(std::string("the analyser failed, so the panel ends: ") + error.what());
     exit_code_ = kExitAnalyserFailed;
     close();
+}
+
+void Meter::probe_optional_members(AutomationObject& app) {
+    try {
+        to_int32(get_member(app, "SignalAnalyzer", "SA_Status"), "SignalAnalyzer.SA_Status");
+        offers_status_ = true;
+    } catch (const AutomationError&) {
+    }
+    try {
+        shown_.source_name = to_text(get_member(app, "SignalAnalyzer", "SA_SourceName"),
+                                     "SignalAnalyzer.SA_SourceName");
+        offers_source_name_ = true;
+    } catch (const AutomationError&) {
+    }
 }
 
 void Meter::poll_status(AutomationObject& app) {
@@ -306,6 +336,10 @@ void Meter::poll_status(AutomationObject& app) {
         shown_.lock = frame_rate_hz_ == 0
                           ? "Unlocked"
                           : "Locked: " + number_text(frame_rate_hz_ / kHzPerKHz) + "kHz";
+    }
+    if (offers_source_name_) {
+        shown_.source_name = to_text(get_member(app, "SignalAnalyzer", "SA_SourceName"),
+                                     "SignalAnalyzer.SA_SourceName");
     }
 }
 
@@ -502,6 +536,70 @@ void Meter::step_knob_left() {
 
 void Meter::step_knob_right() {
     select_function(knob_step_right(shown_.function_name));
+}
+
+std::string Meter::calibration_refusal(AutomationObject& app) {
+    const ConstantReader constant = constant_reader();
+    auto code = [&](const char* object, const char* member) {
+        return static_cast<double>(code_of(app, object, member));
+    };
+    if (code("SignalAnalyzer", "SA_Source") != 0)
+        return "Only an analogue input has a calibration: the digital inputs read against their "
+               "own full scale.";
+    const std::string function = to_text(get_member(app, "CTDetector", "CTD_Function"));
+    const double unit = code("CTDetector", "CTD_Unit");
+    const double weighting = code("CTDetector", "CTD_WeightingFilter");
+    const bool unweighted =
+        weighting == constant("CTD_WEIGHTING_NONE") ||
+        (weighting == constant("CTD_WEIGHTING_DEFAULT") &&
+         code("SignalAnalyzer", "SA_DefaultWeightingFilter") == constant("CTD_WEIGHTING_NONE"));
+    if (function != "Amplitude" || (unit != constant("UNIT_V") && unit != constant("UNIT_VRMS")) ||
+        code("CTDetector", "CTD_Relativity") != constant("CTD_RELATIVITY_ABS") || !unweighted)
+        return "Calibrate on an Amplitude reading in V, unweighted and absolute: the calibration "
+               "is the volts of a full-scale sine.";
+    if (offers_status_) {
+        const StatusText status = interpret_status(
+            to_int32(get_member(app, "SignalAnalyzer", "SA_Status"), "SignalAnalyzer.SA_Status"),
+            constant);
+        // An uncalibrated input is what a calibration is for; anything else spoils the reading.
+        if (!status.words.empty() && status.words != "UNCALIBRATED")
+            return "The reading cannot be trusted now (" + status.words +
+                   "): calibrate on a steady signal.";
+    }
+    return {};
+}
+
+bool Meter::calibrate(double true_rms_v) {
+    if (!analyser_ || (channel_ != "A" && channel_ != "B"))
+        return false;
+    auto refuse = [this](const std::string& why) {
+        env_.show_message({Message::Icon::Warning, kTitle, why});
+        return false;
+    };
+    if (!(std::isfinite(true_rms_v) && true_rms_v > 0.0))
+        return refuse("The true level must be a number of volts above 0.");
+    const char* full_scale_member = channel_ == "A" ? "AI_FullScaleA" : "AI_FullScaleB";
+    try {
+        AutomationObject& app = *analyser_;
+        if (const std::string why = calibration_refusal(app); !why.empty())
+            return refuse(why);
+        const double reading_v =
+            to_double(get_member(app, "CTDetector", channel_ == "A" ? "CTD_ChA" : "CTD_ChB"));
+        const double full_scale_v = to_double(get_member(app, "AnalogueInputs", full_scale_member));
+        // Far below full scale the reading is mostly the input's own noise.
+        if (!(std::isfinite(reading_v) && reading_v >= full_scale_v * kLeastCalibrationShare))
+            return refuse("Channel " + channel_ +
+                          " reads no signal to calibrate on: it needs at least a thousandth of "
+                          "its full scale.");
+        // The reading scales with the full scale: the same samples, in other volts.
+        set_member(app, "AnalogueInputs", full_scale_member,
+                   Value(full_scale_v * true_rms_v / reading_v));
+    } catch (const AutomationError& e) {
+        return refuse(std::string("The calibration was not set: ") + e.what());
+    }
+    // Minimum and maximum were read on the old scale.
+    min_max_reset_due_ = true;
+    return true;
 }
 
 }  // namespace vantel

@@ -70,6 +70,12 @@ public:
     void select_function(std::string_view name);
     void step_knob_left();
     void step_knob_right();
+    // Sets the selected channel's analogue calibration so that its present reading reads
+    // `true_rms_v`, the volts a calibrator or a trusted meter gives for the signal. Only a
+    // steady Amplitude reading in V, unweighted and absolute, on an analogue input will do;
+    // otherwise, or when the analyser refuses, a message says why and nothing changes. True when
+    // the calibration was set.
+    bool calibrate(double true_rms_v);
 
     // The last published reading.
     const MeterReading& reading() const { return shown_; }
@@ -88,6 +94,12 @@ private:
     };
 
     void update_cycle();
+    // Asks once, at start-up, for the members a newer analyser offers: one that lacks them is
+    // never asked again.
+    void probe_optional_members(AutomationObject& app);
+    void read_reading_status(AutomationObject& app);
+    // Why a calibration cannot be made now; empty when it can.
+    std::string calibration_refusal(AutomationObject& app);
     void poll_status(AutomationObject& app);
     void renew_status();
     void update_min_max();
@@ -126,6 +138,9 @@ private:
     std::int16_t analogue_input_ = 0;
     std::int16_t digital_input_ = 0;
     std::int32_t frame_rate_hz_ = 0;  // 0 while the digital input is not locked
+    // SignalAnalyzer.SA_Status and SA_SourceName, where the analyser offers them.
+    bool offers_status_ = false;
+    bool offers_source_name_ = false;
 
     MeterReading shown_;
     // A cycle is running; a modal message inside it lets the timer tick, and such a tick must

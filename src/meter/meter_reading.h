@@ -35,15 +35,28 @@ struct MeterReading {
     // first poll).
     std::optional<int> lit_lamp;
     bool hold_mark = true;
+    // The most serious thing the analyser says is wrong with the reading ("NO INPUT", "OVLD"),
+    // for the display's annunciator; empty when all is well, or the analyser says nothing.
+    std::string annunciator;
+    // What the analyser measures, in its own words ("simulated", "JACK"); empty when it does not
+    // say. The window's title carries it.
+    std::string source_name;
 
     // The raw reading behind main_reading: the detector's value in the unit named by unit_code
     // (whose word, without a range prefix, is raw_unit_word); nothing when the display shows
-    // over-range. seconds is the meter's clock since its start.
+    // over-range, or when the input is lost (the analyser's number is then no reading).
+    // seconds is the meter's clock since its start.
     std::optional<double> raw_reading;
     std::int16_t unit_code = 0;
     std::string raw_unit_word;
     double seconds = 0.0;
     bool held = false;  // the hold key froze the display: the texts are not this tick's
+    // Every status flag the analyser raised for the reading, by name ("NO_INPUT SETTLING");
+    // empty when all is well.
+    std::string status_words;
+    // The analyser says its input is lost: the display shows the number it gave, but there is
+    // no raw reading.
+    bool input_lost = false;
 };
 
 }  // namespace vantel

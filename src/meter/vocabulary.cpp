@@ -141,4 +141,51 @@ std::string interpret_digital_input(std::int16_t code, const ConstantReader& con
     return word_or_code(digital_input_words, code, constant);
 }
 
+namespace {
+
+struct StatusFlag {
+    std::string_view constant;
+    std::string_view word;
+    std::string_view annunciator;
+};
+
+// Most serious first: no reading at all; samples that are not numbers; a clipped input; samples
+// lost; a window not yet refilled; volts to an uncalibrated scale, which a live input may show
+// for a whole run and so must not hide the others.
+constexpr std::array<StatusFlag, 6> status_flags{{
+    {"STATUS_NO_INPUT", "NO_INPUT", "NO INPUT"},
+    {"STATUS_INVALID_SAMPLES", "INVALID_SAMPLES", "NaN"},
+    {"STATUS_OVERLOAD", "OVERLOAD", "OVLD"},
+    {"STATUS_DROPOUT", "DROPOUT", "DROP"},
+    {"STATUS_SETTLING", "SETTLING", "SETTLE"},
+    {"STATUS_UNCALIBRATED", "UNCALIBRATED", "UNCAL"},
+}};
+
+}  // namespace
+
+StatusText interpret_status(std::int32_t flags, const ConstantReader& constant) {
+    StatusText text;
+    std::int64_t unnamed = flags;
+    for (const StatusFlag& flag : status_flags) {
+        if (unnamed == 0)
+            break;
+        const auto bit = static_cast<std::int64_t>(constant(flag.constant));
+        if (bit == 0 || (unnamed & bit) != bit)
+            continue;
+        unnamed &= ~bit;
+        if (text.annunciator.empty())
+            text.annunciator = flag.annunciator;
+        if (!text.words.empty())
+            text.words += ' ';
+        text.words += flag.word;
+        text.no_input = text.no_input || flag.constant == "STATUS_NO_INPUT";
+    }
+    if (unnamed != 0) {
+        if (!text.words.empty())
+            text.words += ' ';
+        text.words += std::to_string(unnamed);
+    }
+    return text;
+}
+
 }  // namespace vantel

@@ -25,4 +25,20 @@ std::string interpret_digital_input(std::int16_t code, const ConstantReader& con
 // ...except for the analogue input source, which says "Unknown input".
 std::string interpret_analogue_input(std::int16_t code, const ConstantReader& constant);
 
+// What the analyser's status flags (SignalAnalyzer.SA_Status) say of a reading.
+struct StatusText {
+    // The most serious flag's word for the display ("NO INPUT", "NaN", "OVLD", "DROP",
+    // "SETTLE", "UNCAL", in that order of seriousness); empty when all is well.
+    std::string annunciator;
+    // Every flag raised, in the same order, by the analyser's names without "STATUS_"
+    // ("NO_INPUT SETTLING"), and the decimal value of any bits no name covers; empty when all is
+    // well.
+    std::string words;
+    // The input is lost: the reading is no reading.
+    bool no_input = false;
+};
+
+// Reads the STATUS_ constants only when a flag is raised.
+StatusText interpret_status(std::int32_t flags, const ConstantReader& constant);
+
 }  // namespace vantel

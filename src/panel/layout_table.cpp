@@ -160,6 +160,10 @@ constexpr std::array kControls = {
                                 "Weighting filter of current reading")),
     as(Role::Response, display("Label10", 40, 64, 57, 17, "resp.", 8.25, true, A::Centre,
                                "Response of current reading")),
+    // Not one of the original panel's controls: the display's annunciator, in the free corner
+    // under the unit and the hold mark, in the display's own face and colour.
+    as(Role::Annunciator, display("Status_Annunciator", 185, 119, 39, 15, "", 6, true, A::Centre,
+                                  "What makes the reading untrustworthy", true)),
     as(Role::Unit, display("Label9", 183, 85, 41, 17, "units", 9.75, true, A::Centre,
                            "Units of current reading", true)),
     ControlSpec{"Label1",
@@ -179,7 +183,7 @@ constexpr std::array kControls = {
                 Role::MainReading},
 };
 
-static_assert(kControls.size() == 66);
+static_assert(kControls.size() == 67);
 
 }  // namespace
 

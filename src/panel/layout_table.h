@@ -44,6 +44,7 @@ enum class Role {
     Weighting,
     Relativity,
     HoldMark,
+    Annunciator,  // what is wrong with the reading, when anything is
     Function,
     Input,
     Lock,

@@ -11,6 +11,7 @@
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QInputDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
@@ -150,6 +151,22 @@ void PanelWindow::show_reading(const MeterReading& r) {
     for (std::size_t i = 0; i < lamps_.size(); ++i)
         lamps_[i]->setVisible(!r.lit_lamp || *r.lit_lamp == static_cast<int>(i));
     hold_mark_->setVisible(r.hold_mark);
+    annunciator_->setText(qs(r.annunciator));
+    annunciator_->setVisible(!r.annunciator.empty());
+    if (r.source_name != source_name_) {
+        source_name_ = r.source_name;
+        show_title();
+    }
+}
+
+void PanelWindow::show_title() {
+    // The source, so that simulated readings are never taken for real ones.
+    QString title = kTitle;
+    if (!source_name_.empty())
+        title += QStringLiteral(" \u2014 ") + qs(source_name_);
+    if (!log_trouble_.isEmpty())
+        title += QStringLiteral(": ") + log_trouble_;
+    setWindowTitle(title);
 }
 
 void PanelWindow::on_published(const MeterReading& reading) {
@@ -192,7 +209,21 @@ void PanelWindow::contextMenuEvent(QContextMenuEvent* event) {
     else
         menu.addAction(QStringLiteral("Start log\u2026"), this, &PanelWindow::choose_log_file);
     menu.addAction(QStringLiteral("Trend\u2026"), this, &PanelWindow::open_trend);
+    menu.addAction(QStringLiteral("Calibrate\u2026"), this, &PanelWindow::calibrate);
     menu.exec(event->globalPos());
+}
+
+void PanelWindow::calibrate() {
+    const QString channel = channel_->text();
+    bool ok = false;
+    const double true_v = QInputDialog::getDouble(
+        this, QStringLiteral("Calibrate"),
+        QStringLiteral("True RMS volts of the signal now on channel %1\n(from a calibrator or a "
+                       "trusted meter):")
+            .arg(channel),
+        1.0, 1e-6, 1000.0, 6, &ok);
+    if (ok)
+        meter_.calibrate(true_v);
 }
 
 void PanelWindow::choose_log_file() {
@@ -218,7 +249,8 @@ void PanelWindow::choose_log_file() {
 void PanelWindow::start_log(std::unique_ptr<Recorder> recorder, const ScriptedRun* rows_from) {
     stop_log();
     log_ = std::move(recorder);
-    setWindowTitle(kTitle);
+    log_trouble_.clear();
+    show_title();
     Recorder* log = log_.get();
     if (rows_from) {
         connect(rows_from, &ScriptedRun::logged, log,
@@ -243,7 +275,8 @@ void PanelWindow::stop_log() {
 void PanelWindow::on_log_failed(const QString& why) {
     // Said once; the title keeps it in view without covering the display.
     env_.report(why.toStdString());
-    setWindowTitle(kTitle + QStringLiteral(": ") + why);
+    log_trouble_ = why;
+    show_title();
     // Destroyed from the event loop: this runs inside the recorder's own call.
     log_.release()->deleteLater();
 }
@@ -314,6 +347,8 @@ void PanelWindow::build_controls() {
     weighting_ = label(Role::Weighting);
     relativity_ = label(Role::Relativity);
     hold_mark_ = label(Role::HoldMark);
+    annunciator_ = label(Role::Annunciator);
+    annunciator_->hide();
     function_ = label(Role::Function);
     input_ = label(Role::Input);
     lock_ = label(Role::Lock);

@@ -69,6 +69,10 @@ private:
     void wire_controls();
     void copy_reading();
     void choose_log_file();
+    // Asks for the true volts of the signal on the selected channel and calibrates on them.
+    void calibrate();
+    // "Vantel DMM — simulated", with what the log has to say after it.
+    void show_title();
     void on_log_failed(const QString& why);
     void on_published(const MeterReading& reading);
 
@@ -84,6 +88,7 @@ private:
     QLabel* weighting_ = nullptr;
     QLabel* relativity_ = nullptr;
     QLabel* hold_mark_ = nullptr;
+    QLabel* annunciator_ = nullptr;
     QLabel* function_ = nullptr;
     QLabel* input_ = nullptr;
     QLabel* lock_ = nullptr;
@@ -92,6 +97,8 @@ private:
     QWidget* knob_ = nullptr;
     std::array<PictureBox*, 6> lamps_{};
 
+    std::string source_name_;  // as the analyser says, for the title
+    QString log_trouble_;      // why the log stopped, for the title
     TrendSeries trend_;
     TrendWindow* trend_window_ = nullptr;
     std::unique_ptr<Recorder> log_;

@@ -90,7 +90,7 @@ std::string local_iso8601(std::chrono::system_clock::time_point wall) {
 std::string csv_header(bool with_pass) {
     std::string header =
         "time,seconds,channel,function,reading,unit,display,minimum,maximum,weighting,"
-        "response,relativity,input,held";
+        "response,relativity,input,held,status,source";
     if (with_pass)
         header += ",pass";
     return header + "\r\n";
@@ -105,7 +105,8 @@ std::string csv_row(const MeterReading& r, std::chrono::system_clock::time_point
     append_field(row, r.function_name);
     append_field(row, r.raw_reading ? shortest_number(*r.raw_reading) : std::string());
     append_field(row, r.raw_unit_word);
-    append_field(row, r.raw_reading ? with_unit(r.main_reading, r.unit_word) : r.main_reading);
+    append_field(row, r.raw_reading || r.input_lost ? with_unit(r.main_reading, r.unit_word)
+                                                    : r.main_reading);
     append_field(row, with_unit(r.minimum, r.minimum_unit));
     append_field(row, with_unit(r.maximum, r.maximum_unit));
     append_field(row, r.weighting_word);
@@ -113,6 +114,8 @@ std::string csv_row(const MeterReading& r, std::chrono::system_clock::time_point
     append_field(row, r.relativity_word);
     append_field(row, r.input);
     append_field(row, r.held ? "true" : "false");
+    append_field(row, r.status_words);
+    append_field(row, r.source_name);
     if (passed)
         append_field(row, *passed ? "true" : "false");
     row += "\r\n";

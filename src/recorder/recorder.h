@@ -23,9 +23,11 @@ namespace vantel {
 
 // The header row and the row for one reading taken at `wall` (local time), each ending in CRLF.
 // Columns: time, seconds, channel, function, reading (the raw value in full precision; empty
-// when the display shows over-range), unit (the raw value's unit word), display (reading and
-// unit as shown, "OVER" alone when over-range), minimum, maximum (each with its unit as shown),
-// weighting, response, relativity, input, held; then, in a run judged against limits, pass.
+// when the display shows over-range or the input is lost), unit (the raw value's unit word),
+// display (reading and unit as shown, "OVER" alone when over-range), minimum, maximum (each with
+// its unit as shown), weighting, response, relativity, input, held, status (the analyser's
+// flags by name, "NO_INPUT SETTLING"; empty when all is well), source (what the analyser
+// measures, as it says); then, in a run judged against limits, pass.
 std::string csv_header(bool with_pass = false);
 // The pass column is there when `passed` is.
 std::string csv_row(const MeterReading& reading, std::chrono::system_clock::time_point wall,

@@ -188,7 +188,11 @@ public:
     }
 
     double rate_hz() const override { return locked() ? rate_hz_ : 0.0; }
-    bool locked() const override { return !failed_.load(std::memory_order_acquire); }
+    // A device whose periods have stopped coming is lost until they come again.
+    bool locked() const override {
+        return !failed_.load(std::memory_order_acquire) &&
+               statistics_.periods_coming(monotonic_ns());
+    }
     std::int64_t frames_now() override { return ring_->frames_written(); }
     std::int64_t history_frames() const override { return ring_->capacity_frames(); }
     void read(int channel, std::int64_t first_frame, std::span<double> out) override {
@@ -264,7 +268,8 @@ private:
             if (playback_)
                 play(generator_frame, n);
             generator_frame += static_cast<std::int64_t>(n);
-            statistics_.count_period(monotonic_ns() - began_ns);
+            const std::int64_t ended_ns = monotonic_ns();
+            statistics_.count_period(ended_ns - began_ns, ended_ns);
 
             frames_moved += static_cast<std::int64_t>(n);
             const auto due =

@@ -143,9 +143,9 @@ void FileSource::check_decodes() {
     for (const std::int64_t index : {last, std::int64_t{0}}) {
         block(index);
         if (failed_) {
-            throw refusal(path_, "corrupt or truncated: " + (warnings_.empty()
+            throw refusal(path_, "corrupt or truncated: " + (decode_failure_.empty()
                                                                  ? std::string("it does not decode")
-                                                                 : warnings_.back()));
+                                                                 : decode_failure_));
         }
     }
 }
@@ -187,9 +187,10 @@ void FileSource::load(Block& slot, std::int64_t index) {
             std::string reason = sf_error(file_->handle) != SF_ERR_NO_ERROR
                                      ? sf_strerror(file_->handle)
                                      : "the decoder reported an error";
-            warnings_.push_back("file " + in_quotes(path_) + " stopped decoding at frame " +
-                                std::to_string(start + std::max<sf_count_t>(got, 0)) + " of " +
-                                std::to_string(length_frames_) + ": " + reason);
+            decode_failure_ = "file " + in_quotes(path_) + " stopped decoding at frame " +
+                              std::to_string(start + std::max<sf_count_t>(got, 0)) + " of " +
+                              std::to_string(length_frames_) + ": " + reason;
+            warnings_.push_back(decode_failure_ + "; the input is lost from here on");
         }
         failed_ = true;
         got = std::max<sf_count_t>(got, 0);

@@ -70,6 +70,7 @@ private:
     std::vector<double> interleaved_;
     std::uint64_t uses_ = 0;
     bool failed_ = false;
+    std::string decode_failure_;  // where and why decoding stopped
     std::vector<std::string> warnings_;
     RealTimeFrames frames_;
     std::int64_t produced_ = 0;

@@ -35,7 +35,8 @@ int process(jack_nframes_t frames, void* arg) {
     }
     rt.generator_frame += static_cast<std::int64_t>(n);
 
-    rt.statistics->count_period(monotonic_ns() - start_ns);
+    const std::int64_t end_ns = monotonic_ns();
+    rt.statistics->count_period(end_ns - start_ns, end_ns);
     return 0;
 }
 

@@ -160,9 +160,10 @@ public:
         std::lock_guard lock(mutex_);
         return client_ ? client_->rate_hz() : 0.0;
     }
+    // A server that stops sending periods (stopped, hung) counts as gone until they come again.
     bool locked() const override {
         std::lock_guard lock(mutex_);
-        return client_ && !client_->server_gone();
+        return client_ && !client_->server_gone() && statistics_.periods_coming(monotonic_ns());
     }
     std::int64_t frames_now() override {
         std::lock_guard lock(mutex_);
@@ -221,6 +222,7 @@ private:
 
     void supervise() {
         std::uint64_t xruns_told = 0, overruns_told = 0;
+        bool stalled_told = false;
         // Trouble is told at most this often, so that a struggling machine's log stays readable.
         constexpr auto kTellEvery = std::chrono::seconds(10);
         auto told_at = std::chrono::steady_clock::now() - kTellEvery;
@@ -248,6 +250,17 @@ private:
                     announce("the JACK server is back: reconnected");
                     lock.lock();
                 }
+                continue;
+            }
+            // Said once each way, the first time the supervisor sees it.
+            const bool stalled = !statistics_.periods_coming(monotonic_ns());
+            if (stalled != stalled_told) {
+                stalled_told = stalled;
+                lock.unlock();
+                log(stalled ? "the JACK server has stopped sending periods: the input is "
+                              "unlocked until they come again"
+                            : "the JACK server sends periods again");
+                lock.lock();
                 continue;
             }
             const std::uint64_t xruns = statistics_.xruns();

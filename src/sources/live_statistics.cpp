@@ -14,7 +14,8 @@ std::int64_t monotonic_ns() noexcept {
     return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
 }
 
-void LiveStatistics::count_period(std::int64_t callback_ns) noexcept {
+void LiveStatistics::count_period(std::int64_t callback_ns, std::int64_t ended_ns) noexcept {
+    last_period_ns_.store(ended_ns, std::memory_order_relaxed);
     const auto bucket =
         static_cast<std::size_t>(std::clamp<std::int64_t>(callback_ns / 1000, 0, kBuckets - 1));
     histogram_[bucket].fetch_add(1, std::memory_order_relaxed);
@@ -51,6 +52,7 @@ void LiveStatistics::reset() noexcept {
     worst_ns_.store(0, std::memory_order_relaxed);
     xruns_.store(0, std::memory_order_relaxed);
     overrun_frames_.store(0, std::memory_order_relaxed);
+    last_period_ns_.store(0, std::memory_order_relaxed);
 }
 
 }  // namespace vantel::source

@@ -15,8 +15,12 @@ bool TrendSeries::add(const MeterReading& reading) {
         traces_.push_back(
             {reading.raw_unit_word, reading.function_name, reading.channel, reading.seconds, {}});
     }
-    if (reading.raw_reading)
-        traces_.back().points.push_back({reading.seconds, *reading.raw_reading});
+    if (reading.raw_reading) {
+        traces_.back().points.push_back({reading.seconds, *reading.raw_reading, gap_});
+        gap_ = false;
+    } else if (reading.input_lost) {
+        gap_ = true;
+    }
     forget_before(now_s_ - kSpan_s);
     return true;
 }

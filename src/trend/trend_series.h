@@ -3,7 +3,8 @@
 
 // The readings of the last ten minutes for the trend, as traces: a trace holds the readings of
 // one unit, function and channel; a change of any of them starts the next trace (and the chart
-// marks the change). Held ticks and over-range readings add no point.
+// marks the change). Held ticks, over-range readings and readings of a lost input add no point,
+// and a lost input breaks the line.
 
 #include <deque>
 #include <string>
@@ -13,8 +14,9 @@
 namespace vantel {
 
 struct TrendPoint {
-    double seconds;  // the meter's clock since its start
-    double value;    // in the trace's unit
+    double seconds;          // the meter's clock since its start
+    double value;            // in the trace's unit
+    bool after_gap = false;  // the input was lost before it: the line breaks there
 };
 
 struct TrendTrace {
@@ -41,6 +43,7 @@ private:
 
     std::deque<TrendTrace> traces_;
     double now_s_ = 0.0;
+    bool gap_ = false;  // the input was lost since the last point
 };
 
 }  // namespace vantel

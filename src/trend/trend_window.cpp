@@ -153,17 +153,23 @@ void paint_trend(QPainter& painter, const QRect& area, const TrendSeries& series
     }
     painter.setPen(QPen(colours.trace, 1));
     QPolygonF line;
+    auto draw = [&] {
+        if (line.size() == 1)
+            painter.drawPoint(line.front());
+        else if (line.size() > 1)
+            painter.drawPolyline(line);
+        line.clear();
+    };
     for (const TrendTrace& trace : traces) {
         if (trace.unit_word != unit || trace.points.empty())
             continue;
-        line.clear();
         line.reserve(static_cast<qsizetype>(trace.points.size()));
-        for (const TrendPoint& p : trace.points)
+        for (const TrendPoint& p : trace.points) {
+            if (p.after_gap)
+                draw();  // no line across a lost input
             line.append(QPointF(s.x(p.seconds), s.y(p.value)));
-        if (line.size() == 1)
-            painter.drawPoint(line.front());
-        else
-            painter.drawPolyline(line);
+        }
+        draw();
     }
 }
 

@@ -3,6 +3,7 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusMetaType>
 #include <QDBusReply>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
@@ -106,6 +107,20 @@ void PrivateBus::install_service(const QString& exec) {
     const QDBusMessage reply = QDBusConnection::sessionBus().call(
         QDBusMessage::createMethodCall(u"org.freedesktop.DBus"_s, u"/org/freedesktop/DBus"_s,
                                        u"org.freedesktop.DBus"_s, u"ReloadConfig"_s));
+    ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+}
+
+void PrivateBus::share_home() {
+    static const QMetaType registered_type = qDBusRegisterMetaType<QMap<QString, QString>>();
+    (void)registered_type;
+    QMap<QString, QString> environment;
+    for (const char* name : {"HOME", "XDG_CONFIG_HOME"})
+        environment.insert(QString::fromLatin1(name), qEnvironmentVariable(name));
+    QDBusMessage update =
+        QDBusMessage::createMethodCall(u"org.freedesktop.DBus"_s, u"/org/freedesktop/DBus"_s,
+                                       u"org.freedesktop.DBus"_s, u"UpdateActivationEnvironment"_s);
+    update << QVariant::fromValue(environment);
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(update);
     ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
 }
 

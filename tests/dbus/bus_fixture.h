@@ -34,6 +34,8 @@ public:
     const std::string& problem() const { return problem_; }
     // A Vantel.Application.service file that starts `exec` by D-Bus activation; empty: none.
     void install_service(const QString& exec);
+    // What the bus starts by activation gets this test's home and settings folder.
+    void share_home();
 
 private:
     std::string start();
@@ -44,7 +46,10 @@ private:
 
 class OnPrivateBus : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_EQ(PrivateBus::instance().problem(), ""); }
+    void SetUp() override {
+        ASSERT_EQ(PrivateBus::instance().problem(), "");
+        PrivateBus::instance().share_home();
+    }
 };
 
 void start_child(QProcess& process, const QString& program, const QStringList& arguments);

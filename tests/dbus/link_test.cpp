@@ -9,6 +9,7 @@
 #include <QDBusServiceWatcher>
 #include <QSignalSpy>
 
+#include <cmath>
 #include <csignal>
 #include <functional>
 
@@ -54,6 +55,12 @@ TEST_F(Analyser, OffersNaturalTypesRefusesWithTheReasonAndEndsOnSigterm) {
         {"Generator", "GEN_Frequency", QMetaType::fromType<double>()},
         {"Generator", "GEN_Level", QMetaType::fromType<double>()},
         {"Generator", "GEN_On", QMetaType::fromType<bool>()},
+        {"", "STATUS_NO_INPUT", QMetaType::fromType<short>()},
+        {"SignalAnalyzer", "SA_Status", QMetaType::fromType<int>()},
+        {"SignalAnalyzer", "SA_SourceName", QMetaType::fromType<QString>()},
+        {"SignalAnalyzer", "SA_InvalidSamples", QMetaType::fromType<qlonglong>()},
+        {"AnalogueInputs", "AI_FullScaleA", QMetaType::fromType<double>()},
+        {"AnalogueInputs", "AI_FullScaleB", QMetaType::fromType<double>()},
     };
     for (const auto& m : members) {
         const QVariant v =
@@ -68,6 +75,17 @@ TEST_F(Analyser, OffersNaturalTypesRefusesWithTheReasonAndEndsOnSigterm) {
     EXPECT_EQ(refused.errorName(), u"Vantel.Error.Refused"_s);
     EXPECT_EQ(refused.errorMessage(), u"CTD_Unit: 99 is not a unit code"_s);
     EXPECT_EQ(read_property(u"CTDetector"_s, u"CTD_Unit"_s).toInt(), 20);
+    // A channel's calibration is set over the bus; one that is no full scale is refused.
+    ASSERT_EQ(write_property(u"AnalogueInputs"_s, u"AI_FullScaleA"_s, 2.5).type(),
+              QDBusMessage::ReplyMessage);
+    EXPECT_EQ(read_property(u"AnalogueInputs"_s, u"AI_FullScaleA"_s).toDouble(), 2.5);
+    for (double not_a_full_scale : {0.0, -1.0, std::nan("")}) {
+        const QDBusMessage answer =
+            write_property(u"AnalogueInputs"_s, u"AI_FullScaleA"_s, not_a_full_scale);
+        EXPECT_EQ(answer.errorName(), u"Vantel.Error.Refused"_s) << not_a_full_scale;
+        EXPECT_TRUE(answer.errorMessage().startsWith(u"AI_FullScaleA: "_s));
+    }
+    EXPECT_EQ(read_property(u"AnalogueInputs"_s, u"AI_FullScaleA"_s).toDouble(), 2.5);
     EXPECT_EQ(write_property(u"DigitalInputs"_s, u"DI_FrameRate"_s, 1).errorName(),
               u"org.freedesktop.DBus.Error.PropertyReadOnly"_s);
     EXPECT_EQ(write_property(u"CTDetector"_s, u"CTD_Nothing"_s, 1).errorName(),

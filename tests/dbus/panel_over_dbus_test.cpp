@@ -89,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(Signals, StopSignal,
                                          SignalCase{"NoWindowSigint", SIGINT, false}),
                          RowName());
 
-constexpr int kColumns = 14;
+constexpr int kColumns = 16;
 
 // vantel-dmm without a window on `analyser`, logging to `log`.
 QStringList headless(const QString& log, const char* analyser = "sim") {
@@ -113,7 +113,7 @@ TEST(Log, AProcessKilledOutrightLeavesOnlyWholeRows) {
     ASSERT_GE(lines.size(), 5);
     EXPECT_EQ(lines[0],
               "time,seconds,channel,function,reading,unit,display,minimum,maximum,"
-              "weighting,response,relativity,input,held\r");
+              "weighting,response,relativity,input,held,status,source\r");
     for (const QByteArray& line : lines) {
         EXPECT_TRUE(line.endsWith('\r')) << line.toStdString();
         EXPECT_EQ(line.count(','), kColumns - 1) << line.toStdString();

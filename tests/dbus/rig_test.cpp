@@ -31,7 +31,7 @@ using namespace Qt::StringLiterals;
 using namespace testing_support;
 using ::testing::HasSubstr;
 
-constexpr int kColumns = 14;
+constexpr int kColumns = 16;  // the log's columns without pass
 
 struct Outcome {
     int code = -1;  // -1: killed, or still running at the time-out
@@ -115,7 +115,7 @@ const QStringList kThdnAt1V = {u"--set"_s,    u"GEN_Frequency=1000"_s,
                                u"--set"_s,    u"GEN_Level=1"_s,
                                u"--set"_s,    u"CTD_Function=THD+N - relative"_s,
                                u"--set"_s,    u"CTD_WeightingFilter=CTD_WEIGHTING_NONE"_s,
-                               u"--set"_s,    u"CTD_Relativity=CTD_RELATIVITY_GEN"_s,
+                               u"--set"_s,    u"CTD_Unit=UNIT_RELATIVE_DB"_s,
                                u"--settle"_s, u"0.5"_s};
 // The simulated device's residual: distortion of 1.5e-5 and 30 uV of noise over 20 Hz-20 kHz at
 // 1.006 of the generator's level, so THD+N = 20 log10(hypot(1.5e-5, 30e-6) * 1.006) ~ -89.5 dB.
@@ -183,13 +183,13 @@ TEST_P(Limits, JudgeEveryRowAndGiveTheExitCode) {
     const QByteArray text = read_file(log);
     EXPECT_TRUE(
         text.startsWith("time,seconds,channel,function,reading,unit,display,minimum,"
-                        "maximum,weighting,response,relativity,input,held,pass\r\n"));
+                        "maximum,weighting,response,relativity,input,held,status,source,pass\r\n"));
     const QList<QByteArray> rows = rows_of(text, kColumns + 1);
     ASSERT_EQ(rows.size(), 3);
     for (const QByteArray& row : rows) {
         EXPECT_EQ(column(row, 5), "dB");
         EXPECT_GE(column(row, 1).toDouble(), 0.5) << "settled";
-        EXPECT_EQ(column(row, 14), GetParam().exit_code == 0 ? "true\r" : "false\r");
+        EXPECT_EQ(column(row, kColumns), GetParam().exit_code == 0 ? "true\r" : "false\r");
     }
 }
 
@@ -308,8 +308,8 @@ TEST(Rig, Latin1FileNamesAreFound) {
     ::close(log_fd);
     const QList<QByteArray> rows = rows_of(QByteArray(text, static_cast<qsizetype>(got)));
     ASSERT_EQ(rows.size(), 1);
-    // Half of the analogue inputs' full scale, 10 V RMS: 5 V RMS.
-    EXPECT_EQ(column(rows[0], 6), "5.000 V");
+    // A sound file is read in dBFS: a sine at half of full scale.
+    EXPECT_EQ(column(rows[0], 6), "-6.021 dBFS");
 }
 
 using RigOverDbus = OnPrivateBus;
@@ -373,7 +373,7 @@ TEST_F(RigOverDbus, AReaderThatLeavesEndsTheRunWithCodeZero) {
     EXPECT_EQ(o.code, 0) << o.err.toStdString();
     EXPECT_EQ(o.out,
               "time,seconds,channel,function,reading,unit,display,minimum,maximum,"
-              "weighting,response,relativity,input,held\r\n");
+              "weighting,response,relativity,input,held,status,source\r\n");
     EXPECT_THAT(o.err.toStdString(), ::testing::Not(HasSubstr("could not be written")));
     expect_odd_settling_option_back();
 }

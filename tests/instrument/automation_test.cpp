@@ -45,6 +45,8 @@ constexpr std::pair<const char*, std::int64_t> kPanelNames[] = {
     {"AI_SOURCE_CHB", kOurs},
     {"DI_SOURCE_XLR", 0}, {"DI_SOURCE_BNC", 1}, {"DI_SOURCE_TOSLINK", 2},
     {"DI_SOURCE_GENXLR", 3}, {"DI_SOURCE_GENBNC", 4},
+    {"STATUS_NO_INPUT", kOurs}, {"STATUS_OVERLOAD", kOurs}, {"STATUS_DROPOUT", kOurs},
+    {"STATUS_SETTLING", kOurs}, {"STATUS_INVALID_SAMPLES", kOurs}, {"STATUS_UNCALIBRATED", kOurs},
 };
 // clang-format on
 
@@ -71,7 +73,8 @@ TEST(Constants, EachEnumerationHasItsMembersWithDistinctCodes) {
                                       {E::Response, 4},
                                       {E::Relativity, 4},
                                       {E::AnalogueSource, 6},
-                                      {E::DigitalSource, 5}}) {
+                                      {E::DigitalSource, 5},
+                                      {E::Status, 6}}) {
         std::set<std::int16_t> codes;
         for (const instrument::NamedConstant& c : instrument::kConstants)
             if (c.enumeration == enumeration) {
@@ -80,6 +83,14 @@ TEST(Constants, EachEnumerationHasItsMembersWithDistinctCodes) {
         EXPECT_EQ(codes.size(), count) << static_cast<int>(enumeration);
     }
     EXPECT_FALSE(instrument::is_member(E::Weighting, instrument::kUnnamedWeighting));
+    // Status flags combine: each is a bit of its own.
+    int all_flags = 0;
+    for (const instrument::NamedConstant& c : instrument::kConstants)
+        if (c.enumeration == E::Status) {
+            EXPECT_TRUE(c.code > 0 && (c.code & (c.code - 1)) == 0) << c.name << " is no bit";
+            all_flags |= c.code;
+        }
+    EXPECT_EQ(all_flags, 63);
 }
 
 struct RefusedWrite {
@@ -112,6 +123,12 @@ INSTANTIATE_TEST_SUITE_P(Analyser, RefusedWrites, testing::ValuesIn(std::vector<
     {"UnitWithFraction", "CTDetector.CTD_Unit", Value(21.5)},
     {"UnitDetectorCannotReadIn", "CTDetector.CTD_Unit", Value(code("UNIT_HEX"))},
     {"RelativeUnitWhileAbsolute", "CTDetector.CTD_Unit", Value(37)},
+    {"FullScaleZero", "AnalogueInputs.AI_FullScaleA", Value(0.0)},
+    {"FullScaleNegative", "AnalogueInputs.AI_FullScaleB", Value(-1.0)},
+    {"FullScaleNotANumber", "AnalogueInputs.AI_FullScaleA", Value(NAN)},
+    {"FullScaleInfinite", "AnalogueInputs.AI_FullScaleB", Value(INFINITY)},
+    {"FullScaleAsWord", "AnalogueInputs.AI_FullScaleA", Value("ten")},
+    {"StatusIsReadOnly", "SignalAnalyzer.SA_Status", Value(0)},
     {"FrequencyUnitForAmplitude", "CTDetector.CTD_Unit", Value(code("UNIT_FREQ_HZ"))},
     {"WeightingSix", "CTDetector.CTD_WeightingFilter", Value(6)},
     {"ResponseFour", "CTDetector.CTD_Response", Value(4)},
@@ -157,13 +174,58 @@ TEST(Settings, RelativityAndFrequencyMoveTheUnitAndBack) {
     write(*app, "CTDetector.CTD_Relativity", Value(code("CTD_RELATIVITY_ABS")));
     EXPECT_EQ(unit(), code("UNIT_DBU"));
 
-    write(*app, "CTDetector.CTD_Unit", Value(code("UNIT_DBV")));
     write(*app, "CTDetector.CTD_Function", Value("Frequency"));
     EXPECT_EQ(unit(), code("UNIT_FREQ_HZ"));
     EXPECT_NEAR(to_double(read(*app, "CTDetector.CTD_ChA")), 1000.0, 1.0);
     EXPECT_THROW(write(*app, "CTDetector.CTD_Unit", Value(code("UNIT_V"))), AutomationError);
-    write(*app, "CTDetector.CTD_Function", Value("Noise"));
-    EXPECT_EQ(unit(), code("UNIT_DBV"));
+}
+
+// Each function keeps its own detector settings, from a bench instrument's defaults, and gets
+// them back when it is chosen again.
+TEST(Settings, EachFunctionKeepsItsOwnSettings) {
+    ObjectRef app = Analyser().application();
+    auto detector = [&] {
+        std::string d;
+        for (const char* member :
+             {"CTD_Unit", "CTD_WeightingFilter", "CTD_Response", "CTD_Relativity", "CTD_Function"})
+            d += read(*app, std::string("CTDetector.") + member).describe() + " ";
+        return d;
+    };
+    auto choose = [&](const char* function) {
+        write(*app, "CTDetector.CTD_Function", Value(function));
+        return detector();
+    };
+    // Unit, weighting, response, relativity: V, none, RMS, absolute; THD+N in %, the ratios in
+    // dB, noise weighted as its name says.
+    EXPECT_EQ(detector(), "20 0 0 0 \"Amplitude\" ");
+    EXPECT_EQ(choose("THD+N - relative"), "38 0 0 0 \"THD+N - relative\" ");
+    EXPECT_EQ(choose("Balance"), "37 0 0 0 \"Balance\" ");
+    EXPECT_EQ(choose("Cross-talk"), "37 0 0 0 \"Cross-talk\" ");
+    EXPECT_EQ(choose("Noise (A-weighted)"), "20 1 0 0 \"Noise (A-weighted)\" ");
+    EXPECT_EQ(choose("Noise (CCIR-468)"), "20 3 0 0 \"Noise (CCIR-468)\" ");
+    EXPECT_EQ(choose("Noise (RMS)"), "20 0 0 0 \"Noise (RMS)\" ");
+    EXPECT_EQ(choose("Frequency"), "10 0 0 0 \"Frequency\" ");
+    EXPECT_EQ(read(*app, "SignalAnalyzer.SA_DefaultWeightingFilter"), Value(std::int64_t{0}));
+
+    // A function whose name implies its filter keeps it; the others take any.
+    write(*app, "CTDetector.CTD_Function", Value("Noise (A-weighted)"));
+    EXPECT_THROW(write(*app, "CTDetector.CTD_WeightingFilter", Value(3)), AutomationError);
+    write(*app, "CTDetector.CTD_Response", Value(3));
+    write(*app, "CTDetector.CTD_Function", Value("Amplitude"));
+    write(*app, "CTDetector.CTD_Unit", Value(code("UNIT_DBU")));
+    write(*app, "CTDetector.CTD_WeightingFilter", Value(3));
+    write(*app, "CTDetector.CTD_Relativity", Value(code("CTD_RELATIVITY_GEN")));
+    // THD+N reads its ratio in % while absolute, or its residual in volts; going relative and
+    // back keeps its ratio unit.
+    write(*app, "CTDetector.CTD_Function", Value("THD+N - relative"));
+    write(*app, "CTDetector.CTD_Relativity", Value(code("CTD_RELATIVITY_SELF")));
+    write(*app, "CTDetector.CTD_Relativity", Value(code("CTD_RELATIVITY_ABS")));
+    EXPECT_EQ(detector(), "38 0 0 0 \"THD+N - relative\" ");
+    write(*app, "CTDetector.CTD_Unit", Value(code("UNIT_V")));
+    write(*app, "CTDetector.CTD_Unit", Value(code("UNIT_RELATIVE_DB")));
+    EXPECT_EQ(choose("Noise (A-weighted)"), "20 1 3 0 \"Noise (A-weighted)\" ");
+    EXPECT_EQ(choose("Amplitude"), "37 3 0 2 \"Amplitude\" ");
+    EXPECT_EQ(choose("THD+N - relative"), "37 0 0 0 \"THD+N - relative\" ");
 }
 
 // A failed member fails alone until cleared; a sub-object fetched before a fetch fails still

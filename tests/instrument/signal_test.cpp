@@ -148,9 +148,9 @@ INSTANTIATE_TEST_SUITE_P(Sim, ClosedForm, testing::ValuesIn(std::vector<ClosedFo
      kNoiseDb},
     {"NoiseUnweightedB", "Noise (unweighted)", "NONE", "RMS", "DBV", "CTD_ChB", db(kNoiseB),
      kNoiseDb},
-    {"NoiseA", "Noise (A-weighted)", "NONE", "RMS", "DBV", "CTD_ChA",
+    {"NoiseA", "Noise (A-weighted)", "AWEIGHTING", "RMS", "DBV", "CTD_ChA",
      db(kNoiseA * white_noise_gain(a_weighting)), kNoiseDb},
-    {"NoiseCcir", "Noise (CCIR-468)", "NONE", "RMS", "DBV", "CTD_ChA",
+    {"NoiseCcir", "Noise (CCIR-468)", "CCIR468_1K", "RMS", "DBV", "CTD_ChA",
      db(kNoiseA * white_noise_gain(ccir468)), kNoiseDb},
     // Unweighted: distortion and the noise floor against the 1.006 V tone.
     {"ThdnA", "THD+N - relative", "NONE", "RMS", "RELATIVE_DB", "CTD_ChA",
@@ -212,10 +212,10 @@ TEST_F(Analyser, WeightingFollowsTheDetectorOrTheDefaultFilter) {
     set("CTDetector.CTD_Unit", "UNIT_DBV");
     set("CTDetector.CTD_WeightingFilter", "CTD_WEIGHTING_AWEIGHTING");
     EXPECT_NEAR(reading(), db(a_weighting(100.0)), 0.1);
-    set("CTDetector.CTD_WeightingFilter", "CTD_WEIGHTING_DEFAULT");  // the default is A
-    EXPECT_NEAR(reading(), db(a_weighting(100.0)), 0.1);
-    analyser->set_default_weighting(static_cast<int>(code("CTD_WEIGHTING_NONE")));
+    set("CTDetector.CTD_WeightingFilter", "CTD_WEIGHTING_DEFAULT");  // the default is none
     EXPECT_NEAR(reading(), 0.0, 0.01);
+    analyser->set_default_weighting(static_cast<int>(code("CTD_WEIGHTING_AWEIGHTING")));
+    EXPECT_NEAR(reading(), db(a_weighting(100.0)), 0.1);
 }
 
 TEST_F(Analyser, GeneratorOutputInputSeesTheGeneratorWhateverTheSource) {
@@ -233,8 +233,10 @@ TEST_F(Analyser, GeneratorTakesItsSettings) {
     write(*app, "Generator.GEN_Frequency", Value(997.0));
     write(*app, "Generator.GEN_Level", Value(0.25));
     EXPECT_NEAR(reading(), 0.25, 1e-4);
-    // THD+N in a level unit: the residual's volts, the exact device's 1.5e-5 of distortion.
+    // THD+N in %, and in a level unit the residual's volts: the exact device's 1.5e-5.
     function("THD+N - relative");
+    EXPECT_NEAR(reading(), 1.5e-3, 1.5e-4);
+    set("CTDetector.CTD_Unit", "UNIT_V");
     EXPECT_NEAR(reading(), 0.25 * 1.5e-5, 0.25 * 1.5e-6);
     function("Frequency");
     EXPECT_NEAR(reading(), 997.0, 997.0 * 1e-5);
@@ -270,6 +272,54 @@ TEST_F(Analyser, FileInputReadsTheFilesLevelAndReportsItsRate) {
     EXPECT_EQ(test::read(*app, "DigitalInputs.DI_FrameRate"), Value(std::int64_t{kRate}));
     EXPECT_NEAR(reading("CTD_ChA", 2.5), db(0.5), 0.01);
     EXPECT_NEAR(reading("CTD_ChB", 0.0), db(0.5), 0.01);
+    std::filesystem::remove(path);
+}
+
+// A fresh analyser reads as a bench instrument does: Amplitude unweighted in volts, THD+N
+// unweighted in per cent. A-weighted, the 100 Hz tone would read 0.110 V and the 0.1 % of
+// harmonics at 2 and 3 kHz 0.115 %.
+TEST(FreshDefaults, AmplitudeReadsVoltsUnweightedAndThdnPerCent) {
+    double now_s = 0.0;
+    source::DeviceModel device = source::analyser_loopback();
+    for (source::ChannelModel& c : device.channels)
+        c.thd = 1e-3;
+    AnalyserOptions options;
+    options.clock = [&now_s] { return now_s; };
+    options.device = device;
+    vantel::Analyser analyser(options);
+    ObjectRef app = analyser.application();
+    write(*app, "Generator.GEN_Frequency", Value(100.0));
+    now_s = 1.0;
+    EXPECT_NEAR(to_double(test::read(*app, "CTDetector.CTD_ChA")), 1.0, 5e-4);
+    write(*app, "Generator.GEN_Frequency", Value(1000.0));
+    write(*app, "CTDetector.CTD_Function", Value("THD+N - relative"));
+    EXPECT_EQ(test::read(*app, "CTDetector.CTD_Unit"), Value(code("UNIT_RELATIVE_PERCENT")));
+    now_s = 2.0;
+    EXPECT_NEAR(to_double(test::read(*app, "CTDetector.CTD_ChA")), 0.1, 0.1 * 5e-3);
+}
+
+// A sound file starts in the digital domain, reading dBFS; a full-scale sine reads 0 dBFS.
+TEST_F(Analyser, FileStartsDigitalInDbfs) {
+    const std::string path = std::filesystem::temp_directory_path() /
+                             ("vantel_fresh_file_" + std::to_string(::getpid()) + ".wav");
+    constexpr int kRate = 48000;
+    SF_INFO info{0, kRate, 1, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0, 0};
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr);
+    std::vector<float> tone(kRate);
+    for (int i = 0; i < kRate; ++i)
+        tone[i] = static_cast<float>(std::sin(2.0 * M_PI * 1000.0 * i / kRate));
+    sf_writef_float(file, tone.data(), kRate);
+    sf_close(file);
+    AnalyserOptions options;
+    options.clock = [this] { return now_s; };
+    options.input = path;
+    vantel::Analyser fresh(options);
+    ObjectRef file_app = fresh.application();
+    EXPECT_EQ(test::read(*file_app, "SignalAnalyzer.SA_Source"), Value(std::int64_t{1}));
+    EXPECT_EQ(test::read(*file_app, "CTDetector.CTD_Unit"), Value(code("UNIT_DBFS")));
+    now_s = 1.5;
+    EXPECT_NEAR(to_double(test::read(*file_app, "CTDetector.CTD_ChA")), 0.0, 0.01);
     std::filesystem::remove(path);
 }
 

@@ -22,15 +22,17 @@ TEST(UpdateCycle, ReadsTheAnalyserInItsOwnOrder) {
     Polled p;
     p.work_tick();
     // Ranged unit V on the analogue input XLR / BNC; nothing changed, so no status refresh. Each
-    // member's object is fetched afresh before it; the unit's class and word then read the
+    // member's object is fetched afresh before it; the analyser's status follows the reading,
+    // and as all is well no status constant is read; the unit's class and word then read the
     // constants up to UNIT_V.
     AccessLog expected;
     for (std::string path :
          {"CTDetector.CTD_Unit", "CTDetector.CTD_WeightingFilter", "CTDetector.CTD_Response",
           "CTDetector.CTD_Relativity", "SignalAnalyzer.SA_DefaultWeightingFilter",
           "CTDetector.CTD_Function", "SignalAnalyzer.SA_Source", "AnalogueInputs.AI_Source",
-          "AI_SOURCE_BAL_UNBAL", "CTDetector.CTD_ChA", "UNIT_SECONDS", "UNIT_FREQ_HZ", "UNIT_VP",
-          "UNIT_VPP", "UNIT_W", "UNIT_V"}) {
+          "AI_SOURCE_BAL_UNBAL", "SignalAnalyzer.SA_SourceName", "CTDetector.CTD_ChA",
+          "SignalAnalyzer.SA_Status", "UNIT_SECONDS", "UNIT_FREQ_HZ", "UNIT_VP", "UNIT_VPP",
+          "UNIT_W", "UNIT_V"}) {
         if (auto dot = path.find('.'); dot != std::string::npos)
             expected.push_back("get " + path.substr(0, dot));
         expected.push_back("get " + path);
@@ -103,7 +105,10 @@ INSTANTIATE_TEST_SUITE_P(Kinds, StatusChange, testing::ValuesIn(std::vector<Chan
     {"Response", "CTD_Response", Value(1), true}, {"Relativity", "CTD_Relativity", Value(1), true},
     {"DefaultWhileDefault", nullptr, Value(4), true, 5},
     {"DefaultOtherwise", nullptr, Value(4), false, 1},
-    {"Function", "CTD_Function", Value("Balance"), false},
+    // A function keeps its own settings: one in volts leaves minimum and maximum going, one in
+    // dB restarts them, so that they never mix the two.
+    {"FunctionInTheSameUnit", "CTD_Function", Value("Noise (RMS)"), false},
+    {"FunctionInItsOwnUnit", "CTD_Function", Value("Balance"), true},
 }), testing_support::RowName());
 // clang-format on
 

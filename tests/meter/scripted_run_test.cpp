@@ -88,10 +88,15 @@ class SettlingWithout : public testing::TestWithParam<AnalyserCase> {};
 // An analyser that does not report its state this way never holds the run up.
 TEST_P(SettlingWithout, TheStatusOrItsConstantIsOnlyTheTime) {
     RunRig rig({.settle_s = 0.5});
+    // Our analyser offers both; a member it is made to refuse stands for one it lacks.
     if (GetParam().offers_status)
         rig.analyser_status(kSettlingBit);
+    else
+        rig.world.analyser.fail_member("SignalAnalyzer.SA_Status", "no such member");
     if (GetParam().offers_constant)
         rig.world.analyser.override_value("STATUS_SETTLING", Value(kSettlingBit));
+    else
+        rig.world.analyser.fail_member("STATUS_SETTLING", "no such member");
     rig.start();
     EXPECT_FALSE(rig.run.analyser_reports_settling());
     rig.tick_until_logged(1);

@@ -9,6 +9,7 @@
 #include <QFileDialog>
 #include <QFontInfo>
 #include <QImage>
+#include <QInputDialog>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
@@ -83,6 +84,7 @@ const std::map<std::string, std::string> kTooltips = {
     {"Label10", "Response of current reading"},
     {"Label9", "Units of current reading"},
     {"Label1", "Main reading"},
+    {"Status_Annunciator", "What makes the reading untrustworthy"},
 };
 
 TEST(Rendering, EveryControlStandsWhereTheTableSaysWithItsOwnTooltip) {
@@ -140,7 +142,7 @@ TEST(Rendering, KeysAndTheLitLampShowTheirPicturesAndAPressedKeyItsPressedOneInP
     EXPECT_EQ(shot(p.window, QRect(80, 200, 41, 25)), key_picture(Picture::KeyGreyPressed));
     p.release(weight, {20, 12});
     EXPECT_EQ(p.world.writes(),
-              (Strings{"set CTDetector.CTD_Unit = 21", "set CTDetector.CTD_WeightingFilter = 0"}));
+              (Strings{"set CTDetector.CTD_Unit = 21", "set CTDetector.CTD_WeightingFilter = 1"}));
     EXPECT_EQ(shot(p.window, QRect(32, 240, 41, 25)), key_picture(Picture::KeyBlue));
     EXPECT_EQ(shot(p.window, QRect(184, 240, 41, 25)), key_picture(Picture::KeyOrange));
     // Only the lit lamp shows its picture; the analyser starts in Amplitude.
@@ -283,13 +285,15 @@ Strings menu_at(Shown& p, QPoint at) {
 // A log that fails to write stops, says so once (and in the title), and the panel goes on.
 TEST(ContextMenu, OpensOnTheDisplayOnlyAndOffersStopWhileLogging) {
     Shown p;
-    EXPECT_EQ(menu_at(p, {100, 110}), (Strings{"Copy reading", "Start log\u2026", "Trend\u2026"}));
+    EXPECT_EQ(menu_at(p, {100, 110}),
+              (Strings{"Copy reading", "Start log\u2026", "Trend\u2026", "Calibrate\u2026"}));
     EXPECT_TRUE(menu_at(p, {130, 330}).empty()) << "the knob";
     EXPECT_TRUE(menu_at(p, {10, 10}).empty()) << "the case";
     std::string error;
     p.window.start_log(Recorder::open("/dev/full", {}, error));
     ASSERT_TRUE(p.window.logging()) << error;
-    EXPECT_EQ(menu_at(p, {60, 180}), (Strings{"Copy reading", "Stop log", "Trend\u2026"}));
+    EXPECT_EQ(menu_at(p, {60, 180}),
+              (Strings{"Copy reading", "Stop log", "Trend\u2026", "Calibrate\u2026"}));
     // The log's own thread finds the disk full; the window learns it at a following tick.
     int reading = 0;
     EXPECT_TRUE(QTest::qWaitFor(
@@ -368,6 +372,69 @@ TEST(ContextMenu, StartLogOntoAFifoLeavesTheWindowRunning) {
     p.window.stop_log();
     ::close(reader);
     EXPECT_TRUE(p.world.reports.empty());
+}
+
+// Pixels of the display's cyan in `image`.
+int cyan_pixels(const QImage& image) {
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            n += c.green() > 96 && c.blue() > 96 && c.red() < 64;
+        }
+    return n;
+}
+
+// The annunciator is dark at rest and says what is wrong when the analyser flags the reading;
+// the title says what the analyser measures.
+TEST(Rendering, AnnunciatorShowsOnlyWhenTheReadingIsFlaggedAndTheTitleNamesTheSource) {
+    Shown p;
+    EXPECT_EQ(p.window.windowTitle(), QStringLiteral("Vantel DMM \u2014 simulated"));
+    const QRect annunciator = p.child(Role::Annunciator)->geometry();
+    EXPECT_EQ(cyan_pixels(shot(p.window, annunciator)), 0);
+    p.world.set("SignalAnalyzer", "SA_Source", Value(1));
+    p.world.set("DigitalInputs", "DI_Source", Value(1));  // BNC: nothing connected
+    p.work_tick();
+    EXPECT_EQ(p.child<QLabel>(Role::Annunciator)->text(), QStringLiteral("NO INPUT"));
+    EXPECT_GT(cyan_pixels(shot(p.window, annunciator)), 20);
+    p.world.set("DigitalInputs", "DI_Source", Value(0));
+    p.world.set("Generator", "GEN_Level", Value(0.5));
+    p.work_tick();
+    p.work_tick();
+    EXPECT_EQ(p.child<QLabel>(Role::Annunciator)->text().toStdString(), "");
+    EXPECT_EQ(cyan_pixels(shot(p.window, annunciator)), 0);
+}
+
+// "Calibrate…" asks for the true volts on the selected channel and sets its calibration: the
+// generator's 0.5 V looped back reads 1 V after a calibration with 1 V.
+TEST(ContextMenu, CalibrateAsksForTheTrueLevel) {
+    Shown p(source::analyser_loopback());
+    p.world.set("Generator", "GEN_Level", Value(0.5));
+    p.work_tick();
+    QString asked;
+    QTimer::singleShot(50, &p.window, [&p, &asked] {
+        for (QMenu* menu : p.window.findChildren<QMenu*>())
+            for (QAction* a : menu->actions())
+                if (a->text() == QStringLiteral("Calibrate\u2026")) {
+                    menu->close();
+                    QTimer::singleShot(50, [&asked] {
+                        auto* dialog =
+                            qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+                        ASSERT_NE(dialog, nullptr);
+                        asked = dialog->labelText();
+                        dialog->setDoubleValue(1.0);
+                        dialog->accept();
+                    });
+                    a->trigger();
+                }
+    });
+    const QPoint at(100, 110);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, p.window.mapToGlobal(at));
+    QApplication::sendEvent(&p.window, &event);
+    EXPECT_TRUE(asked.contains(QStringLiteral("channel A"))) << asked.toStdString();
+    p.work_tick();
+    ASSERT_TRUE(p.shown().raw_reading);
+    EXPECT_NEAR(*p.shown().raw_reading, 1.0, 2e-4);
 }
 
 }  // namespace

@@ -47,6 +47,7 @@ MeterReading sample() {
     r.input = "XLR / BNC";
     r.raw_reading = 0.0123;
     r.seconds = 12.3456;
+    r.source_name = "simulated";
     return r;
 }
 
@@ -72,13 +73,33 @@ INSTANTIATE_TEST_SUITE_P(
     testing::ValuesIn(std::vector<RowCase>{
         {"Reading", [](MeterReading&) {},
          "12.346,A,Amplitude,0.0123,V,12.30 mV,11.00 mV,1.200 V,A weighted,RMS,absolute,"
-         "XLR / BNC,false"},
+         "XLR / BNC,false,,simulated"},
         {"OverIsAnEmptyReading",
          [](MeterReading& r) {
              r.raw_reading.reset();
              r.main_reading = "OVER";
          },
-         "12.346,A,Amplitude,,V,OVER,11.00 mV,1.200 V,A weighted,RMS,absolute,XLR / BNC,false"},
+         "12.346,A,Amplitude,,V,OVER,11.00 mV,1.200 V,A weighted,RMS,absolute,XLR / BNC,false,,"
+         "simulated"},
+        // The analyser's number for a lost input is shown, but is no reading.
+        {"LostInputIsAnEmptyReading",
+         [](MeterReading& r) {
+             r.raw_reading.reset();
+             r.input_lost = true;
+             r.main_reading = "0.000";
+             r.unit_word = "V";
+             r.status_words = "NO_INPUT";
+             r.source_name = "JACK";
+         },
+         "12.346,A,Amplitude,,V,0.000 V,11.00 mV,1.200 V,A weighted,RMS,absolute,XLR / BNC,false,"
+         "NO_INPUT,JACK"},
+        {"StatusWordsAndAFilesName",
+         [](MeterReading& r) {
+             r.status_words = "OVERLOAD SETTLING";
+             r.source_name = "Front, Center.wav";
+         },
+         "12.346,A,Amplitude,0.0123,V,12.30 mV,11.00 mV,1.200 V,A weighted,RMS,absolute,"
+         "XLR / BNC,false,OVERLOAD SETTLING,\"Front, Center.wav\""},
         {"HeldAndFullPrecision",
          [](MeterReading& r) {
              r.held = true;
@@ -86,7 +107,7 @@ INSTANTIATE_TEST_SUITE_P(
              r.channel = "B";
          },
          "12.346,B,Amplitude,0.30000000000000004,V,12.30 mV,11.00 mV,1.200 V,A weighted,RMS,"
-         "absolute,XLR / BNC,true"},
+         "absolute,XLR / BNC,true,,simulated"},
         {"QuotesCommasQuotesAndBreaks",
          [](MeterReading& r) {
              r.function_name = "THD+N, \"relative\"";
@@ -94,7 +115,7 @@ INSTANTIATE_TEST_SUITE_P(
              r.unit_word = "\u00B5V";
          },
          "12.346,A,\"THD+N, \"\"relative\"\"\",0.0123,V,12.30 \u00B5V,11.00 mV,1.200 V,"
-         "A weighted,RMS,absolute,\"a\r\nb\",false"},
+         "A weighted,RMS,absolute,\"a\r\nb\",false,,simulated"},
     }),
     testing_support::RowName());
 

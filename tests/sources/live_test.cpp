@@ -86,6 +86,11 @@ struct LiveAnalyser {
         return to_double(get_member(*app, "CTDetector", channel));
     }
     double frame_rate() { return to_double(get_member(*app, "DigitalInputs", "DI_FrameRate")); }
+    // The status flags of a reading of channel A taken now.
+    int status() {
+        reading();
+        return to_int32(get_member(*app, "SignalAnalyzer", "SA_Status"));
+    }
     std::optional<Analyser> analyser;
     ObjectRef app;
 };
@@ -144,20 +149,41 @@ TEST(OnJack, ReadsWhatIsPlayedIntoItsPortsAndItsOwnGeneratorPatchedBack) {
     EXPECT_LT(analyser.reading("CTD_ChB"), 1e-6);
 }
 
+// Waits up to 5 s for `status` to read `flags`; how long it took, in ms, or -1.
+template <typename Status>
+qint64 until_status(Status status, int flags) {
+    QElapsedTimer waited;
+    waited.start();
+    while (status() != flags) {
+        if (waited.elapsed() > 5000)
+            return -1;
+        QThread::msleep(20);
+    }
+    return waited.elapsed();
+}
+
+constexpr int kNoInput = 1, kDropout = 4, kSettling = 8, kUncalibrated = 32;
+
 // A second analyser of the same name is renamed by the server. One whose server goes unlocks,
-// reads silence, and comes back with the server.
+// reads silence under NO_INPUT, and comes back with the server, settling until its window has
+// filled. A fresh sound card's analogue volts are uncalibrated; its digital input is not.
 TEST(JackServerGoes, InputUnlocksReadsSilenceAndComesBackWithTheServer) {
     JackServer server;
     LiveAnalyser analyser, second;
     EXPECT_THAT(analyser.analyser->describe_input(),
                 testing::HasSubstr("client vantel-analyser at"));
     EXPECT_THAT(second.analyser->describe_input(), testing::HasSubstr("client vantel-analyser-"));
+    QThread::msleep(300);
+    EXPECT_EQ(analyser.status() & ~kDropout, kUncalibrated);
+    analyser.set("AnalogueInputs", "AI_FullScaleA", Value(2.0));
+    EXPECT_EQ(analyser.status() & ~kDropout, 0) << "channel A is calibrated now";
     analyser.set("SignalAnalyzer", "SA_Source", Value(instrument::kDigitalDomain));
     EXPECT_EQ(analyser.frame_rate(), 48000.0);
     server.kill();
     QThread::msleep(600);
     EXPECT_EQ(analyser.frame_rate(), 0.0);
     EXPECT_EQ(analyser.reading(), 0.0);
+    EXPECT_EQ(analyser.status(), kNoInput);
     ASSERT_TRUE(server.start());
     QElapsedTimer back;
     back.start();
@@ -165,6 +191,30 @@ TEST(JackServerGoes, InputUnlocksReadsSilenceAndComesBackWithTheServer) {
         QThread::msleep(50);
     EXPECT_EQ(analyser.frame_rate(), 48000.0);
     EXPECT_LT(back.elapsed(), 2000) << "reconnects within 2 s of the server's return";
+    // The new connection's first window is still filling.
+    EXPECT_TRUE(analyser.status() & kSettling);
+    EXPECT_GE(until_status([&] { return analyser.status(); }, 0), 0);
+}
+
+// A server stopped in its tracks sends no periods: after half a second the input is lost, as
+// one that went away, until periods come again.
+TEST(JackServerStops, InputIsLostWhileNoPeriodComes) {
+    JackServer server;
+    LiveAnalyser analyser;
+    analyser.set("SignalAnalyzer", "SA_Source", Value(instrument::kDigitalDomain));
+    QThread::msleep(300);
+    EXPECT_EQ(analyser.frame_rate(), 48000.0);
+    server.stop();
+    QThread::msleep(800);
+    EXPECT_EQ(analyser.frame_rate(), 0.0);
+    EXPECT_EQ(analyser.status(), kNoInput);
+    QThread::msleep(2000);
+    EXPECT_EQ(analyser.status(), kNoInput) << "still stopped";
+    server.resume();
+    const qint64 resumed_ms =
+        until_status([&] { return analyser.status() & ~(kSettling | kDropout); }, 0);
+    EXPECT_GE(resumed_ms, 0) << "periods came again";
+    EXPECT_EQ(analyser.frame_rate(), 48000.0);
 }
 
 // An input that cannot be opened is named; ALSA's "null" device captures digital silence in real

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // Our analyser's COM server in this process, reached through the panel's own COM client: every
-// member of the analyser's tables over IDispatch, writes and refusals, the server's lifetime,
-// and its registration. Run under wine by the test suite, like com_test; the same server in
-// another process is tested with the whole program (windows_com_session).
+// member of the analyser's tables over IDispatch, in its natural type, the listing, writes and
+// refusals, the server's lifetime, and its registration. Built with the whole program for
+// Windows and run under wine by wine_app_tests.sh; the same server in another process is tested
+// by com_session_test.
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -18,7 +19,6 @@ namespace vantel {
 namespace {
 
 using namespace plain_check;
-using instrument::AnalyserObject;
 
 // The application object as a client holds it: our client over our server, no marshalling.
 struct Served {
@@ -37,39 +37,77 @@ struct Served {
 // this runs: a member added to them needs nothing here or in the server.
 void every_member_of_the_tables() {
     Served served;
-    Analyser direct;  // the same analyser's answers without COM, for the constants
+    Analyser direct;  // the same analyser's answers without COM
     const ObjectRef direct_app = direct.application();
-    const auto* listing = dynamic_cast<const AnalyserObject*>(direct_app.get());
-    check(listing != nullptr, "the application lists its members");
-    if (!listing)
-        return;
-    int sub_objects = 0;
-    for (const instrument::MemberListing& m : listing->served_members()) {
-        const std::string name(m.name);
-        const Value expected = direct_app->get(name);
-        const Value got = served.client->get(name);
-        if (expected.kind() != Value::Kind::Object) {
-            if (expected.kind() != Value::Kind::Double)  // CTD readings move; constants do not
-                check(got == expected, name + ": " + got.describe() + " over COM, " +
-                                           expected.describe() + " in process");
-            continue;
-        }
-        ++sub_objects;
-        check(got.kind() == Value::Kind::Object && got.as_object() != nullptr,
-              name + " is an object over COM");
-        const auto* sub = dynamic_cast<const AnalyserObject*>(expected.as_object().get());
-        for (const instrument::MemberListing& member : sub->served_members()) {
-            const std::string path = name + "." + std::string(member.name);
+    int members = 0;
+    for (const instrument::ObjectInfo& object : instrument::object_model()) {
+        const std::string name(object.name);
+        const ObjectRef over_com = name.empty() ? served.client : get_object(*served.client, name);
+        const ObjectRef in_process = name.empty() ? direct_app : get_object(*direct_app, name);
+        for (const instrument::MemberInfo& m : object.members) {
+            const std::string path = (name.empty() ? "" : name + ".") + std::string(m.name);
+            ++members;
             try {
-                const Value read = get_member(*served.client, name, member.name);
-                check(read.kind() == expected.as_object()->get(member.name).kind(),
-                      path + " reads as " + read.describe());
+                const Value got = over_com->get(m.name);
+                const Value expected = in_process->get(m.name);
+                // Readings move between two reads; everything else is the same.
+                const bool same = got.kind() == expected.kind() &&
+                                  (got.kind() == Value::Kind::Double ||
+                                   got.kind() == Value::Kind::Object || got == expected);
+                check(same, path + ": " + got.describe() + " over COM, " + expected.describe() +
+                                " in process");
             } catch (const AutomationError& e) {
                 check(false, path + ": " + e.what());
             }
         }
     }
-    check(sub_objects >= 5, "the sub-objects are served: " + std::to_string(sub_objects));
+    check(members > 60, "the members served: " + std::to_string(members));
+}
+
+// A raw read through IDispatch, to see the VARIANT's own type.
+VARTYPE type_read(IDispatch* object, const wchar_t* member, Variant& value) {
+    LPOLESTR names[] = {const_cast<LPOLESTR>(member)};
+    DISPID id = DISPID_UNKNOWN;
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    if (FAILED(object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id)) ||
+        FAILED(object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none,
+                              value.get(), nullptr, nullptr)))
+        return VT_ILLEGAL;
+    return V_VT(value.get());
+}
+
+// Members read in their natural types, as over D-Bus: codes in 16 bits, the frame rate in 32;
+// the option in whatever type it was last written.
+void natural_types() {
+    Served served;
+    auto* app = dynamic_cast<DispatchObject*>(served.client.get());
+    Variant code;
+    check(type_read(app->dispatch(), L"UNIT_DBU", code) == VT_I2, "a named constant is VT_I2");
+    const ObjectRef inputs = get_object(*app, "DigitalInputs");
+    Variant rate;
+    check(type_read(dynamic_cast<DispatchObject*>(inputs.get())->dispatch(), L"DI_FrameRate",
+                    rate) == VT_I4,
+          "the frame rate is VT_I4");
+    const ObjectRef options = get_object(*app, "Options");
+    IDispatch* raw_options = dynamic_cast<DispatchObject*>(options.get())->dispatch();
+    for (const VARTYPE written : {VARTYPE{VT_UI1}, VARTYPE{VT_I2}, VARTYPE{VT_I8}}) {
+        Variant argument;
+        V_VT(argument.get()) = written;
+        V_I8(argument.get()) = 0;
+        V_UI1(argument.get()) = 1;
+        LPOLESTR names[] = {const_cast<LPOLESTR>(L"OPT_UseSettlingsFromScripts")};
+        DISPID id = DISPID_UNKNOWN;
+        DISPID put = DISPID_PROPERTYPUT;
+        DISPPARAMS one{argument.get(), &put, 1, 1};
+        raw_options->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+        check(SUCCEEDED(raw_options->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT,
+                                            &one, nullptr, nullptr, nullptr)),
+              "the option takes " + variant_type_name(written));
+        Variant back;
+        check(type_read(raw_options, L"OPT_UseSettlingsFromScripts", back) == written,
+              "the option reads back as " + variant_type_name(written) + ": " +
+                  variant_type_name(V_VT(back.get())));
+    }
 }
 
 // A client that lists the members (vantel-dmm --list-members) gets from the server's type
@@ -228,9 +266,9 @@ void registration() {
 int main() {
     using namespace vantel;
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    const int status = plain_check::run_groups({every_member_of_the_tables, listing_the_members,
-                                                reading_and_writing_through_the_server,
-                                                clients_and_lifetime, registration});
+    const int status = plain_check::run_groups(
+        {every_member_of_the_tables, natural_types, listing_the_members,
+         reading_and_writing_through_the_server, clients_and_lifetime, registration});
     CoUninitialize();
     return status;
 }
