@@ -191,28 +191,73 @@ struct Captured {
     }
 };
 
+// vantel-dmm.exe with `arguments`, its output captured.
+struct PanelProcess {
+    explicit PanelProcess(const std::wstring& arguments, const wchar_t* name)
+        : out((std::wstring(name) + L".out").c_str()), err((std::wstring(name) + L".err").c_str()) {
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput = out.handle;
+        startup.hStdError = err.handle;
+        std::wstring command = L"\"" + panel_program + L"\" " + arguments;
+        started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                 nullptr, &startup, &process);
+    }
+    ~PanelProcess() {
+        if (!started)
+            return;
+        if (WaitForSingleObject(process.hProcess, 0) != WAIT_OBJECT_0)
+            TerminateProcess(process.hProcess, 99);
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+    PanelProcess(const PanelProcess&) = delete;
+    PanelProcess& operator=(const PanelProcess&) = delete;
+
+    int rows() const {
+        const std::string text = out.text();
+        return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+    }
+    // Waits up to `timeout_ms` for the end; the exit code, or -1 while it runs.
+    int wait_for_end(DWORD timeout_ms) const {
+        DWORD code = 0;
+        if (WaitForSingleObject(process.hProcess, timeout_ms) != WAIT_OBJECT_0 ||
+            !GetExitCodeProcess(process.hProcess, &code))
+            return -1;
+        return static_cast<int>(code);
+    }
+
+    Captured out;
+    Captured err;
+    PROCESS_INFORMATION process{};
+    bool started = false;
+};
+
 void a_killed_server_ends_the_panel() {
-    Captured out(L"vantel-dmm-session.out");
-    Captured err(L"vantel-dmm-session.err");
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = out.handle;
-    startup.hStdError = err.handle;
-    std::wstring command = L"\"" + panel_program + L"\" --analyser com --no-window --log -";
-    PROCESS_INFORMATION panel{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                        &startup, &panel)) {
+    PanelProcess panel(L"--analyser com --no-window --log -", L"vantel-dmm-session");
+    if (!panel.started) {
         check(false, "cannot start the panel: error " + std::to_string(GetLastError()));
         return;
     }
-    const auto rows = [&] {
-        const std::string text = out.text();
-        return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
-    };
-    check(wait_for([&] { return rows() >= 3; }, 30000),
-          "the panel logs rows from the analyser: " + out.text() + err.text());
+    check(wait_for([&] { return panel.rows() >= 3; }, 30000),
+          "the panel logs rows from the analyser: " + panel.out.text() + panel.err.text());
+
+    // One panel per analyser in a session: a second run ends at once, saying so, and leaves the
+    // first one and the analyser alone.
+    {
+        PanelProcess second(L"--analyser com --no-window --count 1 --log -", L"vantel-dmm-second");
+        const int code = second.wait_for_end(15000);
+        check(code == kExitAnalyserUnavailable &&
+                  second.err.text().find("a panel is already attached to the analyser") !=
+                      std::string::npos &&
+                  second.rows() == 0,
+              "a second panel ends at once with exit code 2: " + std::to_string(code) + "; " +
+                  second.err.text());
+        check(panel.wait_for_end(0) == -1, "the first panel runs on");
+    }
+
     const DWORD server = find_process(kServerProgram);
     check(server != 0, "the server runs");
     const HANDLE killed = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, server);
@@ -221,15 +266,9 @@ void a_killed_server_ends_the_panel() {
         WaitForSingleObject(killed, 5000);
         CloseHandle(killed);
     }
-    const bool ended = WaitForSingleObject(panel.hProcess, 10000) == WAIT_OBJECT_0;
-    if (!ended)
-        TerminateProcess(panel.hProcess, 99);
-    DWORD code = 0;
-    GetExitCodeProcess(panel.hProcess, &code);
-    CloseHandle(panel.hProcess);
-    CloseHandle(panel.hThread);
-    const std::string said = err.text();
-    check(ended && code == kExitAnalyserFailed,
+    const int code = panel.wait_for_end(10000);
+    const std::string said = panel.err.text();
+    check(code == kExitAnalyserFailed,
           "the panel ended with exit code 3: " + std::to_string(code) + "; " + said);
     // The member that failed and why, on standard error.
     check(said.find("vantel-dmm: ") != std::string::npos &&
