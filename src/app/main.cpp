@@ -18,6 +18,7 @@
 #include "app/member_access.h"
 #include "app/session.h"
 #include "app/single_instance.h"
+#include "app/termination.h"
 #include "instrument/analyser.h"
 #include "instrument/input_options.h"
 #include "meter/environment.h"
@@ -138,6 +139,7 @@ bool read_seconds(const QString& text, double& seconds, bool zero_allowed) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    vantel::fail_writes_instead_of_signalling();
 #ifdef _WIN32
     vantel::attach_to_parent_console();
 #endif
@@ -232,23 +234,6 @@ int main(int argc, char** argv) {
                                         .arg(parser.positionalArguments().constFirst()));
     }
 
-    // The log before any source or analyser: a log that cannot be written is a mistake on the
-    // command line, and the run it was meant to record must not start unrecorded.
-    if (parser.isSet(o.log) && !parser.isSet(o.list_members)) {
-        vantel::RecorderOptions log_options;
-        log_options.existing = parser.isSet(o.log_overwrite)
-                                   ? vantel::ExistingFile::Replace
-                                   : vantel::ExistingFile::AppendToSameHeader;
-        log_options.pass_column = plan.limits.has_value();
-        std::string error;
-        session.log =
-            vantel::Recorder::open(vantel::file_name_of(parser.value(o.log)), log_options, error);
-        if (!session.log) {
-            vantel::report_to_stderr(error);
-            return kExitAnalyserUnavailable;
-        }
-    }
-
     // --input and its company measure with the analyser built into the panel.
     if (o.input.any_set(parser)) {
         const QString asked = parser.value(o.analyser);
@@ -323,6 +308,24 @@ int main(int argc, char** argv) {
             vantel::report_to_stderr(message.toStdString());
             // A second window hands over to the first; a script's run has not measured anything.
             return windowed ? vantel::kExitClosed : kExitAnalyserUnavailable;
+        }
+    }
+
+    // The log once this panel is the analyser's only one (a second run must not cut the first
+    // one's log), and before the run: a log that cannot be written is a mistake on the command
+    // line, and the run it was meant to record must not start unrecorded.
+    if (parser.isSet(o.log) && !parser.isSet(o.list_members)) {
+        vantel::RecorderOptions log_options;
+        log_options.existing = parser.isSet(o.log_overwrite)
+                                   ? vantel::ExistingFile::Replace
+                                   : vantel::ExistingFile::AppendToSameHeader;
+        log_options.pass_column = plan.limits.has_value();
+        std::string error;
+        session.log =
+            vantel::Recorder::open(vantel::file_name_of(parser.value(o.log)), log_options, error);
+        if (!session.log) {
+            vantel::report_to_stderr(error);
+            return kExitAnalyserUnavailable;
         }
     }
 

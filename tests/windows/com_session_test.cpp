@@ -253,8 +253,8 @@ void a_killed_server_ends_the_panel() {
                   second.err.text().find("a panel is already attached to the analyser") !=
                       std::string::npos &&
                   second.rows() == 0,
-              "a second panel ends at once with exit code 2: " + std::to_string(code) + "; " +
-                  second.err.text());
+              "a second panel ends at once with exit code 2, logging nothing: " +
+                  std::to_string(code) + "; " + second.err.text() + "; rows: " + second.out.text());
         check(panel.wait_for_end(0) == -1, "the first panel runs on");
     }
 
