@@ -13,6 +13,7 @@
 #include "sources/sample_source.h"
 
 int main(int argc, char** argv) {
+    vantel::fail_writes_instead_of_signalling();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vantel-analyser"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VANTEL_VERSION));

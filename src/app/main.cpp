@@ -18,11 +18,16 @@
 #include "app/member_access.h"
 #include "app/session.h"
 #include "app/single_instance.h"
+#include "app/termination.h"
 #include "instrument/analyser.h"
 #include "instrument/input_options.h"
 #include "meter/environment.h"
 #include "meter/scripted_run.h"
 #include "sources/sample_source.h"
+
+#ifdef _WIN32
+#include "app/windows_console.h"
+#endif
 
 namespace {
 
@@ -134,6 +139,10 @@ bool read_seconds(const QString& text, double& seconds, bool zero_allowed) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    vantel::fail_writes_instead_of_signalling();
+#ifdef _WIN32
+    vantel::attach_to_parent_console();
+#endif
     QCoreApplication::setApplicationName(QStringLiteral("Vantel DMM"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VANTEL_VERSION));
     const Options o;
@@ -225,27 +234,11 @@ int main(int argc, char** argv) {
                                         .arg(parser.positionalArguments().constFirst()));
     }
 
-    // The log before any source or analyser: a log that cannot be written is a mistake on the
-    // command line, and the run it was meant to record must not start unrecorded.
-    if (parser.isSet(o.log) && !parser.isSet(o.list_members)) {
-        vantel::RecorderOptions log_options;
-        log_options.existing = parser.isSet(o.log_overwrite)
-                                   ? vantel::ExistingFile::Replace
-                                   : vantel::ExistingFile::AppendToSameHeader;
-        log_options.pass_column = plan.limits.has_value();
-        std::string error;
-        session.log =
-            vantel::Recorder::open(vantel::file_name_of(parser.value(o.log)), log_options, error);
-        if (!session.log) {
-            vantel::report_to_stderr(error);
-            return kExitAnalyserUnavailable;
-        }
-    }
-
     // --input and its company measure with the analyser built into the panel.
     if (o.input.any_set(parser)) {
         const QString asked = parser.value(o.analyser);
-        if (asked != QLatin1String("auto") && asked != QLatin1String("sim"))
+        if (parser.isSet(o.analyser) && asked != QLatin1String("auto") &&
+            asked != QLatin1String("sim"))
             return bad_command_line(
                 QStringLiteral("--input and its options set up the built-in analyser; they "
                                "cannot be used with --analyser %1")
@@ -303,10 +296,11 @@ int main(int argc, char** argv) {
         }
     }
 
-    // Over D-Bus the analyser is shared by the session: one panel attaches to it, or the second
-    // would save the first one's changes to the analyser as the user's own.
+    // The analyser application is shared by the session (over D-Bus, or COM on Windows): one
+    // panel attaches to it, or the second would save the first one's changes to the analyser as
+    // the user's own.
     std::unique_ptr<vantel::PanelInstance> instance;
-    if (choice.backend == "dbus") {
+    if (choice.backend == "dbus" || choice.backend == "com") {
         vantel::PanelInstance::Claim claim{};
         QString message;
         instance = vantel::PanelInstance::claim(claim, message, windowed);
@@ -314,6 +308,24 @@ int main(int argc, char** argv) {
             vantel::report_to_stderr(message.toStdString());
             // A second window hands over to the first; a script's run has not measured anything.
             return windowed ? vantel::kExitClosed : kExitAnalyserUnavailable;
+        }
+    }
+
+    // The log once this panel is the analyser's only one (a second run must not cut the first
+    // one's log), and before the run: a log that cannot be written is a mistake on the command
+    // line, and the run it was meant to record must not start unrecorded.
+    if (parser.isSet(o.log) && !parser.isSet(o.list_members)) {
+        vantel::RecorderOptions log_options;
+        log_options.existing = parser.isSet(o.log_overwrite)
+                                   ? vantel::ExistingFile::Replace
+                                   : vantel::ExistingFile::AppendToSameHeader;
+        log_options.pass_column = plan.limits.has_value();
+        std::string error;
+        session.log =
+            vantel::Recorder::open(vantel::file_name_of(parser.value(o.log)), log_options, error);
+        if (!session.log) {
+            vantel::report_to_stderr(error);
+            return kExitAnalyserUnavailable;
         }
     }
 

@@ -5,6 +5,8 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QGuiApplication>
@@ -73,11 +75,18 @@ QLabel* make_label(const ControlSpec& spec, QWidget* parent) {
 }
 
 // The display face ships with the program; the layout asks for it by its traditional name.
-void load_display_font() {
+// Where the program is unpacked with fonts of its own beside it (the Windows zip: a machine may
+// lack Arial, as wine does), those are added too, with Liberation Sans, which has Arial's
+// metrics, standing in for Arial where the system has none. All before any label is laid out.
+void load_fonts() {
     static const bool loaded = [] {
         QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/VantelSegment-Regular.ttf"));
         QFont::insertSubstitution(QStringLiteral("LCD Display Grid"),
                                   QStringLiteral("Vantel Segment"));
+        const QDir beside(QCoreApplication::applicationDirPath() + QStringLiteral("/fonts"));
+        for (const QString& file : beside.entryList({QStringLiteral("*.ttf")}, QDir::Files))
+            QFontDatabase::addApplicationFont(beside.filePath(file));
+        QFont::insertSubstitution(QStringLiteral("Arial"), QStringLiteral("Liberation Sans"));
         return true;
     }();
     (void)loaded;
@@ -110,7 +119,7 @@ QString qs(const std::string& s) {
 
 PanelWindow::PanelWindow(Meter& meter, Environment environment, QWidget* parent)
     : QWidget(parent), meter_(meter), env_(std::move(environment)) {
-    load_display_font();
+    load_fonts();
     setWindowTitle(kTitle);
     setWindowIcon(window_icon());
     setFixedSize(kClientWidth, kClientHeight);

@@ -6,6 +6,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cmath>
@@ -92,8 +93,15 @@ TEST_F(Neighbours, JunkLeavesThePanelRunningAndASecondPanelBringsTheFirstToTheFr
     AnalyserProcess analyser;
     set_odd_settling_option();
     QProcess first, second;
-    start_panel(first, {u"--analyser"_s, u"dbus"_s});
+    QTemporaryDir folder;
+    const QString log = folder.filePath(u"run.csv"_s);
+    start_panel(first, {u"--analyser"_s, u"dbus"_s, u"--log"_s, log});
     ASSERT_TRUE(QTest::qWaitFor(settling_option_is_off, kChildTimeout_ms));
+    const auto log_rows = [&] {
+        QFile file(log);
+        return file.open(QIODevice::ReadOnly) ? file.readAll().count('\n') : -1;
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log_rows() >= 3; }, kChildTimeout_ms));
     QStringList targets;  // the unique names of the panel's connections
     QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
     for (const QString& name : bus->registeredServiceNames().value())
@@ -117,6 +125,15 @@ TEST_F(Neighbours, JunkLeavesThePanelRunningAndASecondPanelBringsTheFirstToTheFr
     EXPECT_THAT(second.readAllStandardError().toStdString(),
                 HasSubstr("a panel is already attached to the analyser in this session; its "
                           "window was brought to the front"));
+    // A script's run on the same analyser ends at once, and leaves the first panel's log alone
+    // even when asked to replace it.
+    QProcess script;
+    const qsizetype rows_before = log_rows();
+    start_panel(script, {u"--analyser"_s, u"dbus"_s, u"--no-window"_s, u"--log"_s, log,
+                         u"--log-overwrite"_s});
+    ASSERT_TRUE(script.waitForFinished(kChildTimeout_ms));
+    EXPECT_EQ(script.exitCode(), 2);
+    EXPECT_GE(log_rows(), rows_before) << "the first panel's log was cut";
     EXPECT_TRUE(settling_option_is_off());
     first.terminate();
     ASSERT_TRUE(first.waitForFinished(kChildTimeout_ms));
