@@ -62,9 +62,10 @@ TEST(ReadingStatus, ALostInputIsNoReadingAndItsReturnSettles) {
     EXPECT_EQ(s.annunciator + s.status_words, "");
     ASSERT_EQ(trend.traces().size(), 1u);
     const auto& points = trend.traces().back().points;
-    ASSERT_EQ(points.size(), 2u) << "the lost reading is no point";
-    EXPECT_TRUE(points[1].after_gap);
-    EXPECT_FALSE(points[0].after_gap);
+    ASSERT_EQ(points.size(), 3u);
+    EXPECT_EQ(points[1].gap, TrendGap::NoInput) << "the lost reading is a gap, not a zero";
+    EXPECT_TRUE(points[0].plotted());
+    EXPECT_TRUE(points[2].plotted()) << "a settling reading is a reading";
 }
 
 // An analyser that lacks the status and the source's name (as the maker's over COM) is asked
