@@ -56,15 +56,19 @@ Qt::Alignment alignment_of(TextAlign align) {
     return Qt::AlignLeft | Qt::AlignTop;
 }
 
+QFont font_of(const ControlSpec& spec) {
+    QFont font(QString::fromUtf8(spec.font_face));
+    font.setPointSizeF(spec.point_size);
+    font.setBold(spec.bold);
+    return font;
+}
+
 QLabel* make_label(const ControlSpec& spec, QWidget* parent) {
     auto* label = new PanelLabel(parent);
     // Captions come from the analyser too: never let a function name be read as markup.
     label->setTextFormat(Qt::PlainText);
     label->setText(QString::fromUtf8(spec.caption));
-    QFont font(QString::fromUtf8(spec.font_face));
-    font.setPointSizeF(spec.point_size);
-    font.setBold(spec.bold);
-    label->setFont(font);
+    label->setFont(font_of(spec));
     label->setAlignment(alignment_of(spec.align));
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, spec.colour);
@@ -423,10 +427,8 @@ void PanelWindow::apply_zoom(int percent) {
         if (QWidget* container = widget->parentWidget(); container != this)
             rect.translate(-container->pos());
         widget->setGeometry(rect);
-        if (spec->kind == ControlKind::Label) {
-            QFont font = widget->font();
-            font.setPointSizeF(spec->point_size * zoom);
-            widget->setFont(font);
+        if (auto* label = qobject_cast<PanelLabel*>(widget)) {
+            label->setZoom(font_of(*spec), visible_columns(*spec), zoom);
         } else if (auto* picture = qobject_cast<PictureBox*>(widget)) {
             picture->setZoom(zoom);
         }
