@@ -149,9 +149,17 @@ QString TrendWindow::save_png(const QString& path) const {
         painter.setFont(chart_->font());
         paint_trend(painter, chart_->rect(), series_, view_);
     }
-    QImageWriter writer(path, "png");
-    if (!writer.write(image))
+    // Through a file renamed over the old one: a full disk never leaves half a picture.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return QStringLiteral("%1 could not be written: %2").arg(path, file.errorString());
+    QImageWriter writer(&file, "png");
+    if (!writer.write(image)) {
+        file.cancelWriting();
         return QStringLiteral("%1 could not be written: %2").arg(path, writer.errorString());
+    }
+    if (!file.commit())
+        return QStringLiteral("%1 could not be written: %2").arg(path, file.errorString());
     return {};
 }
 
