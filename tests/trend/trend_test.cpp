@@ -452,6 +452,7 @@ TEST(TrendWindow, PausesSavesReadsTheMouseAndClears) {
         paint_trend(painter, chart->rect(), fed.series, window.view());
     }
     EXPECT_EQ(QImage(png).convertToFormat(QImage::Format_RGB32), drawn);
+    EXPECT_NE(window.save_png(dir.filePath(QStringLiteral("no/such/folder.png"))), QString());
 
     QTest::mouseClick(clear, Qt::LeftButton);
     EXPECT_TRUE(fed.series.empty());
