@@ -4,7 +4,6 @@
 #include <QDateTime>
 #include <QFontMetricsF>
 #include <QPainter>
-#include <QPolygonF>
 
 #include <algorithm>
 #include <array>
@@ -149,68 +148,93 @@ struct Column {
     bool break_before = false;  // ticks that were no readings came since the previous value
 };
 
-// Fills `columns` with the plotted ticks in view of the traces that `take` accepts.
-template <typename Take>
-void decimate(const TrendSeries& series, const TrendFrame& f, Take take,
-              std::vector<Column>& columns) {
-    columns.assign(static_cast<std::size_t>(f.columns), Column{});
+// Every column of the plot, from one walk over the ticks in view: the current measurement's
+// min/max pairs, those of the greyed traces that share its unit, and whether the column holds a
+// tick that was no reading or a sample at full scale.
+struct Sweep {
+    std::vector<Column> current, greyed;
+    std::vector<char> gap, overload;
+};
+
+void sweep(const TrendSeries& series, const TrendFrame& f, const TrendKey* current, Sweep& out) {
+    const auto columns = static_cast<std::size_t>(f.columns);
+    out.current.assign(columns, Column{});
+    out.greyed.assign(columns, Column{});
+    out.gap.assign(columns, 0);
+    out.overload.assign(columns, 0);
     for (const TrendTrace& trace : series.traces()) {
-        if (!take(trace))
-            continue;
+        std::vector<Column>* into = nullptr;
+        if (current && trace.key == *current)
+            into = &out.current;
+        else if (current && trace.key.same_unit(*current))
+            into = &out.greyed;
         const auto [first, last] = in_view(trace, f.t_left, f.t_right);
+        const auto end = trace.points.begin() + static_cast<std::ptrdiff_t>(last);
         bool pending_gap = true;  // a line never joins two traces
-        for (std::size_t i = first; i < last; ++i) {
-            const TrendPoint& p = trace.points[i];
-            if (!p.plotted()) {
+        for (auto p = trace.points.begin() + static_cast<std::ptrdiff_t>(first); p != end; ++p) {
+            const auto i = static_cast<std::size_t>(f.column_of(p->seconds));
+            out.overload[i] |= static_cast<char>(p->overload);
+            if (!p->plotted()) {
+                out.gap[i] = 1;
                 pending_gap = true;
                 continue;
             }
-            Column& c = columns[static_cast<std::size_t>(f.column_of(p.seconds))];
+            if (!into)
+                continue;
+            Column& c = (*into)[i];
             if (!c.has) {
-                c = {p.raw, p.raw, p.raw, p.raw, true, pending_gap};
+                c = {p->raw, p->raw, p->raw, p->raw, true, pending_gap};
             } else {
-                c.low = std::min(c.low, p.raw);
-                c.high = std::max(c.high, p.raw);
-                c.last = p.raw;
+                c.low = std::min(c.low, p->raw);
+                c.high = std::max(c.high, p->raw);
+                c.last = p->raw;
             }
             pending_gap = false;
         }
     }
 }
 
-void draw_columns(QPainter& painter, const TrendFrame& f, const std::vector<Column>& columns) {
-    const double width = f.plot.width() / f.columns;
-    QPolygonF line;
-    line.reserve(2 * f.columns);
-    const auto flush = [&] {
-        if (line.size() == 1)
-            painter.drawPoint(line.front());
-        else if (line.size() > 1)
-            painter.drawPolyline(line);
-        line.clear();
-    };
+// The line through the columns' pairs. A column next to the one before it is a vertical span
+// from the previous value to its own extremes: a noisy hour is hundreds of tall strokes, and a
+// span is a fill where a stroke is drawn pixel by pixel. Columns further apart are joined by a
+// line. Columns are one pixel wide (the plot's width is a whole number of them).
+void draw_columns(QPainter& painter, const TrendFrame& f, const std::vector<Column>& columns,
+                  const QColor& colour) {
+    std::vector<QRect> spans;
+    std::vector<QLineF> joins;
+    spans.reserve(columns.size());
+    std::optional<QPointF> previous;  // the last value drawn, unless the line broke since
+    int previous_column = -2;
     for (int i = 0; i < f.columns; ++i) {
         const Column& c = columns[static_cast<std::size_t>(i)];
         if (!c.has)
             continue;  // an empty column between two values is only a tick that fell elsewhere
         if (c.break_before)
-            flush();
-        const double x = f.plot.left() + (i + 0.5) * width;
-        const bool rising = c.first <= c.last;
-        line.append(QPointF(x, f.y(rising ? c.low : c.high)));
-        if (c.low != c.high)
-            line.append(QPointF(x, f.y(rising ? c.high : c.low)));
+            previous.reset();
+        const double x = f.plot.left() + i + 0.5;
+        double top = f.y(c.high), bottom = f.y(c.low);
+        if (previous && i == previous_column + 1) {
+            top = std::min(top, previous->y());
+            bottom = std::max(bottom, previous->y());
+        } else if (previous) {
+            joins.emplace_back(*previous, QPointF(x, f.y(c.first)));
+        }
+        const int row = static_cast<int>(std::floor(top));
+        spans.emplace_back(static_cast<int>(std::floor(x)), row, 1,
+                           static_cast<int>(std::floor(bottom)) - row + 1);
+        previous = QPointF(x, f.y(c.last));
+        previous_column = i;
     }
-    flush();
+    // Each in one call: the paint engine's cost is mostly per call.
+    painter.setPen(QPen(colour, 0));
+    painter.drawLines(joins.data(), static_cast<int>(joins.size()));
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(colour);
+    painter.drawRects(spans.data(), static_cast<int>(spans.size()));
+    painter.setBrush(Qt::NoBrush);
 }
 
 }  // namespace
-
-int TrendFrame::column_of(double t) const {
-    const double width_s = (t_right - t_left) / columns;
-    const int c = static_cast<int>(std::ceil((t - t_left) / width_s - 1e-9)) - 1;
-    return std::clamp(c, 0, columns - 1);
-}
 
 QString trend_value_text(double value, const TrendKey& key) {
     const DisplayText text = format_reading(value, key.unit_class, key.unit_word);
@@ -260,8 +284,10 @@ TrendFrame trend_frame(const TrendSeries& series, const TrendView& view, const Q
             if (!s.current || trace.key != s.current->key)
                 continue;
             const auto [first, last] = in_view(trace, t_left, t_right);
-            for (std::size_t i = first; i < last; ++i) {
-                const TrendPoint& p = trace.points[i];
+            const auto end = trace.points.begin() + static_cast<std::ptrdiff_t>(last);
+            for (auto it = trace.points.begin() + static_cast<std::ptrdiff_t>(first); it != end;
+                 ++it) {
+                const TrendPoint& p = *it;
                 s.latest = &p;
                 if (!p.plotted())
                     continue;
@@ -286,6 +312,7 @@ TrendFrame trend_frame(const TrendSeries& series, const TrendView& view, const Q
             const double column_s = view.span_s / f.columns;
             f.t_right = std::ceil(now / column_s - 1e-9) * column_s;
             f.t_left = f.t_right - view.span_s;
+            f.columns_per_s = f.columns / view.span_s;
             t_left = f.t_left;
             t_right = f.t_right;
         }
@@ -446,17 +473,10 @@ void paint_trend(QPainter& painter, const QRect& area, const TrendSeries& series
         }
     }
     // Ticks that were no readings: a dim band over their columns; a sample at full scale: a mark.
-    std::vector<char> gap(static_cast<std::size_t>(f.columns), 0);
-    std::vector<char> overload(static_cast<std::size_t>(f.columns), 0);
-    for (const TrendTrace& trace : traces) {
-        const auto [first, last] = in_view(trace, f.t_left, f.t_right);
-        for (std::size_t i = first; i < last; ++i) {
-            const TrendPoint& p = trace.points[i];
-            const auto c = static_cast<std::size_t>(f.column_of(p.seconds));
-            gap[c] = gap[c] || !p.plotted();
-            overload[c] = overload[c] || p.overload;
-        }
-    }
+    Sweep swept;
+    sweep(series, f, current, swept);
+    const std::vector<char>& gap = swept.gap;
+    const std::vector<char>& overload = swept.overload;
     for (int c = 0; c < f.columns;) {
         if (!gap[static_cast<std::size_t>(c)]) {
             ++c;
@@ -512,18 +532,9 @@ void paint_trend(QPainter& painter, const QRect& area, const TrendSeries& series
     }
 
     // The traces: greyed ones of the same unit first, then the current measurement over them.
-    std::vector<Column> columns;
     if (current) {
-        decimate(
-            series, f,
-            [&](const TrendTrace& t) { return t.key != *current && t.key.same_unit(*current); },
-            columns);
-        painter.setPen(QPen(colours.greyed_trace, 0));
-        draw_columns(painter, f, columns);
-        decimate(
-            series, f, [&](const TrendTrace& t) { return t.key == *current; }, columns);
-        painter.setPen(QPen(colours.trace, 0));
-        draw_columns(painter, f, columns);
+        draw_columns(painter, f, swept.greyed, colours.greyed_trace);
+        draw_columns(painter, f, swept.current, colours.trace);
     } else {
         painter.setPen(colours.text);
         painter.drawText(plot, Qt::AlignCenter, QStringLiteral("No readings in view"));

@@ -25,6 +25,7 @@
 #include <QRect>
 #include <QString>
 
+#include <algorithm>
 #include <optional>
 #include <vector>
 
@@ -71,6 +72,7 @@ struct TrendFrame {
     QRectF plot;
     double t_left = 0.0, t_right = 1.0;  // the meter's clock: the plot's edges
     int columns = 1;                     // pixel columns of the plot, one min/max pair each
+    double columns_per_s = 1.0;          // columns / (t_right - t_left)
     double v0 = 0.0, v1 = 1.0;           // the value axis, in the trace's unit
     std::vector<double> value_ticks;
     int value_decimals = 0;          // of the tick labels, in the axis unit
@@ -89,8 +91,14 @@ struct TrendFrame {
     double t_at(double x) const {
         return t_left + (x - plot.left()) / plot.width() * (t_right - t_left);
     }
-    // The column a moment falls in: (t_left, t_right] in `columns` steps.
-    int column_of(double t) const;
+    // The column a moment falls in: (t_left, t_right] in `columns` steps. Inline and without a
+    // division: a repaint asks it for every tick of an hour.
+    int column_of(double t) const {
+        const double x = (t - t_left) * columns_per_s - 1e-9;
+        int c = static_cast<int>(x);  // std::ceil, without a call into the maths library
+        c += c < x ? 1 : 0;
+        return std::clamp(c - 1, 0, columns - 1);
+    }
 };
 
 // The frame for drawing `series` into `area` with `font`.
