@@ -3,7 +3,9 @@
 
 #include <QDateTime>
 #include <QFontMetricsF>
+#include <QHash>
 #include <QPainter>
+#include <QStaticText>
 
 #include <algorithm>
 #include <array>
@@ -137,6 +139,30 @@ QString span_text(double span_s) {
                           : QStringLiteral("%1 s").arg(span_s);
 }
 
+// The width of a short text from its characters' advances, which the font keeps, without laying
+// the text out: a repaint measures a dozen labels, and shaping each costs more than drawing it.
+// Kerning is left out; the margins and spacing this sets have room for it.
+double advance_of(const QFontMetricsF& metrics, const QString& text) {
+    double width = 0.0;
+    for (const QChar c : text)
+        width += metrics.horizontalAdvance(c);
+    return width;
+}
+
+// Draws one of the texts the chart shows at every tick ("min ", "1.004 V"), laid out once and
+// kept: at rest the chart's cost is mostly laying its numbers out again.
+void draw_kept(QPainter& painter, QPointF top_left, const QString& text) {
+    static QHash<QString, QStaticText> kept;
+    if (kept.size() > 64)
+        kept.clear();  // the current value and the mean change every tick
+    auto it = kept.find(text);
+    if (it == kept.end()) {
+        it = kept.insert(text, QStaticText(text));
+        it->setTextFormat(Qt::PlainText);
+    }
+    painter.drawStaticText(top_left, *it);
+}
+
 QString qs(const std::string& s) {
     return QString::fromStdString(s);
 }
@@ -259,7 +285,7 @@ TrendFrame trend_frame(const TrendSeries& series, const TrendView& view, const Q
     const double line = metrics.height();
     const double header = std::ceil(2 * line + 12);
     const double footer = std::ceil(line + 8);
-    const double right = std::ceil(metrics.horizontalAdvance(QStringLiteral("00:00:00")) / 2 + 6);
+    const double right = std::ceil(advance_of(metrics, QStringLiteral("00:00:00")) / 2 + 6);
     const double now = view.paused_at_s.value_or(series.now_s());
 
     // The current measurement: the latest trace with a tick in view, whatever the columns.
@@ -344,8 +370,8 @@ TrendFrame trend_frame(const TrendSeries& series, const TrendView& view, const Q
         f.value_decimals = label_decimals(axis, f.axis_scale);
         double widest = 0.0;
         for (double v : f.value_ticks)
-            widest = std::max(widest, metrics.horizontalAdvance(QString::number(
-                                          v / f.axis_scale, 'f', f.value_decimals)));
+            widest = std::max(widest, advance_of(metrics, QString::number(v / f.axis_scale, 'f',
+                                                                          f.value_decimals)));
         const double left = std::ceil(line + 6 + widest + 8);
         plot = QRectF(area.left() + left, area.top() + header,
                       std::max(1.0, std::floor(area.width() - left - right)),
@@ -357,6 +383,7 @@ TrendFrame trend_frame(const TrendSeries& series, const TrendView& view, const Q
 
     if (const TrendTrace* current = f.summary.current) {
         const TrendKey& key = current->key;
+        f.current_key = key;
         QStringList parts{qs(key.function_name), QStringLiteral("channel ") + qs(key.channel),
                           qs(key.unit_word), qs(key.weighting_word), qs(key.response_word)};
         if (!key.source_name.empty())
@@ -410,10 +437,37 @@ QString trend_hover_text(const TrendSeries& series, const TrendFrame& f, double 
                                  : gap_word(hit.point->gap));
 }
 
-void paint_trend(QPainter& painter, const QRect& area, const TrendSeries& series,
-                 const TrendView& view, const TrendColours& colours, std::optional<QPointF> hover) {
+bool same_axes(const TrendFrame& a, const TrendFrame& b) {
+    // The time ticks are round wall-clock times on the meter's clock, which drift apart by
+    // microseconds from tick to tick: compared by the pixel column their grid line takes.
+    const auto same_columns = [&] {
+        if (a.time_ticks.size() != b.time_ticks.size())
+            return false;
+        for (std::size_t i = 0; i < a.time_ticks.size(); ++i)
+            if (std::floor(a.x(a.time_ticks[i])) != std::floor(b.x(b.time_ticks[i])))
+                return false;
+        return true;
+    };
+    const bool readings = a.summary.readings > 0;
+    return a.plot == b.plot && a.t_left == b.t_left && a.t_right == b.t_right &&
+           a.columns == b.columns && a.v0 == b.v0 && a.v1 == b.v1 &&
+           a.value_ticks == b.value_ticks && a.value_decimals == b.value_decimals &&
+           a.axis_scale == b.axis_scale && a.axis_unit == b.axis_unit && same_columns() &&
+           a.title == b.title && a.current_key == b.current_key &&
+           readings == (b.summary.readings > 0) &&
+           // The dashed extremes on the same rows of pixels.
+           (!readings ||
+            (std::round(a.y(a.summary.minimum)) == std::round(b.y(b.summary.minimum)) &&
+             std::round(a.y(a.summary.maximum)) == std::round(b.y(b.summary.maximum))));
+}
+
+TrendFrame paint_trend(QPainter& painter, const QRect& area, const TrendSeries& series,
+                       const TrendView& view, const TrendColours& colours,
+                       std::optional<QPointF> hover, const QRect& dirty) {
     painter.save();
     const TrendFrame f = trend_frame(series, view, area, painter.font());
+    // Laying out a text costs more than drawing it: those that fall outside are skipped.
+    const auto needed = [&dirty](const QRectF& r) { return dirty.isNull() || r.intersects(dirty); };
     const QFontMetricsF metrics(painter.font());
     const double line = metrics.height();
     painter.fillRect(area, colours.background);
@@ -425,31 +479,31 @@ void paint_trend(QPainter& painter, const QRect& area, const TrendSeries& series
     painter.setFont(bold);
     painter.setPen(colours.text);
     const double text_left = area.left() + 8;
-    painter.drawText(QRectF(text_left, area.top() + 4, area.width() - 16, line),
-                     Qt::AlignLeft | Qt::AlignVCenter,
-                     f.title.isEmpty() ? QStringLiteral("No readings yet") : f.title);
+    if (const QRectF title(text_left, area.top() + 4, area.width() - 16, line); needed(title))
+        painter.drawText(title, Qt::AlignLeft | Qt::AlignVCenter,
+                         f.title.isEmpty() ? QStringLiteral("No readings yet") : f.title);
     painter.setFont(normal);
     double x = text_left;
     const double numbers_top = area.top() + 4 + line + 4;
     const auto number = [&](const QString& label, const QString& value, const QColor& colour) {
         painter.setPen(colours.text);
-        painter.drawText(QPointF(x, numbers_top + metrics.ascent()), label);
-        x += metrics.horizontalAdvance(label);
+        draw_kept(painter, QPointF(x, numbers_top), label);
+        x += advance_of(metrics, label);
         painter.setPen(colour);
         const QString shown = value.isEmpty() ? QStringLiteral("\u2014") : value;
-        painter.drawText(QPointF(x, numbers_top + metrics.ascent()), shown);
-        x += metrics.horizontalAdvance(shown) + metrics.horizontalAdvance(QStringLiteral("    "));
+        draw_kept(painter, QPointF(x, numbers_top), shown);
+        x += advance_of(metrics, shown) + 4 * metrics.horizontalAdvance(QLatin1Char(' '));
     };
     number(QStringLiteral("now "), f.current, colours.trace);
     number(QStringLiteral("min "), f.minimum, colours.minimum);
     number(QStringLiteral("max "), f.maximum, colours.maximum);
     number(QStringLiteral("mean "), f.mean, colours.text);
     painter.setPen(colours.text);
-    painter.drawText(QPointF(x, numbers_top + metrics.ascent()),
-                     view.paused_at_s ? QStringLiteral("paused at %1, %2 shown")
-                                            .arg(trend_time_text(series, *view.paused_at_s),
-                                                 span_text(view.span_s))
-                                      : QStringLiteral("last %1").arg(span_text(view.span_s)));
+    draw_kept(painter, QPointF(x, numbers_top),
+              view.paused_at_s
+                  ? QStringLiteral("paused at %1, %2 shown")
+                        .arg(trend_time_text(series, *view.paused_at_s), span_text(view.span_s))
+                  : QStringLiteral("last %1").arg(span_text(view.span_s)));
 
     const QRectF& plot = f.plot;
     const double column_width = plot.width() / f.columns;
@@ -467,7 +521,8 @@ void paint_trend(QPainter& painter, const QRect& area, const TrendSeries& series
         painter.fillRect(QRectF(x0, plot.top(), x1 - x0, plot.height()), colours.greyed_span);
         const QString what =
             qs(trace.key.function_name) + QLatin1Char(' ') + qs(trace.key.unit_word);
-        if (metrics.horizontalAdvance(what) + 6 < x1 - x0) {
+        if (needed(QRectF(x0, plot.top(), x1 - x0, plot.height())) &&
+            metrics.horizontalAdvance(what) + 6 < x1 - x0) {
             painter.setPen(colours.greyed_trace);
             painter.drawText(QPointF(x0 + 3, plot.bottom() - 4 - metrics.descent()), what);
         }
@@ -506,18 +561,22 @@ void paint_trend(QPainter& painter, const QRect& area, const TrendSeries& series
     for (double v : f.value_ticks) {
         const QRectF box(area.left() + line + 6, f.y(v) - line / 2,
                          plot.left() - 8 - (area.left() + line + 6), line);
-        painter.drawText(box, Qt::AlignRight | Qt::AlignVCenter,
-                         QString::number(v / f.axis_scale, 'f', f.value_decimals));
+        if (needed(box))
+            painter.drawText(box, Qt::AlignRight | Qt::AlignVCenter,
+                             QString::number(v / f.axis_scale, 'f', f.value_decimals));
     }
     for (double t : f.time_ticks) {
         const QRectF box(f.x(t) - 50, plot.bottom() + 4, 100, line);
-        painter.drawText(box, Qt::AlignHCenter | Qt::AlignTop, trend_time_text(series, t));
+        if (needed(box))
+            painter.drawText(box, Qt::AlignHCenter | Qt::AlignTop, trend_time_text(series, t));
     }
-    painter.save();
-    painter.rotate(-90);
-    painter.drawText(QRectF(-plot.bottom(), area.left() + 2, plot.height(), line), Qt::AlignCenter,
-                     f.axis_unit);
-    painter.restore();
+    if (needed(QRectF(area.left(), plot.top(), line + 2, plot.height()))) {
+        painter.save();
+        painter.rotate(-90);
+        painter.drawText(QRectF(-plot.bottom(), area.left() + 2, plot.height(), line),
+                         Qt::AlignCenter, f.axis_unit);
+        painter.restore();
+    }
 
     painter.setClipRect(plot);
     if (f.summary.readings > 0) {
@@ -588,6 +647,7 @@ void paint_trend(QPainter& painter, const QRect& area, const TrendSeries& series
         }
     }
     painter.restore();
+    return f;
 }
 
 }  // namespace vantel

@@ -80,6 +80,9 @@ struct TrendFrame {
     QString axis_unit;               // "mV": the unit with the display's range prefix
     std::vector<double> time_ticks;  // the meter's clock, at round wall-clock times
     TrendSummary summary;
+    // A copy of the current measurement's key (empty without one): kept frames are compared after
+    // the series has moved on.
+    std::optional<TrendKey> current_key;
     QString title;                   // function, channel, unit, weighting, response, source
     QString current;                 // "1.007 V", or why the latest tick is no reading ("NO INPUT")
     QString minimum, maximum, mean;  // "1.005 V"; empty without readings
@@ -121,9 +124,15 @@ TrendHit trend_hit(const TrendSeries& series, const TrendFrame& frame, double x)
 // "14:05:30  1.007 V": what the mouse at `x` reads; empty when it reads nothing.
 QString trend_hover_text(const TrendSeries& series, const TrendFrame& frame, double x);
 
-// Draws the chart into `area`; with `hover`, the mouse's crosshair and readout too.
-void paint_trend(QPainter& painter, const QRect& area, const TrendSeries& series,
-                 const TrendView& view = {}, const TrendColours& colours = {},
-                 std::optional<QPointF> hover = std::nullopt);
+// Whether two frames draw the same axes, grid, title and dashed extremes (on the same rows of
+// pixels): from one to the other only the numbers and the columns of the newest ticks change.
+bool same_axes(const TrendFrame& a, const TrendFrame& b);
+
+// Draws the chart into `area`, and returns the frame it drew; with `hover`, the mouse's
+// crosshair and readout too. Only what lies in `dirty` needs drawing (all of it when empty): the
+// texts outside it are not laid out at all.
+TrendFrame paint_trend(QPainter& painter, const QRect& area, const TrendSeries& series,
+                       const TrendView& view = {}, const TrendColours& colours = {},
+                       std::optional<QPointF> hover = std::nullopt, const QRect& dirty = {});
 
 }  // namespace vantel

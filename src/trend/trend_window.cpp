@@ -3,14 +3,19 @@
 
 #include <QButtonGroup>
 #include <QFileDialog>
+#include <QFontMetricsF>
 #include <QHBoxLayout>
 #include <QImage>
 #include <QImageWriter>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QSaveFile>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+#include <cmath>
+#include <utility>
 
 namespace vantel {
 
@@ -27,9 +32,34 @@ QString TrendChart::hover_text() const {
     return trend_hover_text(series_, trend_frame(series_, view_, rect(), font()), mouse_->x());
 }
 
-void TrendChart::paintEvent(QPaintEvent*) {
+void TrendChart::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
-    paint_trend(painter, rect(), series_, view_, {}, mouse_);
+    const bool whole = event->rect().contains(rect());
+    const TrendFrame drawn =
+        paint_trend(painter, rect(), series_, view_, {}, mouse_, whole ? QRect() : event->rect());
+    if (whole)
+        drawn_ = drawn;
+}
+
+void TrendChart::series_changed() {
+    const double before_s = std::exchange(drawn_now_s_, series_.now_s());
+    if (mouse_ || !drawn_ || !isVisible())
+        return update();
+    const TrendFrame f = trend_frame(series_, view_, rect(), font());
+    if (!same_axes(f, *drawn_))
+        return update();
+    // The numbers' line, and the plot's columns from the tick before to the newest, a mark's
+    // width either side; and the first column, where the hour's oldest ticks leave.
+    const double line = QFontMetricsF(font()).height();
+    const QRectF& plot = f.plot;
+    const int numbers_top = static_cast<int>(4 + line);
+    QRegion dirty(0, numbers_top, width(), static_cast<int>(std::ceil(plot.top())) - numbers_top);
+    const int from = static_cast<int>(plot.left()) + f.column_of(before_s) - 6;
+    const int to = static_cast<int>(plot.left()) + f.column_of(series_.now_s()) + 6;
+    const int top = static_cast<int>(plot.top()) - 1, height = static_cast<int>(plot.height()) + 2;
+    dirty += QRect(from, top, to - from + 1, height);
+    dirty += QRect(static_cast<int>(plot.left()) - 1, top, 3, height);
+    update(dirty);
 }
 
 void TrendChart::mouseMoveEvent(QMouseEvent* event) {
@@ -92,7 +122,7 @@ TrendWindow::TrendWindow(TrendSeries& series, TrendExport exporter, QWidget* par
 
 void TrendWindow::series_changed() {
     if (!view_.paused_at_s && isVisible())
-        chart_->update();
+        chart_->series_changed();
 }
 
 void TrendWindow::set_span(double span_s) {

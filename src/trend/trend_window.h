@@ -36,6 +36,9 @@ public:
     TrendChart(const TrendSeries& series, const TrendView& view, QWidget* parent);
     // What the mouse reads, as drawn beside it; empty when it reads nothing.
     QString hover_text() const;
+    // The series took a tick. While the axes stay as they were, only the numbers and the newest
+    // columns are drawn again: the chart at rest costs little more than the panel.
+    void series_changed();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -46,6 +49,9 @@ private:
     const TrendSeries& series_;
     const TrendView& view_;
     std::optional<QPointF> mouse_;
+    // The last frame drawn whole; its trace pointers are never followed, only its axes compared.
+    std::optional<TrendFrame> drawn_;
+    double drawn_now_s_ = 0.0;  // the series' latest tick when the chart was last asked to draw
 };
 
 class TrendWindow final : public QWidget {

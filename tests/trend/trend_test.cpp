@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QImage>
 #include <QPainter>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QToolButton>
 
@@ -474,6 +475,44 @@ TEST(TrendWindow, FollowsTheMeterAndClosesWithThePanel) {
     EXPECT_EQ(trace.key.source_name, "simulated");
     p.window.close();
     EXPECT_FALSE(trend->isVisible());
+}
+
+// While the axes stay put a new tick redraws only the numbers and the newest columns; what the
+// window then shows is the chart drawn whole, after a tick of every kind: a gap, an overload,
+// and one that moves the dashed maximum.
+TEST(TrendWindow, RedrawingOnlyTheNewestColumnsShowsTheWholeChart) {
+    Fed fed;
+    fed.every_tick(0, 300, [](double t) { return 1.0 + 0.001 * std::sin(t); });
+    TrendWindow window(fed.series, {});
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    TrendChart* chart = window.chart();
+    const auto tick = [&](double t, double value, Tick shape) {
+        fed.every_tick(
+            t, t + 0.1, [value](double) { return value; }, shape);
+        window.series_changed();
+        QCoreApplication::processEvents();
+    };
+    const Tick reading{0, 0.0};
+    for (int i = 0; i < 12; ++i)
+        tick(300 + 0.2 * i, 1.0, reading);
+    tick(302.4, 0.0, {0, 0.0, "Amplitude", "V", "NO_INPUT"});
+    tick(302.6, 1.0005, {0, 0.0, "Amplitude", "V", "OVERLOAD"});
+    tick(302.8, 1.0012, reading);
+    tick(303.0, 1.0, reading);
+    QImage whole(chart->size(), QImage::Format_RGB32);
+    {
+        QPainter painter(&whole);
+        painter.setFont(chart->font());
+        paint_trend(painter, chart->rect(), fed.series, window.view());
+    }
+    // The offscreen platform's screen grabs what the window last drew.
+    const QImage shown =
+        window.screen()
+            ->grabWindow(window.winId(), chart->x(), chart->y(), chart->width(), chart->height())
+            .toImage()
+            .convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(shown, whole);
 }
 
 }  // namespace
