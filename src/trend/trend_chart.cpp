@@ -268,9 +268,10 @@ QString trend_value_text(double value, const TrendKey& key) {
 }
 
 QString trend_time_text(const TrendSeries& series, double seconds) {
-    const qint64 ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          series.wall_at(seconds).time_since_epoch())
-                          .count();
+    // Rounded, not cut: a round tick comes back from the meter's clock a nanosecond early.
+    const qint64 ms =
+        std::chrono::round<std::chrono::milliseconds>(series.wall_at(seconds).time_since_epoch())
+            .count();
     return QDateTime::fromMSecsSinceEpoch(ms).toString(QStringLiteral("hh:mm:ss"));
 }
 
@@ -283,7 +284,8 @@ TrendFrame trend_frame(const TrendSeries& series, const TrendView& view, const Q
     // whole column. The columns are needed before the margins are known; they are settled below.
     const QFontMetricsF metrics(font);
     const double line = metrics.height();
-    const double header = std::ceil(2 * line + 12);
+    // The title, the numbers, and room for half the top value label above the plot.
+    const double header = std::ceil(2.5 * line + 12);
     const double footer = std::ceil(line + 8);
     const double right = std::ceil(advance_of(metrics, QStringLiteral("00:00:00")) / 2 + 6);
     const double now = view.paused_at_s.value_or(series.now_s());

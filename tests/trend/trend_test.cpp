@@ -89,10 +89,11 @@ MeterReading reading_of(const Tick& t) {
 struct Fed {
     TrendSeries series;
     std::vector<MeterReading> readings;
+    Clock::duration wall_offset{};  // of the wall clock's second from the meter's
     void add(const Tick& t) {
         readings.push_back(reading_of(t));
-        series.wall_clock = [s = t.seconds] {
-            return kWallAtZero + std::chrono::milliseconds(std::llround(s * 1000));
+        series.wall_clock = [s = t.seconds, offset = wall_offset] {
+            return kWallAtZero + offset + std::chrono::milliseconds(std::llround(s * 1000));
         };
         series.add(readings.back());
     }
@@ -292,6 +293,8 @@ class Span : public testing::TestWithParam<SpanCase> {};
 TEST_P(Span, TimeAxisIsTheWallClockAndEveryColumnKeepsItsExtremes) {
     const SpanCase& c = GetParam();
     Fed fed;
+    // The meter's ticks fall anywhere in the wall clock's second; a round tick is labelled round.
+    fed.wall_offset = std::chrono::microseconds(123457);
     fed.every_tick(0, 3700, [](double t) { return std::lround(t * 5) % 2 ? 2.0 : 1.0; });
     EXPECT_NEAR(fed.series.traces().front().start_s(), 99.8, 1e-6) << "an hour is kept, no more";
     TrendView view;
@@ -300,10 +303,11 @@ TEST_P(Span, TimeAxisIsTheWallClockAndEveryColumnKeepsItsExtremes) {
     ASSERT_GE(d.frame.time_ticks.size(), 5u);
     ASSERT_LE(d.frame.time_ticks.size(), 8u);
     for (double t : d.frame.time_ticks) {
-        const qint64 ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              (kWallAtZero + std::chrono::milliseconds(std::llround(t * 1000)))
-                                  .time_since_epoch())
-                              .count();
+        const qint64 ms =
+            std::chrono::round<std::chrono::milliseconds>(
+                (kWallAtZero + fed.wall_offset + std::chrono::microseconds(std::llround(t * 1e6)))
+                    .time_since_epoch())
+                .count();
         const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms);
         EXPECT_EQ(trend_time_text(fed.series, t), local.toString(QStringLiteral("hh:mm:ss")));
         EXPECT_EQ(
