@@ -96,7 +96,15 @@ double local_epoch_s(const TrendSeries& series, double seconds) {
     const auto wall = series.wall_at(seconds);
     const qint64 ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(wall.time_since_epoch()).count();
-    const int offset_s = QDateTime::fromMSecsSinceEpoch(ms).offsetFromUtc();
+    // The time zone's offset, looked up once a quarter of an hour (zones change their offsets on
+    // such boundaries): each lookup asks the system's zone data, and the chart asks every tick.
+    constexpr qint64 kQuarterHour_ms = 15 * 60 * 1000;
+    static qint64 looked_up_quarter = std::numeric_limits<qint64>::min();
+    static int offset_s = 0;
+    if (const qint64 quarter = ms / kQuarterHour_ms; quarter != looked_up_quarter) {
+        offset_s = QDateTime::fromMSecsSinceEpoch(quarter * kQuarterHour_ms).offsetFromUtc();
+        looked_up_quarter = quarter;
+    }
     return std::chrono::duration<double>(wall.time_since_epoch()).count() + offset_s;
 }
 
