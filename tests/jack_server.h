@@ -20,7 +20,8 @@ namespace vantel::testing_support {
 
 class JackServer {
 public:
-    JackServer() : name_("vantel-test-" + std::to_string(::getpid())) {
+    explicit JackServer(int rate_hz = 48000)
+        : name_("vantel-test-" + std::to_string(::getpid())), rate_hz_(rate_hz) {
         qputenv("JACK_DEFAULT_SERVER", QByteArray::fromStdString(name_));
         qputenv("JACK_NO_START_SERVER", "1");
         start();
@@ -37,8 +38,11 @@ public:
     bool start() {
         using namespace Qt::StringLiterals;
         process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+        // 256-frame periods, 2048 above 96 kHz: a fast rate should not busy a loaded machine.
+        const int period = rate_hz_ > 96000 ? 2048 : 256;
         process_.start(u"jackd"_s, {u"--no-realtime"_s, u"-n"_s, QString::fromStdString(name_),
-                                    u"-d"_s, u"dummy"_s, u"-r"_s, u"48000"_s, u"-p"_s, u"256"_s});
+                                    u"-d"_s, u"dummy"_s, u"-r"_s, QString::number(rate_hz_),
+                                    u"-p"_s, QString::number(period)});
         QElapsedTimer waited;
         waited.start();
         while (waited.elapsed() < 10000) {
@@ -52,6 +56,11 @@ public:
         }
         return false;
     }
+    // Starts again at another rate.
+    bool start_at(int rate_hz) {
+        rate_hz_ = rate_hz;
+        return start();
+    }
     // Gone at once, as a crashed server goes.
     void kill() {
         process_.kill();
@@ -63,6 +72,7 @@ public:
 
 private:
     std::string name_;
+    int rate_hz_;
     QProcess process_;
 };
 

@@ -5,6 +5,7 @@
 
 #include "instrument/persistence.h"
 #include "sources/file_name.h"
+#include "sources/sample_source.h"
 
 namespace vantel {
 
@@ -59,8 +60,8 @@ InputOptions::InputOptions()
           QStringLiteral("With --input jack: connect the generator's outputs to the first two "
                          "playback ports (never done otherwise)."))),
       rate_(option("rate",
-                   QStringLiteral("With --input alsa: the sample rate to capture at (default: "
-                                  "48000)."),
+                   QStringLiteral("With --input alsa: the sample rate to capture at, 8000 to "
+                                  "768000 (default: 48000)."),
                    "hz", "48000")),
       no_restore_(option("no-restore",
                          QStringLiteral("Start the analyser from its defaults and save nothing "
@@ -98,6 +99,10 @@ std::optional<AnalyserOptions> InputOptions::read(const QCommandLineParser& pars
     }
     if (!positive_number(parser.value(rate_), base.live.alsa_rate_hz)) {
         error = "--rate takes a number of hertz above 0";
+        return std::nullopt;
+    }
+    if (const std::string why = source::unmeasurable_rate(base.live.alsa_rate_hz); !why.empty()) {
+        error = "--rate " + parser.value(rate_).toStdString() + ": " + why;
         return std::nullopt;
     }
     base.live.jack_client_name = parser.value(jack_name_).toStdString();

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <stdexcept>
 
 #include "instrument/units.h"
 
@@ -77,7 +78,17 @@ Measurement::Measurement(std::unique_ptr<source::SampleSource> source,
                                                                          : SourceKind::File),
       block_(kBlockFrames),
       // What the source had to say when it was opened is the opener's to tell.
-      source_warnings_told_(source_->warnings().size()) {}
+      source_warnings_told_(source_->warnings().size()) {
+    // Refused now, at open, rather than at the first reading: every chain is designed once at
+    // the source's rate.
+    if (const double rate_hz = source_->rate_hz(); rate_hz > 0.0) {
+        try {
+            measure::check_designs(rate_hz);
+        } catch (const std::logic_error& e) {
+            throw source::SourceError(source_->describe() + ": cannot be measured: " + e.what());
+        }
+    }
+}
 
 double Measurement::generator_rate_hz() const {
     // A live input plays the generator on its own device too, at that device's rate.
@@ -168,7 +179,7 @@ bool Measurement::catch_up(const AnalyserSettings& s, Channel ch,
     ChannelChain& chain = chains_[index(ch)];
     const bool digital = s.input_domain == kDigitalDomain;
     if ((digital && frame_rate_hz(s) == 0) || !in.locked() ||
-        in.rate_hz() < measure::kMinimumRateHz) {
+        !(in.rate_hz() >= measure::kMinimumRateHz && in.rate_hz() <= measure::kMaximumRateHz)) {
         // When it comes back, the window has to fill with what came after.
         chain.lost = true;
         return false;
@@ -194,20 +205,29 @@ bool Measurement::catch_up(const AnalyserSettings& s, Channel ch,
     const bool fresh =
         !chain.meter || chain.feed.source != feed.source || chain.feed.epoch != feed.epoch;
     bool restart = !chain.meter || !(chain.feed == feed) || chain.lost;
-    if (!chain.meter || chain.meter->rate_hz() != feed.rate_hz)
-        chain.meter.emplace(feed.rate_hz);
     const measure::ChainSettings wanted = chain_for(s);
-    if (!(chain.meter->settings() == wanted)) {
-        chain.meter->configure(wanted);
-        restart = true;
+    try {
+        if (!chain.meter || chain.meter->rate_hz() != feed.rate_hz)
+            chain.meter.emplace(feed.rate_hz);
+        if (!(chain.meter->settings() == wanted)) {
+            chain.meter->configure(wanted);
+            restart = true;
+        }
+    } catch (const std::logic_error&) {
+        // A design that fails at a rate a live server came back at: the sources' rates were
+        // checked when they opened, so this is a rate the input cannot be measured at. It
+        // reads as an input without lock rather than ending the program.
+        chain.meter.reset();
+        chain.lost = true;
+        return false;
     }
     const auto* live = dynamic_cast<const source::LiveSource*>(&in);
     const std::uint64_t dropouts =
         live ? live->statistics().xruns() + live->statistics().overrun_frames() : 0;
     if (restart) {
-        chain.meter->restart();
         chain.feed = feed;
         chain.next_frame = now - catch_up_frames;
+        chain.meter->restart(mean_input(in, ch, chain.next_frame, now));
         // A chain new to its input (or to a new epoch of it, after a reconnect) has only that
         // input's history behind it; one restarted for a change, or after the input stalled,
         // counts only what comes from now on.
@@ -240,6 +260,28 @@ bool Measurement::catch_up(const AnalyserSettings& s, Channel ch,
     if (from_source)
         tell_source_warnings();
     return true;
+}
+
+double Measurement::mean_input(source::SampleSource& in, Channel ch, std::int64_t from,
+                               std::int64_t to) {
+    // The chain replays this stretch from rest; started settled on its mean, the filters see no
+    // step where a DC offset begins, and the first reading is the settled one.
+    double sum = 0.0;
+    std::int64_t count = 0;
+    while (from < to) {
+        const auto frames = static_cast<std::size_t>(
+            std::min<std::int64_t>(to - from, static_cast<std::int64_t>(block_.size())));
+        const std::span<double> block(block_.data(), frames);
+        in.read(channel_index(ch), from, block);
+        for (double x : block) {
+            if (std::isfinite(x)) {
+                sum += x;
+                ++count;
+            }
+        }
+        from += static_cast<std::int64_t>(frames);
+    }
+    return count > 0 ? sum / static_cast<double>(count) : 0.0;
 }
 
 std::int32_t Measurement::window_flags(Channel ch) const {

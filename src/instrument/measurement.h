@@ -102,6 +102,8 @@ private:
     // Brings the channel's chain up to the source's present; false when the input has nothing
     // to measure (an unlocked digital input, a live source whose server is away).
     bool catch_up(const AnalyserSettings& s, Channel ch, const std::array<bool, 2>& drive);
+    // The mean of channel `ch` of `in` over frames [from, to), non-finite samples left out.
+    double mean_input(source::SampleSource& in, Channel ch, std::int64_t from, std::int64_t to);
     // Notes over-range and invalid samples among frames [first, first + block size) of `ch`.
     void watch(std::span<const double> block, std::int64_t first, Channel ch, bool from_source);
     // What the chain of `ch`, just caught up, says of the window it reads.

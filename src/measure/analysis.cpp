@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "measure/linear_solve.h"
+#include "measure/vector_pair.h"
 
 namespace vantel::measure {
 
@@ -83,28 +84,38 @@ void History::clear() {
 }
 
 std::optional<double> crossing_period(std::span<const double> x) {
-    double peak = 0.0;
-    for (double v : x)
-        peak = std::max(peak, std::abs(v));
+    // The peak, two lanes at a time (the sign bits cleared), then the larger lane.
+    Pair highest{0.0, 0.0};
+    std::size_t n = 0;
+    for (; n + 2 <= x.size(); n += 2)
+        highest = max_of(highest, magnitude(load_pair(x.data() + n)));
+    double peak = std::max(highest[0], highest[1]);
+    for (; n < x.size(); ++n)
+        peak = std::max(peak, std::abs(x[n]));
     if (peak == 0.0)
         return std::nullopt;
     const double hysteresis = 0.1 * peak;
     // A positive-going crossing counts once the signal, having been below -hysteresis, reaches
-    // +hysteresis; its time is the last zero crossing before that, interpolated linearly.
+    // +hysteresis; its time is the last zero crossing before that, interpolated linearly. Each
+    // state has a loop of its own, so that most samples cost one comparison.
     std::vector<double> crossings;
-    bool armed = false;
-    double candidate = -1.0;
-    for (std::size_t n = 1; n < x.size(); ++n) {
-        if (x[n] < -hysteresis) {
-            armed = true;
-            candidate = -1.0;
-        }
-        if (armed && x[n - 1] < 0.0 && x[n] >= 0.0)
-            candidate = static_cast<double>(n - 1) + x[n - 1] / (x[n - 1] - x[n]);
-        if (armed && candidate >= 0.0 && x[n] >= hysteresis) {
-            crossings.push_back(candidate);
-            armed = false;
-            candidate = -1.0;
+    n = 1;
+    while (n < x.size()) {
+        while (n < x.size() && !(x[n] < -hysteresis))  // waiting to be armed
+            ++n;
+        double candidate = -1.0;
+        for (++n; n < x.size(); ++n) {  // armed: the next crossing that reaches +hysteresis
+            if (x[n] < -hysteresis) {
+                candidate = -1.0;
+                continue;
+            }
+            if (x[n - 1] < 0.0 && x[n] >= 0.0)
+                candidate = static_cast<double>(n - 1) + x[n - 1] / (x[n - 1] - x[n]);
+            if (candidate >= 0.0 && x[n] >= hysteresis) {
+                crossings.push_back(candidate);
+                ++n;
+                break;
+            }
         }
     }
     if (crossings.size() < 2)
@@ -117,8 +128,9 @@ std::optional<double> crossing_period(std::span<const double> x) {
     return period;
 }
 
-Sine fit_at(std::span<const double> x, double w) {
-    std::vector<double> c, s;
+Sine fit_at(std::span<const double> x, double w, FitScratch& scratch) {
+    std::vector<double>& c = scratch.cos_wt;
+    std::vector<double>& s = scratch.sin_wt;
     phasors(w, x.size(), c, s);
     std::array<std::array<long double, 3>, 3> m{};
     std::array<long double, 3> v{};
@@ -140,8 +152,10 @@ Sine fit_at(std::span<const double> x, double w) {
     return Sine{w, static_cast<double>(v[0]), static_cast<double>(v[1]), static_cast<double>(v[2])};
 }
 
-void subtract(std::span<const double> x, const Sine& sine, std::span<double> residual) {
-    std::vector<double> c, s;
+void subtract(std::span<const double> x, const Sine& sine, std::span<double> residual,
+              FitScratch& scratch) {
+    std::vector<double>& c = scratch.cos_wt;
+    std::vector<double>& s = scratch.sin_wt;
     phasors(sine.w, x.size(), c, s);
     for (std::size_t n = 0; n < x.size(); ++n)
         residual[n] = x[n] - (sine.a * c[n] + sine.b * s[n] + sine.dc);
@@ -152,10 +166,11 @@ namespace {
 // IEEE 1057's four-parameter fit. Each pass gathers the normal sums of the columns cos, sin, 1,
 // t cos and t sin once; the three-parameter solution at the current frequency and the
 // Gauss-Newton step in frequency (column t (-a sin + b cos)) both come from them.
-std::optional<Sine> gauss_newton(std::span<const double> x, double w) {
+std::optional<Sine> gauss_newton(std::span<const double> x, double w, FitScratch& scratch) {
     const std::size_t count = x.size();
     const double centre = 0.5 * (static_cast<double>(count) - 1.0);
-    std::vector<double> c, s;
+    std::vector<double>& c = scratch.cos_wt;
+    std::vector<double>& s = scratch.sin_wt;
     for (int iteration = 0; iteration < 12; ++iteration) {
         phasors(w, count, c, s);
         // Columns: 0 cos, 1 sin, 2 one, 3 t cos, 4 t sin (t scaled to [-1, 1]). Written out
@@ -240,13 +255,13 @@ std::optional<Sine> gauss_newton(std::span<const double> x, double w) {
             return std::nullopt;
     }
     // Twelve passes without settling: take the last frequency as it stands.
-    return fit_at(x, w);
+    return fit_at(x, w, scratch);
 }
 
 }  // namespace
 
 std::optional<Sine> find_fundamental(std::span<const double> x, Spectrum& spectrum, double start_w,
-                                     std::vector<double>& residual) {
+                                     FitScratch& scratch) {
     if (x.size() < 16)
         return std::nullopt;
     const double total = mean_square(x);
@@ -259,11 +274,12 @@ std::optional<Sine> find_fundamental(std::span<const double> x, Spectrum& spectr
     }
     if (!(w > 0.0 && w < kPi))
         return std::nullopt;
-    const auto sine = gauss_newton(x, w);
+    const auto sine = gauss_newton(x, w, scratch);
     if (!sine)
         return std::nullopt;
+    std::vector<double>& residual = scratch.residual;
     residual.resize(x.size());
-    subtract(x, *sine, residual);
+    subtract(x, *sine, residual, scratch);
     const double residual_power = mean_square(residual);
     // 30 dB above the residual's power per bin (fs/N wide): noise alone never gets there.
     const double per_bin = residual_power * 2.0 / static_cast<double>(x.size());
@@ -414,7 +430,8 @@ double Spectrum::amplitude_at(std::span<const double> x, double w) {
     // The whole window here: the longer it is, the narrower the selective band.
     if (selective_window_.size() != x.size())
         blackman_harris(x.size(), selective_window_);
-    std::vector<double> c, s;
+    std::vector<double>& c = scratch_.cos_wt;
+    std::vector<double>& s = scratch_.sin_wt;
     phasors(w, x.size(), c, s);
     double cc = 0, cs = 0, ss = 0, c1 = 0, s1 = 0, one = 0, xc = 0, xs = 0, x1 = 0;
     for (std::size_t n = 0; n < x.size(); ++n) {

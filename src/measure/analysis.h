@@ -43,19 +43,27 @@ struct Sine {
 // of the peak; none unless at least one whole period fits and the periods agree within 2 %.
 std::optional<double> crossing_period(std::span<const double> x);
 
+// What the fits work in, kept between readings so that a reading allocates nothing once the
+// first has run: the phasors cos(w t), sin(w t) of the window, and the residual.
+struct FitScratch {
+    std::vector<double> cos_wt, sin_wt;
+    std::vector<double> residual;
+};
+
 // The fundamental of a window: start from the crossings (or from the largest spectral peak when
 // they are irregular), then fit amplitude, phase, frequency and DC by Gauss-Newton (IEEE 1057's
 // four-parameter fit) until the frequency stops moving. None for silence, or when the tone does
 // not stand 30 dB above the residual's power per frequency bin (noise alone).
 class Spectrum;
 // `start_w` (rad/sample), when positive, replaces the crossings as the starting point; the
-// residual (x minus the fitted sine) is left in `residual` when a fundamental is found.
+// residual (x minus the fitted sine) is left in `scratch.residual` when a fundamental is found.
 std::optional<Sine> find_fundamental(std::span<const double> x, Spectrum& spectrum, double start_w,
-                                     std::vector<double>& residual);
+                                     FitScratch& scratch);
 // The least-squares sine at a fixed frequency (amplitude, phase and DC).
-Sine fit_at(std::span<const double> x, double w);
+Sine fit_at(std::span<const double> x, double w, FitScratch& scratch);
 // x minus the sine.
-void subtract(std::span<const double> x, const Sine& sine, std::span<double> residual);
+void subtract(std::span<const double> x, const Sine& sine, std::span<double> residual,
+              FitScratch& scratch);
 
 // Power spectra of the newest power-of-two samples of a window (8192 of the 9600 at 48 kHz),
 // windowed by a 4-term Blackman-Harris (sidelobes 92 dB down). Keeps its tables between calls.
@@ -78,6 +86,7 @@ public:
     double amplitude_at(std::span<const double> x, double w);
 
 private:
+    FitScratch scratch_;
     void use_window(std::size_t length);
     void transform(std::vector<double>& re, std::vector<double>& im) const;
     std::vector<double> window_, selective_window_;

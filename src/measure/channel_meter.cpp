@@ -19,13 +19,16 @@ constexpr double kPi = std::numbers::pi;
 constexpr double kSineRmsPerPeak = std::numbers::sqrt2 / 2.0;
 // AES17's measurement band for THD+N.
 constexpr double kBandLowHz = 20.0, kBandHighHz = 20000.0;
+// A fundamental counts as inside the band up to this far (relative) beyond its edges: a 20 kHz
+// tone, the last point of every AES17 sweep, is fitted at 19999.99999 or 20000.00001 Hz, and
+// the band's edges are inclusive. 0.1 % is far above the fit's error (under 1 ppm); a tone that
+// far out reads 19.98 Hz or 20.02 kHz on four figures.
+constexpr double kBandEdgeTolerance = 1e-3;
 // Samples go through the filters in blocks of this many, so each stage runs a tight loop.
 constexpr std::size_t kBlock = 256;
 
 double checked_rate(double rate_hz) {
-    if (!(rate_hz >= kMinimumRateHz) || !std::isfinite(rate_hz))
-        throw std::invalid_argument("ChannelMeter: sample rate " + std::to_string(rate_hz) +
-                                    " Hz is below the 8000 Hz the measuring chain needs");
+    check_measurable_rate(rate_hz);
     return rate_hz;
 }
 
@@ -37,7 +40,10 @@ struct ChannelMeter::Analysis {
     explicit Analysis(std::size_t window) : spectrum(window) {}
     Spectrum spectrum;
     TruePeakInterpolator interpolator;
-    std::vector<double> residual;
+    FitScratch fit;
+    // The fundamental THD+N fitted last (rad/sample), where the next fit starts when the
+    // crossings agree: a steady tone then settles in one pass instead of three.
+    double last_fit_w = 0.0;
     // The fundamental's period by its crossings, shared by the readings of one moment (level
     // and THD+N both want it): valid while no sample has come in since.
     std::uint64_t period_at = ~std::uint64_t{0};
@@ -76,7 +82,10 @@ ChannelMeter::ChannelMeter(ChannelMeter&&) noexcept = default;
 ChannelMeter& ChannelMeter::operator=(ChannelMeter&&) noexcept = default;
 
 // The chain after the DC blocker, in signal order: the Audio band's limit (if asked), then the
-// weighting; the detector reads what comes out.
+// weighting; the detector reads what comes out. The peak detectors of the Wide band without a
+// weighting read the signal as it arrives, DC and all: the largest sample is what clips, and
+// BS.1770's true peak is measured with DC. RMS and quasi-peak stay AC-coupled, as an AC
+// meter's are.
 void ChannelMeter::build_chain() {
     FilterDesign chain{rate_hz_, {}};
     if (settings_.band == Band::Audio)
@@ -84,7 +93,11 @@ void ChannelMeter::build_chain() {
     const FilterDesign weighting = design_weighting(settings_.weighting, rate_hz_);
     chain.sections.insert(chain.sections.end(), weighting.sections.begin(),
                           weighting.sections.end());
-    chain_is_wide_ = chain.sections.empty();
+    const bool peak =
+        settings_.detector == Detector::SamplePeak || settings_.detector == Detector::TruePeak;
+    detector_reads_ = !chain.sections.empty() ? DetectorInput::Filtered
+                      : peak                  ? DetectorInput::AsArrives
+                                              : DetectorInput::Wide;
     chain_filter_ = WeightingFilter(chain);
     quasi_peak_.reset();
     if (settings_.detector == Detector::QuasiPeak)
@@ -99,8 +112,10 @@ void ChannelMeter::configure(const ChainSettings& settings) {
     build_chain();
 }
 
-void ChannelMeter::restart() {
-    dc_blocker_.reset();
+void ChannelMeter::restart(double steady_input) {
+    // As though the input had held `steady_input` for ever: the DC blocker's output, and so
+    // everything after it, at rest.
+    dc_blocker_.settle(steady_input);
     chain_filter_.reset();
     wide_->clear();
     chain_->clear();
@@ -125,19 +140,26 @@ void ChannelMeter::process(std::span<const double> samples) {
         }
         dc_blocker_.process(in, wide);
         wide_->push(wide);
-        if (!chain_is_wide_) {
-            chain_filter_.process(wide, chain);
-            chain_->push(chain);
+        switch (detector_reads_) {
+            case DetectorInput::Filtered:
+                chain_filter_.process(wide, chain);
+                chain_->push(chain);
+                break;
+            case DetectorInput::AsArrives:
+                chain_->push(in);
+                break;
+            case DetectorInput::Wide:
+                break;
         }
         if (quasi_peak_)
-            quasi_peak_->process(chain_is_wide_ ? wide : chain);
+            quasi_peak_->process(detector_reads_ == DetectorInput::Filtered ? chain : wide);
         samples = samples.subspan(n);
         samples_seen_ += n;
     }
 }
 
 const History& ChannelMeter::chain_history() const {
-    return chain_is_wide_ ? *wide_ : *chain_;
+    return detector_reads_ == DetectorInput::Wide ? *wide_ : *chain_;
 }
 
 double ChannelMeter::level() const {
@@ -192,16 +214,22 @@ double ChannelMeter::thdn_ratio() const {
     double start_w = 0.0;
     if (const auto period = crossing_period_now())
         start_w = 2.0 * kPi / *period;
-    const auto fundamental = find_fundamental(y, a.spectrum, start_w, a.residual);
+    if (start_w > 0.0 && std::abs(start_w - a.last_fit_w) <= 1e-3 * start_w)
+        start_w = a.last_fit_w;
+    const auto fundamental = find_fundamental(y, a.spectrum, start_w, a.fit);
+    a.last_fit_w = fundamental ? fundamental->w : 0.0;
     if (!fundamental) {
         // No fundamental: whatever lies in the band is noise and distortion.
         const double total = a.spectrum.band_mean_square(y, rate_hz_, kBandLowHz, kBandHighHz);
         return total > 0.0 ? 1.0 : 0.0;
     }
     const double residual =
-        a.spectrum.band_mean_square(a.residual, rate_hz_, kBandLowHz, kBandHighHz);
+        a.spectrum.band_mean_square(a.fit.residual, rate_hz_, kBandLowHz, kBandHighHz);
     const double fundamental_hz = fundamental->w * rate_hz_ / (2.0 * kPi);
-    const double in_band = fundamental_hz >= kBandLowHz && fundamental_hz <= kBandHighHz
+    // A fundamental outside the band is none of the band's signal: what the band holds is all
+    // noise and distortion, and THD+N reads 1 (100 %).
+    const double in_band = fundamental_hz >= kBandLowHz * (1.0 - kBandEdgeTolerance) &&
+                                   fundamental_hz <= kBandHighHz * (1.0 + kBandEdgeTolerance)
                                ? fundamental->mean_square()
                                : 0.0;
     // The least-squares residual is orthogonal to the fitted sine, so the band's total power
@@ -212,7 +240,7 @@ double ChannelMeter::thdn_ratio() const {
 
 double ChannelMeter::frequency_hz() const {
     const std::span<const double> x = wide_->newest(window_samples_);
-    const auto fundamental = find_fundamental(x, analysis_->spectrum, 0.0, analysis_->residual);
+    const auto fundamental = find_fundamental(x, analysis_->spectrum, 0.0, analysis_->fit);
     return fundamental ? fundamental->w * rate_hz_ / (2.0 * kPi) : 0.0;
 }
 

@@ -8,6 +8,7 @@
 // Signal path of one channel (ChannelMeter::process):
 //   samples -> non-finite samples as 0 -> DC blocker (the Wide band) -> [Audio band limit]
 //           -> weighting -> detector history
+// (the peak detectors of the unweighted Wide band read the samples before the DC blocker)
 // Readings (ChannelMeter::level and friends) are computed on demand from the last 200 ms of
 // history, so a panel that polls 5 times a second pays for 5 analyses, not for 48 000.
 
@@ -37,7 +38,8 @@ enum class Detector { Rms, TruePeak, SamplePeak, QuasiPeak };
 // The band a function measures in, before the weighting.
 enum class Band {
     Wide,   // level, balance, frequency: flat within +-0.01 dB from 20 Hz to 20 kHz; DC removed
-    Audio,  // noise and THD+N: 20 Hz to 20 kHz, as AES17's measurement band
+    Audio,  // noise and THD+N: 20 Hz to 20 kHz, as AES17's measurement band, flat within
+            // 0.02 dB over it (to Nyquist at rates under 42.9 kHz)
 };
 
 struct ChainSettings {
@@ -68,13 +70,14 @@ struct FilterDesign {
 // fitted to the curve's magnitude up to 20 kHz (and, lightly weighted, above it up to 0.47 fs),
 // so the curve holds at 44.1 and 48 kHz too. Above 20 kHz A is made to fall faster than its
 // formula (which loses only 10 dB in the first octave): at least 12 dB per octave.
-// Throws std::invalid_argument below 8 kHz.
+// Throws std::invalid_argument outside kMinimumRateHz..kMaximumRateHz.
 FilterDesign design_weighting(Curve curve, double rate_hz);
 // A band as a filter. Wide: the DC blocker, a 2nd-order Butterworth high-pass at 2 Hz
 // (-0.0004 dB at 20 Hz). Audio: the DC blocker followed by design_audio_limit.
 FilterDesign design_band(Band band, double rate_hz);
-// The Audio band's 20 Hz-20 kHz limit alone: -3 dB at 20 Hz (4th-order Butterworth high-pass),
-// flat within 0.05 dB to 20 kHz and 60 dB down from 24 kHz (or just under Nyquist).
+// The Audio band's 20 Hz-20 kHz limit alone: a 4th-order Butterworth high-pass -3 dB at
+// 9.37 Hz (-0.01 dB at 20 Hz), flat within 0.02 dB to 20 kHz and 60 dB down from 24 kHz (or
+// just under Nyquist).
 FilterDesign design_audio_limit(double rate_hz);
 
 // Running state of a design; processes blocks of any length, in place if asked.
@@ -83,16 +86,33 @@ public:
     explicit WeightingFilter(const FilterDesign& design);
     void process(std::span<const double> in, std::span<double> out);
     void reset();
+    // The state of an input that has held `input` for ever: each section at its steady output
+    // for it. reset() is settle(0).
+    void settle(double input);
+
+    // A section as the loop runs it: the feedback coefficients negated, so that every step is
+    // a product added.
+    struct Section {
+        double b0, b1, b2, minus_a1, minus_a2;
+    };
 
 private:
-    std::vector<Biquad> sections_;
+    std::vector<Section> sections_;
     std::vector<double> state1_, state2_;  // each section's two delays
 };
 
 // The readings' history window, as instruments refresh theirs.
 inline constexpr double kReadingWindowS = 0.2;
-// Below this rate the Audio band (to 20 kHz) would not even reach half its width.
+// The rates the chain measures at. Below 8 kHz the Audio band (to 20 kHz) would not even reach
+// half its width; 768 kHz is the highest rate of any audio interface (16 times 48 kHz), and
+// bounds what a history or a design costs.
 inline constexpr double kMinimumRateHz = 8000.0;
+inline constexpr double kMaximumRateHz = 768000.0;
+// Throws std::invalid_argument, naming the rate and the bound, outside those rates (NaN too).
+void check_measurable_rate(double rate_hz);
+// Designs every band and weighting at `rate_hz`, so that a source can be refused when it opens
+// rather than when it is first measured; throws what a design throws.
+void check_designs(double rate_hz);
 
 class History;
 class QuasiPeakDetector;
@@ -103,7 +123,7 @@ class QuasiPeakDetector;
 // ballistics for quasi-peak).
 class ChannelMeter {
 public:
-    explicit ChannelMeter(double rate_hz);  // throws std::invalid_argument below 8 kHz
+    explicit ChannelMeter(double rate_hz);  // throws std::invalid_argument outside 8-768 kHz
     ~ChannelMeter();
     ChannelMeter(ChannelMeter&&) noexcept;
     ChannelMeter& operator=(ChannelMeter&&) noexcept;
@@ -114,7 +134,10 @@ public:
     // history restarts (the next reading is that of the new chain).
     void configure(const ChainSettings& settings);
     void process(std::span<const double> samples);  // streaming, any block length
-    void restart();                                 // forget everything (a gap in the input)
+    // Forgets everything (a gap in the input, or new settings), and starts the filters as
+    // though the input had held `steady_input` for ever: given the mean of what comes next, a
+    // signal's DC leaves no step behind to decay through the readings.
+    void restart(double steady_input = 0.0);
 
     // The detector's reading in sample units, sine-calibrated: a sine of amplitude 1 reads
     // 1/sqrt(2) under every detector. Silence reads exactly 0, never NaN or infinity.
@@ -144,7 +167,10 @@ private:
     std::size_t window_samples_;
     WeightingFilter dc_blocker_;
     WeightingFilter chain_filter_;  // the Audio band limit (if any), then the weighting
-    bool chain_is_wide_ = true;     // nothing after the DC blocker: one history serves both
+    // What the detector's history (chain_) holds: the filtered chain, the input as it arrives
+    // (the peaks of an unweighted Wide band), or nothing of its own (wide_ serves both).
+    enum class DetectorInput { Filtered, AsArrives, Wide };
+    DetectorInput detector_reads_ = DetectorInput::Wide;
     std::unique_ptr<History> wide_;
     std::unique_ptr<History> chain_;
     std::unique_ptr<QuasiPeakDetector> quasi_peak_;

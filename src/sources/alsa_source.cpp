@@ -139,6 +139,8 @@ public:
         : device_(device), generator_(std::move(generator)), options_(std::move(options)) {
         if (!generator_)
             throw std::invalid_argument("the ALSA input needs a generator to play");
+        if (const std::string why = unmeasurable_rate(options_.alsa_rate_hz); !why.empty())
+            throw SourceError("cannot open ALSA device \"" + device + "\": the rate asked, " + why);
         snd_lib_error_set_handler(quiet);
         snd_pcm_t* pcm = nullptr;
         if (const int e = snd_pcm_open(&pcm, device.c_str(), SND_PCM_STREAM_CAPTURE, 0); e < 0)
@@ -146,9 +148,8 @@ public:
         capture_.reset(pcm);
         rate_hz_ = options_.alsa_rate_hz;
         capture_format_ = configure(capture_.get(), device, "for capture", rate_hz_);
-        if (rate_hz_ < kMinRateHz)
-            throw SourceError("ALSA device \"" + device + "\" captures at " +
-                              std::to_string(std::lround(rate_hz_)) + " Hz, below 8000 Hz");
+        if (const std::string why = unmeasurable_rate(rate_hz_); !why.empty())
+            throw SourceError("cannot open ALSA device \"" + device + "\": its rate " + why);
         ring_ = std::make_unique<FrameRing>(static_cast<std::int64_t>(kHistory_s * rate_hz_));
 
         // The playback side is welcome, not required: a capture-only device still measures.

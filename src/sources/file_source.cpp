@@ -109,11 +109,10 @@ FileSource::FileSource(std::string path, MonotonicClock clock)
         throw refusal(path_, truncation);
     if (info.frames <= 0)
         throw refusal(path_, "it holds no audio frames");
-    if (info.samplerate < kMinRateHz) {
-        throw refusal(path_, "its sample rate " + std::to_string(info.samplerate) +
-                                 " Hz is below the lowest the analyser measures at, " +
-                                 std::to_string(static_cast<int>(kMinRateHz)) + " Hz");
-    }
+    if (const std::string why = unmeasurable_rate(info.samplerate); !why.empty())
+        throw refusal(path_, "its sample rate " + why);
+    if (static_cast<std::size_t>(info.channels) > kInterleavedSamples)
+        throw refusal(path_, "it has " + std::to_string(info.channels) + " channels");
     rate_hz_ = info.samplerate;
     length_frames_ = info.frames;
     file_channels_ = info.channels;
@@ -128,7 +127,8 @@ FileSource::FileSource(std::string path, MonotonicClock clock)
     const auto blocks = static_cast<std::size_t>(
         std::ceil(2.0 * rate_hz_ / static_cast<double>(kBlockFrames)) + 2.0);
     cache_.resize(blocks);
-    interleaved_.resize(static_cast<std::size_t>(kBlockFrames * file_channels_));
+    // libsndfile's doubles are already normalised: integer formats' full scale reads 1.0.
+    interleaved_.resize(kInterleavedSamples);
     check_decodes();
     frames_ = RealTimeFrames(std::move(clock), rate_hz_);
 }
@@ -177,9 +177,27 @@ void FileSource::load(Block& slot, std::int64_t index) {
         samples.assign(static_cast<std::size_t>(kBlockFrames), 0.0);
     slot.index = index;
 
+    // In pieces that fit the interleaving buffer, whose size does not follow the header's
+    // channel count; each piece's frames go to A and B as they come.
     sf_count_t got = 0;
-    if (sf_seek(file_->handle, start, SEEK_SET) == start)
-        got = sf_readf_double(file_->handle, interleaved_.data(), wanted);
+    const auto piece_frames = static_cast<sf_count_t>(interleaved_.size()) / file_channels_;
+    if (sf_seek(file_->handle, start, SEEK_SET) == start) {
+        while (got < wanted) {
+            const sf_count_t asked = std::min(piece_frames, wanted - got);
+            const sf_count_t read = sf_readf_double(file_->handle, interleaved_.data(), asked);
+            for (sf_count_t f = 0; f < std::max<sf_count_t>(read, 0); ++f) {
+                const double* frame = &interleaved_[static_cast<std::size_t>(f * file_channels_)];
+                slot.samples[0][static_cast<std::size_t>(got + f)] = frame[0];
+                slot.samples[1][static_cast<std::size_t>(got + f)] =
+                    frame[file_channels_ > 1 ? 1 : 0];
+            }
+            if (read <= 0)
+                break;
+            got += read;
+            if (read < asked)
+                break;
+        }
+    }
     const std::string log = log_of(file_->handle);
     const bool decoder_error = log.find("ERROR") != std::string::npos;
     if (got != wanted || decoder_error) {
@@ -193,13 +211,6 @@ void FileSource::load(Block& slot, std::int64_t index) {
             warnings_.push_back(decode_failure_ + "; the input is lost from here on");
         }
         failed_ = true;
-        got = std::max<sf_count_t>(got, 0);
-    }
-    // libsndfile's doubles are already normalised: integer formats' full scale reads 1.0.
-    for (sf_count_t f = 0; f < got; ++f) {
-        const double* frame = &interleaved_[static_cast<std::size_t>(f * file_channels_)];
-        slot.samples[0][static_cast<std::size_t>(f)] = frame[0];
-        slot.samples[1][static_cast<std::size_t>(f)] = frame[file_channels_ > 1 ? 1 : 0];
     }
 }
 

@@ -18,14 +18,12 @@
 
 namespace vantel::source {
 
-// The lowest sample rate the analyser measures at: below it the 20 kHz band is lost entirely.
-inline constexpr double kMinRateHz = 8000.0;
-
 class FileSource final : public SampleSource {
 public:
     // Throws SourceError, naming the file and the reason, for a missing file, a directory, an
     // empty file, a file libsndfile cannot decode (corrupt, truncated, or in a format it
-    // refuses) and a rate below kMinRateHz.
+    // refuses) and a rate outside kMinRateHz..kMaxRateHz: nothing is sized by the header's rate
+    // before it is checked.
     explicit FileSource(std::string path, MonotonicClock clock = {});
     ~FileSource() override;
     FileSource(const FileSource&) = delete;
@@ -47,6 +45,9 @@ public:
     std::size_t cache_capacity_bytes() const;
 
     static constexpr std::int64_t kBlockFrames = 4096;
+    // The decoding buffer, in samples of all channels: 8 frames of libsndfile's most (1024
+    // channels), 4096 of a stereo file.
+    static constexpr std::size_t kInterleavedSamples = 8192;
 
 private:
     struct Block {

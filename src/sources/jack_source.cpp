@@ -75,7 +75,14 @@ std::unique_ptr<JackClient> JackClient::open(const LiveOptions& options, const G
                                                 std::to_string(static_cast<int>(status)) + ")";
         return nullptr;
     }
-    std::unique_ptr<JackClient> c(new JackClient(client, jack_get_sample_rate(client)));
+    // Checked before the ring is sized by it.
+    const double rate_hz = jack_get_sample_rate(client);
+    if (const std::string unmeasurable = unmeasurable_rate(rate_hz); !unmeasurable.empty()) {
+        jack_client_close(client);
+        why = "the JACK server's rate " + unmeasurable;
+        return nullptr;
+    }
+    std::unique_ptr<JackClient> c(new JackClient(client, rate_hz));
     jack::Realtime& rt = c->rt_;
     rt.ring = &c->ring_;
     rt.generator = &generator;
@@ -218,10 +225,19 @@ private:
         log(what + " as " + name + " at " + std::to_string(std::lround(rate)) + " Hz");
         if (!trouble.empty())
             log("JACK ports: " + trouble.substr(0, trouble.size() - 2));
+        // A server back at a lower rate may not carry the generator's frequency: the generator
+        // then plays silence, keeps its setting, and plays again at a rate that carries it.
+        const double generator_hz = generator_->frequency_hz();
+        if (generator_hz >= rate / 2.0) {
+            log("the generator's " + std::to_string(std::lround(generator_hz)) +
+                " Hz is at or above half the " + std::to_string(std::lround(rate)) +
+                " Hz rate: it is silent until the rate carries it or its frequency is lowered");
+        }
     }
 
     void supervise() {
         std::uint64_t xruns_told = 0, overruns_told = 0;
+        std::string refusal_told;
         bool stalled_told = false;
         // Trouble is told at most this often, so that a struggling machine's log stays readable.
         constexpr auto kTellEvery = std::chrono::seconds(10);
@@ -242,6 +258,13 @@ private:
                 lock.unlock();
                 std::unique_ptr<JackClient> back =
                     JackClient::open(options_, *generator_, statistics_, why);
+                if (back) {
+                    refusal_told.clear();
+                } else if (why.starts_with("the JACK server's rate") && why != refusal_told) {
+                    // A server that answers at a rate the analyser cannot measure: said once.
+                    log("the JACK server is back, but " + why + ": the input stays unlocked");
+                    refusal_told = why;
+                }
                 lock.lock();
                 if (back) {
                     client_ = std::move(back);

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <string>
 #include <utility>
 
@@ -18,6 +19,19 @@ MonotonicClock steady_clock_s() {
 void check_channel(int channel) {
     if (channel != kChannelA && channel != kChannelB)
         throw std::out_of_range("no channel " + std::to_string(channel) + " (0 is A, 1 is B)");
+}
+
+std::string unmeasurable_rate(double rate_hz) {
+    auto hz = [](double value) {
+        char text[40];
+        std::snprintf(text, sizeof text, std::abs(value) < 1e15 ? "%.0f Hz" : "%g Hz", value);
+        return std::string(text);
+    };
+    if (!(rate_hz >= kMinRateHz))
+        return hz(rate_hz) + " is below the lowest the analyser measures at, " + hz(kMinRateHz);
+    if (!(rate_hz <= kMaxRateHz))
+        return hz(rate_hz) + " is above the highest the analyser measures at, " + hz(kMaxRateHz);
+    return {};
 }
 
 void SampleSource::set_full_scale_v_rms(double v_rms) {

@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "measure/measure.h"
+
 namespace vantel::source {
 
 inline constexpr int kChannelA = 0;
@@ -75,6 +77,14 @@ public:
 
 // Throws std::out_of_range unless `channel` is 0 or 1.
 void check_channel(int channel);
+
+// The rates the analyser measures at, those of its measuring engine: 8 kHz to 768 kHz. A source
+// at another rate is refused when it opens, before anything is sized by its rate.
+inline constexpr double kMinRateHz = measure::kMinimumRateHz;
+inline constexpr double kMaxRateHz = measure::kMaximumRateHz;
+// Why `rate_hz` cannot be measured ("1000000 Hz is above the highest the analyser measures at,
+// 768000 Hz"); empty when it can.
+std::string unmeasurable_rate(double rate_hz);
 
 // Frames produced at `rate_hz` since the clock read `start_s`: a monotonic frame counter for
 // sources that generate or replay samples in step with real time.

@@ -8,7 +8,10 @@
 #include <QFile>
 #include <QTest>
 
+#include <cmath>
 #include <csignal>
+#include <cstdint>
+#include <functional>
 
 #include "app/backends.h"
 #include "bus_fixture.h"
@@ -159,11 +162,43 @@ TEST_F(Neighbours, JackServerThatGoesAndReturnsLeavesAnalyserAndPanelRunning) {
     EXPECT_FALSE(p.meter->ended());
 }
 
+// A 16-bit stereo WAV whose header says `rate_hz`, of `frames` frames of `sample(n)` (full
+// scale 1) on both channels.
+QByteArray wav(std::uint32_t rate_hz, std::uint32_t frames,
+               const std::function<double(std::uint32_t)>& sample) {
+    QByteArray bytes;
+    auto put = [&](std::uint32_t value, int size) {
+        for (int i = 0; i < size; ++i)
+            bytes.append(static_cast<char>((value >> (8 * i)) & 0xff));
+    };
+    const std::uint32_t data_bytes = frames * 4;
+    bytes.append("RIFF");
+    put(36 + data_bytes, 4);
+    bytes.append("WAVEfmt ");
+    put(16, 4);
+    put(1, 2);  // PCM
+    put(2, 2);  // channels
+    put(rate_hz, 4);
+    put(rate_hz * 4, 4);  // bytes a second (wraps for a huge rate, as a forged header's would)
+    put(4, 2);            // bytes a frame
+    put(16, 2);           // bits a sample
+    bytes.append("data");
+    put(data_bytes, 4);
+    for (std::uint32_t n = 0; n < frames; ++n) {
+        const auto value =
+            static_cast<std::uint16_t>(static_cast<std::int16_t>(std::lround(32767.0 * sample(n))));
+        put(value, 2);
+        put(value, 2);
+    }
+    return bytes;
+}
+
 struct BadInputCase {
     const char* name;
     const char* program;
     const char* contents;  // of the file given as the input; nullptr: no file at all
     const char* reason;
+    std::uint32_t header_rate_hz = 0;  // else a 192 KB WAV whose header says this rate
 };
 
 class BadInput : public testing::TestWithParam<BadInputCase> {};
@@ -174,7 +209,11 @@ TEST_P(BadInput, EndsAtOnceNamingTheInput) {
     QTemporaryDir dir;
     const QString path = dir.filePath(u"input.wav"_s);
     QFile file(path);
-    if (c.contents) {
+    if (c.header_rate_hz) {
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) &&
+                    file.write(wav(c.header_rate_hz, 48000, [](std::uint32_t) { return 0.0; })) >=
+                        0);
+    } else if (c.contents) {
         ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(c.contents) >= 0);
     }
     file.close();
@@ -194,8 +233,82 @@ INSTANTIATE_TEST_SUITE_P(
                                  "no such file"},
                     BadInputCase{"PanelEmptyFile", VANTEL_DMM_BINARY, "", "empty"},
                     BadInputCase{"AnalyserCorruptFile", VANTEL_ANALYSER_BINARY,
-                                 "RIFF\x24\0\0\0WAVEfmt garbage", "cannot read"}),
+                                 "RIFF\x24\0\0\0WAVEfmt garbage", "cannot read"},
+                    // It once ran to 18.7 GB before it aborted.
+                    BadInputCase{"PanelHugeRateInTheHeader", VANTEL_DMM_BINARY, nullptr,
+                                 "its sample rate 2147483647 Hz is above the highest the "
+                                 "analyser measures at, 768000 Hz",
+                                 2147483647u},
+                    BadInputCase{"AnalyserRateAbove768kHz", VANTEL_ANALYSER_BINARY, nullptr,
+                                 "its sample rate 1000000 Hz is above the highest the analyser "
+                                 "measures at, 768000 Hz",
+                                 1000000u}),
     RowName());
+
+struct RateCase {
+    const char* name;
+    const char* program;
+    const char* rate;
+    const char* reason;
+};
+
+class BadRate : public testing::TestWithParam<RateCase> {};
+
+// --rate outside what the engine measures ends both programs at once, with exit code 2.
+TEST_P(BadRate, EndsAtOnceNamingTheRate) {
+    const RateCase& c = GetParam();
+    QProcess program;
+    start_child(program, QString::fromLatin1(c.program),
+                {u"--input"_s, u"alsa:null"_s, u"--rate"_s, QString::fromLatin1(c.rate)});
+    ASSERT_TRUE(program.waitForFinished(kChildTimeout_ms));
+    EXPECT_EQ(program.exitCode(), 2);
+    EXPECT_THAT(program.readAllStandardError().toStdString(), HasSubstr(c.reason));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Alsa, BadRate,
+    testing::Values(RateCase{"PanelTerahertz", VANTEL_DMM_BINARY, "1e12",
+                             "--rate 1e12: 1000000000000 Hz is above the highest the analyser "
+                             "measures at, 768000 Hz"},
+                    RateCase{"AnalyserAbove768kHz", VANTEL_ANALYSER_BINARY, "768001",
+                             "--rate 768001: 768001 Hz is above the highest the analyser "
+                             "measures at, 768000 Hz"},
+                    RateCase{"AnalyserBelow8kHz", VANTEL_ANALYSER_BINARY, "4000",
+                             "--rate 4000: 4000 Hz is below the lowest the analyser measures "
+                             "at, 8000 Hz"}),
+    RowName());
+
+// A file at a DXD rate is measured under A-weighting and every detector, and the analyser stays
+// on the bus: A-weighting's design threw at the first reading there and ended it, and every
+// client lost it.
+TEST_F(Neighbours, AnalyserMeasuresADxdFileUnderAWeighting) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"dxd.wav"_s);
+    QFile file(path);
+    constexpr std::uint32_t kRate = 384000;
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) &&
+                file.write(wav(kRate, kRate / 2, [](std::uint32_t n) {
+                    return 0.5 * std::sin(2.0 * M_PI * 1000.0 * n / kRate);
+                })) >= 0);
+    file.close();
+    AnalyserProcess analyser({u"--input"_s, path});
+    ASSERT_EQ(write_property(u"SignalAnalyzer"_s, u"SA_Source"_s, short{1}).type(),
+              QDBusMessage::ReplyMessage);
+    ASSERT_EQ(write_property(u"CTDetector"_s, u"CTD_Unit"_s, short{32}).type(),  // dBFS
+              QDBusMessage::ReplyMessage);
+    ASSERT_EQ(write_property(u"CTDetector"_s, u"CTD_WeightingFilter"_s, short{1}).type(),  // A
+              QDBusMessage::ReplyMessage);
+    for (short response : std::initializer_list<short>{0, 1, 2, 3}) {  // RMS, peaks, Q-peak
+        ASSERT_EQ(write_property(u"CTDetector"_s, u"CTD_Response"_s, response).type(),
+                  QDBusMessage::ReplyMessage);
+        QTest::qWait(300);
+        const QVariant reading = read_property(u"CTDetector"_s, u"CTD_ChA"_s);
+        ASSERT_TRUE(reading.isValid())
+            << "response " << response << ": " << analyser.log().toStdString();
+        EXPECT_NEAR(reading.toDouble(), 20.0 * std::log10(0.5), 0.05) << "response " << response;
+    }
+    EXPECT_EQ(analyser.terminate(), 0);
+}
 
 struct ChoiceCase {
     const char* name;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -274,6 +275,113 @@ TEST_F(Analyser, FileInputReadsTheFilesLevelAndReportsItsRate) {
     EXPECT_NEAR(reading("CTD_ChB", 0.0), db(0.5), 0.01);
     std::filesystem::remove(path);
 }
+
+// A mono float WAV of `seconds` of `signal(n)` at `rate_hz`, in the temporary folder; removed
+// with the object.
+class SoundFile {
+public:
+    SoundFile(const std::string& name, int rate_hz, double seconds,
+              const std::function<double(long long)>& signal)
+        : path_(std::filesystem::temp_directory_path() /
+                ("vantel_signal_test_" + std::to_string(::getpid()) + "_" + name + ".wav")) {
+        SF_INFO info{0, rate_hz, 1, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0, 0};
+        SNDFILE* file = sf_open(path_.c_str(), SFM_WRITE, &info);
+        EXPECT_NE(file, nullptr) << sf_strerror(nullptr);
+        std::vector<float> samples(static_cast<std::size_t>(std::lround(seconds * rate_hz)));
+        for (std::size_t n = 0; n < samples.size(); ++n)
+            samples[n] = static_cast<float>(signal(static_cast<long long>(n)));
+        sf_writef_float(file, samples.data(), static_cast<sf_count_t>(samples.size()));
+        sf_close(file);
+    }
+    ~SoundFile() { std::filesystem::remove(path_); }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+double sine(double frequency_hz, double rate_hz, long long n) {
+    return std::sin(2.0 * M_PI * std::fmod(frequency_hz * static_cast<double>(n), rate_hz) /
+                    rate_hz);
+}
+
+struct DxdRow {
+    const char* name;
+    int rate_hz;
+    const char* response;  // CTD_RESPONSE_...
+};
+
+class DxdFile : public Analyser, public testing::WithParamInterface<DxdRow> {};
+
+// The DXD rates measure with A-weighting under every detector: a 1 kHz tone at half full scale
+// reads -6.02 dBFS (A is 0 dB there). A-weighting's design threw at these rates, and the first
+// reading ended the analyser.
+TEST_P(DxdFile, MeasuresWithAWeightingUnderEveryDetector) {
+    const DxdRow& row = GetParam();
+    const SoundFile file(row.name, row.rate_hz, 0.5,
+                         [&](long long n) { return 0.5 * sine(1000.0, row.rate_hz, n); });
+    open(std::nullopt, 1, file.path());
+    write(*app, "SignalAnalyzer.SA_Source", Value(vantel::instrument::kDigitalDomain));
+    set("CTDetector.CTD_Unit", "UNIT_DBFS");
+    set("CTDetector.CTD_WeightingFilter", "CTD_WEIGHTING_AWEIGHTING");
+    set("CTDetector.CTD_Response", row.response);
+    EXPECT_NEAR(reading("CTD_ChA", 3.0), db(0.5), 0.05);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, DxdFile,
+                         testing::ValuesIn(std::vector<DxdRow>{
+                             {"Rms352k8", 352800, "CTD_RESPONSE_RMS"},
+                             {"Peak352k8", 352800, "CTD_RESPONSE_PEAK"},
+                             {"PeakSample352k8", 352800, "CTD_RESPONSE_PEAKSAMPLE"},
+                             {"QuasiPeak352k8", 352800, "CTD_RESPONSE_QPEAK"},
+                             {"Rms384k", 384000, "CTD_RESPONSE_RMS"},
+                             {"Peak384k", 384000, "CTD_RESPONSE_PEAK"},
+                             {"PeakSample384k", 384000, "CTD_RESPONSE_PEAKSAMPLE"},
+                             {"QuasiPeak384k", 384000, "CTD_RESPONSE_QPEAK"},
+                         }),
+                         testing_support::RowName());
+
+struct ChangeRow {
+    const char* name;
+    const char* before[2];  // a setting's path and constant, held for 3 s before the change
+    const char* after[2];   // the change; then the first reading is the settled one
+};
+
+class SettingsChange : public Analyser, public testing::WithParamInterface<ChangeRow> {};
+
+// A change of settings replays the last second through the new chain. On a -60 dBFS tone over
+// DC 0.25, that replay began with a 0.25 step into the DC blocker: quasi-peak read -31 dBFS and
+// fell for seconds, RMS read 0.2 dB high. Started settled on the replay's mean, the first
+// reading after the change is the settled one, within 0.01 dB.
+TEST_P(SettingsChange, FirstReadingIsTheSettledOne) {
+    const ChangeRow& row = GetParam();
+    const SoundFile file(row.name, 48000, 1.0,
+                         [](long long n) { return 0.25 + 1e-3 * sine(1000.0, 48000.0, n); });
+    open(std::nullopt, 1, file.path());
+    write(*app, "SignalAnalyzer.SA_Source", Value(vantel::instrument::kDigitalDomain));
+    set("CTDetector.CTD_Unit", "UNIT_DBFS");
+    set(row.before[0], row.before[1]);
+    reading("CTD_ChA", 3.0);
+    set(row.after[0], row.after[1]);
+    const double first = reading("CTD_ChA", 0.2);
+    const double settled = reading("CTD_ChA", 3.0);
+    EXPECT_NEAR(settled, -60.0, 0.1);
+    EXPECT_NEAR(first, settled, 0.01);
+}
+
+INSTANTIATE_TEST_SUITE_P(DcUnderATone, SettingsChange,
+                         testing::ValuesIn(std::vector<ChangeRow>{
+                             {"RmsAfterAWeightingChange",
+                              {"CTDetector.CTD_WeightingFilter", "CTD_WEIGHTING_AWEIGHTING"},
+                              {"CTDetector.CTD_WeightingFilter", "CTD_WEIGHTING_NONE"}},
+                             {"QuasiPeakAfterAResponseChange",
+                              {"CTDetector.CTD_Response", "CTD_RESPONSE_RMS"},
+                              {"CTDetector.CTD_Response", "CTD_RESPONSE_QPEAK"}},
+                             {"RmsAfterAResponseChange",
+                              {"CTDetector.CTD_Response", "CTD_RESPONSE_QPEAK"},
+                              {"CTDetector.CTD_Response", "CTD_RESPONSE_RMS"}},
+                         }),
+                         testing_support::RowName());
 
 // A fresh analyser reads as a bench instrument does: Amplitude unweighted in volts, THD+N
 // unweighted in per cent. A-weighted, the 100 Hz tone would read 0.110 V and the 0.1 % of

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <numbers>
 #include <random>
@@ -26,8 +27,8 @@ using testing_support::thrown;
 // 0.1 / sqrt(1 + 1e-6) % = 0.09999995 %, here within 0.0005 %. A clean double-precision sine
 // reads the fit's floor, below -140 dB (and never below 0). The frequency holds within 10 ppm
 // from 20 Hz to 19 kHz, under A weighting, which changes the waveform but not its period. The
-// Audio band is AES17's 20 Hz-20 kHz: -3 dB at 20 Hz, flat within 0.05 dB up to 20 kHz and at
-// least 60 dB down from 24 kHz.
+// Audio band is AES17's 20 Hz-20 kHz: flat within 0.05 dB from 20 Hz to 20 kHz and at least
+// 60 dB down from 24 kHz.
 std::vector<ChainRow> analysis_rows() {
     std::vector<ChainRow> rows;
     for (double rate : kRates) {
@@ -41,7 +42,7 @@ std::vector<ChainRow> analysis_rows() {
             };
             for (double f : {997.0, 1000.0}) {
                 add("ThirdHarmonic", f, Curve::Flat, {{f, 0.5}, {3.0 * f, 0.5e-3}}, Reading::ThdnDb,
-                    db(0.09999995e-2 - 0.0005e-2), db(0.09999995e-2 + 0.0005e-2));
+                    db(0.09999995e-2 * 0.995), db(0.09999995e-2 * 1.005));
                 add("CleanSine", f, Curve::Flat, {{f, 0.9}}, Reading::ThdnDb, -INFINITY, -140.0);
             }
             for (double f : {20.0, 30.0, 997.0, 1000.0, 10000.0, 19000.0})
@@ -49,9 +50,8 @@ std::vector<ChainRow> analysis_rows() {
                     f * (1.0 + 10e-6));
             if (band == Band::Wide)
                 continue;
-            add("Response", 20.0, Curve::Flat, {{20.0}}, Reading::LevelDb, -3.03, -2.99);
-            for (double f : {997.0, 20000.0})
-                add("Response", f, Curve::Flat, {{f}}, Reading::LevelDb, -0.05, 0.01);
+            for (double f : {20.0, 997.0, 20000.0})
+                add("Response", f, Curve::Flat, {{f}}, Reading::LevelDb, -0.05, 0.05);
             // 24 kHz is the stop band's edge, where the filter sits at 60 dB exactly.
             if (24000.0 <= 0.45 * rate)
                 add("Response", 24000.0, Curve::Flat, {{24000.0}}, Reading::LevelDb, -INFINITY,
@@ -62,6 +62,49 @@ std::vector<ChainRow> analysis_rows() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Analysis, ChainReading, testing::ValuesIn(analysis_rows()),
+                         testing_support::RowName{});
+
+// THD+N across the band, as AES17 sweeps it, at 44.1, 48 and 96 kHz:
+// - Floor: a clean double-precision sine reads below -140 dB from 20 Hz to 20 kHz under every
+//   weighting. Sections that paired the band's high-pass poles with the low-pass's zeros
+//   cancelled at some 110 dB and read -73 dB at 25 Hz, -37 dB under A.
+// - ThirdHarmonic: a 0.1 % third harmonic reads 0.09999995 % within 0.5 % of its value for any
+//   fundamental from 20 Hz to 6.6 kHz: the band is flat from 20 Hz (its high-pass no longer cuts
+//   the fundamental more than its harmonic) to 20 kHz (where 6.6 kHz puts its third).
+// - BandEdge: a fundamental at exactly 20 Hz or 20 kHz, fitted a hair inside or outside, is in
+//   the band: a 1 kHz tone 60 dB under a 20 kHz one reads 0.1 %, not 100 %.
+std::vector<ChainRow> thdn_rows() {
+    std::vector<ChainRow> rows;
+    const std::pair<const char*, Curve> curves[] = {{"Flat", Curve::Flat},
+                                                    {"A", Curve::A},
+                                                    {"Highpass400", Curve::Highpass400},
+                                                    {"Ccir468", Curve::Ccir468},
+                                                    {"Ccir468At2k", Curve::Ccir468At2k}};
+    const double third_low = db(0.09999995e-2 * 0.995), third_high = db(0.09999995e-2 * 1.005);
+    for (double rate : {44100.0, 48000.0, 96000.0}) {
+        auto add = [&](std::string name, Curve curve, std::vector<Tone> tones, double low,
+                       double high) {
+            rows.emplace_back(std::move(name), rate,
+                              ChainSettings{Band::Audio, curve, Detector::Rms}, std::move(tones),
+                              Reading::ThdnDb, low, high);
+        };
+        for (const auto& [curve_name, curve] : curves)
+            for (double f : {20.0, 25.0, 31.5, 50.0, 100.0, 1000.0, 10000.0, 20000.0})
+                add(name_of("Floor", curve_name, static_cast<int>(rate), f, "Hz"), curve,
+                    {{f, 0.9}}, -INFINITY, -140.0);
+        for (double f : {20.0, 25.0, 31.0, 50.0, 100.0, 997.0, 3000.0, 6600.0})
+            add(name_of("ThirdHarmonic", static_cast<int>(rate), f, "Hz"), Curve::Flat,
+                {{f, 0.5}, {3.0 * f, 0.5e-3}}, third_low, third_high);
+        for (double phase_deg : {0.0, 30.0, 60.0})
+            add(name_of("BandEdge", static_cast<int>(rate), "20000Hz", phase_deg, "deg"),
+                Curve::Flat,
+                {{20000.0, 0.5, phase_deg * std::numbers::pi / 180.0}, {1000.0, 0.5e-3}}, third_low,
+                third_high);
+    }
+    return rows;
+}
+
+INSTANTIATE_TEST_SUITE_P(Thdn, ChainReading, testing::ValuesIn(thdn_rows()),
                          testing_support::RowName{});
 
 // White noise of RMS sigma on a sine at 48 kHz, in either band: only its 20 Hz-20 kHz part
@@ -161,12 +204,76 @@ TEST(Analysis, NonFiniteSamplesDoNotPoisonTheMeter) {
     }
 }
 
-TEST(Analysis, RefusesRatesBelow8kHz) {
+// Rates outside 8 kHz to 768 kHz are refused, before anything is sized by them.
+TEST(Analysis, RefusesRatesOutside8kHzTo768kHz) {
     for (double rate : {7999.0, 0.0, -48000.0, std::numeric_limits<double>::quiet_NaN()})
         EXPECT_THAT(thrown<std::invalid_argument>([&] { ChannelMeter{rate}; }),
-                    testing::HasSubstr("8000 Hz"))
+                    testing::HasSubstr("below the 8000 Hz"))
+            << rate;
+    for (double rate : {768001.0, 1e12, std::numeric_limits<double>::infinity()})
+        EXPECT_THAT(thrown<std::invalid_argument>([&] { ChannelMeter{rate}; }),
+                    testing::HasSubstr("above the 768000 Hz"))
             << rate;
     EXPECT_NO_THROW(ChannelMeter{8000.0});
+    EXPECT_NO_THROW(ChannelMeter{768000.0});
+}
+
+// Pk Sample and Peak of the unweighted Wide band read the signal as it arrives, DC and all (the
+// largest sample is what clips; BS.1770 measures true peak with DC); RMS is AC-coupled, as an AC
+// meter's is. Readings in dBFS, at 48 kHz.
+struct ArrivalRow {
+    std::string name;
+    Detector detector;
+    std::function<double(long long n)> signal;
+    double expected_dbfs, tolerance_db;
+};
+
+std::vector<ArrivalRow> arrival_rows() {
+    const auto dc_under_sine = [](long long n) { return 0.25 + Tone{997.0, 0.5}.at(48000.0, n); };
+    // 1 kHz, 24 samples at +1 and 24 at -1.
+    const auto square = [](long long n) { return n % 48 < 24 ? 1.0 : -1.0; };
+    return {
+        {"SamplePeakOfDcUnderASine", Detector::SamplePeak, dc_under_sine, db(0.75), 0.02},
+        {"TruePeakOfDcUnderASine", Detector::TruePeak, dc_under_sine, db(0.75), 0.01},
+        {"SamplePeakOfAFullScaleSquare", Detector::SamplePeak, square, 0.0, 1e-6},
+        {"TruePeakOfDcAlone", Detector::TruePeak, [](long long) { return -0.5; }, db(0.5), 1e-6},
+        {"RmsOfDcUnderASineIsTheSineAlone", Detector::Rms, dc_under_sine, db(0.5), 0.01},
+    };
+}
+
+class SignalAsItArrives : public testing::TestWithParam<ArrivalRow> {};
+
+TEST_P(SignalAsItArrives, ReadsInDbfs) {
+    const ArrivalRow& row = GetParam();
+    ChannelMeter meter(48000.0);
+    meter.configure({Band::Wide, Curve::Flat, row.detector});
+    play(meter, 3.0, row.signal);
+    EXPECT_NEAR(db(meter.level() * std::numbers::sqrt2), row.expected_dbfs, row.tolerance_db);
+}
+
+INSTANTIATE_TEST_SUITE_P(Peaks, SignalAsItArrives, testing::ValuesIn(arrival_rows()),
+                         testing_support::RowName{});
+
+// A chain restarted on a signal with DC (new settings replay the last second) starts settled on
+// that second's mean: its first reading is the settled one within 0.01 dB, the quasi-peak's
+// too, with no step decaying through it.
+TEST(Analysis, RestartSettledOnTheInputsMeanLeavesNoStep) {
+    constexpr double rate = 48000.0;
+    const auto dc_under_sine = [](long long n) { return 0.25 + Tone{1000.0, 0.25}.at(48000.0, n); };
+    for (Detector detector : {Detector::Rms, Detector::QuasiPeak}) {
+        ChannelMeter settled(rate), restarted(rate);
+        for (ChannelMeter* m : {&settled, &restarted})
+            m->configure({Band::Wide, Curve::Flat, detector});
+        const long long second = static_cast<long long>(rate);
+        play(settled, 5.0, dc_under_sine);
+        double sum = 0.0;
+        for (long long n = 4 * second; n < 5 * second; ++n)
+            sum += dc_under_sine(n);
+        restarted.restart(sum / static_cast<double>(second));
+        play(restarted, 1.0, dc_under_sine, 4 * second);
+        EXPECT_NEAR(db(restarted.level() / settled.level()), 0.0, 0.01)
+            << (detector == Detector::Rms ? "RMS" : "quasi-peak");
+    }
 }
 
 // The same settings change nothing; new ones restart the history.
@@ -209,6 +316,21 @@ std::vector<ChainRow> detector_rows() {
         const Tone quarter_rate{rate / 4.0, 0.8, std::numbers::pi / 4.0};
         add("TruePeakBetweenSamples", rate, Detector::TruePeak, quarter_rate, 0.0, 0.01);
         add("SamplePeakBetweenSamples", rate, Detector::SamplePeak, quarter_rate, -3.0103, 0.01);
+    }
+    // Quasi-peak wherever the samples fall on the wave: tones locked to the rate (4, 3 and 2.5
+    // samples a cycle, 9 samples for 4 cycles) and 20 kHz, at three phases, within 0.1 dB. On
+    // the samples alone 12 kHz at 48 kHz read +0.26, -0.42 and -2.70 dB.
+    for (double rate : {44100.0, 48000.0, 96000.0}) {
+        for (double f : {rate / 4.0, rate / 3.0, 0.4 * rate, rate * 4.0 / 9.0, 20000.0}) {
+            if (f > 20000.0)
+                continue;
+            for (double phase_deg : {0.0, 22.5, 45.0})
+                rows.emplace_back(name_of("QuasiPeakAtPhase", static_cast<int>(rate),
+                                          static_cast<int>(f), phase_deg, "deg"),
+                                  rate, ChainSettings{Band::Wide, Curve::Flat, Detector::QuasiPeak},
+                                  std::vector{Tone{f, 0.5, phase_deg * std::numbers::pi / 180.0}},
+                                  Reading::LevelDb, -0.1, 0.1);
+        }
     }
     return rows;
 }

@@ -83,6 +83,7 @@ constexpr FormatRow kFormats[] = {
     {"aiff_16", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 2, 8000},
     {"wav_mono", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 48000},
     {"wav_4_channels", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 4, 48000},
+    {"wav_float_768k", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 768000},
 };
 
 class FileFormat : public Files, public ::testing::WithParamInterface<FormatRow> {};
@@ -99,7 +100,8 @@ TEST_P(FileFormat, PlaysTheSamplesInFullScaleUnitsAndLoops) {
     const auto warnings = source->warnings();
     EXPECT_EQ(warnings.size(), row.channels > 2 ? 1u : 0u);
     for (const std::string& warning : warnings)
-        EXPECT_THAT(warning, ::testing::HasSubstr("has 4 channels; playing the first two"));
+        EXPECT_THAT(warning, ::testing::HasSubstr("has " + std::to_string(row.channels) +
+                                                  " channels; playing the first two"));
 
     clock.set(3.5 * kFrames / row.rate_hz);  // three and a half times through the file
     const std::int64_t produced = source->frames_now();
@@ -165,6 +167,13 @@ const BadFileRow kBadFiles[] = {
     {"rate_below_8k",
      [](const Files& f) { return good(f, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 4000); },
      "its sample rate 4000 Hz is below the lowest the analyser measures at, 8000 Hz"},
+    // Refused before anything is sized by the rate: 2^31 - 1 Hz once ran to 18.7 GB.
+    {"rate_above_768k",
+     [](const Files& f) { return good(f, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1000000); },
+     "its sample rate 1000000 Hz is above the highest the analyser measures at, 768000 Hz"},
+    {"rate_of_a_huge_header",
+     [](const Files& f) { return good(f, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2147483647); },
+     "its sample rate 2147483647 Hz is above the highest the analyser measures at, 768000 Hz"},
 };
 
 class BadFile : public Files, public ::testing::WithParamInterface<BadFileRow> {};
@@ -181,6 +190,27 @@ INSTANTIATE_TEST_SUITE_P(Sources, BadFile, ::testing::ValuesIn(kBadFiles),
 TEST(OpenSource, RefusesAnEmptyNameAndNoGenerator) {
     EXPECT_THROW(open_source("", std::make_shared<Generator>()), SourceError);
     EXPECT_THROW(open_source("sim", nullptr), std::invalid_argument);
+}
+
+// What a file source holds does not grow with a number in the file's header: a file of 1024
+// channels (libsndfile's most) costs what a stereo one does, and still plays its first two.
+TEST_F(Files, MemoryDoesNotFollowTheHeadersChannelCount) {
+    constexpr int kFrames = 100;
+    const auto stereo =
+        write_file(file("stereo"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 48000, kFrames);
+    const auto many =
+        write_file(file("many"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1024, 48000, kFrames);
+    testing::FakeClock clock;
+    FileSource two(file("stereo"), clock.clock()), lots(file("many"), clock.clock());
+    EXPECT_EQ(lots.cache_capacity_bytes(), two.cache_capacity_bytes());
+    clock.set(1.0);
+    ASSERT_GE(lots.frames_now(), kFrames);
+    for (int ch = 0; ch < kChannels; ++ch) {
+        std::vector<double> got(kFrames);
+        lots.read(ch, 0, got);
+        for (int f = 0; f < kFrames; ++f)
+            ASSERT_EQ(got[f], many[static_cast<std::size_t>(f * 1024 + ch)]) << "frame " << f;
+    }
 }
 
 // A file damaged while playing unlocks the source and says where, rather than playing garbage.

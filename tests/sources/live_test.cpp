@@ -7,8 +7,12 @@
 
 #include <QThread>
 
+#include <algorithm>
 #include <cmath>
+#include <mutex>
 #include <numbers>
+#include <string>
+#include <vector>
 
 #include "automation/conversions.h"
 #include "instrument/analyser.h"
@@ -95,6 +99,16 @@ struct LiveAnalyser {
     ObjectRef app;
 };
 
+// Patches the analyser's generator outputs back into its inputs.
+void patch_generator_back() {
+    jack_status_t status{};
+    jack_client_t* patch = jack_client_open("vantel-test-patch", JackNoStartServer, &status);
+    ASSERT_NE(patch, nullptr);
+    EXPECT_EQ(jack_connect(patch, "vantel-analyser:out_A", "vantel-analyser:in_A"), 0);
+    EXPECT_EQ(jack_connect(patch, "vantel-analyser:out_B", "vantel-analyser:in_B"), 0);
+    jack_client_close(patch);
+}
+
 constexpr unsigned long kPlay_ms = 700;  // time for the analyser's window to fill
 
 // The dummy driver runs late on a loaded machine and leaves a gap in the last second, which
@@ -132,12 +146,7 @@ TEST(OnJack, ReadsWhatIsPlayedIntoItsPortsAndItsOwnGeneratorPatchedBack) {
     LiveAnalyser analyser;
     analyser.set("Generator", "GEN_Frequency", Value(997.0));
     analyser.set("Generator", "GEN_Level", Value(0.5));
-    jack_status_t status{};
-    jack_client_t* patch = jack_client_open("vantel-test-patch", JackNoStartServer, &status);
-    ASSERT_NE(patch, nullptr);
-    EXPECT_EQ(jack_connect(patch, "vantel-analyser:out_A", "vantel-analyser:in_A"), 0);
-    EXPECT_EQ(jack_connect(patch, "vantel-analyser:out_B", "vantel-analyser:in_B"), 0);
-    jack_client_close(patch);
+    patch_generator_back();
     QThread::msleep(kPlay_ms);
     analyser.set("CTDetector", "CTD_WeightingFilter", Value(0));
     EXPECT_NEAR(analyser.reading("CTD_ChA"), 0.5, 0.5e-4);  // volts
@@ -215,6 +224,87 @@ TEST(JackServerStops, InputIsLostWhileNoPeriodComes) {
         until_status([&] { return analyser.status() & ~(kSettling | kDropout); }, 0);
     EXPECT_GE(resumed_ms, 0) << "periods came again";
     EXPECT_EQ(analyser.frame_rate(), 48000.0);
+}
+
+// A server at a DXD rate measures under A-weighting and quasi-peak (their designs threw there);
+// one above 768 kHz is refused when the input opens, naming the rate.
+TEST(OnJack, MeasuresAtDxdRatesAndRefusesRatesAbove768kHz) {
+    {
+        JackServer server(384000);
+        LiveAnalyser analyser;
+        analyser.set("Generator", "GEN_Frequency", Value(1000.0));
+        analyser.set("Generator", "GEN_Level", Value(0.5));
+        patch_generator_back();
+        analyser.set("CTDetector", "CTD_WeightingFilter", Value(1));  // A
+        analyser.set("CTDetector", "CTD_Response", Value(3));         // quasi-peak
+        QThread::msleep(kPlay_ms);
+        settle([&] { return std::abs(analyser.reading("CTD_ChA") - 0.5) < 5e-3; });
+        EXPECT_NEAR(analyser.reading("CTD_ChA"), 0.5, 5e-3);  // volts; A is 0 dB at 1 kHz
+    }
+    JackServer server(1000000);
+    AnalyserOptions options;
+    options.input = "jack";
+    EXPECT_THAT(thrown<source::SourceError>([&] { Analyser{options}; }),
+                testing::HasSubstr("the JACK server's rate 1000000 Hz is above the highest the "
+                                   "analyser measures at, 768000 Hz"));
+}
+
+// A server back at a rate that cannot carry the generator's frequency: the generator falls
+// silent, keeps its setting, says so once, and plays again when the server returns at a rate
+// that carries it.
+TEST(JackServerGoes, BackAtALowerRateTheGeneratorSaysOnceItIsSilentAndPlaysAgainLater) {
+    JackServer server;
+    std::mutex mutex;
+    std::vector<std::string> lines;
+    AnalyserOptions options;
+    options.input = "jack";
+    options.live.connect_inputs = false;
+    options.live.log = [&](const std::string& line) {
+        std::lock_guard lock(mutex);
+        lines.push_back(line);
+    };
+    Analyser analyser(options);
+    ObjectRef app = analyser.application();
+    set_member(*app, "Generator", "GEN_Frequency", Value(23000.0));
+    set_member(*app, "Generator", "GEN_Level", Value(0.5));
+    auto rate = [&] {
+        set_member(*app, "SignalAnalyzer", "SA_Source", Value(instrument::kDigitalDomain));
+        const double hz = to_double(get_member(*app, "DigitalInputs", "DI_FrameRate"));
+        set_member(*app, "SignalAnalyzer", "SA_Source", Value(instrument::kAnalogueDomain));
+        return hz;
+    };
+    auto come_back_at = [&](int rate_hz) {
+        server.kill();
+        QThread::msleep(600);
+        ASSERT_TRUE(server.start_at(rate_hz));
+        QElapsedTimer back;
+        back.start();
+        while (rate() != rate_hz && back.elapsed() < 5000)
+            QThread::msleep(50);
+        ASSERT_EQ(rate(), rate_hz);
+        patch_generator_back();
+        QThread::msleep(kPlay_ms);
+    };
+    set_member(*app, "CTDetector", "CTD_WeightingFilter", Value(0));
+    auto reading_v = [&] { return to_double(get_member(*app, "CTDetector", "CTD_ChA")); };
+    auto told = [&] {
+        std::lock_guard lock(mutex);
+        return std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+            return line.find("the generator's 23000 Hz is at or above half the 44100 Hz rate") !=
+                   std::string::npos;
+        });
+    };
+
+    come_back_at(44100);
+    QThread::msleep(1000);  // four more rounds of the supervising thread
+    EXPECT_EQ(told(), 1);
+    EXPECT_LT(reading_v(), 1e-3);
+    EXPECT_EQ(get_member(*app, "Generator", "GEN_Frequency"), Value(23000.0));
+
+    come_back_at(48000);
+    settle([&] { return std::abs(reading_v() - 0.5) < 1e-3; });
+    EXPECT_NEAR(reading_v(), 0.5, 1e-3);
+    EXPECT_EQ(told(), 1);
 }
 
 // An input that cannot be opened is named; ALSA's "null" device captures digital silence in real
