@@ -28,6 +28,7 @@ bench: build
 	dbus-run-session -- $(BUILD)/bench/vantel-bench --benchmark_repetitions=10 --benchmark_report_aggregates_only=true $(BENCH_ARGS)
 	bench/startup_time.sh $(BUILD)/src/vantel-dmm 10
 	bench/rest_usage.sh $(BUILD)/src/vantel-dmm 30
+	bench/rest_usage.sh $(BUILD)/src/vantel-dmm 30 --trend
 	bench/log_rest_usage.sh $(BUILD)/src/vantel-dmm 60
 	bench/dbus_rest_usage.sh $(BUILD)/src/vantel-analyser $(BUILD)/src/vantel-dmm 30
 	bench/jack_rest_usage.sh $(BUILD)/src/vantel-analyser $(BUILD)/src/vantel-dmm 30

@@ -23,6 +23,7 @@
 #include "instrument/input_options.h"
 #include "meter/environment.h"
 #include "meter/scripted_run.h"
+#include "panel/panel_settings.h"
 #include "sources/sample_source.h"
 
 #ifdef _WIN32
@@ -37,8 +38,8 @@ using vantel::kExitAnalyserUnavailable;
 
 // Every option of the program, for one parser.
 struct Options {
-    QCommandLineOption analyser, log, log_overwrite, no_window, set, count, duration, settle,
-        limits, once, list_members;
+    QCommandLineOption analyser, log, log_overwrite, no_window, zoom, trend, set, count, duration,
+        settle, limits, once, list_members;
     vantel::InputOptions input;
 
     Options()
@@ -54,6 +55,11 @@ struct Options {
           no_window(QStringLiteral("no-window"),
                     QStringLiteral("Run the meter without its window (for test rigs and "
                                    "scripts).")),
+          zoom(QStringLiteral("zoom"),
+               QStringLiteral("Draw the panel at <percent> of its size: 100, 150 or 200. The "
+                              "choice is kept for the next start, as the menu's View keeps it."),
+               QStringLiteral("percent")),
+          trend(QStringLiteral("trend"), QStringLiteral("Open the trend window with the panel.")),
           set(QStringLiteral("set"),
               QStringLiteral("Write an analyser member before the first reading, in the order "
                              "given (CTD_Function=\"THD+N - relative\", CTD_Unit=UNIT_DBU). "
@@ -95,7 +101,7 @@ struct Options {
         parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
         parser.addHelpOption();
         parser.addVersionOption();
-        parser.addOptions({analyser, log, log_overwrite, no_window});
+        parser.addOptions({analyser, log, log_overwrite, no_window, zoom, trend});
         input.add_to(parser);
         parser.addOptions({set, count, duration, settle, limits, once, list_members});
     }
@@ -218,6 +224,18 @@ int main(int argc, char** argv) {
     }
     const bool windowed =
         !parser.isSet(o.no_window) && !parser.isSet(o.once) && !parser.isSet(o.list_members);
+    if (parser.isSet(o.zoom)) {
+        bool number = false;
+        const int percent = parser.value(o.zoom).toInt(&number);
+        if (!number || !vantel::is_zoom_percent(percent))
+            return bad_command_line(QStringLiteral("--zoom takes 100, 150 or 200"));
+        session.zoom_percent = percent;
+    }
+    session.open_trend = parser.isSet(o.trend);
+    if (!windowed && (parser.isSet(o.zoom) || parser.isSet(o.trend)))
+        return bad_command_line(
+            QStringLiteral("--zoom and --trend are for the window: leave out "
+                           "--no-window, --once and --list-members"));
 
     const std::unique_ptr<QCoreApplication> app =
         windowed ? std::make_unique<QApplication>(argc, argv)

@@ -137,8 +137,9 @@ TEST(Help, NeedsNoDisplayAndBadOptionsAreCodeTwo) {
     const Outcome help = run({u"--help"_s});
     EXPECT_EQ(help.code, 0) << help.err.toStdString();
     EXPECT_TRUE(help.out.startsWith("Usage: vantel-dmm [options]")) << help.out.toStdString();
-    for (const char* option : {"--set", "--count", "--duration", "--settle", "--limits", "--once",
-                               "--list-members", "--log-overwrite", "--no-window"})
+    for (const char* option :
+         {"--set", "--count", "--duration", "--settle", "--limits", "--once", "--list-members",
+          "--log-overwrite", "--no-window", "--zoom", "--trend"})
         EXPECT_TRUE(help.out.contains(option)) << option;
     const Outcome version = run({u"--version"_s});
     EXPECT_EQ(version.code, 0);
@@ -146,11 +147,31 @@ TEST(Help, NeedsNoDisplayAndBadOptionsAreCodeTwo) {
     for (const QStringList& bad :
          {QStringList{u"--bogus"_s}, QStringList{u"--count"_s, u"0"_s},
           QStringList{u"--limits"_s, u"2:1"_s}, QStringList{u"--set"_s, u"Level=1"_s},
-          QStringList{u"stray"_s}}) {
+          QStringList{u"stray"_s}, QStringList{u"--zoom"_s, u"175"_s},
+          QStringList{u"--zoom"_s, u"150"_s, u"--no-window"_s}}) {
         const Outcome refused = run(bad);
         EXPECT_EQ(refused.code, 2) << bad.join(u' ').toStdString();
         EXPECT_TRUE(refused.err.startsWith("vantel-dmm: ")) << refused.err.toStdString();
     }
+}
+
+// --zoom is the menu's View from the command line: the panel's size is kept for the next start
+// (here beside the trend, which --trend opens).
+TEST(Window, ZoomFromTheCommandLineIsKept) {
+    QProcessEnvironment env = child_environment();
+    env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+    QFile kept(env.value(u"XDG_CONFIG_HOME"_s) + u"/vantel-dmm/panel.conf"_s);
+    kept.remove();
+    QProcess p;
+    p.setProcessEnvironment(env);
+    QElapsedTimer since;
+    since.start();
+    start_panel(p, {u"--analyser"_s, u"sim"_s, u"--zoom"_s, u"150"_s, u"--trend"_s, u"--duration"_s,
+                    u"1"_s});
+    const Outcome o = finish(p, kChildTimeout_ms, since);
+    EXPECT_EQ(o.code, 0) << o.err.toStdString();
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), QByteArray("zoom_percent=150\n"));
 }
 
 // The reading alone on standard output, for a shell's $(...).
