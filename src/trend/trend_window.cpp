@@ -118,11 +118,17 @@ TrendWindow::TrendWindow(TrendSeries& series, TrendExport exporter, QWidget* par
     layout->addLayout(controls);
     layout->addWidget(chart_, 1);
     resize(760, 420);
+    follow_.setSingleShot(true);
+    follow_.setInterval(kFollow_ms);
+    connect(&follow_, &QTimer::timeout, this, [this] {
+        if (!view_.paused_at_s)
+            chart_->series_changed();
+    });
 }
 
 void TrendWindow::series_changed() {
-    if (!view_.paused_at_s && isVisible())
-        chart_->series_changed();
+    if (!view_.paused_at_s && isVisible() && !follow_.isActive())
+        follow_.start();
 }
 
 void TrendWindow::set_span(double span_s) {

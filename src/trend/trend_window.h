@@ -6,6 +6,7 @@
 // history), Save PNG… and Save CSV… (the ticks in view, as the log writes them). The mouse over
 // the plot reads the tick under it.
 
+#include <QTimer>
 #include <QWidget>
 
 #include <array>
@@ -59,10 +60,14 @@ class TrendWindow final : public QWidget {
 
 public:
     static constexpr double kSpans_s[] = {60.0, 600.0, 3600.0};
+    // The chart follows the readings once a second, as a chart recorder's pen would be seen to
+    // move: the panel shows every reading, and the chart open beside it at rest then costs a
+    // fifth of what a redraw per reading would.
+    static constexpr int kFollow_ms = 1000;
 
     TrendWindow(TrendSeries& series, TrendExport exporter, QWidget* parent = nullptr);
 
-    // The series took a tick: the chart follows it unless paused.
+    // The series took a tick: the chart follows it within kFollow_ms, unless paused.
     void series_changed();
 
     const TrendView& view() const { return view_; }
@@ -87,6 +92,7 @@ private:
     TrendView view_;
     TrendChart* chart_ = nullptr;
     QAbstractButton* pause_ = nullptr;
+    QTimer follow_;
     std::array<QAbstractButton*, std::size(kSpans_s)> span_buttons_{};
 };
 

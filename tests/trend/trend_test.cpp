@@ -504,6 +504,7 @@ TEST(TrendWindow, RedrawingOnlyTheNewestColumnsShowsTheWholeChart) {
     tick(302.6, 1.0005, {0, 0.0, "Amplitude", "V", "OVERLOAD"});
     tick(302.8, 1.0012, reading);
     tick(303.0, 1.0, reading);
+    QTest::qWait(TrendWindow::kFollow_ms + 200);  // the chart has followed
     QImage whole(chart->size(), QImage::Format_RGB32);
     {
         QPainter painter(&whole);
