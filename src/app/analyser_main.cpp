@@ -10,6 +10,7 @@
 #include "app/termination.h"
 #include "instrument/dbus_export.h"
 #include "instrument/input_options.h"
+#include "recorder/log_writer.h"
 #include "sources/sample_source.h"
 
 int main(int argc, char** argv) {

@@ -18,12 +18,12 @@
 #include "app/member_access.h"
 #include "app/session.h"
 #include "app/single_instance.h"
-#include "app/termination.h"
 #include "instrument/analyser.h"
 #include "instrument/input_options.h"
 #include "meter/environment.h"
 #include "meter/scripted_run.h"
 #include "panel/panel_settings.h"
+#include "recorder/log_writer.h"
 #include "sources/sample_source.h"
 
 #ifdef _WIN32

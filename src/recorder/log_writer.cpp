@@ -345,10 +345,13 @@ struct LogWriter::Shared {
 
 namespace {
 
-void ignore_file_signals() {
-    // A pipe whose reader has gone, or a file past the size limit (ulimit -f), must fail the
-    // write like a full disk does, not end the program before it gives the analyser its
-    // option back.
+std::string name_of(const LogTarget& target) {
+    return target.path == "-" ? "standard output" : target.path;
+}
+
+}  // namespace
+
+void fail_writes_instead_of_signalling() {
 #ifdef SIGPIPE
     std::signal(SIGPIPE, SIG_IGN);
 #endif
@@ -357,17 +360,11 @@ void ignore_file_signals() {
 #endif
 }
 
-std::string name_of(const LogTarget& target) {
-    return target.path == "-" ? "standard output" : target.path;
-}
-
-}  // namespace
-
 LogWriter::LogWriter(std::shared_ptr<Shared> shared, std::string name)
     : shared_(std::move(shared)), name_(std::move(name)) {}
 
 std::unique_ptr<LogWriter> LogWriter::open(const LogTarget& target, std::string& error) {
-    ignore_file_signals();
+    fail_writes_instead_of_signalling();
     auto shared = std::make_shared<Shared>();
     shared->target = target;
     shared->name = name_of(target);
@@ -385,7 +382,7 @@ std::unique_ptr<LogWriter> LogWriter::open(const LogTarget& target, std::string&
 }
 
 std::unique_ptr<LogWriter> LogWriter::open_in_background(const LogTarget& target) {
-    ignore_file_signals();
+    fail_writes_instead_of_signalling();
     auto shared = std::make_shared<Shared>();
     shared->target = target;
     shared->name = name_of(target);
