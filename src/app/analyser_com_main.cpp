@@ -17,12 +17,11 @@
 #include <string>
 #include <vector>
 
+#include "app/analyser_command_line.h"
 #include "app/termination.h"
 #include "app/windows_console.h"
 #include "automation/com_variant.h"
 #include "instrument/com_export.h"
-#include "instrument/input_options.h"
-#include "sources/sample_source.h"
 
 namespace {
 
@@ -98,47 +97,13 @@ int main(int argc, char** argv) {
         "it serves until Ctrl+C."));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption seed(
-        QStringLiteral("seed"),
-        QStringLiteral("Seed of the simulated device under test (default: 1)."),
-        QStringLiteral("number"), QStringLiteral("1"));
-    const QCommandLineOption initialise_after(
-        QStringLiteral("initialise-after"),
-        QStringLiteral("Report IsInitialised True only after this many seconds (default: 0)."),
-        QStringLiteral("seconds"), QStringLiteral("0"));
-    const vantel::InputOptions input_options;
-    input_options.add_to(parser);
-    parser.addOptions({seed, initialise_after});
+    const vantel::AnalyserCommandLine analyser_options;
+    analyser_options.add_to(parser);
     parser.process(app);
 
-    bool seed_ok = false;
-    bool delay_ok = false;
-    vantel::AnalyserOptions base;
-    base.seed = parser.value(seed).toULongLong(&seed_ok);
-    base.initialise_after_s = parser.value(initialise_after).toDouble(&delay_ok);
-    if (!seed_ok || !delay_ok || base.initialise_after_s < 0.0) {
-        qCCritical(lcAnalyser) << "--seed takes a whole number, --initialise-after a number of "
-                                  "seconds";
-        return 2;
-    }
-    std::string error;
-    const std::optional<vantel::AnalyserOptions> options = input_options.read(
-        parser, base,
-        [](const std::string& line) {
-            qCInfo(lcAnalyser).noquote() << QString::fromStdString(line);
-        },
-        error);
-    if (!options) {
-        qCCritical(lcAnalyser).noquote() << QString::fromStdString(error);
-        return 2;
-    }
     std::optional<vantel::Analyser> analyser;
-    try {
-        analyser.emplace(*options);
-    } catch (const vantel::source::SourceError& e) {
-        qCCritical(lcAnalyser).noquote() << e.what();
+    if (!analyser_options.build(parser, analyser, lcAnalyser))
         return 2;
-    }
     qCInfo(lcAnalyser).noquote() << "measuring"
                                  << QString::fromStdString(analyser->describe_input());
 
