@@ -15,7 +15,7 @@ packages=(
   locales
   libsndfile1-dev
   jackd2 libjack-jackd2-dev libasound2-dev libasound2-plugins alsa-utils
-  g++-mingw-w64-x86-64-posix wine64
+  g++-mingw-w64-x86-64-posix wine64 python3
   desktop-file-utils appstream dpkg-dev file groff-base
 )
 

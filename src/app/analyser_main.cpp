@@ -6,13 +6,14 @@
 
 #include <optional>
 
+#include "app/analyser_command_line.h"
 #include "app/command_line.h"
 #include "app/termination.h"
 #include "instrument/dbus_export.h"
-#include "instrument/input_options.h"
-#include "sources/sample_source.h"
+#include "recorder/log_writer.h"
 
 int main(int argc, char** argv) {
+    vantel::fail_writes_instead_of_signalling();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vantel-analyser"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VANTEL_VERSION));
@@ -23,21 +24,13 @@ int main(int argc, char** argv) {
                        "D-Bus activation starts it when a client asks for that name."));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption seed(
-        QStringLiteral("seed"),
-        QStringLiteral("Seed of the simulated device under test (default: 1)."),
-        QStringLiteral("number"), QStringLiteral("1"));
-    const QCommandLineOption initialise_after(
-        QStringLiteral("initialise-after"),
-        QStringLiteral("Report IsInitialised True only after this many seconds (default: 0)."),
-        QStringLiteral("seconds"), QStringLiteral("0"));
     const QCommandLineOption test_control(
         QStringLiteral("test-control"),
         QStringLiteral("Also export Vantel.TestControl at /Vantel/TestControl, through which "
                        "tests make this analyser fail, answer odd values or answer slowly."));
-    const vantel::InputOptions input_options;
-    input_options.add_to(parser);
-    parser.addOptions({seed, initialise_after, test_control});
+    const vantel::AnalyserCommandLine analyser_options;
+    analyser_options.add_to(parser);
+    parser.addOption(test_control);
     // As bytes came: a sound file's name need not be UTF-8.
     const QStringList arguments = vantel::arguments_from(argc, argv);
     if (!parser.parse(arguments) || !parser.positionalArguments().isEmpty()) {
@@ -49,39 +42,9 @@ int main(int argc, char** argv) {
     }
     parser.process(arguments);  // --help, --help-all and --version print and end here
 
-    bool seed_ok = false;
-    bool delay_ok = false;
-    vantel::AnalyserOptions base;
-    base.seed = parser.value(seed).toULongLong(&seed_ok);
-    base.initialise_after_s = parser.value(initialise_after).toDouble(&delay_ok);
-    if (!seed_ok || !delay_ok || base.initialise_after_s < 0.0) {
-        qCCritical(vantel::lcAnalyser) << "--seed takes a whole number, --initialise-after a "
-                                          "number of seconds";
-        return 2;
-    }
-    std::string error;
-    const std::optional<vantel::AnalyserOptions> options = input_options.read(
-        parser, base,
-        [](const std::string& line) {
-            qCInfo(vantel::lcAnalyser).noquote() << QString::fromStdString(line);
-        },
-        error);
-    if (!options) {
-        qCCritical(vantel::lcAnalyser).noquote() << QString::fromStdString(error);
-        return 2;
-    }
-
     std::optional<vantel::Analyser> analyser;
-    try {
-        vantel::AnalyserOptions with_warnings = *options;
-        with_warnings.warn = [](const std::string& line) {
-            qCWarning(vantel::lcAnalyser).noquote() << QString::fromStdString(line);
-        };
-        analyser.emplace(with_warnings);
-    } catch (const vantel::source::SourceError& e) {
-        qCCritical(vantel::lcAnalyser).noquote() << e.what();
+    if (!analyser_options.build(parser, analyser, vantel::lcAnalyser))
         return 2;
-    }
     qCInfo(vantel::lcAnalyser).noquote()
         << "measuring" << QString::fromStdString(analyser->describe_input());
     for (const std::string& warning : analyser->input_warnings())

@@ -3,11 +3,12 @@
 
 #include <string>
 
-#include "automation/dbus_backend.h"
 #include "instrument/analyser.h"
 
 #ifdef _WIN32
 #include "automation/com_dispatch.h"
+#else
+#include "automation/dbus_backend.h"
 #endif
 
 namespace vantel {
@@ -26,10 +27,12 @@ constexpr BackendInfo kBackends[] = {
      false},
 #endif
     {"sim", "the analyser built into this program", true},
+#ifndef _WIN32
     {"dbus",
      "the analyser application \"Vantel.Application\" on the D-Bus session bus (ours is "
      "vantel-analyser), started by D-Bus activation when it is not running",
      false},
+#endif
 };
 
 std::string backend_list() {
@@ -69,10 +72,16 @@ BackendChoice choose_backend(std::string_view requested, std::string_view prog_i
         }
         throw unknown_backend(requested);
     }
+#ifdef _WIN32
+    // No session bus here; the analyser application is reached through COM, by name.
+    (void)prog_id;
+    return {"com", "the analyser application is reached through COM on Windows"};
+#else
     const DbusAnalyserPresence on_bus = find_dbus_analyser(prog_id);
     if (on_bus.available)
         return {"dbus", on_bus.why};
     return {"sim", on_bus.why + ", so the built-in analyser"};
+#endif
 }
 
 ObjectRef obtain_application(std::string_view backend, std::string_view prog_id) {
@@ -88,8 +97,10 @@ ObjectRef obtain_application(std::string_view backend, std::string_view prog_id)
         }
         return Analyser().application();
     }
+#ifndef _WIN32
     if (backend == "dbus")
         return attach_dbus_application(prog_id);
+#endif
     if (backend == "auto")
         return obtain_application(choose_backend(backend, prog_id).backend, prog_id);
     throw unknown_backend(backend);

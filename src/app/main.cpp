@@ -22,7 +22,13 @@
 #include "instrument/input_options.h"
 #include "meter/environment.h"
 #include "meter/scripted_run.h"
+#include "panel/panel_settings.h"
+#include "recorder/log_writer.h"
 #include "sources/sample_source.h"
+
+#ifdef _WIN32
+#include "app/windows_console.h"
+#endif
 
 namespace {
 
@@ -32,8 +38,8 @@ using vantel::kExitAnalyserUnavailable;
 
 // Every option of the program, for one parser.
 struct Options {
-    QCommandLineOption analyser, log, log_overwrite, no_window, set, count, duration, settle,
-        limits, once, list_members;
+    QCommandLineOption analyser, log, log_overwrite, no_window, zoom, trend, set, count, duration,
+        settle, limits, once, list_members;
     vantel::InputOptions input;
 
     Options()
@@ -49,6 +55,11 @@ struct Options {
           no_window(QStringLiteral("no-window"),
                     QStringLiteral("Run the meter without its window (for test rigs and "
                                    "scripts).")),
+          zoom(QStringLiteral("zoom"),
+               QStringLiteral("Draw the panel at <percent> of its size: 100, 150 or 200. The "
+                              "choice is kept for the next start, as the menu's View keeps it."),
+               QStringLiteral("percent")),
+          trend(QStringLiteral("trend"), QStringLiteral("Open the trend window with the panel.")),
           set(QStringLiteral("set"),
               QStringLiteral("Write an analyser member before the first reading, in the order "
                              "given (CTD_Function=\"THD+N - relative\", CTD_Unit=UNIT_DBU). "
@@ -90,7 +101,7 @@ struct Options {
         parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
         parser.addHelpOption();
         parser.addVersionOption();
-        parser.addOptions({analyser, log, log_overwrite, no_window});
+        parser.addOptions({analyser, log, log_overwrite, no_window, zoom, trend});
         input.add_to(parser);
         parser.addOptions({set, count, duration, settle, limits, once, list_members});
     }
@@ -134,6 +145,10 @@ bool read_seconds(const QString& text, double& seconds, bool zero_allowed) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    vantel::fail_writes_instead_of_signalling();
+#ifdef _WIN32
+    vantel::attach_to_parent_console();
+#endif
     QCoreApplication::setApplicationName(QStringLiteral("Vantel DMM"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VANTEL_VERSION));
     const Options o;
@@ -209,6 +224,18 @@ int main(int argc, char** argv) {
     }
     const bool windowed =
         !parser.isSet(o.no_window) && !parser.isSet(o.once) && !parser.isSet(o.list_members);
+    if (parser.isSet(o.zoom)) {
+        bool number = false;
+        const int percent = parser.value(o.zoom).toInt(&number);
+        if (!number || !vantel::is_zoom_percent(percent))
+            return bad_command_line(QStringLiteral("--zoom takes 100, 150 or 200"));
+        session.zoom_percent = percent;
+    }
+    session.open_trend = parser.isSet(o.trend);
+    if (!windowed && (parser.isSet(o.zoom) || parser.isSet(o.trend)))
+        return bad_command_line(
+            QStringLiteral("--zoom and --trend are for the window: leave out "
+                           "--no-window, --once and --list-members"));
 
     const std::unique_ptr<QCoreApplication> app =
         windowed ? std::make_unique<QApplication>(argc, argv)
@@ -225,27 +252,11 @@ int main(int argc, char** argv) {
                                         .arg(parser.positionalArguments().constFirst()));
     }
 
-    // The log before any source or analyser: a log that cannot be written is a mistake on the
-    // command line, and the run it was meant to record must not start unrecorded.
-    if (parser.isSet(o.log) && !parser.isSet(o.list_members)) {
-        vantel::RecorderOptions log_options;
-        log_options.existing = parser.isSet(o.log_overwrite)
-                                   ? vantel::ExistingFile::Replace
-                                   : vantel::ExistingFile::AppendToSameHeader;
-        log_options.pass_column = plan.limits.has_value();
-        std::string error;
-        session.log =
-            vantel::Recorder::open(vantel::file_name_of(parser.value(o.log)), log_options, error);
-        if (!session.log) {
-            vantel::report_to_stderr(error);
-            return kExitAnalyserUnavailable;
-        }
-    }
-
     // --input and its company measure with the analyser built into the panel.
     if (o.input.any_set(parser)) {
         const QString asked = parser.value(o.analyser);
-        if (asked != QLatin1String("auto") && asked != QLatin1String("sim"))
+        if (parser.isSet(o.analyser) && asked != QLatin1String("auto") &&
+            asked != QLatin1String("sim"))
             return bad_command_line(
                 QStringLiteral("--input and its options set up the built-in analyser; they "
                                "cannot be used with --analyser %1")
@@ -303,10 +314,11 @@ int main(int argc, char** argv) {
         }
     }
 
-    // Over D-Bus the analyser is shared by the session: one panel attaches to it, or the second
-    // would save the first one's changes to the analyser as the user's own.
+    // The analyser application is shared by the session (over D-Bus, or COM on Windows): one
+    // panel attaches to it, or the second would save the first one's changes to the analyser as
+    // the user's own.
     std::unique_ptr<vantel::PanelInstance> instance;
-    if (choice.backend == "dbus") {
+    if (choice.backend == "dbus" || choice.backend == "com") {
         vantel::PanelInstance::Claim claim{};
         QString message;
         instance = vantel::PanelInstance::claim(claim, message, windowed);
@@ -314,6 +326,24 @@ int main(int argc, char** argv) {
             vantel::report_to_stderr(message.toStdString());
             // A second window hands over to the first; a script's run has not measured anything.
             return windowed ? vantel::kExitClosed : kExitAnalyserUnavailable;
+        }
+    }
+
+    // The log once this panel is the analyser's only one (a second run must not cut the first
+    // one's log), and before the run: a log that cannot be written is a mistake on the command
+    // line, and the run it was meant to record must not start unrecorded.
+    if (parser.isSet(o.log) && !parser.isSet(o.list_members)) {
+        vantel::RecorderOptions log_options;
+        log_options.existing = parser.isSet(o.log_overwrite)
+                                   ? vantel::ExistingFile::Replace
+                                   : vantel::ExistingFile::AppendToSameHeader;
+        log_options.pass_column = plan.limits.has_value();
+        std::string error;
+        session.log =
+            vantel::Recorder::open(vantel::file_name_of(parser.value(o.log)), log_options, error);
+        if (!session.log) {
+            vantel::report_to_stderr(error);
+            return kExitAnalyserUnavailable;
         }
     }
 

@@ -61,6 +61,8 @@ int run_session(SessionOptions& options, PanelInstance* instance) {
     std::unique_ptr<PanelWindow> window;
     if (options.window) {
         window = std::make_unique<PanelWindow>(meter, env);
+        if (options.zoom_percent)
+            window->choose_zoom(*options.zoom_percent);
         close_on_termination_signals(window.get());
         if (instance) {
             QObject::connect(
@@ -115,8 +117,11 @@ int run_session(SessionOptions& options, PanelInstance* instance) {
     }
     if (meter.ended())
         return ending(meter.exit_code());
-    if (window)
+    if (window) {
         window->show();
+        if (options.open_trend)
+            window->open_trend();
+    }
     return ending(QCoreApplication::exec());
 }
 

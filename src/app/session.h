@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,9 @@ struct SessionOptions {
     // --log, already open (it is opened before any source or analyser); null for none.
     std::unique_ptr<Recorder> log;
     bool window = true;  // false for --no-window
+    // --zoom: the panel's size in per cent, chosen as from the menu's View (and so kept).
+    std::optional<int> zoom_percent;
+    bool open_trend = false;  // --trend: the trend window opens with the panel
     // The analyser to use instead of the backend's (the built-in one measuring --input).
     std::function<ObjectRef()> analyser;
     std::vector<MemberWrite> writes;  // --set, in order, before the first reading

@@ -27,12 +27,18 @@ bool positive_number(const QString& text, double& value) {
 }  // namespace
 
 QString InputOptions::sources_help() {
+#ifdef _WIN32
+    return QStringLiteral(
+        "sim (the generator through a simulated device under test, the default) or loopback (the "
+        "generator straight to the inputs); sound files, JACK and ALSA are Linux-only for now");
+#else
     return QStringLiteral(
         "sim (the generator through a simulated device under test, the default), loopback (the "
         "generator straight to the inputs), jack (a JACK client, through jackd or PipeWire's "
         "JACK), alsa or alsa:DEVICE (an ALSA device, \"default\" unless named), or the path of a "
         "sound file (WAV, FLAC, AIFF and every format libsndfile reads), played in a loop in "
         "real time");
+#endif
 }
 
 InputOptions::InputOptions()
@@ -69,14 +75,23 @@ InputOptions::InputOptions()
                                         "settings in $XDG_CONFIG_HOME/vantel-dmm/analyser.conf "
                                         "and, without --input, opens the source saved there."))) {}
 
+std::vector<const QCommandLineOption*> InputOptions::options() const {
+#ifdef _WIN32
+    // Only live inputs take the others, and those are Linux-only for now.
+    return {&input_, &full_scale_, &no_restore_};
+#else
+    return {&input_, &full_scale_, &jack_name_, &no_connect_, &connect_generator_,
+            &rate_,  &no_restore_};
+#endif
+}
+
 void InputOptions::add_to(QCommandLineParser& parser) const {
-    parser.addOptions(
-        {input_, full_scale_, jack_name_, no_connect_, connect_generator_, rate_, no_restore_});
+    for (const QCommandLineOption* o : options())
+        parser.addOption(*o);
 }
 
 bool InputOptions::any_set(const QCommandLineParser& parser) const {
-    for (const QCommandLineOption* o :
-         {&input_, &full_scale_, &jack_name_, &no_connect_, &connect_generator_, &rate_}) {
+    for (const QCommandLineOption* o : options()) {
         if (parser.isSet(*o))
             return true;
     }
@@ -97,6 +112,7 @@ std::optional<AnalyserOptions> InputOptions::read(const QCommandLineParser& pars
         }
         base.analogue_full_scale_v = full_scale_v;
     }
+#ifndef _WIN32
     if (!positive_number(parser.value(rate_), base.live.alsa_rate_hz)) {
         error = "--rate takes a number of hertz above 0";
         return std::nullopt;
@@ -112,6 +128,7 @@ std::optional<AnalyserOptions> InputOptions::read(const QCommandLineParser& pars
     }
     base.live.connect_inputs = !parser.isSet(no_connect_);
     base.live.connect_generator = parser.isSet(connect_generator_) && !parser.isSet(no_connect_);
+#endif
     base.live.log = std::move(log);
     if (!parser.isSet(no_restore_)) {
         base.settings_file = instrument::analyser_settings_path();

@@ -2,7 +2,7 @@
 #pragma once
 
 // The command-line options that set up what our analyser measures, shared by vantel-analyser
-// and by vantel-dmm's built-in analyser: --input, --full-scale, and for live inputs
+// and by vantel-dmm's built-in analyser: --input, --full-scale, and for live inputs (Linux only)
 // --jack-name, --no-connect, --connect-generator and --rate; and --no-restore, which keeps the
 // analyser off its saved settings.
 
@@ -13,6 +13,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "instrument/analyser.h"
 
@@ -36,6 +37,9 @@ public:
     static QString sources_help();
 
 private:
+    // The options this system offers.
+    std::vector<const QCommandLineOption*> options() const;
+
     QCommandLineOption input_, full_scale_, jack_name_, no_connect_, connect_generator_, rate_,
         no_restore_;
 };

@@ -266,6 +266,7 @@ void Meter::update_cycle() {
         shown_.raw_reading = reading_unusable_ ? std::nullopt : std::optional<double>(reading_);
         shown_.unit_code = unit_.shown;
         shown_.raw_unit_word = unit_word;
+        shown_.unit_class = unit_class;
 
         if (min_max_reset_due_) {
             restart_min_max();

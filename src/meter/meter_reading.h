@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "meter/reading_format.h"
+
 namespace vantel {
 
 struct MeterReading {
@@ -49,6 +51,9 @@ struct MeterReading {
     std::optional<double> raw_reading;
     std::int16_t unit_code = 0;
     std::string raw_unit_word;
+    // How the display formats readings in that unit (with a range prefix, in hexadecimal, or as
+    // they are), so that a view can write other values in the same unit as the display would.
+    UnitClass unit_class = UnitClass::Plain;
     double seconds = 0.0;
     bool held = false;  // the hold key froze the display: the texts are not this tick's
     // Every status flag the analyser raised for the reading, by name ("NO_INPUT SETTLING");

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "panel/layout_table.h"
 
+#include <algorithm>
 #include <array>
 
 namespace vantel {
@@ -196,6 +197,23 @@ QString control_name(const ControlSpec& spec) {
     if (spec.index >= 0)
         name += QLatin1Char('_') + QString::number(spec.index);
     return name;
+}
+
+std::pair<int, int> visible_columns(const ControlSpec& label) {
+    int first = label.rect.left(), last = label.rect.right();
+    for (const ControlSpec& front : kControls) {
+        if (&front == &label)
+            break;  // the rest lie behind it
+        const QRect& r = front.rect;
+        if (front.kind != ControlKind::Label || !front.opaque || r.top() > label.rect.top() ||
+            r.bottom() < label.rect.bottom() || r.right() < first || r.left() > last)
+            continue;
+        if (r.left() > label.rect.left())
+            last = std::min(last, r.left() - 1);
+        else
+            first = std::max(first, r.right() + 1);
+    }
+    return {first - label.rect.left(), last - label.rect.left()};
 }
 
 QString control_name(Role role, int index) {

@@ -11,6 +11,7 @@
 
 #include <span>
 #include <string_view>
+#include <utility>
 
 namespace vantel {
 
@@ -94,6 +95,10 @@ std::span<const ControlSpec> panel_controls();
 // The Qt object name of the control with `role` ("Name", or "Name_3" for an element of a set).
 QString control_name(Role role, int index = -1);
 QString control_name(const ControlSpec& spec);
+
+// The columns of a label that no opaque label in front of it covers, as [first, last] relative to
+// the label: neighbours in a row overlap by a column, and the one in front hides it.
+std::pair<int, int> visible_columns(const ControlSpec& label);
 
 // The window's client area and the panel picture drawn in it.
 inline constexpr int kClientWidth = 271;

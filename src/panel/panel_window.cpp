@@ -5,7 +5,10 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QIcon>
@@ -19,6 +22,7 @@
 
 #include "meter/scripted_run.h"
 #include "panel/panel_label.h"
+#include "panel/panel_settings.h"
 #include "panel/picture_box.h"
 #include "recorder/recorder.h"
 #include "sources/file_name.h"
@@ -54,15 +58,19 @@ Qt::Alignment alignment_of(TextAlign align) {
     return Qt::AlignLeft | Qt::AlignTop;
 }
 
+QFont font_of(const ControlSpec& spec) {
+    QFont font(QString::fromUtf8(spec.font_face));
+    font.setPointSizeF(spec.point_size);
+    font.setBold(spec.bold);
+    return font;
+}
+
 QLabel* make_label(const ControlSpec& spec, QWidget* parent) {
     auto* label = new PanelLabel(parent);
     // Captions come from the analyser too: never let a function name be read as markup.
     label->setTextFormat(Qt::PlainText);
     label->setText(QString::fromUtf8(spec.caption));
-    QFont font(QString::fromUtf8(spec.font_face));
-    font.setPointSizeF(spec.point_size);
-    font.setBold(spec.bold);
-    label->setFont(font);
+    label->setFont(font_of(spec));
     label->setAlignment(alignment_of(spec.align));
     QPalette palette = label->palette();
     palette.setColor(QPalette::WindowText, spec.colour);
@@ -73,11 +81,18 @@ QLabel* make_label(const ControlSpec& spec, QWidget* parent) {
 }
 
 // The display face ships with the program; the layout asks for it by its traditional name.
-void load_display_font() {
+// Where the program is unpacked with fonts of its own beside it (the Windows zip: a machine may
+// lack Arial, as wine does), those are added too, with Liberation Sans, which has Arial's
+// metrics, standing in for Arial where the system has none. All before any label is laid out.
+void load_fonts() {
     static const bool loaded = [] {
         QFontDatabase::addApplicationFont(QStringLiteral(":/fonts/VantelSegment-Regular.ttf"));
         QFont::insertSubstitution(QStringLiteral("LCD Display Grid"),
                                   QStringLiteral("Vantel Segment"));
+        const QDir beside(QCoreApplication::applicationDirPath() + QStringLiteral("/fonts"));
+        for (const QString& file : beside.entryList({QStringLiteral("*.ttf")}, QDir::Files))
+            QFontDatabase::addApplicationFont(beside.filePath(file));
+        QFont::insertSubstitution(QStringLiteral("Arial"), QStringLiteral("Liberation Sans"));
         return true;
     }();
     (void)loaded;
@@ -106,16 +121,48 @@ QString qs(const std::string& s) {
     return QString::fromStdString(s);
 }
 
+// A rectangle of the layout at `zoom`: its edges are scaled and rounded, so that controls that
+// touch at 100 % still touch, and a key still lies exactly over its pressed picture.
+QRect scaled(const QRect& rect, double zoom) {
+    const int left = qRound(rect.left() * zoom), top = qRound(rect.top() * zoom);
+    return QRect(left, top, qRound((rect.left() + rect.width()) * zoom) - left,
+                 qRound((rect.top() + rect.height()) * zoom) - top);
+}
+
+// Where a control lies in the window at 100 %: a line's rectangle is its length by its width,
+// and a control inside a picture box is placed relative to that box.
+QRect window_rect(const ControlSpec& spec) {
+    QRect rect = spec.kind == ControlKind::Line
+                     ? QRect(spec.rect.left(), spec.rect.top(), spec.rect.width(),
+                             static_cast<int>(spec.point_size))
+                     : spec.rect;
+    if (!spec.parent.empty())
+        for (const ControlSpec& container : panel_controls())
+            if (container.name == spec.parent)
+                rect.translate(container.rect.topLeft());
+    return rect;
+}
+
+// The log's file as the title and the menu name it.
+QString log_name(const Recorder& log) {
+    if (log.path() == "-")
+        return QStringLiteral("standard output");
+    return QFileInfo(QString::fromUtf8(log.path())).fileName();
+}
+
 }  // namespace
 
 PanelWindow::PanelWindow(Meter& meter, Environment environment, QWidget* parent)
     : QWidget(parent), meter_(meter), env_(std::move(environment)) {
-    load_display_font();
+    load_fonts();
     setWindowTitle(kTitle);
     setWindowIcon(window_icon());
-    setFixedSize(kClientWidth, kClientHeight);
     build_controls();
     wire_controls();
+    QString trouble;
+    apply_zoom(read_zoom_percent(panel_settings_path(), trouble));
+    if (!trouble.isEmpty())
+        env_.report(trouble.toStdString());
     connect(&meter_, &Meter::published, this, &PanelWindow::on_published);
     connect(&meter_, &Meter::closed, this, &QWidget::close);
 }
@@ -155,15 +202,17 @@ void PanelWindow::show_title() {
     QString title = kTitle;
     if (!source_name_.empty())
         title += QStringLiteral(" \u2014 ") + qs(source_name_);
-    if (!log_trouble_.isEmpty())
+    if (log_)
+        title += QStringLiteral(" \u2014 logging to ") + log_name(*log_);
+    else if (!log_trouble_.isEmpty())
         title += QStringLiteral(": ") + log_trouble_;
     setWindowTitle(title);
 }
 
 void PanelWindow::on_published(const MeterReading& reading) {
     show_reading(reading);
-    if (trend_.add(reading) && trend_window_ && trend_window_->isVisible())
-        trend_window_->update();
+    if (trend_.add(reading) && trend_window_)
+        trend_window_->series_changed();
 }
 
 void PanelWindow::closeEvent(QCloseEvent* event) {
@@ -189,17 +238,25 @@ void PanelWindow::copy_reading() {
 }
 
 void PanelWindow::contextMenuEvent(QContextMenuEvent* event) {
-    if (!kDisplayArea.contains(event->pos()))
+    if (!scaled(kDisplayArea, zoom_percent_ / 100.0).contains(event->pos()))
         return event->ignore();
     QMenu menu(this);
     QAction* copy =
         menu.addAction(QStringLiteral("Copy reading"), this, &PanelWindow::copy_reading);
     copy->setShortcut(QKeySequence::Copy);
     if (logging())
-        menu.addAction(QStringLiteral("Stop log"), this, &PanelWindow::stop_log);
+        menu.addAction(QStringLiteral("Stop log (%1)").arg(log_name(*log_)), this,
+                       &PanelWindow::stop_log);
     else
         menu.addAction(QStringLiteral("Start log\u2026"), this, &PanelWindow::choose_log_file);
     menu.addAction(QStringLiteral("Trend\u2026"), this, &PanelWindow::open_trend);
+    QMenu* view = menu.addMenu(QStringLiteral("View"));
+    for (int percent : kZoomPercents) {
+        QAction* zoom = view->addAction(QStringLiteral("%1 %").arg(percent), this,
+                                        [this, percent] { choose_zoom(percent); });
+        zoom->setCheckable(true);
+        zoom->setChecked(percent == zoom_percent_);
+    }
     menu.addAction(QStringLiteral("Calibrate\u2026"), this, &PanelWindow::calibrate);
     menu.exec(event->globalPos());
 }
@@ -261,20 +318,31 @@ void PanelWindow::stop_log() {
     for (const std::string& line : log_->finish())
         env_.report(line);
     log_.reset();
+    show_title();
 }
 
 void PanelWindow::on_log_failed(const QString& why) {
     // Said once; the title keeps it in view without covering the display.
     env_.report(why.toStdString());
     log_trouble_ = why;
-    show_title();
     // Destroyed from the event loop: this runs inside the recorder's own call.
     log_.release()->deleteLater();
+    show_title();
 }
 
 TrendWindow* PanelWindow::open_trend() {
-    if (!trend_window_)
-        trend_window_ = new TrendWindow(trend_);
+    if (!trend_window_) {
+        // The trend saves what it shows in the log's own columns.
+        TrendExport exporter{
+            [] { return csv_header(); },
+            [](const MeterReading& reading, std::chrono::system_clock::time_point wall) {
+                return csv_row(reading, wall);
+            },
+            [this](const std::string& why) {
+                env_.show_message({Message::Icon::Warning, kTitle.toStdString(), why});
+            }};
+        trend_window_ = new TrendWindow(trend_, std::move(exporter));
+    }
     trend_window_->show();
     trend_window_->raise();
     trend_window_->activateWindow();
@@ -307,6 +375,7 @@ void PanelWindow::build_controls() {
         widget->setObjectName(control_name(spec));
         if (!spec.tooltip.empty())
             widget->setToolTip(QString::fromUtf8(spec.tooltip));
+        controls_.emplace_back(widget, &spec);
     };
     // Qt stacks a later child over an earlier one, so build back to front: labels and lines
     // first, then the picture boxes, each group from its last row to its first; a control inside
@@ -350,10 +419,36 @@ void PanelWindow::build_controls() {
         lamps_[i] = findChild<PictureBox*>(control_name(Role::Lamp, static_cast<int>(i)));
 }
 
+void PanelWindow::choose_zoom(int percent) {
+    if (!is_zoom_percent(percent))
+        return;
+    apply_zoom(percent);
+    if (const QString why = write_zoom_percent(panel_settings_path(), percent); !why.isEmpty())
+        env_.report(why.toStdString());
+}
+
+void PanelWindow::apply_zoom(int percent) {
+    zoom_percent_ = percent;
+    const double zoom = percent / 100.0;
+    setFixedSize(scaled(QRect(0, 0, kClientWidth, kClientHeight), zoom).size());
+    for (const auto& [widget, spec] : controls_) {
+        QRect rect = scaled(window_rect(*spec), zoom);
+        if (QWidget* container = widget->parentWidget(); container != this)
+            rect.translate(-container->pos());
+        widget->setGeometry(rect);
+        if (auto* label = qobject_cast<PanelLabel*>(widget)) {
+            label->setZoom(font_of(*spec), visible_columns(*spec), zoom);
+        } else if (auto* picture = qobject_cast<PictureBox*>(widget)) {
+            picture->setZoom(zoom);
+        }
+    }
+    update();
+}
+
 void PanelWindow::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), kSurround);
-    painter.drawPixmap(0, 0, background_pixmap(devicePixelRatioF()));
+    painter.drawPixmap(0, 0, background_pixmap(devicePixelRatioF(), zoom_percent_ / 100.0));
 }
 
 }  // namespace vantel

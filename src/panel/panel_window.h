@@ -5,18 +5,24 @@
 //
 //   Meter::published -> show_reading() -> labels, lamps and hold mark; the trend's series
 //   mouse and keyboard on keys, legends and knob -> Meter's key actions
-//   right click on the display -> copy the reading, start or stop a log, open the trend
+//   right click on the display -> copy the reading, start or stop a log, open the trend, the
+//   zoom, calibrate
 //   close box, Off, Ctrl+Q -> Meter::close(); Meter::closed -> the window closes
 //
 // Controls come from the layout table (panel/layout_table.h) and are known here by their role.
+// The table's pixels are the panel at 100 %; at another zoom every control's rectangle and font
+// size are scaled and the artwork is drawn afresh at the new size, so the panel stays crisp.
 
 #include <QWidget>
 
 #include <array>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "meter/environment.h"
 #include "meter/meter.h"
+#include "panel/layout_table.h"
 #include "trend/trend_series.h"
 
 class QLabel;
@@ -51,8 +57,14 @@ public:
     // clipboard.
     QString reading_text() const;
     const TrendSeries& trend() const { return trend_; }
+    TrendSeries& trend() { return trend_; }
     // The trend window, opened (and raised) by "Trend…".
     TrendWindow* open_trend();
+
+    // The size the panel is drawn at, in per cent: 100, 150 or 200. The window opens at the one
+    // last chosen; choose_zoom() is the user's choice (the menu's View, --zoom), which is kept.
+    int zoom_percent() const { return zoom_percent_; }
+    void choose_zoom(int percent);
 
     // Whether a release at `position` (relative to `control`) lies strictly inside it.
     static bool inside(const QWidget& control, QPointF position);
@@ -66,12 +78,14 @@ protected:
 
 private:
     void build_controls();
+    // Lays the controls out, sizes their fonts and redraws the artwork for `percent`.
+    void apply_zoom(int percent);
     void wire_controls();
     void copy_reading();
     void choose_log_file();
     // Asks for the true volts of the signal on the selected channel and calibrates on them.
     void calibrate();
-    // "Vantel DMM — simulated", with what the log has to say after it.
+    // "Vantel DMM — simulated — logging to x.csv", or what the log had to say when it stopped.
     void show_title();
     void on_log_failed(const QString& why);
     void on_published(const MeterReading& reading);
@@ -96,6 +110,9 @@ private:
     QLabel* channel_ = nullptr;
     QWidget* knob_ = nullptr;
     std::array<PictureBox*, 6> lamps_{};
+    // Every control with the row of the layout table it was built from.
+    std::vector<std::pair<QWidget*, const ControlSpec*>> controls_;
+    int zoom_percent_ = 100;
 
     std::string source_name_;  // as the analyser says, for the title
     QString log_trouble_;      // why the log stopped, for the title

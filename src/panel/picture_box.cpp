@@ -7,6 +7,8 @@
 #include <QPixmap>
 #include <QSvgRenderer>
 
+#include <cmath>
+
 namespace vantel {
 
 namespace {
@@ -33,21 +35,24 @@ QString resource_of(Picture picture) {
     return {};
 }
 
-// Renders an SVG at its own size in logical pixels, sharp at the given device pixel ratio.
-QPixmap render(const QString& resource, qreal dpr) {
+// Renders an SVG at its own size in logical pixels times `zoom`, sharp at the given device pixel
+// ratio: the artwork is drawn afresh for every size, never scaled as a bitmap.
+QPixmap render(const QString& resource, qreal dpr, qreal zoom) {
     static QHash<QString, QPixmap> cache;
-    const QString key = resource + QLatin1Char('@') + QString::number(dpr);
+    const QString key = resource + QLatin1Char('@') + QString::number(dpr) + QLatin1Char('x') +
+                        QString::number(zoom);
     auto it = cache.constFind(key);
     if (it != cache.constEnd())
         return *it;
     QSvgRenderer svg(resource);
     QPixmap pixmap;
     if (svg.isValid()) {
-        const QSize size = svg.defaultSize();
-        pixmap = QPixmap((QSizeF(size) * dpr).toSize());
+        const QSizeF size = QSizeF(svg.defaultSize()) * zoom * dpr;
+        pixmap = QPixmap(QSize(static_cast<int>(std::ceil(size.width() - 1e-6)),
+                               static_cast<int>(std::ceil(size.height() - 1e-6))));
         pixmap.fill(Qt::transparent);
         QPainter painter(&pixmap);
-        svg.render(&painter);
+        svg.render(&painter, QRectF(QPointF(0, 0), size));
         pixmap.setDevicePixelRatio(dpr);
     }
     cache.insert(key, pixmap);
@@ -56,15 +61,22 @@ QPixmap render(const QString& resource, qreal dpr) {
 
 }  // namespace
 
-QPixmap panel_pixmap(Picture picture, qreal dpr) {
-    return render(resource_of(picture), dpr);
+QPixmap panel_pixmap(Picture picture, qreal dpr, qreal zoom) {
+    return render(resource_of(picture), dpr, zoom);
 }
 
-QPixmap background_pixmap(qreal dpr) {
-    return render(QStringLiteral(":/panel.svg"), dpr);
+QPixmap background_pixmap(qreal dpr, qreal zoom) {
+    return render(QStringLiteral(":/panel.svg"), dpr, zoom);
 }
 
 PictureBox::PictureBox(Picture picture, QWidget* parent) : QWidget(parent), picture_(picture) {}
+
+void PictureBox::setZoom(qreal zoom) {
+    if (zoom_ == zoom)
+        return;
+    zoom_ = zoom;
+    update();
+}
 
 void PictureBox::setPictureVisible(bool visible) {
     if (picture_visible_ == visible)
@@ -77,7 +89,7 @@ void PictureBox::paintEvent(QPaintEvent*) {
     if (!picture_visible_)
         return;
     QPainter painter(this);
-    painter.drawPixmap(0, 0, panel_pixmap(picture_, devicePixelRatioF()));
+    painter.drawPixmap(0, 0, panel_pixmap(picture_, devicePixelRatioF(), zoom_));
 }
 
 void PictureBox::mousePressEvent(QMouseEvent* event) {

@@ -22,6 +22,8 @@ public:
     // control paints nothing but keeps receiving the mouse.
     void setPictureVisible(bool visible);
     bool isPictureVisible() const { return picture_visible_; }
+    // The picture is drawn at its own size times `zoom`.
+    void setZoom(qreal zoom);
 
 Q_SIGNALS:
     void pressed(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, QPointF position);
@@ -35,11 +37,13 @@ protected:
 private:
     Picture picture_;
     bool picture_visible_ = true;
+    qreal zoom_ = 1.0;
 };
 
-// The picture rendered for this device pixel ratio (cached; drawn from the vector artwork).
-QPixmap panel_pixmap(Picture picture, qreal device_pixel_ratio);
-// The panel itself, 267 x 539.
-QPixmap background_pixmap(qreal device_pixel_ratio);
+// The picture rendered at `zoom` times its own size for this device pixel ratio (cached; drawn
+// from the vector artwork).
+QPixmap panel_pixmap(Picture picture, qreal device_pixel_ratio, qreal zoom = 1.0);
+// The panel itself, 267 x 539 times `zoom`.
+QPixmap background_pixmap(qreal device_pixel_ratio, qreal zoom = 1.0);
 
 }  // namespace vantel

@@ -13,9 +13,50 @@
 #include <mutex>
 #include <thread>
 
+#ifdef _WIN32
+#include <io.h>
+
+// Windows has no FIFOs, non-blocking opens or descriptor flags: a log there is a file or
+// standard output. Rows end in CRLF already, so every file is opened binary (no "\n"
+// translation), and no child process inherits it.
+#define O_CLOEXEC (O_BINARY | O_NOINHERIT)
+#define O_NONBLOCK 0
+
+namespace {
+
+ssize_t pread(int fd, void* into, std::size_t size, off_t at) {
+    const off_t was = ::lseek(fd, 0, SEEK_CUR);
+    if (was < 0 || ::lseek(fd, at, SEEK_SET) < 0)
+        return -1;
+    const int n = ::read(fd, into, static_cast<unsigned>(size));
+    ::lseek(fd, was, SEEK_SET);
+    return n;
+}
+
+}  // namespace
+#endif
+
 namespace vantel {
 
 namespace {
+
+// write(2); Windows' takes at most an unsigned int's worth at a time.
+ssize_t write_some(int fd, const char* data, std::size_t size) {
+#ifdef _WIN32
+    return ::write(fd, data, static_cast<unsigned>(std::min<std::size_t>(size, 1u << 30)));
+#else
+    return ::write(fd, data, size);
+#endif
+}
+
+// The descriptor's status flags (O_APPEND); none where the system keeps none.
+int status_flags([[maybe_unused]] int fd) {
+#ifdef _WIN32
+    return 0;
+#else
+    return ::fcntl(fd, F_GETFL);
+#endif
+}
 
 constexpr auto kReaderPoll = std::chrono::milliseconds(100);
 constexpr char kRowEnd[] = "\r\n";
@@ -30,14 +71,14 @@ std::string cannot_open(const std::string& name, int error) {
 
 bool read_at(int fd, char* into, std::size_t size, off_t at) {
     while (size > 0) {
-        const ssize_t n = ::pread(fd, into, size, at);
+        const ssize_t n = pread(fd, into, size, at);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             return false;
         into += n;
         size -= static_cast<std::size_t>(n);
-        at += n;
+        at += static_cast<off_t>(n);
     }
     return true;
 }
@@ -64,10 +105,12 @@ off_t end_of_last_row(int fd, off_t size) {
 }
 
 // Clears O_NONBLOCK on a descriptor this program opened (and so owns the flags of).
-void make_blocking(int fd) {
+void make_blocking([[maybe_unused]] int fd) {
+#ifndef _WIN32
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags >= 0)
         ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+#endif
 }
 
 struct Opened {
@@ -87,6 +130,9 @@ Opened open_target(const LogTarget& target, const std::string& name, bool reader
     if (target.path == "-") {
         o.fd = STDOUT_FILENO;
         o.owns_fd = false;
+#ifdef _WIN32
+        _setmode(o.fd, O_BINARY);
+#endif
         struct stat st {};
         o.regular = ::fstat(o.fd, &st) == 0 && S_ISREG(st.st_mode);
         return o;
@@ -232,7 +278,7 @@ struct LogWriter::Shared {
         // (">>"), where the file's end is the place.
         off_t start = -1;
         if (file.regular) {
-            const int flags = ::fcntl(file.fd, F_GETFL);
+            const int flags = status_flags(file.fd);
             struct stat st {};
             start = flags >= 0 && (flags & O_APPEND)
                         ? (::fstat(file.fd, &st) == 0 ? st.st_size : -1)
@@ -241,7 +287,7 @@ struct LogWriter::Shared {
         std::size_t written = 0;
         int error = 0;
         while (written < text.size()) {
-            const ssize_t n = ::write(file.fd, text.data() + written, text.size() - written);
+            const ssize_t n = write_some(file.fd, text.data() + written, text.size() - written);
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0) {
@@ -299,25 +345,26 @@ struct LogWriter::Shared {
 
 namespace {
 
-void ignore_file_signals() {
-    // A pipe whose reader has gone, or a file past the size limit (ulimit -f), must fail the
-    // write like a full disk does, not end the program before it gives the analyser its
-    // option back.
-    std::signal(SIGPIPE, SIG_IGN);
-    std::signal(SIGXFSZ, SIG_IGN);
-}
-
 std::string name_of(const LogTarget& target) {
     return target.path == "-" ? "standard output" : target.path;
 }
 
 }  // namespace
 
+void fail_writes_instead_of_signalling() {
+#ifdef SIGPIPE
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
+#ifdef SIGXFSZ
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
+}
+
 LogWriter::LogWriter(std::shared_ptr<Shared> shared, std::string name)
     : shared_(std::move(shared)), name_(std::move(name)) {}
 
 std::unique_ptr<LogWriter> LogWriter::open(const LogTarget& target, std::string& error) {
-    ignore_file_signals();
+    fail_writes_instead_of_signalling();
     auto shared = std::make_shared<Shared>();
     shared->target = target;
     shared->name = name_of(target);
@@ -335,7 +382,7 @@ std::unique_ptr<LogWriter> LogWriter::open(const LogTarget& target, std::string&
 }
 
 std::unique_ptr<LogWriter> LogWriter::open_in_background(const LogTarget& target) {
-    ignore_file_signals();
+    fail_writes_instead_of_signalling();
     auto shared = std::make_shared<Shared>();
     shared->target = target;
     shared->name = name_of(target);

@@ -85,4 +85,10 @@ private:
     bool finished_ = false;
 };
 
+// A pipe whose reader has gone, or a file past the size limit (ulimit -f), fails the write as a
+// full disk does, instead of ending the program before the analyser gets its option back. The
+// log's writer sees to it when it opens; both programs call it first thing in main, for every
+// file they write (the settings too).
+void fail_writes_instead_of_signalling();
+
 }  // namespace vantel

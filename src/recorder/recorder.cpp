@@ -9,6 +9,27 @@ namespace vantel {
 
 namespace {
 
+#ifdef _WIN32
+// Windows' strftime gives the zone's name for %z: the offset is worked out from the local time
+// instead, as "+0100" like POSIX's %z.
+void utc_offset(const std::tm& local, std::time_t t, char (&zone)[8]) {
+    // Days since 1970-01-01 of the local date (the proleptic Gregorian calendar).
+    const int y = local.tm_year + 1900 - (local.tm_mon < 2 ? 1 : 0);
+    const int era = (y >= 0 ? y : y - 399) / 400;
+    const int year_of_era = y - era * 400;
+    const int month = (local.tm_mon + 10) % 12;  // March is 0
+    const int day_of_year = (153 * month + 2) / 5 + local.tm_mday - 1;
+    const int day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+    const long long days = static_cast<long long>(era) * 146097 + day_of_era - 719468;
+    const long long local_s =
+        days * 86400 + local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
+    const long long offset_min = (local_s - static_cast<long long>(t)) / 60;
+    const long long magnitude = offset_min < 0 ? -offset_min : offset_min;
+    std::snprintf(zone, sizeof zone, "%c%02d%02d", offset_min < 0 ? '-' : '+',
+                  static_cast<int>(magnitude / 60), static_cast<int>(magnitude % 60));
+}
+#endif
+
 // RFC 4180: a field with a comma, a double quote or a line break is quoted, its quotes doubled.
 void append_field(std::string& row, std::string_view field) {
     if (!row.empty())
@@ -51,10 +72,15 @@ std::string local_iso8601(std::chrono::system_clock::time_point wall) {
     const auto ms = duration_cast<milliseconds>(since_epoch - whole).count();
     const std::time_t t = whole.count();
     std::tm local{};
-    localtime_r(&t, &local);
     char date[32], zone[8];
-    std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
+#ifdef _WIN32
+    localtime_s(&local, &t);
+    utc_offset(local, t, zone);
+#else
+    localtime_r(&t, &local);
     std::strftime(zone, sizeof zone, "%z", &local);  // "+0100": ISO 8601 wants "+01:00" here
+#endif
+    std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
     char text[64];
     std::snprintf(text, sizeof text, "%s.%03d%.3s:%.2s", date, static_cast<int>(ms), zone,
                   zone + 3);

@@ -4,14 +4,16 @@
 #include <string>
 #include <utility>
 
+#ifndef _WIN32
 #include "sources/file_source.h"
+#endif
 
 namespace vantel::source {
 
 std::unique_ptr<SampleSource> open_source(std::string_view source_name,
                                           std::shared_ptr<Generator> generator,
                                           const SourceOptions& options,
-                                          const LiveOptions& live_options) {
+                                          [[maybe_unused]] const LiveOptions& live_options) {
     for (DeviceModel model : {device_under_test(), analyser_loopback()}) {
         if (source_name == model.name) {
             return std::make_unique<SimulatedDevice>(std::move(model), std::move(generator),
@@ -19,6 +21,15 @@ std::unique_ptr<SampleSource> open_source(std::string_view source_name,
                                                      options.full_scale_v_rms);
         }
     }
+#ifdef _WIN32
+    if (source_name.empty())
+        throw SourceError("no source named: give sim or loopback");
+    throw SourceError(std::string(source_name) +
+                      ": on Windows the analyser measures sim or loopback only; sound files, "
+                      "JACK and ALSA are Linux-only for now");
+#else
+    if (source_name.empty())
+        throw SourceError("no source named: give sim, loopback or a sound file's path");
     if (source_name == "jack") {
         LiveOptions live = live_options;
         live.full_scale_v_rms = options.full_scale_v_rms;
@@ -33,9 +44,8 @@ std::unique_ptr<SampleSource> open_source(std::string_view source_name,
         live.full_scale_v_rms = options.full_scale_v_rms;
         return open_alsa(device, std::move(generator), std::move(live));
     }
-    if (source_name.empty())
-        throw SourceError("no source named: give sim, loopback or a sound file's path");
     return std::make_unique<FileSource>(std::string(source_name), options.clock);
+#endif
 }
 
 }  // namespace vantel::source

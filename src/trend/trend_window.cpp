@@ -1,187 +1,222 @@
 // SPDX-License-Identifier: MIT
 #include "trend/trend_window.h"
 
+#include <QButtonGroup>
+#include <QFileDialog>
+#include <QFontMetricsF>
+#include <QHBoxLayout>
+#include <QImage>
+#include <QImageWriter>
+#include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
-#include <QPolygonF>
+#include <QSaveFile>
+#include <QToolButton>
+#include <QVBoxLayout>
 
-#include <algorithm>
 #include <cmath>
-#include <limits>
+#include <utility>
 
 namespace vantel {
 
-namespace {
-
-// Room for the value labels on the left and the time labels below, in pixels.
-constexpr int kLeftMargin = 64;
-constexpr int kBottomMargin = 24;
-constexpr int kRightMargin = 24;  // the last time label runs past the plot
-// The value axis spans at least this share of the values' size: the resolution of four figures,
-// twice over.
-constexpr double kLeastSpan = 2e-3;
-constexpr int kTopMargin = 8;
-constexpr int kValueTicks = 5;
-constexpr int kTimeTicks = 6;
-
-struct Range {
-    double low = std::numeric_limits<double>::infinity();
-    double high = -std::numeric_limits<double>::infinity();
-    bool empty() const { return low > high; }
-};
-
-// Maps the chart's data ranges onto the plot rectangle.
-struct Scale {
-    QRectF plot;
-    double t0, t1, v0, v1;
-    double x(double t) const { return plot.left() + (t - t0) / (t1 - t0) * plot.width(); }
-    double y(double v) const { return plot.bottom() - (v - v0) / (v1 - v0) * plot.height(); }
-};
-
-// A round step (1, 2 or 5 times a power of ten) that cuts `span` into about `wanted` parts.
-double round_step(double span, int wanted) {
-    const double raw = span / wanted;
-    const double decade = std::pow(10.0, std::floor(std::log10(raw)));
-    for (double m : {1.0, 2.0, 5.0})
-        if (m * decade >= raw)
-            return m * decade;
-    return 10.0 * decade;
+TrendChart::TrendChart(const TrendSeries& series, const TrendView& view, QWidget* parent)
+    : QWidget(parent), series_(series), view_(view) {
+    setMouseTracking(true);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMinimumSize(320, 180);
 }
 
-// Calls `at` for every multiple of a round step between `low` and `high`, with its label: as
-// many decimals as the step needs, so that neighbouring ticks never read the same.
-template <typename At>
-void round_ticks(double low, double high, int wanted, At at) {
-    const double step = round_step(high - low, wanted);
-    const int decimals = std::clamp(static_cast<int>(-std::floor(std::log10(step))), 0, 12);
-    for (double k = std::ceil(low / step); k * step <= high; k += 1.0) {
-        const double v = std::fabs(k) < 0.5 ? 0.0 : k * step;  // no "-0" and no 1e-17 for zero
-        at(v, QString::number(v, 'f', decimals));
-    }
+QString TrendChart::hover_text() const {
+    if (!mouse_)
+        return {};
+    return trend_hover_text(series_, trend_frame(series_, view_, rect(), font()), mouse_->x());
 }
 
-}  // namespace
-
-void paint_trend(QPainter& painter, const QRect& area, const TrendSeries& series,
-                 const TrendColours& colours) {
-    painter.fillRect(area, colours.background);
-    const auto& traces = series.traces();
-    const QRectF plot(area.left() + kLeftMargin, area.top() + kTopMargin,
-                      area.width() - kLeftMargin - kRightMargin,
-                      area.height() - kBottomMargin - kTopMargin);
-    painter.setPen(colours.axes);
-    painter.drawRect(plot);
-    if (traces.empty() || plot.width() < 2 || plot.height() < 2)
-        return;
-
-    // Time: the last ten minutes, or less while there is less.
-    const double t1 = series.now_s();
-    double t0 = t1 - TrendSeries::kSpan_s;
-    t0 = std::max(t0, traces.front().points.empty() ? traces.front().start_s
-                                                    : traces.front().points.front().seconds);
-    if (t1 - t0 < 1.0)
-        t0 = t1 - 1.0;
-
-    const std::string& unit = traces.back().unit_word;
-    Range values;
-    for (const TrendTrace& trace : traces) {
-        if (trace.unit_word != unit)
-            continue;
-        for (const TrendPoint& p : trace.points) {
-            values.low = std::min(values.low, p.value);
-            values.high = std::max(values.high, p.value);
-        }
-    }
-    // A flat trace gets a band around it; 5 % headroom keeps the extremes off the frame.
-    double v0 = values.low, v1 = values.high;
-    if (values.empty()) {
-        v0 = 0.0;
-        v1 = 1.0;
-    } else if (v1 - v0 <= std::fabs(v1) * 1e-12) {
-        const double half = std::max(std::fabs(v1) * 0.1, 1e-12);
-        v0 -= half;
-        v1 += half;
-    } else if (const double least = kLeastSpan * std::max(std::fabs(v0), std::fabs(v1));
-               v1 - v0 < least) {
-        // Wander finer than the display's four figures would fill the chart with noise the
-        // meter itself does not show.
-        const double middle = (v0 + v1) / 2.0;
-        v0 = middle - least / 2.0;
-        v1 = middle + least / 2.0;
-    } else {
-        const double pad = (v1 - v0) * 0.05;
-        v0 -= pad;
-        v1 += pad;
-    }
-    const Scale s{plot, t0, t1, v0, v1};
-
-    // Axes: value labels in the trace's unit, time in seconds.
-    const QFontMetrics metrics = painter.fontMetrics();
-    round_ticks(v0, v1, kValueTicks, [&](double v, const QString& text) {
-        // Right of the unit, which stands turned along the left edge.
-        const QRectF box(area.left() + metrics.height() + 2, s.y(v) - metrics.height() / 2.0,
-                         kLeftMargin - metrics.height() - 8, metrics.height());
-        painter.drawText(box, Qt::AlignRight | Qt::AlignVCenter, text);
-        painter.drawLine(QPointF(plot.left() - 4, s.y(v)), QPointF(plot.left(), s.y(v)));
-    });
-    round_ticks(t0, t1, kTimeTicks, [&](double t, const QString& text) {
-        const QRectF box(s.x(t) - 40, plot.bottom() + 4, 80, kBottomMargin - 4);
-        painter.drawText(box, Qt::AlignHCenter | Qt::AlignTop, text + QStringLiteral(" s"));
-        painter.drawLine(QPointF(s.x(t), plot.bottom()), QPointF(s.x(t), plot.bottom() + 4));
-    });
-    painter.save();
-    painter.rotate(-90);
-    painter.drawText(QRectF(-plot.bottom(), area.left(), plot.height(), metrics.height()),
-                     Qt::AlignCenter, QString::fromStdString(unit));
-    painter.restore();
-
-    painter.setClipRect(plot);
-    if (!values.empty()) {
-        QPen dashed(colours.minimum, 1, Qt::DashLine);
-        painter.setPen(dashed);
-        painter.drawLine(QPointF(plot.left(), s.y(values.low)),
-                         QPointF(plot.right(), s.y(values.low)));
-        dashed.setColor(colours.maximum);
-        painter.setPen(dashed);
-        painter.drawLine(QPointF(plot.left(), s.y(values.high)),
-                         QPointF(plot.right(), s.y(values.high)));
-    }
-    painter.setPen(QPen(colours.marker, 1));
-    for (std::size_t i = 1; i < traces.size(); ++i) {
-        if (traces[i].start_s >= t0)
-            painter.drawLine(QPointF(s.x(traces[i].start_s), plot.top()),
-                             QPointF(s.x(traces[i].start_s), plot.bottom()));
-    }
-    painter.setPen(QPen(colours.trace, 1));
-    QPolygonF line;
-    auto draw = [&] {
-        if (line.size() == 1)
-            painter.drawPoint(line.front());
-        else if (line.size() > 1)
-            painter.drawPolyline(line);
-        line.clear();
-    };
-    for (const TrendTrace& trace : traces) {
-        if (trace.unit_word != unit || trace.points.empty())
-            continue;
-        line.reserve(static_cast<qsizetype>(trace.points.size()));
-        for (const TrendPoint& p : trace.points) {
-            if (p.after_gap)
-                draw();  // no line across a lost input
-            line.append(QPointF(s.x(p.seconds), s.y(p.value)));
-        }
-        draw();
-    }
-}
-
-TrendWindow::TrendWindow(const TrendSeries& series, QWidget* parent)
-    : QWidget(parent), series_(series) {
-    setWindowTitle(QStringLiteral("Vantel DMM trend"));
-    resize(640, 320);
-}
-
-void TrendWindow::paintEvent(QPaintEvent*) {
+void TrendChart::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
-    paint_trend(painter, rect(), series_);
+    const bool whole = event->rect().contains(rect());
+    const TrendFrame drawn =
+        paint_trend(painter, rect(), series_, view_, {}, mouse_, whole ? QRect() : event->rect());
+    if (whole)
+        drawn_ = drawn;
+}
+
+void TrendChart::series_changed() {
+    const double before_s = std::exchange(drawn_now_s_, series_.now_s());
+    if (mouse_ || !drawn_ || !isVisible())
+        return update();
+    const TrendFrame f = trend_frame(series_, view_, rect(), font());
+    if (!same_axes(f, *drawn_))
+        return update();
+    // The numbers' line, and the plot's columns from the tick before to the newest, a mark's
+    // width either side; and the first column, where the hour's oldest ticks leave.
+    const double line = QFontMetricsF(font()).height();
+    const QRectF& plot = f.plot;
+    const int numbers_top = static_cast<int>(4 + line);
+    QRegion dirty(0, numbers_top, width(), static_cast<int>(std::ceil(plot.top())) - numbers_top);
+    const int from = static_cast<int>(plot.left()) + f.column_of(before_s) - 6;
+    const int to = static_cast<int>(plot.left()) + f.column_of(series_.now_s()) + 6;
+    const int top = static_cast<int>(plot.top()) - 1, height = static_cast<int>(plot.height()) + 2;
+    dirty += QRect(from, top, to - from + 1, height);
+    dirty += QRect(static_cast<int>(plot.left()) - 1, top, 3, height);
+    update(dirty);
+}
+
+void TrendChart::mouseMoveEvent(QMouseEvent* event) {
+    mouse_ = event->position();
+    update();
+}
+
+void TrendChart::leaveEvent(QEvent*) {
+    mouse_.reset();
+    update();
+}
+
+TrendWindow::TrendWindow(TrendSeries& series, TrendExport exporter, QWidget* parent)
+    : QWidget(parent), series_(series), export_(std::move(exporter)) {
+    setWindowTitle(QStringLiteral("Vantel DMM trend"));
+    auto* controls = new QHBoxLayout;
+    auto* spans = new QButtonGroup(this);
+    for (std::size_t i = 0; i < std::size(kSpans_s); ++i) {
+        const double span_s = kSpans_s[i];
+        auto* button = new QToolButton(this);
+        span_buttons_[i] = button;
+        button->setText(QStringLiteral("%1 min").arg(span_s / 60.0));
+        button->setCheckable(true);
+        button->setChecked(span_s == view_.span_s);
+        spans->addButton(button);
+        controls->addWidget(button);
+        connect(button, &QToolButton::clicked, this, [this, span_s] { set_span(span_s); });
+    }
+    controls->addSpacing(12);
+    auto* pause = new QToolButton(this);
+    pause->setText(QStringLiteral("Pause"));
+    pause->setCheckable(true);
+    pause->setToolTip(QStringLiteral("The chart stops following; the history keeps filling"));
+    connect(pause, &QToolButton::toggled, this, &TrendWindow::set_paused);
+    pause_ = pause;
+    auto* clear_button = new QToolButton(this);
+    clear_button->setText(QStringLiteral("Clear"));
+    clear_button->setToolTip(QStringLiteral("Forget the history"));
+    connect(clear_button, &QToolButton::clicked, this, &TrendWindow::clear);
+    controls->addWidget(pause);
+    controls->addWidget(clear_button);
+    controls->addStretch();
+    auto* png = new QToolButton(this);
+    png->setText(QStringLiteral("Save PNG\u2026"));
+    connect(png, &QToolButton::clicked, this, &TrendWindow::choose_png);
+    auto* csv = new QToolButton(this);
+    csv->setText(QStringLiteral("Save CSV\u2026"));
+    csv->setToolTip(QStringLiteral("The readings in view, in the log's columns"));
+    connect(csv, &QToolButton::clicked, this, &TrendWindow::choose_csv);
+    controls->addWidget(png);
+    controls->addWidget(csv);
+
+    chart_ = new TrendChart(series_, view_, this);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(4, 4, 4, 4);
+    layout->addLayout(controls);
+    layout->addWidget(chart_, 1);
+    resize(760, 420);
+    follow_.setSingleShot(true);
+    follow_.setInterval(kFollow_ms);
+    connect(&follow_, &QTimer::timeout, this, [this] {
+        if (!view_.paused_at_s)
+            chart_->series_changed();
+    });
+}
+
+void TrendWindow::series_changed() {
+    if (!view_.paused_at_s && isVisible() && !follow_.isActive())
+        follow_.start();
+}
+
+void TrendWindow::set_span(double span_s) {
+    view_.span_s = span_s;
+    for (std::size_t i = 0; i < std::size(kSpans_s); ++i)
+        span_buttons_[i]->setChecked(kSpans_s[i] == span_s);
+    chart_->update();
+}
+
+void TrendWindow::set_paused(bool paused) {
+    if (paused)
+        view_.paused_at_s = series_.now_s();
+    else
+        view_.paused_at_s.reset();
+    if (pause_->isChecked() != paused)
+        pause_->setChecked(paused);
+    chart_->update();
+}
+
+void TrendWindow::clear() {
+    series_.clear();
+    chart_->update();
+}
+
+std::string TrendWindow::visible_csv() const {
+    const TrendFrame f = trend_frame(series_, view_, chart_->rect(), chart_->font());
+    std::string text = export_.csv_header();
+    for (const TrendTrace& trace : series_.traces())
+        for (std::size_t i = 0; i < trace.points.size(); ++i) {
+            const TrendPoint& p = trace.points[i];
+            if (p.seconds > f.t_left && p.seconds <= f.t_right)
+                text += export_.csv_row(TrendSeries::reading_of(trace, i), p.wall);
+        }
+    return text;
+}
+
+QString TrendWindow::save_csv(const QString& path) const {
+    QSaveFile file(path);
+    const std::string text = visible_csv();
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(text.data(), static_cast<qint64>(text.size())) !=
+            static_cast<qint64>(text.size()) ||
+        !file.commit())
+        return QStringLiteral("%1 could not be written: %2").arg(path, file.errorString());
+    return {};
+}
+
+QString TrendWindow::save_png(const QString& path) const {
+    const qreal dpr = chart_->devicePixelRatioF();
+    QImage image(chart_->size() * dpr, QImage::Format_RGB32);
+    image.setDevicePixelRatio(dpr);
+    {
+        QPainter painter(&image);
+        painter.setFont(chart_->font());
+        paint_trend(painter, chart_->rect(), series_, view_);
+    }
+    // Through a file renamed over the old one: a full disk never leaves half a picture.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return QStringLiteral("%1 could not be written: %2").arg(path, file.errorString());
+    QImageWriter writer(&file, "png");
+    if (!writer.write(image)) {
+        file.cancelWriting();
+        return QStringLiteral("%1 could not be written: %2").arg(path, writer.errorString());
+    }
+    if (!file.commit())
+        return QStringLiteral("%1 could not be written: %2").arg(path, file.errorString());
+    return {};
+}
+
+void TrendWindow::choose_png() {
+    const QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Save the trend as PNG"), QStringLiteral("vantel-dmm-trend.png"),
+        QStringLiteral("PNG images (*.png);;All files (*)"));
+    if (path.isEmpty())
+        return;
+    if (const QString why = save_png(path); !why.isEmpty() && export_.warn)
+        export_.warn(why.toStdString());
+}
+
+void TrendWindow::choose_csv() {
+    const QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Save the readings in view as CSV"),
+        QStringLiteral("vantel-dmm-trend.csv"), QStringLiteral("CSV files (*.csv);;All files (*)"));
+    if (path.isEmpty())
+        return;
+    if (const QString why = save_csv(path); !why.isEmpty() && export_.warn)
+        export_.warn(why.toStdString());
 }
 
 }  // namespace vantel

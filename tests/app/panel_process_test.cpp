@@ -23,8 +23,8 @@ namespace {
 
 using namespace Qt::StringLiterals;
 using namespace testing_support;
-using testing_support::PrintTo;
 using ::testing::HasSubstr;
+using testing_support::PrintTo;
 using PanelOverDbus = OnPrivateBus;
 
 // A deaf analyser holds a key for the call time-out, no longer, and the next cycle ends the panel
@@ -169,8 +169,12 @@ TEST_F(PanelOverDbus, JunkLeavesThePanelRunningAndASecondPanelBringsTheFirstToTh
     AnalyserProcess analyser;
     set_odd_settling_option();
     QProcess first;
-    start_child(first, QStringLiteral(VANTEL_DMM_BINARY), {u"--analyser"_s, u"dbus"_s});
+    const QString log = QString::fromStdString(in_home("run.csv"));
+    start_child(first, QStringLiteral(VANTEL_DMM_BINARY),
+                {u"--analyser"_s, u"dbus"_s, u"--log"_s, log});
     ASSERT_TRUE(QTest::qWaitFor(settling_option_is_off, kChildTimeout_ms));
+    const auto log_rows = [&] { return read_file(log).count('\n'); };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log_rows() >= 3; }, kChildTimeout_ms));
     QStringList targets;  // the unique names of the panel's connections
     QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
     for (const QString& name : bus->registeredServiceNames().value())
@@ -193,6 +197,12 @@ TEST_F(PanelOverDbus, JunkLeavesThePanelRunningAndASecondPanelBringsTheFirstToTh
     EXPECT_THAT(second.err.toStdString(),
                 HasSubstr("a panel is already attached to the analyser in this session; its "
                           "window was brought to the front"));
+    // A script's run on the same analyser ends at once, and leaves the first panel's log alone
+    // even when asked to replace it.
+    const qsizetype rows_before = log_rows();
+    EXPECT_EQ(
+        run(VANTEL_DMM_BINARY, headless("dbus", {u"--log"_s, log, u"--log-overwrite"_s})).code, 2);
+    EXPECT_GE(log_rows(), rows_before) << "the first panel's log was cut";
     EXPECT_TRUE(settling_option_is_off());
     first.terminate();
     const Outcome o = finish(first);

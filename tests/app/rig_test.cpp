@@ -25,8 +25,8 @@ namespace {
 
 using namespace Qt::StringLiterals;
 using namespace testing_support;
-using testing_support::PrintTo;
 using ::testing::HasSubstr;
+using testing_support::PrintTo;
 
 const QByteArray kHeader =
     "time,seconds,channel,function,reading,unit,display,minimum,maximum,weighting,response,"
@@ -57,8 +57,9 @@ TEST(Help, NeedsNoDisplayAndBadOptionsAreCodeTwo) {
     const Outcome help = run({u"--help"_s});
     EXPECT_EQ(help.code, 0) << help.err.toStdString();
     EXPECT_TRUE(help.out.startsWith("Usage: vantel-dmm [options]")) << help.out.toStdString();
-    for (const char* option : {"--set", "--count", "--duration", "--settle", "--limits", "--once",
-                               "--list-members", "--log-overwrite", "--no-window"})
+    for (const char* option :
+         {"--set", "--count", "--duration", "--settle", "--limits", "--once", "--list-members",
+          "--log-overwrite", "--no-window", "--zoom", "--trend"})
         EXPECT_TRUE(help.out.contains(option)) << option;
     const Outcome version = run({u"--version"_s});
     EXPECT_EQ(version.code, 0);
@@ -66,11 +67,23 @@ TEST(Help, NeedsNoDisplayAndBadOptionsAreCodeTwo) {
     for (const QStringList& bad :
          {QStringList{u"--bogus"_s}, QStringList{u"--count"_s, u"0"_s},
           QStringList{u"--limits"_s, u"2:1"_s}, QStringList{u"--set"_s, u"Level=1"_s},
-          QStringList{u"stray"_s}}) {
+          QStringList{u"stray"_s}, QStringList{u"--zoom"_s, u"175"_s},
+          QStringList{u"--zoom"_s, u"150"_s, u"--no-window"_s}}) {
         const Outcome refused = run(bad);
         EXPECT_EQ(refused.code, 2) << bad.join(u' ').toStdString();
         EXPECT_TRUE(refused.err.startsWith("vantel-dmm: ")) << refused.err.toStdString();
     }
+}
+
+// --zoom is the menu's View from the command line: the panel's size is kept for the next start
+// (here beside the trend, which --trend opens).
+TEST(Window, ZoomFromTheCommandLineIsKept) {
+    const Outcome o = run(VANTEL_DMM_BINARY, {u"--analyser"_s, u"sim"_s, u"--zoom"_s, u"150"_s,
+                                              u"--trend"_s, u"--duration"_s, u"1"_s});
+    EXPECT_EQ(o.code, 0) << o.err.toStdString();
+    EXPECT_EQ(read_file(qEnvironmentVariable("XDG_CONFIG_HOME") + u"/vantel-dmm/panel.conf"_s),
+              QByteArray("zoom_percent=150
+"));
 }
 
 struct LimitCase {

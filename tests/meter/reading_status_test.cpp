@@ -61,11 +61,14 @@ TEST(ReadingStatus, ALostInputIsNoReadingAndItsReturnSettles) {
     EXPECT_TRUE(s.raw_reading.has_value());
     p.work_tick();
     EXPECT_EQ(s.annunciator + s.status_words, "");
-    ASSERT_EQ(trend.traces().size(), 1u);
-    const auto& points = trend.traces().back().points;
-    ASSERT_EQ(points.size(), 2u) << "the lost reading is no point";
-    EXPECT_TRUE(points[1].after_gap);
-    EXPECT_FALSE(points[0].after_gap);
+    // Another input is another measurement: a trace of its own, and back to the first.
+    const auto& traces = trend.traces();
+    ASSERT_EQ(traces.size(), 3u);
+    EXPECT_EQ(traces[0].key, traces[2].key);
+    ASSERT_EQ(traces[1].points.size(), 1u);
+    EXPECT_EQ(traces[1].points[0].gap, TrendGap::NoInput) << "the lost reading is a gap, not a 0";
+    EXPECT_TRUE(traces[0].points.back().plotted());
+    EXPECT_TRUE(traces[2].points.back().plotted()) << "a settling reading is a reading";
 }
 
 // An analyser that lacks the status and the source's name (as the maker's over COM) is asked

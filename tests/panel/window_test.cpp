@@ -179,6 +179,7 @@ struct ReleaseCase {
     Qt::MouseButton button;
     QPoint release;       // relative to the control's top-left corner
     const char* written;  // nullptr: nothing
+    int zoom_percent = 100;
 };
 
 class MouseRelease : public testing::TestWithParam<ReleaseCase> {};
@@ -188,6 +189,7 @@ class MouseRelease : public testing::TestWithParam<ReleaseCase> {};
 TEST_P(MouseRelease, ActsOnlyStrictlyInside) {
     const ReleaseCase& c = GetParam();
     Shown p;
+    p.window.choose_zoom(c.zoom_percent);
     auto* control = p.child(c.control);
     p.press(control, c.control == Role::Knob ? QPoint(40, 50) : QPoint(20, 12), c.button);
     p.release(control, c.release, c.button);
@@ -214,6 +216,13 @@ INSTANTIATE_TEST_SUITE_P(Cases, MouseRelease, testing::ValuesIn(std::vector<Rele
     {"KnobMiddle", Role::Knob, Qt::MiddleButton, {40, 50}, nullptr},
     {"KnobTopEdge", Role::Knob, Qt::LeftButton, {40, 0}, nullptr},
     {"KnobOutside", Role::Knob, Qt::RightButton, {100, 50}, nullptr},
+    // At 200 % a key is 82 x 50 and the knob 162 x 130.
+    {"KeyInsideAt200", Role::UnitsKey, Qt::LeftButton, {81, 49}, kUnit, 200},
+    {"KeyRightEdgeAt200", Role::UnitsKey, Qt::LeftButton, {82, 20}, nullptr, 200},
+    {"KeyTopEdgeAt200", Role::UnitsKey, Qt::LeftButton, {40, 0}, nullptr, 200},
+    {"KnobRightAt200", Role::Knob, Qt::RightButton, {160, 120},
+     "set CTDetector.CTD_Function = \"Balance\"", 200},
+    {"KnobOutsideAt200", Role::Knob, Qt::LeftButton, {162, 60}, nullptr, 200},
 }), testing_support::RowName());
 // clang-format on
 
@@ -285,15 +294,20 @@ Strings menu_at(Shown& p, QPoint at) {
 // A log that fails to write stops, says so once (and in the title), and the panel goes on.
 TEST(ContextMenu, OpensOnTheDisplayOnlyAndOffersStopWhileLogging) {
     Shown p;
+    // The View submenu's entries come after the menu's own.
     EXPECT_EQ(menu_at(p, {100, 110}),
-              (Strings{"Copy reading", "Start log\u2026", "Trend\u2026", "Calibrate\u2026"}));
+              (Strings{"Copy reading", "Start log\u2026", "Trend\u2026", "View", "Calibrate\u2026",
+                       "100 %", "150 %", "200 %"}));
     EXPECT_TRUE(menu_at(p, {130, 330}).empty()) << "the knob";
     EXPECT_TRUE(menu_at(p, {10, 10}).empty()) << "the case";
     std::string error;
     p.window.start_log(Recorder::open("/dev/full", {}, error));
     ASSERT_TRUE(p.window.logging()) << error;
     EXPECT_EQ(menu_at(p, {60, 180}),
-              (Strings{"Copy reading", "Stop log", "Trend\u2026", "Calibrate\u2026"}));
+              (Strings{"Copy reading", "Stop log (full)", "Trend\u2026", "View", "Calibrate\u2026",
+                       "100 %", "150 %", "200 %"}));
+    EXPECT_EQ(p.window.windowTitle(),
+              QStringLiteral("Vantel DMM \u2014 simulated \u2014 logging to full"));
     // The log's own thread finds the disk full; the window learns it at a following tick.
     int reading = 0;
     EXPECT_TRUE(QTest::qWaitFor(
@@ -306,6 +320,7 @@ TEST(ContextMenu, OpensOnTheDisplayOnlyAndOffersStopWhileLogging) {
     ASSERT_EQ(p.world.reports.size(), 1u);
     EXPECT_NE(p.world.reports[0].find("/dev/full"), std::string::npos) << p.world.reports[0];
     EXPECT_TRUE(p.window.windowTitle().contains(QStringLiteral("could not be written")));
+    EXPECT_FALSE(p.window.windowTitle().contains(QStringLiteral("logging to"))) << "it stopped";
     p.cycle_reading(Value(3.0));
     EXPECT_EQ(p.shown().main_reading, "3.000");
     EXPECT_FALSE(p.meter.ended());
@@ -369,7 +384,10 @@ TEST(ContextMenu, StartLogOntoAFifoLeavesTheWindowRunning) {
         5000))
         << got.toStdString();
     EXPECT_TRUE(got.startsWith(QByteArray::fromStdString(csv_header()))) << got.toStdString();
+    EXPECT_EQ(p.window.windowTitle(),
+              QStringLiteral("Vantel DMM \u2014 simulated \u2014 logging to rows"));
     p.window.stop_log();
+    EXPECT_EQ(p.window.windowTitle(), QStringLiteral("Vantel DMM \u2014 simulated"));
     ::close(reader);
     EXPECT_TRUE(p.world.reports.empty());
 }

@@ -1,125 +1,470 @@
 // SPDX-License-Identifier: MIT
-// The trend, drawn offscreen from a known series and read back pixel by pixel, and the trend
-// window as the panel opens it.
+// The trend, drawn offscreen from readings fed in and read back by its pixels and its numbers,
+// and the trend window as the panel opens it, driven with real events.
 #include <gtest/gtest.h>
 
+#include <QDateTime>
+#include <QFile>
 #include <QImage>
 #include <QPainter>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QToolButton>
 
+#include <cmath>
 #include <optional>
 #include <vector>
 
 #include "meter_fixture.h"
+#include "recorder/recorder.h"
 #include "trend/trend_window.h"
 
 namespace vantel {
 namespace {
 
+using testing_support::PrintTo;
 using testing_support::Shown;
+using Clock = std::chrono::system_clock;
 
-struct Step {
+// Colours no other element uses, so that each pixel says what drew it.
+TrendColours distinct_colours() {
+    TrendColours c;
+    c.background = QColor(0, 0, 0);
+    c.text = QColor(250, 250, 250);
+    c.axes = QColor(10, 10, 10);
+    c.grid = QColor(20, 20, 20);
+    c.trace = QColor(0, 255, 0);
+    c.greyed_trace = QColor(90, 90, 90);
+    c.greyed_span = QColor(30, 30, 30);
+    c.gap = QColor(60, 0, 0);
+    c.overload = QColor(255, 0, 255);
+    c.minimum = QColor(0, 0, 255);
+    c.maximum = QColor(255, 0, 0);
+    c.marker = QColor(255, 255, 0);
+    return c;
+}
+const TrendColours kColours = distinct_colours();
+// 2026-12-07 12:00:00 UTC: the wall clock at the meter's second 0.
+const Clock::time_point kWallAtZero = Clock::from_time_t(1796644800);
+
+// One tick as the meter publishes it.
+struct Tick {
     double seconds;
-    std::optional<double> value;  // nothing: over-range
+    std::optional<double> value;  // nothing: over range
+    const char* function = "Amplitude";
     const char* unit = "V";
-    MeterReading::Occasion occasion = MeterReading::Occasion::Cycle;
+    const char* status = "";
+    bool held = false;
+    bool over = false;  // the display shows over-range
 };
 
-// Picks colours no other element uses, so each pixel says what drew it.
-const TrendColours kColours{QColor(0, 0, 0),   QColor(10, 10, 10), QColor(0, 255, 0),
-                            QColor(0, 0, 255), QColor(255, 0, 0),  QColor(255, 255, 0)};
-
-// The plot is 600 x 300 inside the margins: x 64..664, y 8..308.
-QImage render(std::initializer_list<Step> steps) {
-    TrendSeries series;
-    for (const Step& s : steps) {
-        MeterReading r;
-        r.occasion = s.occasion;
-        r.seconds = s.seconds;
-        r.raw_reading = s.value;
-        r.raw_unit_word = s.unit;
-        series.add(r);
-    }
-    QImage image(688, 332, QImage::Format_RGB32);
-    QPainter painter(&image);
-    paint_trend(painter, image.rect(), series, kColours);
-    return image;
-}
-
-// The rows where `colour` appears along the column x, or the columns along the row x.
-std::vector<int> rows_of(const QImage& image, int x, QColor colour, bool columns = false) {
-    std::vector<int> found;
-    for (int i = 0; i < (columns ? image.width() : image.height()); ++i)
-        if (image.pixelColor(columns ? i : x, columns ? x : i) == colour)
-            found.push_back(i);
-    return found;
-}
-
-TEST(Trend, ScalesToTheReadingsWithMinimumAndMaximumLinesAndSkipsHeldAndOver) {
-    // 1 V rising to 3 V over 100 s; a held tick at 100 V and an over-range between.
-    const QImage image = render({{0, 1.0},
-                                 {25, 1.5},
-                                 {50, std::nullopt},
-                                 {60, 100.0, "V", MeterReading::Occasion::HeldTick},
-                                 {75, 2.5},
-                                 {100, 3.0}});
-    // 1 V - 5 % .. 3 V + 5 % from the bottom of the plot to its top.
-    const auto y_of = [](double v) { return 308.0 - (v - 0.9) / 2.2 * 300.0; };
-    const std::vector<int> min_rows = rows_of(image, 400, kColours.minimum);
-    const std::vector<int> max_rows = rows_of(image, 400, kColours.maximum);
-    ASSERT_EQ(min_rows.size(), 1u);
-    ASSERT_EQ(max_rows.size(), 1u);
-    EXPECT_NEAR(min_rows[0], y_of(1.0), 1.0);
-    EXPECT_NEAR(max_rows[0], y_of(3.0), 1.0) << "the held 100 V is not in the scale";
-    // The trace passes 1.5 V at 25 s.
-    const std::vector<int> at_25s = rows_of(image, 64 + 600 / 4, kColours.trace);
-    ASSERT_FALSE(at_25s.empty());
-    EXPECT_NEAR(at_25s.front(), y_of(1.5), 2.0);
-    EXPECT_TRUE(rows_of(image, 200, kColours.marker, true).empty()) << "no change, no marker";
-}
-
-TEST(Trend, AChangeOfUnitMarksTheChartAndStartsATraceOnItsOwnScale) {
-    // 50 s in V around 1, then 50 s in dBu around -20.
-    const QImage image = render({{0, 1.0}, {49.8, 1.2}, {50, -20.0, "dBu"}, {100, -10.0, "dBu"}});
-    const std::vector<int> marker = rows_of(image, 150, kColours.marker, true);
-    ASSERT_EQ(marker.size(), 1u);
-    EXPECT_NEAR(marker[0], 64 + 600 / 2, 1.0);
-    // Only the dBu trace is drawn: nothing of the V trace left of the marker.
-    for (int x = 70; x < marker[0] - 2; x += 10)
-        EXPECT_TRUE(rows_of(image, x, kColours.trace).empty()) << x;
-    EXPECT_FALSE(rows_of(image, 500, kColours.trace).empty());
-}
-
-// Wander far below the display's four figures is not blown up to fill the chart: a steady
-// 1 V that moves by a microvolt stays one flat line across the middle.
-TEST(Trend, DoesNotMagnifyWanderBelowTheDisplaysResolution) {
-    const QImage image = render({{0, 1.0}, {25, 1.000001}, {50, 0.999999}, {100, 1.0}});
-    for (int x : {100, 250, 400, 600}) {
-        const std::vector<int> rows = rows_of(image, x, kColours.trace);
-        ASSERT_FALSE(rows.empty()) << x;
-        EXPECT_LE(rows.back() - rows.front(), 1) << x;
-        EXPECT_NEAR(rows.front(), 8 + 300 / 2, 2.0) << x;
-    }
-}
-
-// Ten minutes are kept; a change of function or of channel starts a trace of its own. The
-// window's trend follows the meter's work ticks, not its held ones.
-TEST(Trend, KeepsTenMinutesATraceForEachFunctionAndChannelAndFollowsTheMeter) {
-    TrendSeries series;
+MeterReading reading_of(const Tick& t) {
     MeterReading r;
-    r.occasion = MeterReading::Occasion::Cycle;
-    for (int i = 0; i <= 4000; ++i) {
-        r.seconds = 0.2 * i;
-        r.raw_reading = i;
-        r.function_name = i < 500 ? "Amplitude" : "Balance";
-        series.add(r);
+    r.occasion = t.held ? MeterReading::Occasion::HeldTick : MeterReading::Occasion::Cycle;
+    r.held = t.held;
+    r.seconds = t.seconds;
+    r.function_name = t.function;
+    r.raw_unit_word = t.unit;
+    r.unit_class = std::string(t.unit) == "V" ? UnitClass::Ranged : UnitClass::Plain;
+    r.weighting_word = "unweighted";
+    r.response_word = "RMS";
+    r.relativity_word = "absolute";
+    r.input = "XLR / BNC";
+    r.source_name = "simulated";
+    r.status_words = t.status;
+    r.input_lost = std::string(t.status).starts_with("NO_INPUT");
+    r.raw_reading = r.input_lost || t.over ? std::nullopt : t.value;
+    if (t.over) {
+        r.main_reading = "OVER";
+        r.unit_word = t.unit;
+    } else if (t.value) {
+        const DisplayText text = format_reading(*t.value, r.unit_class, t.unit);
+        r.main_reading = text.reading;
+        r.unit_word = text.unit;
     }
-    ASSERT_EQ(series.traces().size(), 1u) << "the trace that ended before the window is gone";
-    EXPECT_EQ(series.traces().front().points.size(), 3001u);
-    EXPECT_DOUBLE_EQ(series.traces().front().points.front().seconds, 200.0);
-    r.channel = "B";
-    series.add(r);
-    EXPECT_EQ(series.traces().size(), 2u);
+    return r;
+}
 
+// A series fed with `ticks`, its points stamped as if the wall clock ran with the meter's.
+struct Fed {
+    TrendSeries series;
+    std::vector<MeterReading> readings;
+    Clock::duration wall_offset{};  // of the wall clock's second from the meter's
+    void add(const Tick& t) {
+        readings.push_back(reading_of(t));
+        series.wall_clock = [s = t.seconds, offset = wall_offset] {
+            return kWallAtZero + offset + std::chrono::milliseconds(std::llround(s * 1000));
+        };
+        series.add(readings.back());
+    }
+    // Every 200 ms from `from_s` up to `to_s`, the value a function of the time.
+    template <typename Value>
+    void every_tick(double from_s, double to_s, Value value, Tick shape = {0, 0.0}) {
+        for (int i = 0; from_s + 0.2 * i < to_s - 1e-9; ++i) {
+            shape.seconds = from_s + 0.2 * i;
+            shape.value = value(shape.seconds);
+            add(shape);
+        }
+    }
+};
+
+const QRect kArea(0, 0, 760, 400);
+
+struct Drawn {
+    QImage image;
+    TrendFrame frame;
+};
+
+Drawn draw(const TrendSeries& series, TrendView view = {}) {
+    QImage image(kArea.size(), QImage::Format_RGB32);
+    QPainter painter(&image);
+    const TrendFrame frame = trend_frame(series, view, kArea, painter.font());
+    paint_trend(painter, kArea, series, view, kColours);
+    return {image, frame};
+}
+
+// The rows of the plot where `colour` appears in pixel column x.
+std::vector<int> rows_of(const Drawn& d, int x, QColor colour) {
+    std::vector<int> rows;
+    for (int y = static_cast<int>(d.frame.plot.top()); y < d.frame.plot.bottom(); ++y)
+        if (d.image.pixelColor(x, y) == colour)
+            rows.push_back(y);
+    return rows;
+}
+int column_x(const Drawn& d, double t) {
+    return static_cast<int>(d.frame.plot.left()) + d.frame.column_of(t);
+}
+
+TEST(Trend, TitleNamesTheMeasurementAndFollowsAChangeOfFunction) {
+    Fed fed;
+    fed.every_tick(0, 30, [](double) { return 1.0; });
+    Drawn d = draw(fed.series);
+    EXPECT_EQ(d.frame.title.toStdString(),
+              "Amplitude  \u00B7  channel A  \u00B7  V  \u00B7  unweighted  \u00B7  RMS  \u00B7  "
+              "simulated");
+    // Drawn in the top line, in the text's colour, left of the middle.
+    int title_pixels = 0;
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < kArea.width(); ++x)
+            title_pixels += d.image.pixelColor(x, y) == kColours.text;
+    EXPECT_GT(title_pixels, 100);
+    fed.every_tick(30, 40, [](double) { return 0.002; }, {0, 0.0, "THD+N - relative", "%"});
+    d = draw(fed.series);
+    EXPECT_TRUE(
+        d.frame.title.startsWith(QStringLiteral("THD+N - relative  \u00B7  channel A  \u00B7  %")))
+        << d.frame.title.toStdString();
+}
+
+// The numbers are those of the readings in view only, of the current measurement only, written
+// as the display writes them; the dashed lines stand at the minimum and the maximum.
+TEST(Trend, NumbersAreTheReadingsInViewAndTheLinesStandAtTheirExtremes) {
+    Fed fed;
+    fed.every_tick(0, 60, [](double) { return 5.0; });  // out of the minute in view
+    // A triangle from 1 V to 2 V and back over the last minute.
+    const auto triangle = [](double t) {
+        return 1.0 + std::fabs(std::fmod(t - 60.0, 20.0) - 10.0) / 10.0;
+    };
+    fed.every_tick(60, 120.2, triangle);
+    TrendView one_minute;
+    one_minute.span_s = 60;
+    const Drawn d = draw(fed.series, one_minute);
+    double low = 1e9, high = -1e9, sum = 0;
+    int n = 0;
+    for (const MeterReading& r : fed.readings)
+        if (r.seconds > d.frame.t_left && r.seconds <= d.frame.t_right) {
+            low = std::min(low, *r.raw_reading);
+            high = std::max(high, *r.raw_reading);
+            sum += *r.raw_reading;
+            ++n;
+        }
+    ASSERT_EQ(d.frame.summary.readings, static_cast<std::size_t>(n));
+    EXPECT_EQ(n, 300) << "a minute of ticks";
+    EXPECT_DOUBLE_EQ(d.frame.summary.minimum, low);
+    EXPECT_DOUBLE_EQ(d.frame.summary.maximum, high);
+    EXPECT_NEAR(d.frame.summary.mean, sum / n, 1e-12);
+    EXPECT_EQ(d.frame.current.toStdString(), fed.readings.back().main_reading + " V");
+    EXPECT_EQ(d.frame.minimum.toStdString(), "1.000 V");
+    EXPECT_EQ(d.frame.maximum.toStdString(), "2.000 V");
+    EXPECT_EQ(d.frame.mean.toStdString(), "1.500 V");
+    // Dashed: the first column right of the middle where each shows.
+    for (auto [colour, value] : {std::pair{kColours.minimum, 1.0}, {kColours.maximum, 2.0}}) {
+        std::vector<int> rows;
+        for (int x = static_cast<int>(d.frame.plot.center().x()); rows.empty() && x < 600; ++x)
+            rows = rows_of(d, x, colour);
+        ASSERT_EQ(rows.size(), 1u);
+        EXPECT_NEAR(rows[0], d.frame.y(value), 1.0);
+    }
+    EXPECT_EQ(d.frame.axis_unit.toStdString(), "V");
+}
+
+// After a change of function the axis is the new reading's: THD+N in % around 0.002 fills the
+// plot, the amplitude's volts are a greyed span beside it and set nothing. Going back to
+// Amplitude brings its earlier trace back with the new one.
+TEST(Trend, TheScaleIsTheCurrentFunctionsAndEarlierOnesAreGreyed) {
+    Fed fed;
+    fed.every_tick(0, 300, [](double t) { return 1.0 + 0.01 * std::sin(t); });
+    fed.every_tick(300, 600, [](double t) { return 0.002 + 0.0005 * std::sin(t / 10); },
+                   {0, 0.0, "THD+N - relative", "%"});
+    Drawn d = draw(fed.series);
+    EXPECT_LE(d.frame.v0, 0.0015);
+    EXPECT_GE(d.frame.v1, 0.0025);
+    EXPECT_LT(d.frame.v1 - d.frame.v0, 0.0015) << "not a scale for volts";
+    EXPECT_EQ(d.frame.axis_unit.toStdString(), "%");
+    EXPECT_GE(d.frame.value_ticks.size(), 5u);
+    EXPECT_LE(d.frame.value_ticks.size(), 8u);
+    // The THD+N trace reaches over most of the plot's height.
+    int top = 10000, bottom = -1;
+    for (int x = column_x(d, 310); x < column_x(d, 590); ++x)
+        for (int y : rows_of(d, x, kColours.trace)) {
+            top = std::min(top, y);
+            bottom = std::max(bottom, y);
+        }
+    EXPECT_GT(bottom - top, 0.7 * d.frame.plot.height());
+    // The amplitude's five minutes: greyed, without a trace, the change marked.
+    const int amplitude_x = column_x(d, 150);
+    EXPECT_TRUE(rows_of(d, amplitude_x, kColours.trace).empty());
+    EXPECT_FALSE(rows_of(d, amplitude_x, kColours.greyed_span).empty());
+    EXPECT_EQ(rows_of(d, static_cast<int>(d.frame.x(300.0)), kColours.marker).size(),
+              static_cast<std::size_t>(d.frame.plot.height()));
+
+    fed.every_tick(600, 660, [](double) { return 1.0; });
+    d = draw(fed.series);
+    EXPECT_EQ(d.frame.axis_unit.toStdString(), "V");
+    EXPECT_FALSE(rows_of(d, column_x(d, 150), kColours.trace).empty()) << "shown again";
+    EXPECT_LE(d.frame.v0, 0.99);
+    EXPECT_GE(d.frame.v1, 1.01);
+}
+
+struct GapCase {
+    const char* name;
+    Tick shape;  // the ticks from 30 s to 40 s
+    bool overload_mark;
+};
+
+class Gap : public testing::TestWithParam<GapCase> {};
+
+// Ticks that are no readings break the line over a dim band; an overload is plotted and marked.
+TEST_P(Gap, BreaksTheLineWhereTheReadingsWereNotReadings) {
+    const GapCase& c = GetParam();
+    Fed fed;
+    TrendView one_minute;
+    one_minute.span_s = 60;
+    fed.every_tick(0, 30, [](double) { return 1.0; });
+    fed.every_tick(
+        30, 40, [](double) { return 2.0; }, c.shape);
+    fed.every_tick(40, 60, [](double) { return 1.0; });
+    const Drawn d = draw(fed.series, one_minute);
+    const bool plotted = c.shape.status == std::string("OVERLOAD");
+    for (double t : {31.0, 35.0, 39.0}) {
+        const int x = column_x(d, t);
+        EXPECT_EQ(rows_of(d, x, kColours.trace).empty(), !plotted) << t;
+        EXPECT_EQ(rows_of(d, x, kColours.gap).empty(), plotted) << t;
+        EXPECT_EQ(
+            d.image.pixelColor(x, static_cast<int>(d.frame.plot.top()) + 1) == kColours.overload,
+            c.overload_mark)
+            << t;
+    }
+    for (double t : {20.0, 50.0})
+        EXPECT_EQ(rows_of(d, column_x(d, t), kColours.trace).size(), 1u) << t;
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Cases, Gap, testing::ValuesIn(std::vector<GapCase>{
+    {"NoInput", {0, 0.0, "Amplitude", "V", "NO_INPUT"}, false},
+    {"Dropout", {0, 0.0, "Amplitude", "V", "DROPOUT"}, false},
+    {"InvalidSamples", {0, 0.0, "Amplitude", "V", "INVALID_SAMPLES"}, false},
+    {"Held", {0, 0.0, "Amplitude", "V", "", true}, false},
+    {"Over", {0, 0.0, "Amplitude", "V", "", false, true}, false},
+    {"Overload", {0, 0.0, "Amplitude", "V", "OVERLOAD"}, true},
+}), testing_support::RowName());
+// clang-format on
+
+struct SpanCase {
+    const char* name;
+    double span_s;
+    double step_s;  // of the time ticks
+};
+
+class Span : public testing::TestWithParam<SpanCase> {};
+
+// The time axis is the wall clock, hh:mm:ss, with 5 to 8 round ticks over every span; an hour of
+// ticks is kept, and drawn one min/max pair per pixel column: every column of readings that
+// alternate between 1 V and 2 V reaches both.
+TEST_P(Span, TimeAxisIsTheWallClockAndEveryColumnKeepsItsExtremes) {
+    const SpanCase& c = GetParam();
+    Fed fed;
+    // The meter's ticks fall anywhere in the wall clock's second; a round tick is labelled round.
+    fed.wall_offset = std::chrono::microseconds(123457);
+    fed.every_tick(0, 3700, [](double t) { return std::lround(t * 5) % 2 ? 2.0 : 1.0; });
+    EXPECT_NEAR(fed.series.traces().front().start_s(), 99.8, 1e-6) << "an hour is kept, no more";
+    TrendView view;
+    view.span_s = c.span_s;
+    const Drawn d = draw(fed.series, view);
+    ASSERT_GE(d.frame.time_ticks.size(), 5u);
+    ASSERT_LE(d.frame.time_ticks.size(), 8u);
+    for (double t : d.frame.time_ticks) {
+        const qint64 ms =
+            std::chrono::round<std::chrono::milliseconds>(
+                (kWallAtZero + fed.wall_offset + std::chrono::microseconds(std::llround(t * 1e6)))
+                    .time_since_epoch())
+                .count();
+        const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms);
+        EXPECT_EQ(trend_time_text(fed.series, t), local.toString(QStringLiteral("hh:mm:ss")));
+        EXPECT_EQ(
+            std::llround((local.time().msecsSinceStartOfDay()) / 1000.0) % std::llround(c.step_s),
+            0)
+            << local.toString().toStdString();
+    }
+    EXPECT_DOUBLE_EQ(d.frame.time_ticks[1] - d.frame.time_ticks[0], c.step_s);
+    if (c.span_s < 600)
+        return;  // at one minute a column is shorter than a tick
+    const int y1 = static_cast<int>(std::round(d.frame.y(1.0)));
+    const int y2 = static_cast<int>(std::round(d.frame.y(2.0)));
+    int columns_with_both = 0;
+    for (int x = column_x(d, d.frame.t_left + 2); x < column_x(d, d.frame.t_right - 1); ++x) {
+        const std::vector<int> rows = rows_of(d, x, kColours.trace);
+        ASSERT_FALSE(rows.empty()) << x;
+        EXPECT_NEAR(rows.front(), y2, 1) << x;
+        EXPECT_NEAR(rows.back(), y1, 1) << x;
+        ++columns_with_both;
+    }
+    EXPECT_GT(columns_with_both, 250);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Spans, Span, testing::ValuesIn(std::vector<SpanCase>{
+    {"OneMinute", 60, 10}, {"TenMinutes", 600, 120}, {"SixtyMinutes", 3600, 600},
+}), testing_support::RowName());
+// clang-format on
+
+struct RangeCase {
+    const char* name;
+    std::vector<double> values;
+    const char* unit;
+    const char* axis_unit;
+};
+
+class ValueAxis : public testing::TestWithParam<RangeCase> {};
+
+// 5 to 8 round ticks that enclose the readings, in the display's range prefix.
+TEST_P(ValueAxis, HasFiveToEightRoundTicksAroundTheReadings) {
+    const RangeCase& c = GetParam();
+    Fed fed;
+    for (std::size_t i = 0; i < c.values.size(); ++i)
+        fed.add({0.2 * static_cast<double>(i), c.values[i], "Amplitude", c.unit});
+    const Drawn d = draw(fed.series);
+    const auto& ticks = d.frame.value_ticks;
+    ASSERT_GE(ticks.size(), 5u);
+    ASSERT_LE(ticks.size(), 8u);
+    EXPECT_DOUBLE_EQ(ticks.front(), d.frame.v0);
+    EXPECT_NEAR(ticks.back(), d.frame.v1, std::fabs(d.frame.v1) * 1e-12);
+    const double step = ticks[1] - ticks[0];
+    const double mantissa = step / std::pow(10.0, std::floor(std::log10(step) + 1e-9));
+    EXPECT_TRUE(std::fabs(mantissa - 1) < 1e-6 || std::fabs(mantissa - 2) < 1e-6 ||
+                std::fabs(mantissa - 2.5) < 1e-6 || std::fabs(mantissa - 5) < 1e-6)
+        << step;
+    for (double v : c.values) {
+        EXPECT_GE(v, d.frame.v0);
+        EXPECT_LE(v, d.frame.v1);
+    }
+    EXPECT_EQ(d.frame.axis_unit.toStdString(), c.axis_unit);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Ranges, ValueAxis, testing::ValuesIn(std::vector<RangeCase>{
+    {"Volts", {0.9, 1.1, 1.05}, "V", "V"},
+    {"Millivolts", {0.0123, 0.0150}, "V", "mV"},
+    {"Microvolts", {30e-6, 33e-6, 31e-6}, "V", "\u00B5V"},
+    {"Kilovolts", {1200, 1800}, "V", "kV"},
+    {"NegativeDb", {-83.79, -107.2, -90}, "dBFS", "dBFS"},
+    {"AcrossZero", {-0.5, 0.75}, "dB", "dB"},
+    {"FlatZero", {0, 0, 0}, "dB", "dB"},
+    {"FlatNegative", {-240, -240}, "dB", "dB"},
+    {"SteadyOneVolt", {1.0, 1.000001, 0.999999}, "V", "V"},
+}), testing_support::RowName());
+// clang-format on
+
+// The window: Pause keeps the chart where it was while the history fills, a span button changes
+// what is shown, the mouse reads the tick under it, Save CSV writes the ticks in view as the log
+// would have, Save PNG the chart, and Clear forgets.
+TEST(TrendWindow, PausesSavesReadsTheMouseAndClears) {
+    Fed fed;
+    fed.every_tick(0, 120, [](double t) { return 1.0 + t / 100.0; });
+    TrendWindow window(
+        fed.series, {[] { return csv_header(); },
+                     [](const MeterReading& r, Clock::time_point wall) { return csv_row(r, wall); },
+                     {}});
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QToolButton* one_minute = nullptr;
+    QToolButton* pause = nullptr;
+    QToolButton* clear = nullptr;
+    for (QToolButton* b : window.findChildren<QToolButton*>()) {
+        if (b->text() == QStringLiteral("1 min"))
+            one_minute = b;
+        if (b->text() == QStringLiteral("Pause"))
+            pause = b;
+        if (b->text() == QStringLiteral("Clear"))
+            clear = b;
+    }
+    ASSERT_TRUE(one_minute && pause && clear);
+    QTest::mouseClick(one_minute, Qt::LeftButton);
+    EXPECT_EQ(window.view().span_s, 60.0);
+    QTest::mouseClick(pause, Qt::LeftButton);
+    ASSERT_TRUE(window.view().paused_at_s);
+    EXPECT_DOUBLE_EQ(*window.view().paused_at_s, fed.readings.back().seconds);
+    fed.every_tick(120, 130, [](double) { return 9.0; });
+    window.series_changed();
+    EXPECT_DOUBLE_EQ(fed.series.now_s(), fed.readings.back().seconds) << "the history fills";
+
+    TrendChart* chart = window.chart();
+    const TrendFrame f = trend_frame(fed.series, window.view(), chart->rect(), chart->font());
+    EXPECT_EQ(f.maximum.toStdString(), "2.198 V") << "the paused minute, not the 9 V after it";
+    // The mouse over the middle of the plot reads the tick there.
+    const QPoint middle = f.plot.center().toPoint();
+    QTest::mouseMove(chart, middle);
+    const TrendHit hit = trend_hit(fed.series, f, middle.x());
+    ASSERT_TRUE(hit.point);
+    EXPECT_NEAR(hit.point->seconds, f.t_at(middle.x()), 0.2);
+    EXPECT_EQ(chart->hover_text(), trend_time_text(fed.series, hit.point->seconds) +
+                                       QStringLiteral("  ") +
+                                       trend_value_text(hit.point->raw, hit.trace->key));
+
+    QTemporaryDir dir;
+    const QString csv = dir.filePath(QStringLiteral("trend.csv"));
+    ASSERT_EQ(window.save_csv(csv).toStdString(), "");
+    std::string expected = csv_header();
+    int rows = 0;
+    for (const MeterReading& r : fed.readings)
+        if (r.seconds > f.t_left && r.seconds <= f.t_right) {
+            expected +=
+                csv_row(r, kWallAtZero + std::chrono::milliseconds(std::llround(r.seconds * 1000)));
+            ++rows;
+        }
+    EXPECT_EQ(rows, 300);
+    QFile saved(csv);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_EQ(saved.readAll().toStdString(), expected);
+    EXPECT_NE(window.save_csv(dir.filePath(QStringLiteral("no/such/folder.csv"))), QString());
+
+    const QString png = dir.filePath(QStringLiteral("trend.png"));
+    ASSERT_EQ(window.save_png(png).toStdString(), "");
+    // The chart as drawn, without the mouse's readout.
+    QImage drawn(chart->size(), QImage::Format_RGB32);
+    {
+        QPainter painter(&drawn);
+        painter.setFont(chart->font());
+        paint_trend(painter, chart->rect(), fed.series, window.view());
+    }
+    EXPECT_EQ(QImage(png).convertToFormat(QImage::Format_RGB32), drawn);
+    EXPECT_NE(window.save_png(dir.filePath(QStringLiteral("no/such/folder.png"))), QString());
+
+    QTest::mouseClick(clear, Qt::LeftButton);
+    EXPECT_TRUE(fed.series.empty());
+}
+
+// The panel feeds its trend every work tick, held ones as gaps, and closes it with itself.
+TEST(TrendWindow, FollowsTheMeterAndClosesWithThePanel) {
     Shown p;
     TrendWindow* trend = p.window.open_trend();
     ASSERT_TRUE(trend->isVisible());
@@ -127,11 +472,52 @@ TEST(Trend, KeepsTenMinutesATraceForEachFunctionAndChannelAndFollowsTheMeter) {
         p.cycle_reading(Value(1.0 + i));
     p.meter.toggle_hold();
     p.work_tick();
-    ASSERT_FALSE(p.window.trend().traces().empty());
-    EXPECT_EQ(p.window.trend().traces().back().points.size(), 5u) << "held ticks add nothing";
-    EXPECT_EQ(p.window.trend().traces().back().points.back().value, 5.0);
+    const TrendTrace& trace = p.window.trend().traces().back();
+    ASSERT_GE(trace.points.size(), 6u);
+    EXPECT_EQ(trace.points.back().gap, TrendGap::Held);
+    EXPECT_EQ(trace.points[trace.points.size() - 2].raw, 5.0);
+    EXPECT_EQ(trace.key.source_name, "simulated");
     p.window.close();
     EXPECT_FALSE(trend->isVisible());
+}
+
+// While the axes stay put a new tick redraws only the numbers and the newest columns; what the
+// window then shows is the chart drawn whole, after a tick of every kind: a gap, an overload,
+// and one that moves the dashed maximum.
+TEST(TrendWindow, RedrawingOnlyTheNewestColumnsShowsTheWholeChart) {
+    Fed fed;
+    fed.every_tick(0, 300, [](double t) { return 1.0 + 0.001 * std::sin(t); });
+    TrendWindow window(fed.series, {});
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    TrendChart* chart = window.chart();
+    const auto tick = [&](double t, double value, Tick shape) {
+        fed.every_tick(
+            t, t + 0.1, [value](double) { return value; }, shape);
+        window.series_changed();
+        QCoreApplication::processEvents();
+    };
+    const Tick reading{0, 0.0};
+    for (int i = 0; i < 12; ++i)
+        tick(300 + 0.2 * i, 1.0, reading);
+    tick(302.4, 0.0, {0, 0.0, "Amplitude", "V", "NO_INPUT"});
+    tick(302.6, 1.0005, {0, 0.0, "Amplitude", "V", "OVERLOAD"});
+    tick(302.8, 1.0012, reading);
+    tick(303.0, 1.0, reading);
+    QTest::qWait(TrendWindow::kFollow_ms + 200);  // the chart has followed
+    QImage whole(chart->size(), QImage::Format_RGB32);
+    {
+        QPainter painter(&whole);
+        painter.setFont(chart->font());
+        paint_trend(painter, chart->rect(), fed.series, window.view());
+    }
+    // The offscreen platform's screen grabs what the window last drew.
+    const QImage shown =
+        window.screen()
+            ->grabWindow(window.winId(), chart->x(), chart->y(), chart->width(), chart->height())
+            .toImage()
+            .convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(shown, whole);
 }
 
 }  // namespace

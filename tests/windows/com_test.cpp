@@ -6,39 +6,18 @@
 #include <cstring>
 #include <map>
 #include <memory>
-#include <source_location>
 #include <string>
 #include <vector>
 
 #include "automation/com_dispatch.h"
 #include "automation/com_variant.h"
 #include "automation/conversions.h"
+#include "plain_check.h"
 
 namespace vantel {
 namespace {
 
-int passed = 0;
-int failed = 0;
-
-void check(bool ok, const std::string& what,
-           std::source_location where = std::source_location::current()) {
-    ok ? ++passed : ++failed;
-    if (!ok)
-        std::printf("FAILED line %u: %s\n", static_cast<unsigned>(where.line()), what.c_str());
-}
-
-// `action` must throw AutomationError naming `member`, with `words` in its reason.
-template <typename Action>
-void check_refused(Action action, const std::string& member, const std::string& words,
-                   std::source_location where = std::source_location::current()) {
-    try {
-        action();
-        check(false, member + " was not refused", where);
-    } catch (const AutomationError& e) {
-        check(e.member() == member && e.reason().find(words) != std::string::npos,
-              "wanted " + member + " / " + words + ", got: " + e.what(), where);
-    }
-}
+using namespace plain_check;
 
 // A VARIANT of `type` holding `value`: every member of its union starts at the same address.
 template <typename T>
@@ -391,18 +370,8 @@ void creating_the_application() {
 
 int main() {
     using namespace vantel;
-    // A group that throws where no check expected it counts as one failure; the rest still run.
-    for (void (*group)() :
-         {reading_every_kind_of_variant, refusing_what_the_panel_cannot_use, writing_values,
-          objects_and_their_references, reading_and_writing_members, listing_members,
-          creating_the_application}) {
-        try {
-            group();
-        } catch (const std::exception& e) {
-            ++failed;
-            std::printf("FAILED: %s\n", e.what());
-        }
-    }
-    std::printf("%d passed, %d failed\n", passed, failed);
-    return failed == 0 ? 0 : 1;
+    return plain_check::run_groups({reading_every_kind_of_variant,
+                                    refusing_what_the_panel_cannot_use, writing_values,
+                                    objects_and_their_references, reading_and_writing_members,
+                                    listing_members, creating_the_application});
 }

@@ -20,8 +20,12 @@ if [ ! -x "$wine" ]; then
 fi
 
 mkdir -p "$WINEPREFIX"
+# Wine links the prefix's user folders to the home's: a home of the test's own.
+home=$(mktemp -d)
+export HOME="$home"
 status=0
 "$wine" "$program" || status=$?
 # wine's server would linger a few seconds after the program; nothing is left running.
 "$wineserver" -k 2>/dev/null || true
+rm -rf "$home"
 exit "$status"

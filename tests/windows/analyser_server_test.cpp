@@ -1,0 +1,274 @@
+// SPDX-License-Identifier: MIT
+// Our analyser's COM server in this process, reached through the panel's own COM client: every
+// member of the analyser's tables over IDispatch, in its natural type, the listing, writes and
+// refusals, the server's lifetime, and its registration. Built with the whole program for
+// Windows and run under wine by wine_app_tests.sh; the same server in another process is tested
+// by com_session_test.
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "automation/com_dispatch.h"
+#include "automation/com_variant.h"
+#include "instrument/com_export.h"
+#include "instrument/objects.h"
+#include "plain_check.h"
+
+namespace vantel {
+namespace {
+
+using namespace plain_check;
+
+// The application object as a client holds it: our client over our server, no marshalling.
+struct Served {
+    Served() {
+        IDispatch* dispatch = make_analyser_dispatch(analyser.application(), lifetime);
+        client = std::make_shared<DispatchObject>(dispatch, nullptr);
+        dispatch->Release();  // the client's reference keeps it
+    }
+    Analyser analyser;
+    int unused = 0;
+    ServerLifetime lifetime{[this] { ++unused; }};
+    ObjectRef client;
+};
+
+// Every member the analyser's tables list is served by its name, whatever the tables hold when
+// this runs: a member added to them needs nothing here or in the server.
+void every_member_of_the_tables() {
+    Served served;
+    Analyser direct;  // the same analyser's answers without COM
+    const ObjectRef direct_app = direct.application();
+    int members = 0;
+    for (const instrument::ObjectInfo& object : instrument::object_model()) {
+        const std::string name(object.name);
+        const ObjectRef over_com = name.empty() ? served.client : get_object(*served.client, name);
+        const ObjectRef in_process = name.empty() ? direct_app : get_object(*direct_app, name);
+        for (const instrument::MemberInfo& m : object.members) {
+            const std::string path = (name.empty() ? "" : name + ".") + std::string(m.name);
+            ++members;
+            try {
+                const Value got = over_com->get(m.name);
+                const Value expected = in_process->get(m.name);
+                // Readings move between two reads; everything else is the same.
+                const bool same = got.kind() == expected.kind() &&
+                                  (got.kind() == Value::Kind::Double ||
+                                   got.kind() == Value::Kind::Object || got == expected);
+                check(same, path + ": " + got.describe() + " over COM, " + expected.describe() +
+                                " in process");
+            } catch (const AutomationError& e) {
+                check(false, path + ": " + e.what());
+            }
+        }
+    }
+    check(members > 60, "the members served: " + std::to_string(members));
+}
+
+// A raw read through IDispatch, to see the VARIANT's own type.
+VARTYPE type_read(IDispatch* object, const wchar_t* member, Variant& value) {
+    LPOLESTR names[] = {const_cast<LPOLESTR>(member)};
+    DISPID id = DISPID_UNKNOWN;
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    if (FAILED(object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id)) ||
+        FAILED(object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none,
+                              value.get(), nullptr, nullptr)))
+        return VT_ILLEGAL;
+    return V_VT(value.get());
+}
+
+// Members read in their natural types, as over D-Bus: codes in 16 bits, the frame rate in 32;
+// the option in whatever type it was last written.
+void natural_types() {
+    Served served;
+    auto* app = dynamic_cast<DispatchObject*>(served.client.get());
+    Variant code;
+    check(type_read(app->dispatch(), L"UNIT_DBU", code) == VT_I2, "a named constant is VT_I2");
+    const ObjectRef inputs = get_object(*app, "DigitalInputs");
+    Variant rate;
+    check(type_read(dynamic_cast<DispatchObject*>(inputs.get())->dispatch(), L"DI_FrameRate",
+                    rate) == VT_I4,
+          "the frame rate is VT_I4");
+    const ObjectRef options = get_object(*app, "Options");
+    IDispatch* raw_options = dynamic_cast<DispatchObject*>(options.get())->dispatch();
+    for (const VARTYPE written : {VARTYPE{VT_UI1}, VARTYPE{VT_I2}, VARTYPE{VT_I8}}) {
+        Variant argument;
+        V_VT(argument.get()) = written;
+        V_I8(argument.get()) = 0;
+        V_UI1(argument.get()) = 1;
+        LPOLESTR names[] = {const_cast<LPOLESTR>(L"OPT_UseSettlingsFromScripts")};
+        DISPID id = DISPID_UNKNOWN;
+        DISPID put = DISPID_PROPERTYPUT;
+        DISPPARAMS one{argument.get(), &put, 1, 1};
+        raw_options->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+        check(SUCCEEDED(raw_options->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT,
+                                            &one, nullptr, nullptr, nullptr)),
+              "the option takes " + variant_type_name(written));
+        Variant back;
+        check(type_read(raw_options, L"OPT_UseSettlingsFromScripts", back) == written,
+              "the option reads back as " + variant_type_name(written) + ": " +
+                  variant_type_name(V_VT(back.get())));
+    }
+}
+
+// A client that lists the members (vantel-dmm --list-members) gets from the server's type
+// information what the analyser's own objects say of themselves.
+void listing_the_members() {
+    Served served;
+    Analyser direct;
+    const ObjectRef direct_app = direct.application();
+    for (const char* object : {"", "CTDetector", "Options"}) {
+        const ObjectRef over_com = *object ? get_object(*served.client, object) : served.client;
+        const ObjectRef in_process = *object ? get_object(*direct_app, object) : direct_app;
+        const std::vector<MemberInfo> got = over_com->members();
+        const std::vector<MemberInfo> expected = in_process->members();
+        std::string listed;
+        for (const MemberInfo& m : got)
+            listed += m.name + " " + kind_word(m.kind) + (m.writable ? " rw" : " r") +
+                      (m.constant ? " const; " : "; ");
+        check(got == expected, std::string(*object ? object : "the application") +
+                                   " lists over COM: " + listed.substr(0, 400));
+    }
+}
+
+void reading_and_writing_through_the_server() {
+    Served served;
+    AutomationObject& app = *served.client;
+    check(app.get("IsInitialised") == Value(AutoBool::True), "ready at once");
+    check(app.get("unit_dbv") == Value(66), "names are found whatever their case");
+    check(get_member(app, "CTDetector", "CTD_ChA").kind() == Value::Kind::Double,
+          "a reading is a double");
+
+    set_member(app, "CTDetector", "CTD_Unit", Value(66));
+    check(get_member(app, "CTDetector", "CTD_Unit") == Value(66), "a write is read back");
+    set_member(app, "CTDetector", "ctd_function", Value("Balance"));
+    check(get_member(app, "ctdetector", "CTD_Function") == Value("Balance"),
+          "a function chosen by name");
+
+    // The analyser's reason reaches the client, and the setting stays.
+    check_refused([&] { set_member(app, "CTDetector", "CTD_Response", Value(9)); },
+                  "CTDetector.CTD_Response", "the analyser raised \"9 is not a response code\"");
+    check(get_member(app, "CTDetector", "CTD_Response") == Value(0),
+          "a refused write changes nothing");
+    check_refused([&] { set_member(app, "CTDetector", "CTD_ChA", Value(1.0)); },
+                  "CTDetector.CTD_ChA", "does not let this member be written");
+    check_refused([&] { app.set("UNIT_V", Value(3)); }, "UNIT_V",
+                  "does not let this member be written");
+    check_refused([&] { app.get("CTD_Nonsense"); }, "CTD_Nonsense", "no member of this name");
+    // A value no member takes: an object of the analyser's own.
+    check_refused(
+        [&] {
+            set_member(app, "Options", "OPT_UseSettlingsFromScripts",
+                       Value(get_object(app, "Generator")));
+        },
+        "Options.OPT_UseSettlingsFromScripts", "the analyser refused");
+
+    // The option hands back whatever a client wrote, of its own kind.
+    for (const Value& odd : {Value("odd"), Value(7), Value(AutoBool::False), Value::null()}) {
+        set_member(app, "Options", "OPT_UseSettlingsFromScripts", odd);
+        check(get_member(app, "Options", "OPT_UseSettlingsFromScripts") == odd,
+              "the option keeps " + odd.describe());
+    }
+
+    // A failing member fails over COM with the analyser's reason.
+    served.analyser.fail_member("CTDetector.CTD_ChB", "input overload");
+    check_refused([&] { get_member(app, "CTDetector", "CTD_ChB"); }, "CTDetector.CTD_ChB",
+                  "the analyser raised \"input overload\"");
+}
+
+// Every client gets an application of its own over the one analyser; the server counts what
+// clients hold and says when nothing is left.
+void clients_and_lifetime() {
+    Analyser analyser;
+    int unused = 0;
+    ServerLifetime lifetime([&] { ++unused; });
+    AnalyserClassFactory factory(analyser, lifetime);
+
+    IUnknown* outer = &factory;
+    void* refused = nullptr;
+    check(factory.CreateInstance(outer, IID_IDispatch, &refused) == CLASS_E_NOAGGREGATION,
+          "no aggregation");
+    void* wrong = nullptr;
+    check(factory.CreateInstance(nullptr, IID_IClassFactory, &wrong) == E_NOINTERFACE &&
+              wrong == nullptr,
+          "only IDispatch and IUnknown");
+    check(lifetime.count() == 0 && unused == 1, "a refused creation leaves nothing held");
+    unused = 0;
+
+    void* first = nullptr;
+    void* second = nullptr;
+    check(SUCCEEDED(factory.CreateInstance(nullptr, IID_IDispatch, &first)) &&
+              SUCCEEDED(factory.CreateInstance(nullptr, IID_IDispatch, &second)),
+          "two clients");
+    {
+        DispatchObject one(static_cast<IDispatch*>(first), nullptr);
+        DispatchObject two(static_cast<IDispatch*>(second), nullptr);
+        static_cast<IDispatch*>(first)->Release();
+        static_cast<IDispatch*>(second)->Release();
+        set_member(one, "SignalAnalyzer", "SA_Source", Value(1));
+        check(get_member(two, "SignalAnalyzer", "SA_Source") == Value(1),
+              "both clients see the one analyser");
+        const ObjectRef detector = get_object(one, "CTDetector");
+        check(lifetime.count() == 3, "a sub-object in a client's hands counts");
+        factory.LockServer(TRUE);
+        check(unused == 0, "nothing ends while clients hold objects");
+    }
+    check(unused == 0 && lifetime.count() == 1, "a lock keeps the server");
+    factory.LockServer(FALSE);
+    check(unused == 1 && lifetime.count() == 0, "the last release ends it");
+}
+
+std::wstring default_value(const std::wstring& key) {
+    wchar_t value[256] = {};
+    DWORD size = sizeof value - sizeof(wchar_t);
+    if (RegGetValueW(HKEY_CURRENT_USER, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value,
+                     &size) != ERROR_SUCCESS)
+        return L"(none)";
+    return value;
+}
+
+std::string narrow(const std::wstring& text) {
+    return text.empty() ? std::string() : utf8_from_utf16(text, {});
+}
+
+void registration() {
+    wchar_t clsid[64] = {};
+    StringFromGUID2(kAnalyserClassId, clsid, 64);
+    const std::wstring classes = L"Software\\Classes\\";
+    const std::wstring prog = classes + L"Vantel.Application";
+    const std::wstring server = classes + L"CLSID\\" + clsid + L"\\LocalServer32";
+    const std::wstring path = L"C:\\Program Files\\Vantel DMM\\vantel-analyser.exe";
+
+    check(register_analyser_server(path).empty(), "registered");
+    check(default_value(prog + L"\\CLSID") == clsid,
+          "the identifier names the class: " + narrow(default_value(prog + L"\\CLSID")));
+    check(default_value(server) == L"\"" + path + L"\"",
+          "the server's path, quoted: " + narrow(default_value(server)));
+    check(unregister_analyser_server().empty(), "unregistered");
+    check(default_value(prog + L"\\CLSID") == L"(none)" && default_value(server) == L"(none)",
+          "nothing left");
+
+    // Another analyser's registration of the identifier is not ours to remove.
+    const std::wstring other = L"{00000000-0000-0000-0000-000000000001}";
+    HKEY key = nullptr;
+    RegCreateKeyExW(HKEY_CURRENT_USER, (prog + L"\\CLSID").c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                    nullptr, &key, nullptr);
+    RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(other.c_str()),
+                   static_cast<DWORD>((other.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+    check(unregister_analyser_server().empty(), "unregistered with another class registered");
+    check(default_value(prog + L"\\CLSID") == other, "the other analyser's name stays");
+    RegDeleteTreeW(HKEY_CURRENT_USER, prog.c_str());
+}
+
+}  // namespace
+}  // namespace vantel
+
+int main() {
+    using namespace vantel;
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    const int status = plain_check::run_groups(
+        {every_member_of_the_tables, natural_types, listing_the_members,
+         reading_and_writing_through_the_server, clients_and_lifetime, registration});
+    CoUninitialize();
+    return status;
+}
