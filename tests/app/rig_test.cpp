@@ -82,8 +82,7 @@ TEST(Window, ZoomFromTheCommandLineIsKept) {
                                               u"--trend"_s, u"--duration"_s, u"1"_s});
     EXPECT_EQ(o.code, 0) << o.err.toStdString();
     EXPECT_EQ(read_file(qEnvironmentVariable("XDG_CONFIG_HOME") + u"/vantel-dmm/panel.conf"_s),
-              QByteArray("zoom_percent=150
-"));
+              QByteArray("zoom_percent=150\n"));
 }
 
 struct LimitCase {
