@@ -16,8 +16,8 @@ namespace vantel {
 namespace {
 
 using namespace testing_support;
-using testing_support::PrintTo;
 using ::testing::HasSubstr;
+using testing_support::PrintTo;
 
 // Backends that reach an analyser process are tried against one on the private bus (below,
 // and the panel's process tests). The default is one this build knows.
@@ -184,22 +184,6 @@ TEST(SetValue, ANamedConstantTheAnalyserLacksIsAnError) {
     EXPECT_THAT(
         thrown<AutomationError>([&] { resolve_value(*analyser.application(), "UNIT_DBX"); }),
         HasSubstr("UNIT_DBX: the analyser offers no named constant of this name"));
-}
-
-// In order, up to the first the analyser refuses; the error names that --set and the reason.
-TEST(ApplyWrites, WritesInOrderAndStopsAtARefusal) {
-    Analyser analyser;
-    ObjectRef app = analyser.application();
-    std::vector<MemberWrite> writes;
-    for (const char* text : {"CTD_Function=THD+N - relative", "CTD_Unit=99", "GEN_Level=2"}) {
-        std::string error;
-        writes.push_back(*parse_member_write(text, error));
-    }
-    EXPECT_THAT(thrown<AutomationError>([&] { apply_writes(*app, writes); }),
-                ::testing::AllOf(HasSubstr("--set CTD_Unit=99: CTDetector.CTD_Unit: "),
-                                 HasSubstr("99 is not a unit code")));
-    EXPECT_EQ(get_member(*app, "CTDetector", "CTD_Function"), Value("THD+N - relative"));
-    EXPECT_NE(get_member(*app, "Generator", "GEN_Level"), Value(2.0));
 }
 
 }  // namespace

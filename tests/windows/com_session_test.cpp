@@ -4,7 +4,7 @@
 // write, a refused write, close, the option put back), the server ending once its last client
 // lets go, and vantel-dmm.exe ending with exit code 3 and a message when the server is killed
 // under it. Needs the server registered (vantel-analyser /RegServer); run under wine by
-// wine_app_tests.sh, which also registers it where wine looks.
+// wine_tests.sh, which also registers it where wine looks.
 //
 //   com_session_test PATH\vantel-dmm.exe
 #include <windows.h>
@@ -14,14 +14,11 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QProcess>
 
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -36,7 +33,7 @@ namespace {
 
 using namespace plain_check;
 
-std::wstring panel_program;
+QString panel_program;
 
 constexpr wchar_t kServerProgram[] = L"vantel-analyser.exe";
 
@@ -163,100 +160,35 @@ void the_server_ends_when_its_last_client_lets_go() {
           "the server has ended by itself");
 }
 
-// The panel's standard output and error, in files it inherits.
-struct Captured {
-    std::wstring path;
-    HANDLE handle = INVALID_HANDLE_VALUE;
-
-    explicit Captured(const wchar_t* name) {
-        wchar_t folder[MAX_PATH] = {};
-        GetTempPathW(MAX_PATH, folder);
-        path = std::wstring(folder) + name;
-        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-        handle = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    }
-    ~Captured() {
-        CloseHandle(handle);
-        DeleteFileW(path.c_str());
-    }
-    Captured(const Captured&) = delete;
-    Captured& operator=(const Captured&) = delete;
-
-    std::string text() const {
-        std::ifstream in(std::filesystem::path(path), std::ios::binary);
-        std::ostringstream all;
-        all << in.rdbuf();
-        return all.str();
-    }
-};
-
-// vantel-dmm.exe with `arguments`, its output captured.
-struct PanelProcess {
-    explicit PanelProcess(const std::wstring& arguments, const wchar_t* name)
-        : out((std::wstring(name) + L".out").c_str()), err((std::wstring(name) + L".err").c_str()) {
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-        startup.hStdOutput = out.handle;
-        startup.hStdError = err.handle;
-        std::wstring command = L"\"" + panel_program + L"\" " + arguments;
-        started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                 nullptr, &startup, &process);
-    }
-    ~PanelProcess() {
-        if (!started)
-            return;
-        if (WaitForSingleObject(process.hProcess, 0) != WAIT_OBJECT_0)
-            TerminateProcess(process.hProcess, 99);
-        CloseHandle(process.hProcess);
-        CloseHandle(process.hThread);
-    }
-    PanelProcess(const PanelProcess&) = delete;
-    PanelProcess& operator=(const PanelProcess&) = delete;
-
-    int rows() const {
-        const std::string text = out.text();
-        return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
-    }
-    // Waits up to `timeout_ms` for the end; the exit code, or -1 while it runs.
-    int wait_for_end(DWORD timeout_ms) const {
-        DWORD code = 0;
-        if (WaitForSingleObject(process.hProcess, timeout_ms) != WAIT_OBJECT_0 ||
-            !GetExitCodeProcess(process.hProcess, &code))
-            return -1;
-        return static_cast<int>(code);
-    }
-
-    Captured out;
-    Captured err;
-    PROCESS_INFORMATION process{};
-    bool started = false;
-};
-
+// vantel-dmm.exe logging from the analyser, then a second start, then the server killed under
+// the first.
 void a_killed_server_ends_the_panel() {
-    PanelProcess panel(L"--analyser com --no-window --log -", L"vantel-dmm-session");
-    if (!panel.started) {
-        check(false, "cannot start the panel: error " + std::to_string(GetLastError()));
-        return;
-    }
-    check(wait_for([&] { return panel.rows() >= 3; }, 30000),
-          "the panel logs rows from the analyser: " + panel.out.text() + panel.err.text());
+    QProcess panel;
+    panel.start(panel_program, {"--analyser", "com", "--no-window", "--log", "-"});
+    QByteArray rows;
+    check(wait_for(
+              [&] {
+                  rows += panel.readAllStandardOutput();
+                  return rows.count('\n') >= 3;
+              },
+              30000),
+          "the panel logs rows from the analyser: " + rows.toStdString() +
+              panel.readAllStandardError().toStdString());
 
-    // One panel per analyser in a session: a second run ends at once, saying so, and leaves the
-    // first one and the analyser alone.
-    {
-        PanelProcess second(L"--analyser com --no-window --count 1 --log -", L"vantel-dmm-second");
-        const int code = second.wait_for_end(15000);
-        check(code == kExitAnalyserUnavailable &&
-                  second.err.text().find("a panel is already attached to the analyser") !=
-                      std::string::npos &&
-                  second.rows() == 0,
-              "a second panel ends at once with exit code 2, logging nothing: " +
-                  std::to_string(code) + "; " + second.err.text() + "; rows: " + second.out.text());
-        check(panel.wait_for_end(0) == -1, "the first panel runs on");
-    }
+    // One panel per analyser in a session: a second run ends at once, saying so, logging
+    // nothing, and leaves the first one and the analyser alone.
+    QProcess second;
+    second.start(panel_program, {"--analyser", "com", "--no-window", "--count", "1", "--log", "-"});
+    second.waitForFinished(15000);
+    const std::string second_said = second.readAllStandardError().toStdString();
+    const QByteArray second_rows = second.readAllStandardOutput();
+    check(second.state() == QProcess::NotRunning && second.exitCode() == kExitAnalyserUnavailable &&
+              second_rows.isEmpty() &&
+              second_said.find("a panel is already attached to the analyser") != std::string::npos,
+          "a second panel ends at once with exit code 2, logging nothing: " +
+              std::to_string(second.exitCode()) + "; " + second_said +
+              "; rows: " + second_rows.toStdString());
+    check(panel.state() == QProcess::Running, "the first panel runs on");
 
     const DWORD server = find_process(kServerProgram);
     check(server != 0, "the server runs");
@@ -266,10 +198,10 @@ void a_killed_server_ends_the_panel() {
         WaitForSingleObject(killed, 5000);
         CloseHandle(killed);
     }
-    const int code = panel.wait_for_end(10000);
-    const std::string said = panel.err.text();
-    check(code == kExitAnalyserFailed,
-          "the panel ended with exit code 3: " + std::to_string(code) + "; " + said);
+    panel.waitForFinished(10000);
+    const std::string said = panel.readAllStandardError().toStdString();
+    check(panel.state() == QProcess::NotRunning && panel.exitCode() == kExitAnalyserFailed,
+          "the panel ended with exit code 3: " + std::to_string(panel.exitCode()) + "; " + said);
     // The member that failed and why, on standard error.
     check(said.find("vantel-dmm: ") != std::string::npos &&
               said.find("the analyser is no longer running") != std::string::npos,
@@ -287,7 +219,7 @@ int main(int argc, char** argv) {
         std::printf("usage: com_session_test PATH\\vantel-dmm.exe\n");
         return 2;
     }
-    vantel::panel_program = arguments[1].toStdWString();
+    vantel::panel_program = arguments[1];
     using namespace vantel;
     return plain_check::run_groups({a_whole_session, the_server_ends_when_its_last_client_lets_go,
                                     a_killed_server_ends_the_panel});
