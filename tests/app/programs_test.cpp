@@ -156,7 +156,8 @@ INSTANTIATE_TEST_SUITE_P(
     RowName());
 
 // --zoom is the menu's View from the command line: the panel's size is kept for the next start
-// (here beside the trend, which --trend opens).
+// (here beside the trend, which --trend opens; --duration ends the window's run too, and
+// --count and --settle bound the judged runs below).
 TEST(Window, ZoomFromTheCommandLineIsKept) {
     const Outcome o = run(VANTEL_DMM_BINARY, {u"--analyser"_s, u"sim"_s, u"--zoom"_s, u"150"_s,
                                               u"--trend"_s, u"--duration"_s, u"1"_s});
@@ -199,30 +200,6 @@ INSTANTIATE_TEST_SUITE_P(Rig, Limits,
                                          LimitCase{"Between", "-95:-85", 0},
                                          LimitCase{"AboveMinus85", "-85:", 1}),
                          RowName());
-
-// --count rows, or rows until --duration; --settle holds the first row back.
-TEST(Rig, CountDurationAndSettleBoundTheLog) {
-    const Outcome counted =
-        run(VANTEL_DMM_BINARY, headless("sim", {u"--count"_s, u"4"_s, u"--log"_s, u"-"_s}));
-    EXPECT_EQ(counted.code, 0);
-    EXPECT_EQ(rows_of(counted.out).size(), 4);
-
-    const Outcome timed =
-        run(VANTEL_DMM_BINARY, headless("sim", {u"--duration"_s, u"1"_s, u"--log"_s, u"-"_s}));
-    EXPECT_EQ(timed.code, 0);
-    const QList<QByteArray> rows = rows_of(timed.out);
-    ASSERT_GE(rows.size(), 3);
-    EXPECT_LE(rows.size(), 5);
-    EXPECT_LT(column(rows.last(), 1).toDouble(), 1.0);
-
-    const Outcome settled =
-        run(VANTEL_DMM_BINARY,
-            headless("sim", {u"--settle"_s, u"1.1"_s, u"--count"_s, u"1"_s, u"--log"_s, u"-"_s}));
-    EXPECT_EQ(settled.code, 0);
-    const QList<QByteArray> first = rows_of(settled.out);
-    ASSERT_EQ(first.size(), 1);
-    EXPECT_GE(column(first[0], 1).toDouble(), 1.1);
-}
 
 // A judged run leaves the log of an unjudged one alone (its columns differ) unless replacing it
 // is asked for.
