@@ -2,7 +2,7 @@
 // The COM backend against an analyser stand-in in this process: VARIANTs both ways, IDispatch
 // reads and writes and their failures, references. A plain program (Debian has no GoogleTest for
 // mingw-w64), run under wine by the test suite. Listing members and creating the application by
-// its identifier are shown against our analyser's server (analyser_server_test, com_session_test).
+// its identifier are shown against our analyser's server (com_server_test).
 #include <cstdio>
 #include <cstring>
 #include <map>

@@ -12,10 +12,10 @@
 #                        vantel-dmm.exe --analyser sim --no-window --count 5 --log - prints five
 #                        rows, column for column those of the Linux program LINUX_PANEL
 #   analyser_server WINDOWS_BUILD
-#                        analyser_server_test.exe: our analyser's COM server in one process
+#                        com_server_test.exe: our analyser's COM server in one process
 #   com_session WINDOWS_BUILD
-#                        vantel-analyser.exe /RegServer, then com_session_test.exe: the panel
-#                        against the analyser in another process; then /UnregServer
+#                        vantel-analyser.exe /RegServer, then com_server_test.exe PANEL: the
+#                        panel against the analyser in another process; then /UnregServer
 #   window WINDOWS_BUILD LINUX_PANEL COMPARE
 #                        the window on Xvfb, grabbed and compared by COMPARE with the Linux
 #                        panel's
@@ -123,7 +123,7 @@ EOF
   ;;
 
 analyser_server)
-  WINEPATH=$(windows_path "$stage") "$wine" "$build/analyser_server_test.exe"
+  WINEPATH=$(windows_path "$stage") "$wine" "$build/com_server_test.exe"
   ;;
 
 com_session)
@@ -140,7 +140,7 @@ com_session)
     "$wine" reg copy "HKCU\\$key" "HKLM\\$key" /s /f >/dev/null || fail "cannot copy $key"
   done
   status=0
-  WINEPATH=$(windows_path "$stage") "$wine" "$build/com_session_test.exe" \
+  WINEPATH=$(windows_path "$stage") "$wine" "$build/com_server_test.exe" \
     "$(windows_path "$stage/vantel-dmm.exe")" || status=$?
   "$wine" "$stage/vantel-analyser.exe" /UnregServer 2>/dev/null || fail "/UnregServer"
   if "$wine" reg query 'HKCU\Software\Classes\Vantel.Application' >/dev/null 2>&1; then
