@@ -179,12 +179,5 @@ INSTANTIATE_TEST_SUITE_P(
                     ValueCase{"CommaDecimal", "0,25", Value("0,25")}),
     testing_support::RowName());
 
-TEST(SetValue, ANamedConstantTheAnalyserLacksIsAnError) {
-    Analyser analyser;
-    EXPECT_THAT(
-        thrown<AutomationError>([&] { resolve_value(*analyser.application(), "UNIT_DBX"); }),
-        HasSubstr("UNIT_DBX: the analyser offers no named constant of this name"));
-}
-
 }  // namespace
 }  // namespace vantel

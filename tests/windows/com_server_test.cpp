@@ -261,12 +261,8 @@ void registration() {
 
     // Another analyser's registration of the identifier is not ours to remove.
     const std::wstring other = L"{00000000-0000-0000-0000-000000000001}";
-    HKEY key = nullptr;
-    RegCreateKeyExW(HKEY_CURRENT_USER, (prog + L"\\CLSID").c_str(), 0, nullptr, 0, KEY_SET_VALUE,
-                    nullptr, &key, nullptr);
-    RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(other.c_str()),
-                   static_cast<DWORD>((other.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
+    RegSetKeyValueW(HKEY_CURRENT_USER, (prog + L"\\CLSID").c_str(), nullptr, REG_SZ, other.c_str(),
+                    static_cast<DWORD>((other.size() + 1) * sizeof(wchar_t)));
     check(unregister_analyser_server().empty(), "unregistered with another class registered");
     check(default_value(prog + L"\\CLSID") == other, "the other analyser's name stays");
     RegDeleteTreeW(HKEY_CURRENT_USER, prog.c_str());
