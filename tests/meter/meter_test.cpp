@@ -818,7 +818,8 @@ TEST_P(LimitsText, ReadsLowColonHigh) {
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Texts, LimitsText, testing::Values(
-    LimitsCase{"Both", "-90:-80", Limits{-90.0, -80.0}}, LimitsCase{"HighOnly", ":-80", Limits{{}, -80.0}},
+    LimitsCase{"Both", "-90:-80", Limits{-90.0, -80.0}},
+    LimitsCase{"HighOnly", ":-80", Limits{{}, -80.0}},
     LimitsCase{"LowOnly", "0.9:", Limits{0.9, {}}}, LimitsCase{"Neither", ":", Limits{}},
     LimitsCase{"ExponentsAndPlus", "+1e-3:2E-3", Limits{1e-3, 2e-3}},
     LimitsCase{"NoColon", "-80", std::nullopt}, LimitsCase{"TwoColons", "1:2:3", std::nullopt},
