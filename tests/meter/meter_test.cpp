@@ -324,19 +324,6 @@ TEST(StartUp, FirstReadingFillsTheDisplayAndTheFirstTimedCycleIsTheFirstPoll) {
     EXPECT_TRUE(r.world.ends.empty());
 }
 
-// Real time: the meter's own timer runs a cycle every 200 ms (the bounds allow for a busy machine).
-TEST(StartUp, TheTimerRunsACycleEveryTwoHundredMilliseconds) {
-    Rig r;
-    int cycles = 0;
-    QObject::connect(&r.meter, &Meter::published, &r.meter, [&cycles](const MeterReading& m) {
-        cycles += m.occasion == MeterReading::Occasion::Cycle;
-    });
-    r.meter.start();
-    QTest::qWait(900);
-    EXPECT_GE(cycles, 3);
-    EXPECT_LE(cycles, 5);
-}
-
 struct WaitCase {
     const char* name;
     double ready_after_s, clock_start_s;
