@@ -32,6 +32,7 @@ struct World {
     Strings reports;        // lines for standard error
     std::shared_ptr<AccessLog> log = std::make_shared<AccessLog>();
     Analyser analyser;
+    std::function<void(const ObjectRef&)> prepare;  // the program's set-up, when a test has one
 
     // The analyser has been measuring for a second when the panel comes: it has a reading.
     // It measures "sim", or `device`.
@@ -61,6 +62,10 @@ struct World {
         env.show_message = [this](const Message& m) { messages.push_back(m); };
         env.report = [this](const std::string& line) { reports.push_back(line); };
         env.end_program = [this](int code) { ends.push_back(code); };
+        env.prepare_analyser = [this](const ObjectRef& app) {
+            if (prepare)
+                prepare(app);
+        };
         return env;
     }
 

@@ -61,23 +61,25 @@ TEST_F(AnalyserOnTheBus, OffersNaturalTypesRefusesWithTheReasonAndEndsOnSigterm)
     // A channel's calibration is set over the bus; one that is no full scale is refused.
     ASSERT_EQ(write_property(u"AnalogueInputs"_s, u"AI_FullScaleA"_s, 2.5).type(),
               QDBusMessage::ReplyMessage);
-    for (double not_a_full_scale : {0.0, -1.0, std::nan("")}) {
-        const QDBusMessage answer =
-            write_property(u"AnalogueInputs"_s, u"AI_FullScaleA"_s, not_a_full_scale);
-        EXPECT_EQ(answer.errorName(), u"Vantel.Error.Refused"_s) << not_a_full_scale;
-        EXPECT_TRUE(answer.errorMessage().startsWith(u"AI_FullScaleA: "_s));
-    }
+    EXPECT_EQ(write_property(u"AnalogueInputs"_s, u"AI_FullScaleA"_s, std::nan("")).errorName(),
+              u"Vantel.Error.Refused"_s);
     EXPECT_EQ(read_property(u"AnalogueInputs"_s, u"AI_FullScaleA"_s).toDouble(), 2.5);
     EXPECT_EQ(write_property(u"DigitalInputs"_s, u"DI_FrameRate"_s, 1).errorName(),
               u"org.freedesktop.DBus.Error.PropertyReadOnly"_s);
     EXPECT_EQ(write_property(u"CTDetector"_s, u"CTD_Nothing"_s, 1).errorName(),
               u"org.freedesktop.DBus.Error.UnknownProperty"_s);
-    QDBusMessage get =
-        QDBusMessage::createMethodCall(u"Vantel.Application"_s, u"/Vantel/Application/CTDetector"_s,
-                                       u"org.freedesktop.DBus.Properties"_s, u"Get"_s);
-    get << u"Vantel.Nothing"_s << u"CTD_Unit"_s;
-    EXPECT_EQ(QDBusConnection::sessionBus().call(get).errorName(),
-              u"org.freedesktop.DBus.Error.UnknownInterface"_s);
+    // A script names each sub-object's interface after it, as gdbus does.
+    for (auto [interface, error] :
+         {std::pair{u"Vantel.CTDetector"_s, QString()},
+          {u"Vantel.Application"_s, u"org.freedesktop.DBus.Error.UnknownInterface"_s},
+          {u"Vantel.Nothing"_s, u"org.freedesktop.DBus.Error.UnknownInterface"_s}}) {
+        QDBusMessage get = QDBusMessage::createMethodCall(
+            u"Vantel.Application"_s, u"/Vantel/Application/CTDetector"_s,
+            u"org.freedesktop.DBus.Properties"_s, u"Get"_s);
+        get << interface << u"CTD_Unit"_s;
+        EXPECT_EQ(QDBusConnection::sessionBus().call(get).errorName(), error)
+            << interface.toStdString();
+    }
     EXPECT_TRUE(name_freed_after([&] { EXPECT_EQ(analyser.terminate(), 0); }));
 }
 

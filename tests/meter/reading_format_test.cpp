@@ -15,6 +15,8 @@
 
 #include "automation/automation.h"
 #include "automation/conversions.h"
+#include "instrument/analyser.h"
+#include "instrument/constants.h"
 #include "meter/functions.h"
 #include "meter/vocabulary.h"
 #include "row_name.h"
@@ -160,45 +162,56 @@ TEST(ClassifyUnit, ReadsRangedConstantsInOrderThenHex) {
 // The status words read from the analyser's constants, and the function knob's lamps and steps.
 struct Vocabulary {
     std::string name;
+    instrument::Enumeration of;  // in our analyser
     std::string (*interpret)(std::int16_t, const ConstantReader&);
     std::string unknown;  // word for a code no member has; empty: the code's decimal number
-    std::vector<std::pair<std::string, std::string>> rows;  // constant and word, in lookup order
+    // Constant, word and, where the panel also writes or tests it as a number, the code every
+    // analyser shares; in lookup order.
+    struct Row {
+        std::string constant, word;
+        std::int64_t code = -1;
+    };
+    std::vector<Row> rows;
 };
 
 // clang-format off
 const std::vector<Vocabulary>& vocabularies() {
     static const std::vector<Vocabulary> all{
-        {"Units", interpret_units, "", {
-            {"UNIT_NULL", "Null"}, {"UNIT_SECONDS", "s"}, {"UNIT_MS", "ms"},
+        {"Units", instrument::Enumeration::Unit, interpret_units, "", {
+            {"UNIT_NULL", "Null", 0}, {"UNIT_SECONDS", "s"}, {"UNIT_MS", "ms"},
             {"UNIT_FREQ_HZ", "Hz"}, {"UNIT_FREQ_OFFSET", "Hz o/s"}, {"UNIT_FREQ_RATIO", "Hz ratio"},
-            {"UNIT_DBFS", "dBFS"}, {"UNIT_FS", "%FS"}, {"UNIT_FFS", "FFS"}, {"UNIT_HEX", "Hex"},
-            {"UNIT_VRMS", "V RMS"}, {"UNIT_VP", "V peak"}, {"UNIT_VPP", "V p-p"},
-            {"UNIT_DBU", "dBu"}, {"UNIT_DBV", "dBV"}, {"UNIT_DBM", "dBm"}, {"UNIT_W", "W"},
-            {"UNIT_DBR", "dBr"}, {"UNIT_PERCENTREF", "% ref"}, {"UNIT_RELATIVE_DB", "dB"},
-            {"UNIT_RELATIVE_PERCENT", "%"}, {"UNIT_JITTER_UI", "UI"}, {"UNIT_JITTER_NS", "ns"},
+            {"UNIT_DBFS", "dBFS", 32}, {"UNIT_FS", "%FS"}, {"UNIT_FFS", "FFS"}, {"UNIT_HEX", "Hex"},
+            {"UNIT_VRMS", "V RMS"}, {"UNIT_VP", "V peak", 21}, {"UNIT_VPP", "V p-p", 22},
+            {"UNIT_DBU", "dBu", 23}, {"UNIT_DBV", "dBV", 66}, {"UNIT_DBM", "dBm", 30},
+            {"UNIT_W", "W", 31},
+            {"UNIT_DBR", "dBr"}, {"UNIT_PERCENTREF", "% ref"}, {"UNIT_RELATIVE_DB", "dB", 37},
+            {"UNIT_RELATIVE_PERCENT", "%", 38}, {"UNIT_JITTER_UI", "UI"}, {"UNIT_JITTER_NS", "ns"},
             {"UNIT_PHASE_UI", "UI"}, {"UNIT_PHASE_PERCENT", "%"},
             {"UNIT_PHASE_SAMPLES", "samples"}, {"UNIT_PHASE_DEGREES", "deg"},
             {"UNIT_PHASE_RADIANS", "rad"},
             {"UNIT_PHASE_US", "\xC2\xB5s"},  // MICRO SIGN, not Greek mu
             {"UNIT_DUTYCYCLE_PERCENT", "%"}, {"UNIT_DUTYCYCLE_SAMPLES", "samples"},
-            {"UNIT_V", "V"}, {"UNIT_PPM", "PPM"}}},
-        {"Weighting", interpret_weighting, "", {
-            {"CTD_WEIGHTING_NONE", "unweighted"}, {"CTD_WEIGHTING_AWEIGHTING", "A weighted"},
-            {"CTD_WEIGHTING_CCIR468_1K", "CCIR468 1k"}, {"CTD_WEIGHTING_CCIR468_2K", "CCIR468 2k"},
-            {"CTD_WEIGHTING_DEFAULT", "default"}}},
-        {"Response", interpret_response, "", {
-            {"CTD_RESPONSE_RMS", "RMS"}, {"CTD_RESPONSE_PEAK", "Peak"},
-            {"CTD_RESPONSE_PEAKSAMPLE", "Pk Sample"}, {"CTD_RESPONSE_QPEAK", "Q-Peak"}}},
-        {"Relativity", interpret_relativity, "", {
-            {"CTD_RELATIVITY_ABS", "absolute"}, {"CTD_RELATIVITY_SELF", "self rel."},
-            {"CTD_RELATIVITY_GEN", "gen. rel."}, {"CTD_RELATIVITY_CHANNEL", "ch. rel."}}},
-        {"AnalogueInput", interpret_analogue_input, "Unknown input", {
-            {"AI_SOURCE_BAL_UNBAL", "XLR / BNC"}, {"AI_SOURCE_JITTERDEMOD_FS", "Jitter Demod"},
-            {"AI_SOURCE_JITTERDEMOD_DATA", "Jitter Demod"}, {"AI_SOURCE_GENOUTPUT", "Generator"},
+            {"UNIT_V", "V", 20}, {"UNIT_PPM", "PPM"}}},
+        {"Weighting", instrument::Enumeration::Weighting, interpret_weighting, "", {
+            {"CTD_WEIGHTING_NONE", "unweighted", 0}, {"CTD_WEIGHTING_AWEIGHTING", "A weighted", 1},
+            {"CTD_WEIGHTING_CCIR468_1K", "CCIR468 1k", 3},
+            {"CTD_WEIGHTING_CCIR468_2K", "CCIR468 2k", 4},
+            {"CTD_WEIGHTING_DEFAULT", "default", 5}}},
+        {"Response", instrument::Enumeration::Response, interpret_response, "", {
+            {"CTD_RESPONSE_RMS", "RMS", 0}, {"CTD_RESPONSE_PEAK", "Peak", 1},
+            {"CTD_RESPONSE_PEAKSAMPLE", "Pk Sample", 2}, {"CTD_RESPONSE_QPEAK", "Q-Peak", 3}}},
+        {"Relativity", instrument::Enumeration::Relativity, interpret_relativity, "", {
+            {"CTD_RELATIVITY_ABS", "absolute", 0}, {"CTD_RELATIVITY_SELF", "self rel.", 1},
+            {"CTD_RELATIVITY_GEN", "gen. rel.", 2}, {"CTD_RELATIVITY_CHANNEL", "ch. rel.", 3}}},
+        {"AnalogueInput", instrument::Enumeration::AnalogueSource, interpret_analogue_input,
+         "Unknown input", {
+            {"AI_SOURCE_BAL_UNBAL", "XLR / BNC", 0}, {"AI_SOURCE_JITTERDEMOD_FS", "Jitter Demod"},
+            {"AI_SOURCE_JITTERDEMOD_DATA", "Jitter Demod"}, {"AI_SOURCE_GENOUTPUT", "Generator", 3},
             {"AI_SOURCE_CHA", "A (Gen A on B)"}, {"AI_SOURCE_CHB", "B (Gen B on A)"}}},
-        {"DigitalInput", interpret_digital_input, "", {
-            {"DI_SOURCE_XLR", "XLR"}, {"DI_SOURCE_BNC", "BNC"}, {"DI_SOURCE_TOSLINK", "TOSLINK"},
-            {"DI_SOURCE_GENXLR", "Generator XLR"}, {"DI_SOURCE_GENBNC", "Generator BNC"}}},
+        {"DigitalInput", instrument::Enumeration::DigitalSource, interpret_digital_input, "", {
+            {"DI_SOURCE_XLR", "XLR", 0}, {"DI_SOURCE_BNC", "BNC", 1},
+            {"DI_SOURCE_TOSLINK", "TOSLINK", 2},
+            {"DI_SOURCE_GENXLR", "Generator XLR", 3}, {"DI_SOURCE_GENBNC", "Generator BNC", 4}}},
     };
     return all;
 }
@@ -216,7 +229,7 @@ struct FakeAnalyser {
 
     explicit FakeAnalyser(const Vocabulary& v) {
         for (std::size_t k = 0; k < v.rows.size(); ++k)
-            values[v.rows[k].first] = code_of_row(k);
+            values[v.rows[k].constant] = code_of_row(k);
     }
     ConstantReader reader() {
         return [this](std::string_view name) {
@@ -232,7 +245,7 @@ struct FakeAnalyser {
 std::vector<std::string> first_names(const Vocabulary& v, std::size_t count) {
     std::vector<std::string> names;
     for (std::size_t k = 0; k < count; ++k)
-        names.push_back(v.rows[k].first);
+        names.push_back(v.rows[k].constant);
     return names;
 }
 
@@ -247,24 +260,38 @@ TEST_P(VocabularyLookup, GivesEachRowsWordFallsBackPrefersEarlierRowsAndPropagat
     FakeAnalyser analyser{v};
     for (std::size_t k = 0; k < v.rows.size(); ++k) {
         analyser.reads.clear();
-        EXPECT_EQ(v.interpret(code_of_row(k), analyser.reader()), v.rows[k].second);
-        EXPECT_EQ(analyser.reads, first_names(v, k + 1)) << v.rows[k].first;
+        EXPECT_EQ(v.interpret(code_of_row(k), analyser.reader()), v.rows[k].word);
+        EXPECT_EQ(analyser.reads, first_names(v, k + 1)) << v.rows[k].constant;
     }
     analyser.reads.clear();
     EXPECT_EQ(v.interpret(-7, analyser.reader()), v.unknown.empty() ? "-7" : v.unknown);
     EXPECT_EQ(analyser.reads, first_names(v, v.rows.size()));
 
     ConstantReader reader = analyser.reader();
-    std::swap(analyser.values[v.rows[0].first], analyser.values[v.rows[1].first]);
-    EXPECT_EQ(v.interpret(code_of_row(1), reader), v.rows[0].second);
-    analyser.values[v.rows[1].first] = analyser.values[v.rows[0].first];
+    std::swap(analyser.values[v.rows[0].constant], analyser.values[v.rows[1].constant]);
+    EXPECT_EQ(v.interpret(code_of_row(1), reader), v.rows[0].word);
+    analyser.values[v.rows[1].constant] = analyser.values[v.rows[0].constant];
     analyser.reads.clear();
-    EXPECT_EQ(v.interpret(code_of_row(1), reader), v.rows[0].second);
+    EXPECT_EQ(v.interpret(code_of_row(1), reader), v.rows[0].word);
     EXPECT_EQ(analyser.reads.size(), 1u);
 
-    analyser.values.erase(v.rows[1].first);
+    analyser.values.erase(v.rows[1].constant);
     EXPECT_THROW(v.interpret(code_of_row(2), reader), AutomationError);
-    EXPECT_EQ(v.interpret(code_of_row(1), reader), v.rows[0].second);
+    EXPECT_EQ(v.interpret(code_of_row(1), reader), v.rows[0].word);
+
+    // Our analyser publishes every name the panel reads as an integer, the fixed codes as they
+    // are, and none the panel never reads.
+    ObjectRef app = Analyser().application();
+    for (const auto& [constant, word, fixed] : v.rows) {
+        const Value code = app->get(constant);
+        ASSERT_EQ(code.kind(), Value::Kind::Integer) << constant;
+        if (fixed >= 0) {
+            EXPECT_EQ(code.as_integer(), fixed) << constant;
+        }
+    }
+    EXPECT_EQ(
+        std::ranges::count(instrument::kConstants, v.of, &instrument::NamedConstant::enumeration),
+        std::ssize(v.rows));
 }
 
 INSTANTIATE_TEST_SUITE_P(AllVocabularies, VocabularyLookup,

@@ -31,24 +31,16 @@ QByteArray contents(const std::string& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// clang-format off
 MeterReading sample() {
-    MeterReading r;
-    r.occasion = MeterReading::Occasion::Cycle;
-    r.main_reading = "12.30";
-    r.unit_word = r.minimum_unit = "mV";
-    r.minimum = "11.00";
-    r.maximum = "1.200";
-    r.maximum_unit = r.raw_unit_word = "V";
-    r.function_name = "Amplitude";
-    r.weighting_word = "A weighted";
-    r.response_word = "RMS";
-    r.relativity_word = "absolute";
-    r.input = "XLR / BNC";
-    r.raw_reading = 0.0123;
-    r.seconds = 12.3456;
-    r.source_name = "simulated";
-    return r;
+    return {.occasion = MeterReading::Occasion::Cycle, .main_reading = "12.30", .unit_word = "mV",
+            .minimum = "11.00", .minimum_unit = "mV", .maximum = "1.200", .maximum_unit = "V",
+            .function_name = "Amplitude", .response_word = "RMS", .weighting_word = "A weighted",
+            .relativity_word = "absolute", .input = "XLR / BNC", .lit_lamp = {},
+            .annunciator = {}, .source_name = "simulated", .raw_reading = 0.0123,
+            .raw_unit_word = "V", .seconds = 12.3456, .status_words = {}};
 }
+// clang-format on
 
 struct RowCase {
     const char* name;
@@ -67,56 +59,35 @@ TEST_P(CsvRow, FollowsRfc4180) {
     EXPECT_EQ(row, std::string("2026-12-06T22:31:05.007+00:00,") + GetParam().row + "\r\n");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, CsvRow,
-    testing::ValuesIn(std::vector<RowCase>{
-        {"Reading", [](MeterReading&) {},
-         "12.346,A,Amplitude,0.0123,V,12.30 mV,11.00 mV,1.200 V,A weighted,RMS,absolute,"
-         "XLR / BNC,false,,simulated"},
-        {"OverIsAnEmptyReading",
-         [](MeterReading& r) {
-             r.raw_reading.reset();
-             r.main_reading = "OVER";
-         },
-         "12.346,A,Amplitude,,V,OVER,11.00 mV,1.200 V,A weighted,RMS,absolute,XLR / BNC,false,,"
-         "simulated"},
-        // The analyser's number for a lost input is shown, but is no reading.
-        {"LostInputIsAnEmptyReading",
-         [](MeterReading& r) {
-             r.raw_reading.reset();
-             r.input_lost = true;
-             r.main_reading = "0.000";
-             r.unit_word = "V";
-             r.status_words = "NO_INPUT";
-             r.source_name = "JACK";
-         },
-         "12.346,A,Amplitude,,V,0.000 V,11.00 mV,1.200 V,A weighted,RMS,absolute,XLR / BNC,false,"
-         "NO_INPUT,JACK"},
-        {"StatusWordsAndAFilesName",
-         [](MeterReading& r) {
-             r.status_words = "OVERLOAD SETTLING";
-             r.source_name = "Front, Center.wav";
-         },
-         "12.346,A,Amplitude,0.0123,V,12.30 mV,11.00 mV,1.200 V,A weighted,RMS,absolute,"
-         "XLR / BNC,false,OVERLOAD SETTLING,\"Front, Center.wav\""},
-        {"HeldAndFullPrecision",
-         [](MeterReading& r) {
-             r.held = true;
-             r.raw_reading = 0.1 + 0.2;
-             r.channel = "B";
-         },
-         "12.346,B,Amplitude,0.30000000000000004,V,12.30 mV,11.00 mV,1.200 V,A weighted,RMS,"
-         "absolute,XLR / BNC,true,,simulated"},
-        {"QuotesCommasQuotesAndBreaks",
-         [](MeterReading& r) {
-             r.function_name = "THD+N, \"relative\"";
-             r.input = "a\r\nb";
-             r.unit_word = "\u00B5V";
-         },
-         "12.346,A,\"THD+N, \"\"relative\"\"\",0.0123,V,12.30 \u00B5V,11.00 mV,1.200 V,"
-         "A weighted,RMS,absolute,\"a\r\nb\",false,,simulated"},
-    }),
-    testing_support::RowName());
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Rows, CsvRow, testing::ValuesIn(std::vector<RowCase>{
+    {"Reading", [](MeterReading&) {},
+     "12.346,A,Amplitude,0.0123,V,12.30 mV,11.00 mV,1.200 V,A weighted,RMS,absolute,"
+     "XLR / BNC,false,,simulated"},
+    {"OverIsAnEmptyReading",
+     [](MeterReading& r) { r.raw_reading.reset(); r.main_reading = "OVER"; },
+     "12.346,A,Amplitude,,V,OVER,11.00 mV,1.200 V,A weighted,RMS,absolute,XLR / BNC,false,,"
+     "simulated"},
+    // The analyser's number for a lost input is shown, but is no reading.
+    {"LostInputIsAnEmptyReading", [](MeterReading& r) {
+         r.raw_reading.reset(); r.input_lost = true; r.main_reading = "0.000"; r.unit_word = "V";
+         r.status_words = "NO_INPUT"; r.source_name = "JACK"; },
+     "12.346,A,Amplitude,,V,0.000 V,11.00 mV,1.200 V,A weighted,RMS,absolute,XLR / BNC,false,"
+     "NO_INPUT,JACK"},
+    {"StatusWordsAndAFilesName", [](MeterReading& r) {
+         r.status_words = "OVERLOAD SETTLING"; r.source_name = "Front, Center.wav"; },
+     "12.346,A,Amplitude,0.0123,V,12.30 mV,11.00 mV,1.200 V,A weighted,RMS,absolute,"
+     "XLR / BNC,false,OVERLOAD SETTLING,\"Front, Center.wav\""},
+    {"HeldAndFullPrecision", [](MeterReading& r) {
+         r.held = true; r.raw_reading = 0.1 + 0.2; r.channel = "B"; },
+     "12.346,B,Amplitude,0.30000000000000004,V,12.30 mV,11.00 mV,1.200 V,A weighted,RMS,"
+     "absolute,XLR / BNC,true,,simulated"},
+    {"QuotesDoubledAndBreaks", [](MeterReading& r) {
+         r.function_name = "THD+N \"relative\""; r.input = "a\r\nb"; r.unit_word = "\u00B5V"; },
+     "12.346,A,\"THD+N \"\"relative\"\"\",0.0123,V,12.30 \u00B5V,11.00 mV,1.200 V,"
+     "A weighted,RMS,absolute,\"a\r\nb\",false,,simulated"},
+}), testing_support::RowName());
+// clang-format on
 
 TEST(CsvRow, NumbersIgnoreACommaDecimalLocale) {
     const std::string saved = std::setlocale(LC_ALL, nullptr);
@@ -141,31 +112,31 @@ TEST(LocalTime, CarriesTheZonesOffset) {
     tzset();
 }
 
-TEST(Recorder, WritesTheHeaderFirstAndOnlyWorkTicks) {
-    const std::string path = testing_support::in_home("log.csv");
-    std::string error;
-    std::unique_ptr<Recorder> recorder = Recorder::open(path, {}, error);
-    ASSERT_TRUE(recorder) << error;
-    MeterReading r = sample();
-    for (auto occasion : {MeterReading::Occasion::StartUp, MeterReading::Occasion::Cycle,
-                          MeterReading::Occasion::Key, MeterReading::Occasion::HeldTick}) {
-        r.occasion = occasion;
-        recorder->record(r);
-    }
-    EXPECT_TRUE(recorder->finish().empty());
-    const QList<QByteArray> lines = contents(path).split('\n');
-    ASSERT_EQ(lines.size(), 4);  // header, two rows, and nothing after the last CRLF
-    EXPECT_EQ(lines[0].toStdString() + "\n", csv_header());
-    EXPECT_TRUE(lines[1].startsWith("20") && lines[2].startsWith("20"));
-    EXPECT_TRUE(lines[3].isEmpty());
-}
-
 const auto kWall = sys_days{2026y / 12 / 6} + 22h;
 
 // The row that one reading at kWall makes, in the test's time zone; "ROW" in a table.
 std::string with_row(std::string text) {
     const std::size_t at = text.find("ROW");
     return at == std::string::npos ? text : text.replace(at, 3, csv_row(sample(), kWall));
+}
+
+// Only work ticks make rows, after the header; in a judged run's log, a row without a verdict
+// has not passed.
+TEST(Recorder, WritesTheHeaderFirstAndOnlyWorkTicks) {
+    const std::string path = testing_support::in_home("log.csv");
+    std::string error;
+    std::unique_ptr<Recorder> recorder = Recorder::open(path, {.pass_column = true}, error);
+    ASSERT_TRUE(recorder) << error;
+    recorder->wall_clock = [] { return kWall; };
+    MeterReading r = sample();
+    using enum MeterReading::Occasion;
+    for (auto occasion : {StartUp, Cycle, Key, HeldTick}) {
+        r.occasion = occasion;
+        recorder->record(r, occasion == Cycle ? std::optional(true) : std::nullopt);
+    }
+    EXPECT_TRUE(recorder->finish().empty());
+    EXPECT_EQ(contents(path).toStdString(),
+              csv_header(true) + csv_row(r, kWall, true) + csv_row(r, kWall, false));
 }
 
 struct ExistingCase {
@@ -240,6 +211,16 @@ struct Fifo {
             ::close(reader);
         reader = -1;
     }
+    // A writer of the FIFO whose header is "header", opened by the caller or the writer thread.
+    std::unique_ptr<LogWriter> writer(std::size_t queue_rows = LogTarget{}.queue_rows,
+                                      bool in_background = false) {
+        const LogTarget target{path, "header\r\n", ExistingFile::AppendToSameHeader, queue_rows};
+        std::string error;
+        auto writer =
+            in_background ? LogWriter::open_in_background(target) : LogWriter::open(target, error);
+        EXPECT_TRUE(writer) << error;
+        return writer;
+    }
     // Whatever arrives within `wait_ms`, until `wanted` bytes have.
     std::string read(std::size_t wanted, int wait_ms = 5000) {
         std::string got;
@@ -264,11 +245,8 @@ TEST(LogWriter, AFifoWithoutAReaderYetIsOpenedWhenOneComes) {
     Fifo fifo;
     for (bool background : {false, true}) {
         SCOPED_TRACE(background ? "in the writer thread" : "from the caller");
-        const LogTarget target{fifo.path, "header\r\n", ExistingFile::AppendToSameHeader};
-        std::string error;
-        std::unique_ptr<LogWriter> writer =
-            background ? LogWriter::open_in_background(target) : LogWriter::open(target, error);
-        ASSERT_TRUE(writer) << error;
+        std::unique_ptr<LogWriter> writer = fifo.writer(LogTarget{}.queue_rows, background);
+        ASSERT_TRUE(writer);
         EXPECT_TRUE(writer->write("one\r\n"));
         EXPECT_TRUE(writer->write("two\r\n"));
         fifo.open_reader();
@@ -285,10 +263,8 @@ TEST(LogWriter, AStalledReaderCostsRowsNotTime) {
     Fifo fifo;
     fifo.open_reader();
     ASSERT_GE(::fcntl(fifo.reader, F_SETPIPE_SZ, 4096), 4096);
-    std::string error;
-    std::unique_ptr<LogWriter> writer = LogWriter::open(
-        {fifo.path, "header\r\n", ExistingFile::AppendToSameHeader, /*queue_rows=*/5}, error);
-    ASSERT_TRUE(writer) << error;
+    std::unique_ptr<LogWriter> writer = fifo.writer(/*queue_rows=*/5);
+    ASSERT_TRUE(writer);
     const std::string row = std::string(1000, 'x') + "\r\n";
     int refused = 0;
     for (int i = 0; i < 100; ++i) {
@@ -311,10 +287,8 @@ TEST(LogWriter, AStalledReaderCostsRowsNotTime) {
 TEST(LogWriter, AReaderThatLeavesStopsTheLogAsLeft) {
     Fifo fifo;
     fifo.open_reader();
-    std::string error;
-    std::unique_ptr<LogWriter> writer =
-        LogWriter::open({fifo.path, "header\r\n", ExistingFile::AppendToSameHeader}, error);
-    ASSERT_TRUE(writer) << error;
+    std::unique_ptr<LogWriter> writer = fifo.writer();
+    ASSERT_TRUE(writer);
     EXPECT_EQ(fifo.read(8), "header\r\n");
     fifo.close_reader();
     writer->write("row\r\n");

@@ -1,17 +1,26 @@
 // SPDX-License-Identifier: MIT
-// The meter's start-up, its update cycle (what it reads, in which order, and what it then shows),
-// its one shut-down path, and what its keys, legends and knob write into the analyser.
+// The meter on our analyser: its start-up, its update cycle (what it reads, in which order, and
+// what it then shows), its one shut-down path, what its keys, legends and knob write into the
+// analyser, what the analyser says of its reading through to the log's row and the trend, the
+// calibration it sets from a true level, and a scripted run (which readings count, how each is
+// judged, and when the run ends).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cmath>
 #include <limits>
 
 #include "automation/conversions.h"
+#include "meter/scripted_run.h"
 #include "meter_fixture.h"
+#include "recorder/recorder.h"
+#include "trend/trend_series.h"
 
 namespace vantel {
 namespace {
 
+using ::testing::HasSubstr;
 using testing_support::Polled;
 using testing_support::PrintTo;
 using testing_support::Rig;
@@ -166,24 +175,55 @@ INSTANTIATE_TEST_SUITE_P(Values, OverRange,
                                          OddReading{"HexBeyond32Bits", Value(5e9), true}),
                          testing_support::RowName());
 
-TEST(UpdateCycle, UnusableAnalyserClosesWithoutABoxButSaysWhyAndEndsWithCodeThree) {
-    for (bool gone : {true, false}) {
-        SCOPED_TRACE(gone ? "gone away" : "code beyond 16 bits");
-        Polled p;
-        if (gone)
-            p.world.analyser.set_gone_away(true);
-        else
-            p.world.analyser.override_value("CTDetector.CTD_Response", Value(40000));
-        p.work_tick();
-        EXPECT_TRUE(p.meter.ended());
-        EXPECT_TRUE(p.world.messages.empty());
-        EXPECT_EQ(p.world.ends, std::vector<int>{3});
-        // Names the member that failed, and why.
-        EXPECT_THAT(
-            p.world.reports,
-            testing::ElementsAre(testing::HasSubstr(gone ? "CTDetector: the analyser has gone away"
-                                                         : "CTDetector.CTD_Response: ")));
+bool wrote_option(const AccessLog& log) {
+    return std::any_of(log.begin(), log.end(), [](const std::string& l) {
+        return l.starts_with("set Options.OPT_UseSettlingsFromScripts");
+    });
+}
+
+// An analyser that fails ends the meter with code 3, without a box, naming the member that
+// failed and why; in the first cycle, before the option was ever touched. One unreachable at the
+// start is an error for the caller (the program says so, and ends with 2).
+TEST(Failure, EndsTheMeterWithCodeThreeWithoutABoxNamingTheMemberAndWhy) {
+    const struct {
+        const char* name;
+        bool first_cycle;
+        void (*fault)(Analyser&);
+        const char* said;
+    } rows[] = {
+        {"GoneAway", false, [](Analyser& a) { a.set_gone_away(true); },
+         "CTDetector: the analyser has gone away"},
+        {"CodeBeyond16Bits", false,
+         [](Analyser& a) { a.override_value("CTDetector.CTD_Response", Value(40000)); },
+         "CTDetector.CTD_Response: "},
+        {"FirstCycle", true, [](Analyser& a) { a.fail_member("CTDetector.CTD_ChA"); },
+         "CTDetector.CTD_ChA: "},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Rig r;
+        if (row.first_cycle) {
+            row.fault(r.world.analyser);
+            r.meter.start();
+            EXPECT_FALSE(r.meter.running());
+            EXPECT_EQ(r.world.count("get Options.OPT_UseSettlingsFromScripts"), 0);
+            EXPECT_FALSE(wrote_option(*r.world.log));
+        } else {
+            r.meter.start();
+            r.meter.stop_timer();
+            r.work_tick();  // the first poll goes well
+            row.fault(r.world.analyser);
+            r.work_tick();
+        }
+        EXPECT_TRUE(r.meter.ended());
+        EXPECT_TRUE(r.world.messages.empty());
+        EXPECT_EQ(r.world.ends, std::vector<int>{3});
+        EXPECT_THAT(r.world.reports, testing::ElementsAre(HasSubstr(row.said)));
     }
+    Rig gone;
+    gone.world.analyser.set_gone_away(true);
+    EXPECT_THROW(gone.meter.start(), AutomationError);
+    EXPECT_TRUE(gone.world.messages.empty());
 }
 
 // An analyser between units may refuse the unit's read: the unit shown stands. The poll goes on
@@ -241,37 +281,23 @@ TEST(Hold, FreezesTheDisplayBlinksEverySixHundredMillisecondsAndDefersAReset) {
     EXPECT_EQ(p.shown().minimum + " " + p.shown().maximum, "1.500 1.500");
 }
 
-struct WordCase {
-    const char* name;
-    int weighting, default_filter;
-    const char* shown;
-};
-
-class WeightingWord : public testing::TestWithParam<WordCase> {};
-
 // While the detector follows the default filter, the weighting word names the default filter.
 // (The other words are the vocabularies', reading_format_test.cpp; the keys show each in place.)
-TEST_P(WeightingWord, NamesTheDefaultFilterWhileTheDetectorFollowsIt) {
-    Rig r;
-    r.world.analyser.set_default_weighting(GetParam().default_filter);
-    r.world.set("CTDetector", "CTD_WeightingFilter", Value(GetParam().weighting));
-    r.meter.start();
-    r.work_tick();
-    EXPECT_EQ(r.shown().weighting_word, GetParam().shown);
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, WeightingWord,
-                         testing::Values(WordCase{"NamedFilter", 1, 3, "A weighted"},
-                                         WordCase{"DefaultIsA", 5, 1, "A weighted"},
-                                         WordCase{"DefaultIsCcir", 5, 4, "CCIR468 2k"},
-                                         WordCase{"DefaultIsDefault", 5, 5, "default"},
-                                         WordCase{"DefaultUnnamed", 5, 2, "2"}),
-                         testing_support::RowName());
-
-bool wrote_option(const AccessLog& log) {
-    return std::any_of(log.begin(), log.end(), [](const std::string& l) {
-        return l.starts_with("set Options.OPT_UseSettlingsFromScripts");
-    });
+TEST(WeightingWord, NamesTheDefaultFilterWhileTheDetectorFollowsIt) {
+    for (auto [name, weighting, default_filter, shown] :
+         {std::tuple{"NamedFilter", 1, 3, "A weighted"},
+          {"DefaultIsA", 5, 1, "A weighted"},
+          {"DefaultIsCcir", 5, 4, "CCIR468 2k"},
+          {"DefaultIsDefault", 5, 5, "default"},
+          {"DefaultUnnamed", 5, 2, "2"}}) {
+        SCOPED_TRACE(name);
+        Rig r;
+        r.world.analyser.set_default_weighting(default_filter);
+        r.world.set("CTDetector", "CTD_WeightingFilter", Value(weighting));
+        r.meter.start();
+        r.work_tick();
+        EXPECT_EQ(r.shown().weighting_word, shown);
+    }
 }
 
 TEST(StartUp, FirstReadingFillsTheDisplayAndTheFirstTimedCycleIsTheFirstPoll) {
@@ -296,19 +322,6 @@ TEST(StartUp, FirstReadingFillsTheDisplayAndTheFirstTimedCycleIsTheFirstPoll) {
     EXPECT_EQ(s.unit_word, "mV");
     EXPECT_EQ(s.minimum, "500.0") << "the first poll restarts minimum and maximum";
     EXPECT_TRUE(r.world.ends.empty());
-}
-
-// Real time: the meter's own timer runs a cycle every 200 ms (the bounds allow for a busy machine).
-TEST(StartUp, TheTimerRunsACycleEveryTwoHundredMilliseconds) {
-    Rig r;
-    int cycles = 0;
-    QObject::connect(&r.meter, &Meter::published, &r.meter, [&cycles](const MeterReading& m) {
-        cycles += m.occasion == MeterReading::Occasion::Cycle;
-    });
-    r.meter.start();
-    QTest::qWait(900);
-    EXPECT_GE(cycles, 3);
-    EXPECT_LE(cycles, 5);
 }
 
 struct WaitCase {
@@ -346,14 +359,14 @@ TEST_P(StartUpWait, AsksEveryTwoSecondsAndGivesUpAfterElevenQuestions) {
 
 // The meter comes a second after the analyser: asked at 1, 3 and 5 s (not ready), then at 7 s
 // (ready). The clock is monotonic: a wait that would cross midnight still ends.
-INSTANTIATE_TEST_SUITE_P(
-    Cases, StartUpWait,
-    testing::Values(WaitCase{"ReadyAtOnce", 0.0, 5001.0, Value(), 1, 0.0},
-                    WaitCase{"ReadyAfterSixSeconds", 6.0, 5001.0, Value(), 4, 6.0},
-                    WaitCase{"NeverReady", 1e9, 5000.0, Value(), 11, 21.0},
-                    WaitCase{"AcrossMidnight", 1e9, 86390.0, Value(), 11, 21.0},
-                    WaitCase{"OneInsteadOfTrue", 1e9, 5000.0, Value(1), 11, 21.0}),
-    testing_support::RowName());
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Cases, StartUpWait, testing::Values(
+    WaitCase{"ReadyAtOnce", 0.0, 5001.0, Value(), 1, 0.0},
+    WaitCase{"ReadyAfterSixSeconds", 6.0, 5001.0, Value(), 4, 6.0},
+    WaitCase{"NeverReady", 1e9, 5000.0, Value(), 11, 21.0},
+    WaitCase{"AcrossMidnight", 1e9, 86390.0, Value(), 11, 21.0},
+    WaitCase{"OneInsteadOfTrue", 1e9, 5000.0, Value(1), 11, 21.0}), testing_support::RowName());
+// clang-format on
 
 // The option is switched off while the panel runs and put back exactly as it was, once; one that
 // cannot be read is never written, since nothing could put it back.
@@ -378,24 +391,6 @@ TEST(StartUp, OptionIsPutBackAsItWasOnceAndAnUnreadableOneNeverWritten) {
         EXPECT_EQ(closed, 1);
         EXPECT_FALSE(r.meter.running());
     }
-}
-
-// An unreachable analyser is an error for the caller (the program says so, and ends with 2); a
-// first cycle that fails ends the meter with code 3, and the option is never touched.
-TEST(StartUp, UnreachableAnalyserThrowsAndAFailingFirstCycleEndsWithCodeThree) {
-    Rig gone;
-    gone.world.analyser.set_gone_away(true);
-    EXPECT_THROW(gone.meter.start(), AutomationError);
-    EXPECT_TRUE(gone.world.messages.empty());
-    Rig r;
-    r.world.analyser.fail_member("CTDetector.CTD_ChA");
-    r.meter.start();
-    EXPECT_TRUE(r.meter.ended());
-    EXPECT_FALSE(r.meter.running());
-    EXPECT_EQ(r.world.ends, std::vector<int>{3});
-    EXPECT_TRUE(r.world.messages.empty());
-    EXPECT_EQ(r.world.count("get Options.OPT_UseSettlingsFromScripts"), 0);
-    EXPECT_FALSE(wrote_option(*r.world.log));
 }
 
 // What the keys, legends and knob make the meter write into the analyser.
@@ -483,7 +478,8 @@ INSTANTIATE_TEST_SUITE_P(Cycles, SettingKey, testing::ValuesIn(std::vector<KeyCa
 }), testing_support::RowName());
 // clang-format on
 
-// The input key steps twice before a poll in both domains, and not at all in an odd one.
+// The input key steps twice before a poll in both domains, and not at all in an odd one; after
+// close, no key writes anything.
 TEST(InputAndDomainKeys, InputStepsInItsDomainAndDomainTogglesOnWhatTheAnalyserReports) {
     Polled p;
     p.world.set("AnalogueInputs", "AI_Source", Value(5));
@@ -516,19 +512,308 @@ TEST(InputAndDomainKeys, InputStepsInItsDomainAndDomainTogglesOnWhatTheAnalyserR
     p.meter.toggle_domain();  // a failed read goes back to analogue; the write fails too
     EXPECT_EQ(p.world.writes(), Strings{"set SignalAnalyzer.SA_Source = 0 -> failed"});
     EXPECT_FALSE(p.meter.ended());
-}
 
-// The knob's steps are the function table's (reading_format_test.cpp), taken from the
-// function shown (window_test.cpp).
-TEST(Keys, AfterCloseNothingIsWritten) {
-    Polled p;
+    p.world.analyser.clear_faults();
     p.meter.close();
     p.world.log->clear();
     p.meter.toggle_domain();
     p.meter.select_function("Balance");
     p.meter.step_unit();
-    EXPECT_TRUE(p.world.writes().empty());
+    EXPECT_TRUE(p.world.writes().empty()) << "written after close";
 }
+
+// A digital input that loses its lock is no reading: the annunciator says so, the raw value is
+// empty in the log, the trend breaks its line and minimum and maximum pass it by; when it locks
+// again it settles for one cycle, then all is well.
+TEST(ReadingStatus, ALostInputIsNoReadingAndItsReturnSettles) {
+    Polled p;
+    TrendSeries trend;
+    const MeterReading& s = p.shown();
+    EXPECT_EQ(s.annunciator + s.status_words, "") << "at rest on sim";
+    EXPECT_EQ(s.source_name, "simulated");
+    p.world.set("Generator", "GEN_Level", Value(0.5));  // under the 1 V digital full scale
+    p.world.set("SignalAnalyzer", "SA_Source", Value(1));
+    p.work_tick();
+    EXPECT_EQ(s.annunciator, "SETTLE") << "another converter: the chain starts again";
+    p.meter.reset_min_max();
+    p.work_tick();
+    trend.add(s);
+    EXPECT_EQ(s.annunciator, "");
+    const std::string minimum = s.minimum, maximum = s.maximum;
+
+    p.world.set("DigitalInputs", "DI_Source", Value(1));  // BNC: nothing connected
+    p.work_tick();
+    trend.add(s);
+    EXPECT_EQ(s.annunciator, "NO INPUT");
+    EXPECT_EQ(s.status_words, "NO_INPUT");
+    EXPECT_EQ(s.main_reading, "0") << "the analyser's number is still shown";
+    EXPECT_FALSE(s.raw_reading.has_value());
+    EXPECT_EQ(s.minimum + s.maximum, minimum + maximum);
+    EXPECT_THAT(
+        csv_row(s, std::chrono::system_clock::now()),
+        testing::AllOf(HasSubstr(",Amplitude,,V,0 V,"), HasSubstr(",NO_INPUT,simulated\r\n")));
+
+    p.world.set("DigitalInputs", "DI_Source", Value(0));
+    p.work_tick();
+    trend.add(s);
+    EXPECT_EQ(s.annunciator, "SETTLE");
+    EXPECT_TRUE(s.raw_reading.has_value());
+    p.work_tick();
+    EXPECT_EQ(s.annunciator + s.status_words, "");
+    // Another input is another measurement: a trace of its own, and back to the first.
+    const auto& traces = trend.traces();
+    ASSERT_EQ(traces.size(), 3u);
+    EXPECT_EQ(traces[0].key, traces[2].key);
+    ASSERT_EQ(traces[1].points.size(), 1u);
+    EXPECT_EQ(traces[1].points[0].gap, TrendGap::NoInput) << "the lost reading is a gap, not a 0";
+    EXPECT_TRUE(traces[0].points.back().plotted());
+    EXPECT_TRUE(traces[2].points.back().plotted()) << "a settling reading is a reading";
+}
+
+// An analyser that lacks the status and the source's name (as the maker's over COM) is asked
+// for each once, at start-up, and never again; the meter then shows no annunciator. A status
+// flag no name covers still reaches the log, as its number.
+TEST(ReadingStatus, AnAnalyserWithoutThemIsAskedOnceOnlyAndFlagsComeInOrderOfSeriousness) {
+    Polled p;
+    p.world.analyser.override_value("SignalAnalyzer.SA_Status", Value(32 + 8 + 2 + 1024));
+    p.work_tick();
+    EXPECT_EQ(p.shown().annunciator, "OVLD");
+    EXPECT_EQ(p.shown().status_words, "OVERLOAD SETTLING UNCALIBRATED 1024");
+    EXPECT_TRUE(p.shown().raw_reading.has_value());
+
+    Rig r;
+    r.world.analyser.fail_member("SignalAnalyzer.SA_Status", "no such member");
+    r.world.analyser.fail_member("SignalAnalyzer.SA_SourceName", "no such member");
+    r.meter.start();
+    r.meter.stop_timer();
+    for (int i = 0; i < 5; ++i)
+        r.work_tick();
+    EXPECT_FALSE(r.meter.ended());
+    EXPECT_EQ(r.world.count("get SignalAnalyzer.SA_Status -> failed"), 1);
+    EXPECT_EQ(r.world.count("get SignalAnalyzer.SA_SourceName -> failed"), 1);
+    EXPECT_EQ(r.world.count("get SignalAnalyzer.SA_Status"), 0);
+    EXPECT_EQ(r.shown().annunciator + r.shown().source_name, "");
+}
+
+// "Calibrate…" with 1 V on a reading of 0.5 V doubles that channel's full scale: the same
+// samples now read 1.000 V, and minimum and maximum start again. A reading unfit for it
+// changes nothing, and the meter says why.
+TEST(Calibration, ATrueLevelSetsTheChannelsFullScale) {
+    Polled p(source::analyser_loopback());  // unity gain: the reading is the generator's level
+    p.world.set("Generator", "GEN_Level", Value(0.5));
+    p.work_tick();
+    p.work_tick();
+    ASSERT_TRUE(p.shown().raw_reading);
+    EXPECT_NEAR(*p.shown().raw_reading, 0.5, 1e-4);
+    EXPECT_TRUE(p.meter.calibrate(1.0));
+    p.work_tick();
+    ASSERT_TRUE(p.shown().raw_reading);
+    EXPECT_NEAR(*p.shown().raw_reading, 1.0, 2e-4);  // the loopback's own noise moves it a touch
+    EXPECT_EQ(p.shown().minimum, p.shown().main_reading);
+    EXPECT_EQ(p.shown().maximum, p.shown().main_reading);
+    EXPECT_NEAR(to_double(p.world.get("AnalogueInputs", "AI_FullScaleA")), 20.0, 0.01);
+    EXPECT_EQ(to_double(p.world.get("AnalogueInputs", "AI_FullScaleB")), 10.0);
+    EXPECT_TRUE(p.world.messages.empty());
+}
+
+struct RefusedCalibration {
+    const char* name;
+    const char* object;  // a setting that makes the reading unfit, or nullptr
+    const char* member;
+    Value value;
+    double true_v;
+    const char* said;
+};
+
+class CalibrationRefused : public testing::TestWithParam<RefusedCalibration> {};
+
+TEST_P(CalibrationRefused, ChangesNothingAndSaysWhy) {
+    const RefusedCalibration& c = GetParam();
+    Polled p(source::analyser_loopback());
+    if (c.object)
+        p.world.set(c.object, c.member, c.value);
+    p.work_tick();
+    EXPECT_FALSE(p.meter.calibrate(c.true_v));
+    ASSERT_EQ(p.world.messages.size(), 1u);
+    EXPECT_THAT(p.world.messages[0].text, HasSubstr(c.said));
+    EXPECT_EQ(to_double(p.world.get("AnalogueInputs", "AI_FullScaleA")), 10.0);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Meter, CalibrationRefused, testing::ValuesIn(std::vector<RefusedCalibration>{
+    {"TrueLevelZero", nullptr, nullptr, Value(), 0.0, "above 0"},
+    {"TrueLevelNegative", nullptr, nullptr, Value(), -1.0, "above 0"},
+    {"TrueLevelNotANumber", nullptr, nullptr, Value(), std::nan(""), "above 0"},
+    {"DigitalInput", "SignalAnalyzer", "SA_Source", Value(1), 1.0, "Only an analogue input"},
+    {"InDbu", "CTDetector", "CTD_Unit", Value(23), 1.0, "in V"},
+    {"Weighted", "CTDetector", "CTD_WeightingFilter", Value(1), 1.0, "unweighted"},
+    {"NoSignal", "Generator", "GEN_On", Value(AutoBool::False), 1.0, "no signal"},
+    {"Overloaded", "Generator", "GEN_Level", Value(20.0), 1.0, "OVERLOAD"},
+}), testing_support::RowName());
+// clang-format on
+
+// A meter on our analyser with a scripted run attached as the program attaches it, its readings
+// logged as (seconds, passed).
+struct RunRig : Rig {
+    ScriptedRun run;
+    std::vector<std::pair<double, std::optional<bool>>> logged;
+
+    explicit RunRig(RunPlan plan) : run(meter, std::move(plan)) {
+        world.prepare = [this](const ObjectRef& analyser) { run.attach(analyser); };
+        QObject::connect(&run, &ScriptedRun::logged, &run,
+                         [this](const MeterReading& r, std::optional<bool> passed) {
+                             logged.emplace_back(r.seconds, passed);
+                         });
+    }
+    void start() {
+        meter.start();
+        meter.stop_timer();
+    }
+    // Work ticks until the run has logged `n` readings or the meter has ended; at most `limit`.
+    void tick_until_logged(std::size_t n, int limit = 100) {
+        for (int i = 0; i < limit && logged.size() < n && !meter.ended(); ++i)
+            work_tick();
+    }
+    void analyser_status(std::int64_t status) {
+        world.analyser.override_value("SignalAnalyzer.SA_Status", Value(status));
+    }
+};
+
+// 16 is not a bit any code of ours assumes: the run must ask the analyser what it means.
+constexpr std::int64_t kSettlingBit = 16;
+
+TEST(Settling, DiscardsReadingsForItsTimeThenWhileTheAnalyserSaysItSettles) {
+    RunRig rig({.settle_s = 1.0});
+    rig.world.analyser.override_value("STATUS_SETTLING", Value(kSettlingBit));
+    rig.analyser_status(kSettlingBit | 1);
+    rig.start();
+    EXPECT_TRUE(rig.run.analyser_reports_settling());
+    rig.tick_until_logged(1, 8);  // to 1.6 s: past the time, but the analyser is settling
+    EXPECT_TRUE(rig.logged.empty());
+    rig.analyser_status(8);  // other bits only
+    rig.tick_until_logged(1);
+    rig.analyser_status(kSettlingBit);  // once settled, the run does not settle again
+    rig.tick_until_logged(3);
+    ASSERT_EQ(rig.logged.size(), 3u);
+    EXPECT_NEAR(rig.logged[0].first, 1.8, 1e-9);
+    EXPECT_NEAR(rig.logged[2].first, 2.2, 1e-9);
+}
+
+// An analyser that does not report its state this way never holds the run up. Our analyser
+// offers both; a member it is made to refuse stands for one it lacks.
+TEST(Settling, WithoutTheStatusOrItsConstantIsOnlyTheTime) {
+    for (auto [name, offers_status, offers_constant] : {std::tuple{"Neither", false, false},
+                                                        {"OnlyTheStatus", true, false},
+                                                        {"OnlyTheConstant", false, true}}) {
+        SCOPED_TRACE(name);
+        RunRig rig({.settle_s = 0.5});
+        if (offers_status)
+            rig.analyser_status(kSettlingBit);
+        else
+            rig.world.analyser.fail_member("SignalAnalyzer.SA_Status", "no such member");
+        if (offers_constant)
+            rig.world.analyser.override_value("STATUS_SETTLING", Value(kSettlingBit));
+        else
+            rig.world.analyser.fail_member("STATUS_SETTLING", "no such member");
+        rig.start();
+        EXPECT_FALSE(rig.run.analyser_reports_settling());
+        rig.tick_until_logged(1);
+        ASSERT_EQ(rig.logged.size(), 1u);
+        EXPECT_NEAR(rig.logged[0].first, 0.6, 1e-9);
+    }
+}
+
+TEST(Settling, AStatusThatCannotBeReadEndsTheRunAsAFailedAnalyser) {
+    RunRig rig({.settle_s = 0.4});
+    rig.world.analyser.override_value("STATUS_SETTLING", Value(kSettlingBit));
+    rig.analyser_status(0);
+    rig.start();
+    rig.world.analyser.fail_member("SignalAnalyzer.SA_Status", "input overload");
+    rig.tick_until_logged(1);
+    EXPECT_TRUE(rig.meter.ended());
+    EXPECT_EQ(rig.world.ends, std::vector<int>{kExitAnalyserFailed});
+    EXPECT_THAT(rig.world.reports, testing::ElementsAre(HasSubstr("SignalAnalyzer.SA_Status")));
+}
+
+// Channel A reads 1, 2, over-range, 0.5 in turn; the limits are 0.5 to 1.5.
+TEST(Limits, JudgeEveryReadingAndTheCountEndsTheRun) {
+    RunRig rig({.count = 3, .limits = Limits{0.5, 1.5}});
+    rig.start();
+    for (double reading : {1.0, 2.0, kNaN, 0.5}) {
+        rig.world.analyser.override_value("CTDetector.CTD_ChA", Value(reading));
+        rig.tick_until_logged(rig.logged.size() + 1);
+    }
+    ASSERT_EQ(rig.logged.size(), 3u) << "the count ended the run";
+    EXPECT_TRUE(rig.meter.ended());
+    EXPECT_EQ(rig.world.ends, std::vector<int>{kExitClosed});
+    EXPECT_EQ(rig.logged[0].second, true);
+    EXPECT_EQ(rig.logged[1].second, false);
+    EXPECT_EQ(rig.logged[2].second, false) << "over-range has no value to pass";
+    EXPECT_EQ(rig.run.readings_failed(), 2);
+    EXPECT_EQ(rig.run.exit_code(), kExitLimitFailed);
+}
+
+struct EndCase {
+    const char* name;
+    RunPlan plan;
+    std::size_t logged;  // of a steady 5.0
+    int exit_code;
+};
+
+class RunEnd : public testing::TestWithParam<EndCase> {};
+
+TEST_P(RunEnd, GivesTheCodeOfWhatWasJudged) {
+    RunRig rig(GetParam().plan);
+    rig.world.analyser.override_value("CTDetector.CTD_ChA", Value(5.0));
+    rig.start();
+    rig.tick_until_logged(1000, 30);
+    EXPECT_EQ(rig.logged.size(), GetParam().logged);
+    EXPECT_EQ(rig.run.exit_code(), GetParam().exit_code);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Plans, RunEnd, testing::Values(
+    // The reading at 1.0 s is the first past the duration, and is not logged.
+    EndCase{"DurationWithoutLimits", {.duration_s = 0.9}, 4, kExitClosed},
+    EndCase{"AllWithinTheLimits", {.count = 5, .limits = Limits{{}, 6.0}}, 5, kExitClosed},
+    EndCase{"AboveAHighLimitAlone", {.count = 2, .limits = Limits{{}, 4.0}}, 2, kExitLimitFailed},
+    EndCase{"BoundsIncluded", {.count = 2, .limits = Limits{5.0, 5.0}}, 2, kExitClosed},
+    // A judged run that judged nothing has not passed.
+    EndCase{"EndedWhileSettling", {.duration_s = 1.0, .settle_s = 2.0, .limits = Limits{{}, 6.0}},
+            0, kExitLimitFailed}), testing_support::RowName());
+// clang-format on
+
+struct LimitsCase {
+    const char* name;
+    const char* text;
+    std::optional<Limits> expected;
+};
+
+class LimitsText : public testing::TestWithParam<LimitsCase> {};
+
+TEST_P(LimitsText, ReadsLowColonHigh) {
+    std::string error;
+    const std::optional<Limits> got = parse_limits(GetParam().text, error);
+    ASSERT_EQ(got.has_value(), GetParam().expected.has_value()) << error;
+    if (got) {
+        EXPECT_EQ(got->low, GetParam().expected->low);
+        EXPECT_EQ(got->high, GetParam().expected->high);
+    } else {
+        EXPECT_THAT(error, HasSubstr("--limits"));
+    }
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Texts, LimitsText, testing::Values(
+    LimitsCase{"Both", "-90:-80", Limits{-90.0, -80.0}},
+    LimitsCase{"HighOnly", ":-80", Limits{{}, -80.0}},
+    LimitsCase{"LowOnly", "0.9:", Limits{0.9, {}}}, LimitsCase{"Neither", ":", Limits{}},
+    LimitsCase{"ExponentsAndPlus", "+1e-3:2E-3", Limits{1e-3, 2e-3}},
+    LimitsCase{"NoColon", "-80", std::nullopt}, LimitsCase{"TwoColons", "1:2:3", std::nullopt},
+    LimitsCase{"CommaDecimal", "0,9:1,1", std::nullopt}, LimitsCase{"Words", "nan:1", std::nullopt},
+    LimitsCase{"Infinite", ":inf", std::nullopt}, LimitsCase{"LowAboveHigh", "2:1", std::nullopt},
+    LimitsCase{"Spaces", " 1:2", std::nullopt}), testing_support::RowName());
+// clang-format on
 
 }  // namespace
 }  // namespace vantel

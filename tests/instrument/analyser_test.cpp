@@ -1,0 +1,902 @@
+// SPDX-License-Identifier: MIT
+// Our analyser through its automation members: the named constants, how it takes and refuses
+// settings, its scripted misbehaviour, the settings it keeps between runs, and what it measures
+// in sampled signals against the signal's arithmetic (gains, weighting curves, noise through a
+// filter), with its status flags each raised by a real cause in the signal or the input.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QFile>
+
+#include <cmath>
+#include <csignal>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "automation/conversions.h"
+#include "instrument/analyser.h"
+#include "instrument/constants.h"
+#include "instrument/measurement.h"
+#include "instrument/saved_state.h"
+#include "row_name.h"
+#include "sound_file.h"
+#include "sources/live_source.h"
+
+namespace vantel {
+namespace {
+
+using ::testing::HasSubstr;
+using testing_support::in_home;
+using testing_support::PrintTo;
+using testing_support::sine;
+using testing_support::write_sound_file;
+
+std::int64_t code(std::string_view name) {
+    return instrument::find_constant(name)->code;
+}
+
+double db(double ratio) {
+    return 20.0 * std::log10(ratio);
+}
+
+// The device under test without noise or drift, both channels at unity gain: readings are plain
+// arithmetic on the generator's level.
+source::DeviceModel exact_device() {
+    source::DeviceModel d = source::device_under_test();
+    d.drift = 0.0;
+    for (source::ChannelModel& m : d.channels) {
+        m.gain = 1.0;
+        m.noise_v_rms = 0.0;
+    }
+    return d;
+}
+
+AnalyserOptions on(std::string input, std::optional<source::DeviceModel> device = {}) {
+    AnalyserOptions o;
+    o.input = std::move(input);
+    o.device = std::move(device);
+    return o;
+}
+
+// Our analyser on a clock the test moves, telling its warnings to the test.
+struct Bench {
+    double now_s = 0.0;
+    std::vector<std::string> warnings;
+    std::optional<vantel::Analyser> analyser;
+    ObjectRef app;
+
+    explicit Bench(AnalyserOptions o = on("sim", exact_device())) { open(std::move(o)); }
+    void open(AnalyserOptions o) {
+        now_s = 0.0;
+        o.clock = [this] { return now_s; };
+        o.warn = [this](const std::string& line) { warnings.push_back(line); };
+        analyser.emplace(std::move(o));
+        app = analyser->application();
+    }
+    // Member access by path: "CTDetector.CTD_Unit", or "IsInitialised" on the application.
+    Value get(std::string_view path) {
+        const auto dot = path.find('.');
+        return dot == path.npos ? app->get(path)
+                                : get_member(*app, path.substr(0, dot), path.substr(dot + 1));
+    }
+    void set(std::string_view path, const Value& v) {
+        const auto dot = path.find('.');
+        if (dot == path.npos)
+            return app->set(path, v);
+        set_member(*app, path.substr(0, dot), path.substr(dot + 1), v);
+    }
+    void set(std::string_view path, const char* constant) { set(path, Value(code(constant))); }
+    void function(const char* name) { set("CTDetector.CTD_Function", Value(name)); }
+    // A reading once the input has run for `settle_s` (a change takes a window to show).
+    double reading(const char* channel = "CTD_ChA", double settle_s = 1.0) {
+        now_s += settle_s;
+        const double r = to_double(get_member(*app, "CTDetector", channel));
+        EXPECT_TRUE(std::isfinite(r)) << channel;
+        return r;
+    }
+    // The status of a reading of channel A taken at `t_s`.
+    std::int32_t status_at(double t_s) {
+        now_s = t_s;
+        to_double(get("CTDetector.CTD_ChA"));
+        return to_int32(get("SignalAnalyzer.SA_Status"));
+    }
+};
+
+// Read-only integers, each enumeration's codes distinct (the names the panel reads and their
+// fixed codes are its vocabularies', reading_format_test.cpp), and the status flags a bit each so
+// that they combine.
+TEST(Constants, AreReadOnlyWithDistinctCodesAndTheStatusFlagsBits) {
+    ObjectRef app = vantel::Analyser().application();
+    EXPECT_THROW(app->set("UNIT_V", Value(5)), AutomationError);
+    EXPECT_EQ(app->get("UNIT_V"), Value(std::int64_t{20}));
+    EXPECT_THROW(app->get("UNIT_VOLTS"), AutomationError);
+    using E = instrument::Enumeration;
+    for (E enumeration : {E::Unit, E::Weighting, E::Response, E::Relativity, E::AnalogueSource,
+                          E::DigitalSource, E::Status}) {
+        std::set<std::int16_t> codes;
+        for (const instrument::NamedConstant& c : instrument::kConstants)
+            if (c.enumeration == enumeration) {
+                EXPECT_TRUE(codes.insert(c.code).second) << c.name << " repeats a code";
+            }
+    }
+    EXPECT_FALSE(instrument::is_member(E::Weighting, instrument::kUnnamedWeighting));
+    int all_flags = 0;
+    for (const instrument::NamedConstant& c : instrument::kConstants)
+        if (c.enumeration == E::Status) {
+            EXPECT_EQ(app->get(c.name), Value(std::int64_t{c.code}));
+            EXPECT_TRUE(c.code > 0 && (c.code & (c.code - 1)) == 0) << c.name << " is no bit";
+            all_flags |= c.code;
+        }
+    EXPECT_EQ(all_flags, 63);
+}
+
+struct RefusedWrite {
+    const char* name;
+    const char* path;
+    Value value;
+};
+
+class RefusedWrites : public testing::TestWithParam<RefusedWrite> {};
+
+TEST_P(RefusedWrites, FailNamingTheMemberAndKeepTheSetting) {
+    Bench b;
+    const Value before = b.get(GetParam().path);
+    try {
+        b.set(GetParam().path, GetParam().value);
+        FAIL() << GetParam().value.describe() << " was taken";
+    } catch (const AutomationError& e) {
+        EXPECT_EQ(e.member(), GetParam().path);
+        EXPECT_FALSE(e.reason().empty());
+    }
+    if (std::string_view(GetParam().path) != "CTDetector.CTD_ChA") {  // a reading moves anyway
+        EXPECT_EQ(b.get(GetParam().path), before);
+    }
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Analyser, RefusedWrites, testing::ValuesIn(std::vector<RefusedWrite>{
+    {"UnitNoCode", "CTDetector.CTD_Unit", Value(9999)},
+    {"UnitBeyond16Bits", "CTDetector.CTD_Unit", Value(70000)},
+    {"UnitWithFraction", "CTDetector.CTD_Unit", Value(21.5)},
+    {"UnitDetectorCannotReadIn", "CTDetector.CTD_Unit", Value(code("UNIT_HEX"))},
+    {"RelativeUnitWhileAbsolute", "CTDetector.CTD_Unit", Value(37)},
+    {"FullScaleZero", "AnalogueInputs.AI_FullScaleA", Value(0.0)},
+    {"FullScaleNegative", "AnalogueInputs.AI_FullScaleB", Value(-1.0)},
+    {"FullScaleNotANumber", "AnalogueInputs.AI_FullScaleA", Value(NAN)},
+    {"FullScaleInfinite", "AnalogueInputs.AI_FullScaleB", Value(INFINITY)},
+    {"FullScaleAsWord", "AnalogueInputs.AI_FullScaleA", Value("ten")},
+    {"StatusIsReadOnly", "SignalAnalyzer.SA_Status", Value(0)},
+    {"FrequencyUnitForAmplitude", "CTDetector.CTD_Unit", Value(code("UNIT_FREQ_HZ"))},
+    {"WeightingSix", "CTDetector.CTD_WeightingFilter", Value(6)},
+    {"ResponseFour", "CTDetector.CTD_Response", Value(4)},
+    {"RelativityFour", "CTDetector.CTD_Relativity", Value(4)},
+    {"FunctionInLowerCase", "CTDetector.CTD_Function", Value("amplitude")},
+    {"FunctionByNumber", "CTDetector.CTD_Function", Value(1)},
+    {"DomainTwo", "SignalAnalyzer.SA_Source", Value(2)},
+    {"AnalogueSourceSix", "AnalogueInputs.AI_Source", Value(6)},
+    {"DigitalSourceFive", "DigitalInputs.DI_Source", Value(5)},
+    {"ReadingIsReadOnly", "CTDetector.CTD_ChA", Value(1.0)},
+    {"FrameRateIsReadOnly", "DigitalInputs.DI_FrameRate", Value(44100)},
+    {"IsInitialisedIsReadOnly", "IsInitialised", Value(AutoBool::False)},
+    // What the generator cannot play (its own tests hold the rest): half its 48 kHz and more.
+    {"GeneratorFrequencyNyquist", "Generator.GEN_Frequency", Value(24000.0)},
+    {"GeneratorLevelInfinite", "Generator.GEN_Level", Value(INFINITY)},
+    {"GeneratorOnAsText", "Generator.GEN_On", Value("yes")},
+}), testing_support::RowName());
+// clang-format on
+
+// Numbers and numeric text are coerced; the filter without a name is a filter all the same.
+// Relative measurement and the frequency function move the unit; their end restores it.
+TEST(Settings, AreCoercedAndRelativityAndFrequencyMoveTheUnitAndBack) {
+    Bench b;
+    auto unit = [&] { return to_code(b.get("CTDetector.CTD_Unit")); };
+    for (Value v : {Value(" 22"), Value(22.0)}) {
+        b.set("CTDetector.CTD_Unit", v);
+        EXPECT_EQ(b.get("CTDetector.CTD_Unit"), Value(std::int64_t{22})) << v.describe();
+    }
+    b.set("CTDetector.CTD_WeightingFilter", Value(instrument::kUnnamedWeighting));
+    EXPECT_EQ(b.get("CTDetector.CTD_WeightingFilter"),
+              Value(std::int64_t{instrument::kUnnamedWeighting}));
+
+    b.set("CTDetector.CTD_Unit", "UNIT_DBU");
+    b.set("CTDetector.CTD_Relativity", "CTD_RELATIVITY_SELF");
+    EXPECT_EQ(unit(), code("UNIT_RELATIVE_DB"));
+    b.set("CTDetector.CTD_Unit", "UNIT_RELATIVE_PERCENT");
+    EXPECT_THROW(b.set("CTDetector.CTD_Unit", "UNIT_V"), AutomationError);
+    b.set("CTDetector.CTD_Relativity", "CTD_RELATIVITY_CHANNEL");
+    EXPECT_EQ(unit(), code("UNIT_RELATIVE_PERCENT"));
+    b.set("CTDetector.CTD_Relativity", "CTD_RELATIVITY_ABS");
+    EXPECT_EQ(unit(), code("UNIT_DBU"));
+
+    b.function("Frequency");  // reads in Hz (EachFunctionKeepsItsOwnSettings, ClosedForm)
+    EXPECT_THROW(b.set("CTDetector.CTD_Unit", "UNIT_V"), AutomationError);
+}
+
+// Each function keeps its own detector settings, from a bench instrument's defaults, and gets
+// them back when it is chosen again.
+TEST(Settings, EachFunctionKeepsItsOwnSettings) {
+    Bench b;
+    auto detector = [&] {
+        std::string d;
+        for (const char* member :
+             {"CTD_Unit", "CTD_WeightingFilter", "CTD_Response", "CTD_Relativity", "CTD_Function"})
+            d += b.get(std::string("CTDetector.") + member).describe() + " ";
+        return d;
+    };
+    auto choose = [&](const char* function) {
+        b.function(function);
+        return detector();
+    };
+    // Unit, weighting, response, relativity: V, none, RMS, absolute; THD+N in %, the ratios in
+    // dB, noise weighted as its name says.
+    EXPECT_EQ(detector(), "20 0 0 0 \"Amplitude\" ");
+    EXPECT_EQ(choose("THD+N - relative"), "38 0 0 0 \"THD+N - relative\" ");
+    EXPECT_EQ(choose("Balance"), "37 0 0 0 \"Balance\" ");
+    EXPECT_EQ(choose("Cross-talk"), "37 0 0 0 \"Cross-talk\" ");
+    EXPECT_EQ(choose("Noise (A-weighted)"), "20 1 0 0 \"Noise (A-weighted)\" ");
+    EXPECT_EQ(choose("Noise (CCIR-468)"), "20 3 0 0 \"Noise (CCIR-468)\" ");
+    EXPECT_EQ(choose("Noise (RMS)"), "20 0 0 0 \"Noise (RMS)\" ");
+    EXPECT_EQ(choose("Frequency"), "10 0 0 0 \"Frequency\" ");
+    EXPECT_EQ(b.get("SignalAnalyzer.SA_DefaultWeightingFilter"), Value(std::int64_t{0}));
+
+    // A function whose name implies its filter keeps it; the others take any.
+    b.function("Noise (A-weighted)");
+    EXPECT_THROW(b.set("CTDetector.CTD_WeightingFilter", Value(3)), AutomationError);
+    b.set("CTDetector.CTD_Response", Value(3));
+    b.function("Amplitude");
+    b.set("CTDetector.CTD_Unit", "UNIT_DBU");
+    b.set("CTDetector.CTD_WeightingFilter", Value(3));
+    b.set("CTDetector.CTD_Relativity", "CTD_RELATIVITY_GEN");
+    // THD+N reads its ratio in % while absolute, or its residual in volts; going relative and
+    // back keeps its ratio unit.
+    b.function("THD+N - relative");
+    b.set("CTDetector.CTD_Relativity", "CTD_RELATIVITY_SELF");
+    b.set("CTDetector.CTD_Relativity", "CTD_RELATIVITY_ABS");
+    EXPECT_EQ(detector(), "38 0 0 0 \"THD+N - relative\" ");
+    b.set("CTDetector.CTD_Unit", "UNIT_V");
+    b.set("CTDetector.CTD_Unit", "UNIT_RELATIVE_DB");
+    EXPECT_EQ(choose("Noise (A-weighted)"), "20 1 3 0 \"Noise (A-weighted)\" ");
+    EXPECT_EQ(choose("Amplitude"), "37 3 0 2 \"Amplitude\" ");
+    EXPECT_EQ(choose("THD+N - relative"), "37 0 0 0 \"THD+N - relative\" ");
+}
+
+// A failed member fails alone until cleared; a sub-object fetched before a fetch fails still
+// works; gone away, every access fails, earlier objects' too.
+TEST(Faults, FailedMembersSubObjectsAndGoneAway) {
+    Bench b;
+    vantel::Analyser& analyser = *b.analyser;
+    ObjectRef options = get_object(*b.app, "Options"), earlier = get_object(*b.app, "CTDetector");
+    analyser.fail_member("CTDetector.CTD_Unit", "busy measuring");
+    try {
+        b.get("CTDetector.CTD_Unit");
+        FAIL() << "the read succeeded";
+    } catch (const AutomationError& e) {
+        EXPECT_EQ(e.member(), "CTDetector.CTD_Unit");
+        EXPECT_EQ(e.reason(), "busy measuring");
+    }
+    EXPECT_THROW(b.set("CTDetector.CTD_Unit", Value(21)), AutomationError);
+    EXPECT_NO_THROW(b.get("CTDetector.CTD_Response"));
+    analyser.clear_faults();
+    EXPECT_EQ(b.get("CTDetector.CTD_Unit"), Value(std::int64_t{20})) << "write reached it";
+
+    analyser.fail_member("CTDetector", "refused by the test", 1);
+    b.set("CTDetector.CTD_Response", Value(3));  // the one good fetch
+    EXPECT_THROW(b.get("CTDetector.CTD_Response"), AutomationError);
+    EXPECT_EQ(earlier->get("CTD_Response"), Value(std::int64_t{3}));
+    analyser.clear_faults();
+
+    analyser.set_gone_away(true);
+    for (const char* path : {"IsInitialised", "UNIT_V", "CTDetector", "CTDetector.CTD_ChA"})
+        EXPECT_THROW(b.get(path), AutomationError) << path;
+    EXPECT_THROW(options->set("OPT_UseSettlingsFromScripts", Value(AutoBool::False)),
+                 AutomationError);
+    analyser.set_gone_away(false);
+    EXPECT_EQ(options->get("OPT_UseSettlingsFromScripts"), Value(AutoBool::True));
+}
+
+// The settings between runs: an analyser keeping them in `file`; `input` unless the settings
+// name a source.
+AnalyserOptions keeping(const std::string& file, std::string input = "sim",
+                        bool input_from_settings = true) {
+    AnalyserOptions o = on(std::move(input));
+    o.input_from_settings = input_from_settings;
+    o.settings_file = file;
+    return o;
+}
+
+std::string settings_file(const char* text = nullptr) {
+    const std::string file = in_home("analyser.conf");
+    if (text) {
+        QFile f(QString::fromStdString(file));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text);
+    }
+    return file;
+}
+
+// Every setting the analyser keeps, read through its members, each function's own included;
+// the function in use is chosen again at the end.
+std::vector<std::string> everything(Bench& b) {
+    std::vector<std::string> seen;
+    auto note = [&](const char* path) { seen.push_back(path + (" " + b.get(path).describe())); };
+    const Value in_use = b.get("CTDetector.CTD_Function");
+    for (const char* path :
+         {"SignalAnalyzer.SA_Source", "SignalAnalyzer.SA_SourceName", "AnalogueInputs.AI_Source",
+          "AnalogueInputs.AI_FullScaleA", "AnalogueInputs.AI_FullScaleB", "DigitalInputs.DI_Source",
+          "Generator.GEN_Frequency", "Generator.GEN_Level", "Generator.GEN_On",
+          "CTDetector.CTD_Function"})
+        note(path);
+    for (const char* function : {"Amplitude", "Noise (A-weighted)", "Noise (RMS)",
+                                 "THD+N - relative", "Balance", "Cross-talk", "Frequency"}) {
+        b.function(function);
+        for (const char* path :
+             {"CTDetector.CTD_Function", "CTDetector.CTD_Unit", "CTDetector.CTD_WeightingFilter",
+              "CTDetector.CTD_Response", "CTDetector.CTD_Relativity"})
+            note(path);
+    }
+    b.set("CTDetector.CTD_Function", in_use);
+    return seen;
+}
+
+TEST(SavedSettings, ARestartBringsEverySettingAndTheSourceBack) {
+    const std::string file = in_home("vantel-dmm/analyser.conf");
+    std::vector<std::string> before;
+    {
+        Bench first(keeping(file, "loopback", false));
+        first.function("Noise (RMS)");
+        first.set("CTDetector.CTD_Relativity", "CTD_RELATIVITY_GEN");
+        first.set("CTDetector.CTD_Unit", "UNIT_RELATIVE_PERCENT");
+        first.function("Amplitude");
+        first.set("CTDetector.CTD_Unit", "UNIT_DBU");
+        first.set("CTDetector.CTD_WeightingFilter", "CTD_WEIGHTING_CCIR468_2K");
+        first.set("CTDetector.CTD_Response", "CTD_RESPONSE_QPEAK");
+        first.function("THD+N - relative");
+        first.set("CTDetector.CTD_Unit", "UNIT_RELATIVE_DB");
+        first.set("SignalAnalyzer.SA_Source", Value(1));
+        first.set("AnalogueInputs.AI_Source", "AI_SOURCE_GENOUTPUT");
+        first.set("DigitalInputs.DI_Source", "DI_SOURCE_TOSLINK");
+        first.set("AnalogueInputs.AI_FullScaleB", Value(2.5));
+        first.set("Generator.GEN_Frequency", Value(997.0));
+        first.set("Generator.GEN_Level", Value(0.25));
+        first.set("Generator.GEN_On", Value(AutoBool::False));
+        before = everything(first);
+        EXPECT_TRUE(first.warnings.empty());
+    }
+    Bench second(keeping(file));  // "sim" unless the settings say otherwise: they do
+    EXPECT_EQ(everything(second), before);
+    EXPECT_THAT(before, testing::Contains("SignalAnalyzer.SA_SourceName \"simulated loopback\""));
+    EXPECT_THAT(before, testing::Contains("AnalogueInputs.AI_FullScaleB 2.5"));
+    EXPECT_TRUE(second.warnings.empty());
+    // A source named on the command line stands, and is the one kept from then on.
+    EXPECT_EQ(Bench(keeping(file, "sim", false)).get("SignalAnalyzer.SA_SourceName"),
+              Value("simulated"));
+    EXPECT_EQ(Bench(keeping(file)).get("SignalAnalyzer.SA_SourceName"), Value("simulated"));
+}
+
+// A calibration given for one run stands over the saved one and is not kept; a file's settings
+// start digital and in dBFS, apart from the simulation's.
+TEST(SavedSettings, ACalibrationForOneRunIsNotKeptAndEachKindOfSourceHasItsOwn) {
+    const std::string file = settings_file();
+    Bench(keeping(file)).set("AnalogueInputs.AI_FullScaleA", Value(4.0));
+    {
+        AnalyserOptions options = keeping(file, "sim", false);
+        options.analogue_full_scale_v = 7.0;
+        Bench once(options);
+        EXPECT_EQ(once.get("AnalogueInputs.AI_FullScaleA"), Value(7.0));
+        once.function("Balance");
+    }
+    Bench sim(keeping(file));
+    EXPECT_EQ(sim.get("AnalogueInputs.AI_FullScaleA"), Value(4.0));
+    EXPECT_EQ(sim.get("CTDetector.CTD_Function"), Value("Balance"));
+    EXPECT_EQ(sim.get("SignalAnalyzer.SA_Source"), Value(std::int64_t{0}));
+}
+
+// A saved source that is no longer there is said and passed over, and stays saved.
+TEST(SavedSettings, ASavedSourceThatCannotBeOpenedIsPassedOverAndKept) {
+    const std::string file = settings_file("[analyser]\nsource=/nowhere/gone.wav\n");
+    Bench run(keeping(file));
+    EXPECT_EQ(run.get("SignalAnalyzer.SA_SourceName"), Value("simulated"));
+    EXPECT_THAT(run.warnings, testing::ElementsAre(HasSubstr("gone.wav")));
+    run.function("Balance");
+    QFile f(QString::fromStdString(file));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_THAT(f.readAll().toStdString(), HasSubstr("source=/nowhere/gone.wav"));
+}
+
+struct CorruptRow {
+    const char* name;
+    const char* text;
+};
+
+class CorruptFile : public testing::TestWithParam<CorruptRow> {};
+
+// One warning, the defaults, and the file kept as ".bad" for whoever wants to see it.
+TEST_P(CorruptFile, GivesTheDefaultsAndIsKeptAside) {
+    const std::string file = settings_file(GetParam().text);
+    Bench run(keeping(file));
+    EXPECT_THAT(run.warnings, testing::ElementsAre(HasSubstr(".bad")));
+    EXPECT_EQ(run.get("CTDetector.CTD_Function"), Value("Amplitude"));
+    EXPECT_EQ(run.get("CTDetector.CTD_Unit"), Value(std::int64_t{20}));
+    EXPECT_EQ(run.get("AnalogueInputs.AI_FullScaleA"), Value(10.0));
+    QFile bad(QString::fromStdString(file + ".bad"));
+    ASSERT_TRUE(bad.open(QIODevice::ReadOnly));
+    EXPECT_EQ(bad.readAll().toStdString(), GetParam().text);
+    EXPECT_TRUE(Bench(keeping(file)).warnings.empty()) << "the defaults were written in its place";
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Analyser, CorruptFile, testing::ValuesIn(std::vector<CorruptRow>{
+    {"NotText", "\x7f" "ELF\x02\x01\x01\x00\x00\x00"},
+    {"ValueBeforeAnySection", "source=sim\n"},
+    {"SectionNotClosed", "[analyser\nsource=sim\n"},
+    {"NeitherSectionNorValue", "[analyser]\nsource\n"},
+    {"BadEscape", "[analyser]\nsource=sim%4\n"},
+    {"CodeNotANumber", "[simulated/Amplitude]\nunit=volts\nweighting=0\nresponse=0\nrelativity=0\n"},
+    {"CodeBeyond16Bits", "[simulated/Amplitude]\nunit=70000\nweighting=0\nresponse=0\nrelativity=0\n"},
+    {"FunctionHalfSaved", "[simulated/Amplitude]\nunit=20\n"},
+    {"UnitNoneHas", "[simulated/Amplitude]\nunit=99\nweighting=0\nresponse=0\nrelativity=0\n"},
+    {"RelativeUnitForAbsoluteAmplitude",
+     "[simulated/Amplitude]\nunit=37\nweighting=0\nresponse=0\nrelativity=0\n"},
+    {"WeightingAgainstTheFunctionsName",
+     "[simulated/Noise (A-weighted)]\nunit=20\nweighting=3\nresponse=0\nrelativity=0\n"},
+    {"FunctionNoneHas", "[simulated]\nfunction=Loudness\n"},
+    {"DomainTwo", "[simulated]\ninput_domain=2\n"},
+    {"GeneratorLevelInfinite", "[simulated]\ngenerator_level_v=inf\n"},
+    {"GeneratorLevelBeyondItsRange", "[simulated]\ngenerator_level_v=1000\n"},
+    {"GeneratorOnNeitherZeroNorOne", "[simulated]\ngenerator_on=yes\n"},
+    {"CalibrationNegative", "[calibration/sim]\nfull_scale_a_v=-1\n"},
+}), testing_support::RowName());
+// clang-format on
+
+// What a later version may add is passed over; names and values keep any character, and each
+// channel its own.
+TEST(SavedState, UnknownSectionsAndKeysArePassedOverAndAnyNameSurvives) {
+    std::string error;
+    const auto state = instrument::parse_saved_state(
+        "# a comment\n[analyser]\nsource=jack\ncolour=blue\n[telescope]\nfocus=3\n"
+        "[simulated/Loudness]\nunit=1\nweighting=0\nresponse=0\nrelativity=0\n",
+        error);
+    ASSERT_TRUE(state) << error;
+    EXPECT_EQ(state->source, "jack");
+    instrument::SavedState odd;
+    odd.source = "/music/a=b [live]%20\n/x.wav";
+    odd.calibrations[*odd.source][1] = 0.125;
+    odd.profiles[instrument::SourceKind::SoundCard].self_reference = {0.5, 0.25};
+    const auto back = instrument::parse_saved_state(instrument::saved_state_text(odd), error);
+    ASSERT_TRUE(back) << error;
+    EXPECT_EQ(*back, odd);
+}
+
+// A run killed at any moment while it writes its settings leaves a whole file: the old one or
+// the new one, never a part.
+TEST(SavedSettings, ARunKilledWhileSavingLeavesAWholeFile) {
+    const std::string file = settings_file();
+    Bench(keeping(file)).function("Balance");
+    for (int round = 0; round < 5; ++round) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            // Saves as fast as it can until it is killed.
+            Bench busy(keeping(file));
+            for (int i = 0;; ++i)
+                busy.function(i % 2 ? "Balance" : "Cross-talk");
+        }
+        ::usleep(static_cast<useconds_t>(20000 + 7000 * round));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        Bench after(keeping(file));
+        EXPECT_TRUE(after.warnings.empty()) << after.warnings.front();
+        EXPECT_THAT(to_text(after.get("CTDetector.CTD_Function")),
+                    testing::AnyOf("Balance", "Cross-talk"));
+    }
+}
+
+// The curves in closed form, 1 at 1 kHz: IEC 61672-1 Annex E, and BS.468-4's network.
+double a_weighting(double f) {
+    auto raw = [](double x) {
+        const double x2 = x * x;
+        constexpr double f1 = 20.598997, f2 = 107.65265, f3 = 737.86223, f4 = 12194.217;
+        return f4 * f4 * x2 * x2 /
+               ((x2 + f1 * f1) * std::sqrt((x2 + f2 * f2) * (x2 + f3 * f3)) * (x2 + f4 * f4));
+    };
+    return raw(f) / raw(1000.0);
+}
+
+double ccir468(double f) {
+    auto raw = [](double x) {
+        const double h1 = -4.737338981378384e-24 * std::pow(x, 6) +
+                          2.043828333606125e-15 * std::pow(x, 4) - 1.363894795463638e-7 * x * x +
+                          1.0;
+        const double h2 = 1.306612257412824e-19 * std::pow(x, 5) -
+                          2.118150887518656e-11 * std::pow(x, 3) + 5.559488023498642e-4 * x;
+        return 1.246332637532143e-4 * x / std::hypot(h1, h2);
+    };
+    return raw(f) / raw(1000.0);
+}
+
+// The RMS gain of a curve for white noise over 20 Hz to 20 kHz.
+template <typename Curve>
+double white_noise_gain(Curve curve) {
+    double power = 0.0;
+    constexpr int kPoints = 19981;  // 1 Hz apart
+    for (int i = 0; i < kPoints; ++i)
+        power += curve(20.0 + i) * curve(20.0 + i);
+    return std::sqrt(power / kPoints);
+}
+
+class Analyser : public testing::Test, public Bench {};
+
+struct ClosedFormRow {
+    const char* name;
+    const char* function;
+    const char* weighting;  // CTD_WEIGHTING_...
+    const char* response;   // CTD_RESPONSE_...
+    const char* unit;       // UNIT_...
+    const char* channel;
+    double expected;
+    double tolerance;    // in the unit
+    double exact_v = 0;  // else the clean device, the generator at this level
+};
+
+class ClosedForm : public testing::TestWithParam<ClosedFormRow>, public Bench {};
+
+// The "sim" device: gains 1.006 and 0.994, 30 and 33 uV of noise over 20 Hz-20 kHz, distortion
+// 1.5e-5 and 2e-5, cross-talk 1e-5 and 1.26e-5, a gain drift of +-0.2 %. The clean device at
+// 1 kHz, in every level unit: its cross-talk and distortion add under 1e-4.
+TEST_P(ClosedForm, DeviceReadsWhatItsModelPredicts) {
+    const ClosedFormRow& r = GetParam();
+    if (r.exact_v > 0)
+        analyser->set_generator(r.exact_v, 1000.0);
+    else
+        open(on("sim"));
+    function(r.function);
+    set("CTDetector.CTD_WeightingFilter", ("CTD_WEIGHTING_" + std::string(r.weighting)).c_str());
+    set("CTDetector.CTD_Response", ("CTD_RESPONSE_" + std::string(r.response)).c_str());
+    if (std::string_view(r.unit).starts_with("RELATIVE"))
+        set("CTDetector.CTD_Relativity", "CTD_RELATIVITY_GEN");
+    if (std::string_view(r.function) != "Frequency")
+        set("CTDetector.CTD_Unit", ("UNIT_" + std::string(r.unit)).c_str());
+    EXPECT_NEAR(reading(r.channel), r.expected, r.tolerance);
+}
+
+const double kNoiseA = 30e-6, kNoiseB = 33e-6;
+// Tone levels: the drift moves them by up to 0.2 %; the detectors agree within 0.05 %.
+constexpr double kDrift = 0.0025;
+// The noise is given over 20 Hz-20 kHz; the AES17 filter's skirt up to 24 kHz passes up to
+// +0.8 dB more of white noise, and a 200 ms window wanders by 0.35 %.
+constexpr double kNoiseDb = 0.9;
+// A -100 dB leak in a 200 ms window sits 23 dB above the noise in its band: +-0.7 dB.
+constexpr double kCrosstalkDb = 1.0;
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Sim, ClosedForm, testing::ValuesIn(std::vector<ClosedFormRow>{
+    {"LevelA", "Amplitude", "DEFAULT", "RMS", "V", "CTD_ChA", 1.006, 1.006 * kDrift},
+    {"LevelB", "Amplitude", "NONE", "RMS", "V", "CTD_ChB", 0.994, 0.994 * kDrift},
+    {"LevelPeak", "Amplitude", "NONE", "PEAK", "V", "CTD_ChA", 1.006, 1.006 * kDrift},
+    {"LevelPeakSample", "Amplitude", "NONE", "PEAKSAMPLE", "V", "CTD_ChA", 1.006, 1.006 * kDrift},
+    {"LevelQuasiPeak", "Amplitude", "NONE", "QPEAK", "V", "CTD_ChA", 1.006, 1.006 * kDrift},
+    // CCIR 2k reads 1 kHz at -5.6 dB; dBV of 1.006 V is +0.052.
+    {"LevelCcir2k", "Amplitude", "CCIR468_2K", "RMS", "DBV", "CTD_ChA",
+     db(1.006 * ccir468(1000.0) / ccir468(2000.0)), 0.05},
+    {"NoiseUnweighted", "Noise (unweighted)", "NONE", "RMS", "DBV", "CTD_ChA", db(kNoiseA),
+     kNoiseDb},
+    {"NoiseUnweightedB", "Noise (unweighted)", "NONE", "RMS", "DBV", "CTD_ChB", db(kNoiseB),
+     kNoiseDb},
+    {"NoiseA", "Noise (A-weighted)", "AWEIGHTING", "RMS", "DBV", "CTD_ChA",
+     db(kNoiseA * white_noise_gain(a_weighting)), kNoiseDb},
+    {"NoiseCcir", "Noise (CCIR-468)", "CCIR468_1K", "RMS", "DBV", "CTD_ChA",
+     db(kNoiseA * white_noise_gain(ccir468)), kNoiseDb},
+    // Unweighted: distortion and the noise floor against the 1.006 V tone.
+    {"ThdnA", "THD+N - relative", "NONE", "RMS", "RELATIVE_DB", "CTD_ChA",
+     db(std::hypot(1.5e-5, kNoiseA / 1.006)), kNoiseDb},
+    {"Balance", "Balance", "NONE", "RMS", "RELATIVE_DB", "CTD_ChA", db(1.006 / 0.994), 0.04},
+    {"CrosstalkIntoA", "Cross-talk", "NONE", "RMS", "RELATIVE_DB", "CTD_ChA", db(1e-5),
+     kCrosstalkDb},
+    {"CrosstalkIntoB", "Cross-talk", "NONE", "RMS", "RELATIVE_DB", "CTD_ChB", db(1.26e-5),
+     kCrosstalkDb},
+    // Within 10 ppm.
+    {"Frequency", "Frequency", "NONE", "RMS", "FREQ_HZ", "CTD_ChA", 1000.0, 0.01},
+    {"UnitVolt", "Amplitude", "NONE", "RMS", "V", "CTD_ChA", 1.0, 1e-4, 1.0},
+    {"UnitVoltPeak", "Amplitude", "NONE", "RMS", "VP", "CTD_ChA", 1.41421356, 1.4e-4, 1.0},
+    {"UnitVoltPeakToPeak", "Amplitude", "NONE", "RMS", "VPP", "CTD_ChA", 2.82842712, 2.8e-4, 1.0},
+    {"UnitDbuOfOneVolt", "Amplitude", "NONE", "RMS", "DBU", "CTD_ChA", 2.21848750, 1e-3, 1.0},
+    {"UnitDbvOfTenthVolt", "Amplitude", "NONE", "RMS", "DBV", "CTD_ChA", -20.0, 1e-3, 0.1},
+    {"UnitDbmOneVoltInto600Ohm", "Amplitude", "NONE", "RMS", "DBM", "CTD_ChA", 2.21848750, 1e-3, 1.0},
+    {"UnitWattOneVoltInto8Ohm", "Amplitude", "NONE", "RMS", "W", "CTD_ChA", 0.125, 1.25e-5, 1.0},
+    {"UnitDbfsAgainstTenVolts", "Amplitude", "NONE", "RMS", "DBFS", "CTD_ChA", -20.0, 1e-3, 1.0},
+    {"UnitPercentOfFullScale", "Amplitude", "NONE", "RMS", "FS", "CTD_ChA", 25.0, 2.5e-3, 2.5},
+}), testing_support::RowName());
+// clang-format on
+
+TEST_F(Analyser, DigitalInputReadsAgainstItsFullScaleAndIsSilentWhenUnlocked) {
+    analyser->set_generator(0.5, 1000.0);
+    set("SignalAnalyzer.SA_Source", Value(instrument::kDigitalDomain));
+    set("DigitalInputs.DI_Source", "DI_SOURCE_XLR");
+    set("CTDetector.CTD_Unit", "UNIT_DBFS");
+    EXPECT_NEAR(reading(), db(0.5), 1e-3);            // AES17: a full-scale sine is 0 dBFS
+    set("DigitalInputs.DI_Source", "DI_SOURCE_BNC");  // nothing connected
+    EXPECT_EQ(reading(), -240.0);                     // silence is the floor, a number
+}
+
+TEST_F(Analyser, RelativeReadingsUseTheReferenceOfTheRelativity) {
+    source::DeviceModel device = exact_device();
+    device.channels[1].gain = 0.5;
+    open(on("sim", device));
+    analyser->set_generator(2.0, 1000.0);  // the reference is the generator's level, not 1 V
+    set("CTDetector.CTD_Relativity", "CTD_RELATIVITY_GEN");
+    EXPECT_NEAR(reading("CTD_ChB"), db(0.5), 1e-3);
+    set("CTDetector.CTD_Unit", "UNIT_RELATIVE_PERCENT");
+    EXPECT_NEAR(reading("CTD_ChB"), 50.0, 5e-3);
+
+    set("CTDetector.CTD_Relativity", "CTD_RELATIVITY_CHANNEL");
+    EXPECT_NEAR(reading("CTD_ChA"), 200.0, 2e-2);
+    EXPECT_NEAR(reading("CTD_ChB"), 50.0, 5e-3);
+
+    now_s += 1.0;
+    set("CTDetector.CTD_Relativity", "CTD_RELATIVITY_SELF");  // the reference is taken now
+    analyser->set_generator(4.0, 1000.0);
+    EXPECT_NEAR(reading("CTD_ChA"), 200.0, 2e-2);
+    EXPECT_NEAR(reading("CTD_ChB"), 200.0, 2e-2);
+    function("Amplitude");  // a function chosen anew takes a new reference
+    EXPECT_NEAR(reading("CTD_ChA"), 100.0, 1e-2);
+}
+
+TEST_F(Analyser, WeightingFollowsTheDetectorOrTheDefaultFilter) {
+    analyser->set_generator(1.0, 100.0);
+    set("CTDetector.CTD_Unit", "UNIT_DBV");
+    set("CTDetector.CTD_WeightingFilter", "CTD_WEIGHTING_AWEIGHTING");
+    EXPECT_NEAR(reading(), db(a_weighting(100.0)), 0.1);
+    set("CTDetector.CTD_WeightingFilter", "CTD_WEIGHTING_DEFAULT");  // the default is none
+    EXPECT_NEAR(reading(), 0.0, 0.01);
+    analyser->set_default_weighting(static_cast<int>(code("CTD_WEIGHTING_AWEIGHTING")));
+    EXPECT_NEAR(reading(), db(a_weighting(100.0)), 0.1);
+}
+
+TEST_F(Analyser, GeneratorOutputInputSeesTheGeneratorWhateverTheSource) {
+    source::DeviceModel device = exact_device();
+    device.channels = {source::ChannelModel{0.5}, source::ChannelModel{0.25}};
+    open(on("sim", device));
+    EXPECT_NEAR(reading("CTD_ChA"), 0.5, 1e-4);
+    EXPECT_NEAR(reading("CTD_ChB"), 0.25, 1e-4);
+    set("AnalogueInputs.AI_Source", "AI_SOURCE_GENOUTPUT");
+    EXPECT_NEAR(reading("CTD_ChA"), 1.0, 1e-4);
+    EXPECT_NEAR(reading("CTD_ChB"), 1.0, 1e-4);
+}
+
+TEST_F(Analyser, GeneratorTakesItsSettings) {
+    set("Generator.GEN_Frequency", Value(997.0));
+    set("Generator.GEN_Level", Value(0.25));
+    EXPECT_NEAR(reading(), 0.25, 1e-4);
+    // THD+N in %, and in a level unit the residual's volts: the exact device's 1.5e-5.
+    function("THD+N - relative");
+    EXPECT_NEAR(reading(), 1.5e-3, 1.5e-4);
+    set("CTDetector.CTD_Unit", "UNIT_V");
+    EXPECT_NEAR(reading(), 0.25 * 1.5e-5, 0.25 * 1.5e-6);
+    function("Frequency");
+    EXPECT_NEAR(reading(), 997.0, 997.0 * 1e-5);
+    EXPECT_EQ(get("Generator.GEN_Frequency"), Value(997.0));
+    EXPECT_EQ(get("Generator.GEN_Level"), Value(0.25));
+    EXPECT_EQ(get("Generator.GEN_On"), Value(AutoBool::True));
+
+    set("Generator.GEN_On", Value(AutoBool::False));
+    EXPECT_EQ(reading(), 0.0);  // no tone, no fundamental
+    function("Amplitude");
+    EXPECT_LT(reading(), 1e-9);
+    set("CTDetector.CTD_Unit", "UNIT_DBV");
+    EXPECT_LT(reading(), -180.0);
+}
+
+// A sound file is digital full-scale units by nature: a fresh analyser on one starts in the
+// digital domain, reading dBFS, at the file's rate; a mono file loops and feeds both channels.
+TEST_F(Analyser, FileStartsDigitalInDbfsAtItsRateOnBothChannels) {
+    constexpr int kFileRate = 44100;
+    open(on(write_sound_file(in_home("tone.wav"), kFileRate, 1.0,
+                             [](long long n) { return 0.5 * sine(441.0, kFileRate, n); })));
+    EXPECT_EQ(get("SignalAnalyzer.SA_Source"), Value(std::int64_t{1}));
+    EXPECT_EQ(get("CTDetector.CTD_Unit"), Value(code("UNIT_DBFS")));
+    EXPECT_EQ(get("DigitalInputs.DI_FrameRate"), Value(std::int64_t{kFileRate}));
+    EXPECT_NEAR(reading("CTD_ChA", 2.5), db(0.5), 0.01);
+    EXPECT_NEAR(reading("CTD_ChB", 0.0), db(0.5), 0.01);
+}
+
+// The DXD rates measure with A-weighting under every detector: a 1 kHz tone at half full scale
+// reads -6.02 dBFS (A is 0 dB there). A-weighting's design threw at these rates, and the first
+// reading ended the analyser.
+TEST_F(Analyser, DxdFileMeasuresWithAWeightingUnderEveryDetector) {
+    const std::string file = write_sound_file(
+        in_home("dxd.wav"), 384000, 0.5, [](long long n) { return 0.5 * sine(1000.0, 384000, n); });
+    for (const char* response : {"CTD_RESPONSE_RMS", "CTD_RESPONSE_PEAK", "CTD_RESPONSE_PEAKSAMPLE",
+                                 "CTD_RESPONSE_QPEAK"}) {
+        SCOPED_TRACE(response);
+        open(on(file));
+        set("CTDetector.CTD_WeightingFilter", "CTD_WEIGHTING_AWEIGHTING");  // dBFS, as files start
+        set("CTDetector.CTD_Response", response);
+        EXPECT_NEAR(reading("CTD_ChA", 3.0), db(0.5), 0.05);
+    }
+}
+
+// A change of settings replays the last second through the new chain. On a -60 dBFS tone over
+// DC 0.25, that replay began with a 0.25 step into the DC blocker: quasi-peak read -31 dBFS and
+// fell for seconds, RMS read 0.2 dB high. Started settled on the replay's mean, the first
+// reading after the change is the settled one, within 0.01 dB.
+TEST_F(Analyser, FirstReadingAfterASettingsChangeIsTheSettledOne) {
+    const std::string file = write_sound_file(in_home("dc.wav"), 48000, 1.0, [](long long n) {
+        return 0.25 + 1e-3 * sine(1000.0, 48000.0, n);
+    });  // in dBFS, as files start
+    const struct {
+        const char* name;
+        const char *member, *before, *after;  // a setting held for 3 s, then changed
+    } rows[] = {
+        {"RmsAfterAWeightingChange", "CTDetector.CTD_WeightingFilter", "CTD_WEIGHTING_AWEIGHTING",
+         "CTD_WEIGHTING_NONE"},
+        {"QuasiPeakAfterAResponseChange", "CTDetector.CTD_Response", "CTD_RESPONSE_RMS",
+         "CTD_RESPONSE_QPEAK"},
+        {"RmsAfterAResponseChange", "CTDetector.CTD_Response", "CTD_RESPONSE_QPEAK",
+         "CTD_RESPONSE_RMS"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        open(on(file));
+        set(row.member, row.before);
+        reading("CTD_ChA", 3.0);
+        set(row.member, row.after);
+        const double first = reading("CTD_ChA", 0.2);
+        const double settled = reading("CTD_ChA", 3.0);
+        EXPECT_NEAR(settled, -60.0, 0.1);
+        EXPECT_NEAR(first, settled, 0.01);
+    }
+}
+
+// The status flags, each raised by a real cause in the signal or the input and cleared when the
+// cause has left the reading's window; and the analyser's own warnings.
+constexpr int kRate = 8000;
+
+// A mono float WAV of `seconds` at 8 kHz, sample n being `sample(n)`.
+AnalyserOptions wav(double seconds, double (*sample)(int n)) {
+    return on(write_sound_file(in_home("signal.wav"), kRate, seconds,
+                               [=](long long n) { return sample(static_cast<int>(n)); }));
+}
+
+double half_scale_sine(int n) {
+    return 0.5 * sine(1000.0, kRate, n);
+}
+
+struct SignalFlagRow {
+    const char* name;
+    const char* flag;
+    double (*sample)(int n);  // 8 s at 8 kHz, the cause lying between 1 and 1.5 s
+    double raised_at_s, cleared_at_s;
+};
+
+class SignalFlag : public testing::TestWithParam<SignalFlagRow> {};
+
+TEST_P(SignalFlag, IsRaisedWhileItsCauseIsInTheWindowOnly) {
+    const SignalFlagRow& row = GetParam();
+    Bench a(wav(8.0, row.sample));
+    EXPECT_EQ(a.status_at(0.9), 0) << "a clean window";
+    EXPECT_EQ(a.status_at(row.raised_at_s), code(row.flag));
+    EXPECT_EQ(a.status_at(row.cleared_at_s), 0) << "the cause has left the window";
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(File, SignalFlag, testing::ValuesIn(std::vector<SignalFlagRow>{
+    // A full-scale square: every sample at full scale.
+    {"FullScaleSquare", "STATUS_OVERLOAD",
+     [](int n) { return n >= kRate && n < kRate * 3 / 2 ? (n / 4 % 2 ? 1.0 : -1.0)
+                                                         : half_scale_sine(n); },
+     1.45, 1.75},
+    // A sine whose peaks touch full scale is at full scale too.
+    {"SineTouchingFullScale", "STATUS_OVERLOAD",
+     [](int n) { return n >= kRate && n < kRate * 3 / 2 ? 2.0 * half_scale_sine(n)
+                                                         : half_scale_sine(n); },
+     1.6, 1.75},
+    {"NotANumber", "STATUS_INVALID_SAMPLES",
+     [](int n) { return n >= kRate && n < kRate + 80 ? std::nan("") : half_scale_sine(n); },
+     1.1, 1.25},
+    {"Infinite", "STATUS_INVALID_SAMPLES",
+     [](int n) { return n == kRate + 100 ? -INFINITY : half_scale_sine(n); }, 1.05, 1.25},
+}), testing_support::RowName());
+// clang-format on
+
+// Samples that are not numbers are counted once each, however often they are measured, and
+// said once per run; clients read the count.
+TEST(InvalidSamples, AreCountedOnceAndSaidOnce) {
+    // 80 NaN samples in every 8 s loop.
+    Bench a(wav(8.0, [](int n) {
+        return n >= kRate && n < kRate + 80 ? std::nan("") : half_scale_sine(n);
+    }));
+    EXPECT_EQ(a.get("SignalAnalyzer.SA_InvalidSamples"), Value(std::int64_t{0}));
+    a.status_at(1.1);
+    // A new function measures the last second again: nothing is counted twice.
+    a.function("Frequency");
+    a.status_at(1.3);
+    EXPECT_EQ(a.get("SignalAnalyzer.SA_InvalidSamples"), Value(std::int64_t{80}));
+    a.status_at(9.5);  // the loop comes round to them again
+    EXPECT_EQ(a.get("SignalAnalyzer.SA_InvalidSamples"), Value(std::int64_t{160}));
+    EXPECT_THAT(a.warnings, testing::ElementsAre(HasSubstr("NaN or infinite")));
+}
+
+// A file that stops decoding while it plays is lost for good, in either domain, and says so
+// once, when it happens.
+TEST(FileThatStopsDecoding, IsLostAndSaysSoOnce) {
+    Bench a(wav(10.0, half_scale_sine));
+    EXPECT_EQ(a.status_at(1.0), 0);
+    EXPECT_TRUE(a.warnings.empty());
+    // Cut in place to its first second, as a copy that failed half-way would leave it.
+    std::filesystem::resize_file(in_home("signal.wav"), 44 + 4 * kRate);
+    EXPECT_EQ(a.status_at(5.0), code("STATUS_NO_INPUT"));
+    EXPECT_EQ(a.get("DigitalInputs.DI_FrameRate"), Value(std::int64_t{0}));
+    a.set("SignalAnalyzer.SA_Source", Value(instrument::kAnalogueDomain));
+    EXPECT_EQ(a.status_at(6.0), code("STATUS_NO_INPUT"));
+    EXPECT_EQ(a.status_at(12.0), code("STATUS_NO_INPUT")) << "even where it decoded before";
+    EXPECT_THAT(a.warnings, testing::ElementsAre(testing::AllOf(
+                                HasSubstr("stopped decoding at frame"), HasSubstr("lost"))));
+}
+
+// A settings change that restarts the chain settles until the window holds only what came
+// after it; a change of unit, which measures nothing anew, does not. (An input that locks again
+// settles too: the meter's ReadingStatus test.)
+TEST(Settling, FollowsAChangeForOneWindow) {
+    Bench a;
+    EXPECT_EQ(a.status_at(0.1), code("STATUS_SETTLING")) << "switched on 0.1 s ago";
+    EXPECT_EQ(a.status_at(1.0), 0);
+    a.set("CTDetector.CTD_Unit", "UNIT_DBU");
+    EXPECT_EQ(a.status_at(1.0), 0);
+    a.function("THD+N - relative");
+    EXPECT_EQ(a.status_at(1.0), code("STATUS_SETTLING"));
+    EXPECT_EQ(a.status_at(1.19), code("STATUS_SETTLING"));
+    EXPECT_EQ(a.status_at(1.2), 0);
+}
+
+// A live input that its real-time side reports samples lost from (an xrun): played by hand.
+class CountingInput final : public source::LiveSource {
+public:
+    explicit CountingInput(const double& now_s) : now_s_(now_s) {}
+    double rate_hz() const override { return 48000.0; }
+    bool locked() const override { return true; }
+    std::int64_t frames_now() override { return std::llround(now_s_ * 48000.0); }
+    std::int64_t history_frames() const override { return 96000; }
+    void read(int, std::int64_t, std::span<double> out) override {
+        std::fill(out.begin(), out.end(), 0.1);
+    }
+    std::string describe() const override { return "a counting input"; }
+    const source::LiveStatistics& statistics() const override { return statistics_; }
+    source::LiveStatistics statistics_;
+
+private:
+    const double& now_s_;
+};
+
+TEST(Dropout, ShowsWhileTheLossIsInTheWindowAndAnUncalibratedInputSaysSo) {
+    double now_s = 1.0;
+    auto input = std::make_unique<CountingInput>(now_s);
+    CountingInput& counting = *input;
+    instrument::Measurement m(std::move(input), std::make_shared<source::Generator>(), 1,
+                              [&now_s] { return now_s; });
+    instrument::AnalyserSettings s =
+        instrument::default_settings(instrument::SourceKind::SoundCard);
+    const auto uncalibrated = static_cast<std::int32_t>(code("STATUS_UNCALIBRATED"));
+    const auto status_at = [&](double t_s, instrument::Channel ch = instrument::Channel::A) {
+        now_s = t_s;
+        return m.status(s, ch);
+    };
+    EXPECT_EQ(status_at(1.0), uncalibrated);
+    counting.statistics_.count_xrun();
+    EXPECT_EQ(status_at(1.1), uncalibrated | code("STATUS_DROPOUT"));
+    EXPECT_EQ(status_at(1.25), uncalibrated | code("STATUS_DROPOUT"));
+    EXPECT_EQ(status_at(1.35), uncalibrated);
+    // A calibration makes it calibrated; a digital input needs none.
+    s.calibrated[0] = true;
+    EXPECT_EQ(status_at(1.35), 0);
+    EXPECT_EQ(status_at(1.35, instrument::Channel::B), uncalibrated);
+    s.input_domain = instrument::kDigitalDomain;
+    EXPECT_EQ(status_at(1.35, instrument::Channel::B), 0);
+}
+
+}  // namespace
+}  // namespace vantel
