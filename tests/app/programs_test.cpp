@@ -331,6 +331,18 @@ TEST(Window, ZoomFromTheCommandLineIsKept) {
               QByteArray("zoom_percent=150\n"));
 }
 
+// The real program's clock: --duration 1 logs a reading every 200 ms, the first after the two
+// start-up cycles.
+TEST(Rig, DurationLogsFiveCyclesASecond) {
+    const Outcome timed =
+        run(VANTEL_DMM_BINARY, headless("sim", {u"--duration"_s, u"1"_s, u"--log"_s, u"-"_s}));
+    EXPECT_EQ(timed.code, 0);
+    const QList<QByteArray> rows = rows_of(timed.out);
+    ASSERT_GE(rows.size(), 3);
+    EXPECT_LE(rows.size(), 5);
+    EXPECT_LT(column(rows.last(), 1).toDouble(), 1.0);
+}
+
 struct LimitCase {
     const char* name;
     const char* limits;
