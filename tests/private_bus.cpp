@@ -10,15 +10,11 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QLabel>
 #include <QSignalSpy>
-#include <QTest>
 
 #include <sys/prctl.h>
 #include <csignal>
 
-#include "app/backends.h"
-#include "app/environment.h"
 #include "automation/dbus_wire.h"
 
 namespace vantel::testing_support {
@@ -272,36 +268,6 @@ void expect_odd_settling_option_back() {
     const QVariant v = read_property(u"Options"_s, u"OPT_UseSettlingsFromScripts"_s);
     EXPECT_EQ(v.metaType(), QMetaType::fromType<int>()) << v.metaType().name();
     EXPECT_EQ(v.toInt(), 7);
-}
-
-BusPanel::BusPanel() {
-    Environment env = standard_environment([] { return obtain_application("dbus"); });
-    env.show_message = [this](const Message& m) { messages.push_back(m); };
-    env.end_program = [this](int code) { ends.push_back(code); };
-    env.report = [this](const std::string& line) { reports.push_back(line); };
-    meter = std::make_unique<Meter>(env);
-    window = std::make_unique<PanelWindow>(*meter, env);
-    meter->start();
-    meter->stop_timer();
-    window->show();
-    EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-    work_tick();
-}
-
-void BusPanel::work_tick() {
-    for (int i = 0; i < 4; ++i)
-        meter->tick();
-}
-
-QString BusPanel::text(Role role) const {
-    return window->findChild<QLabel*>(control_name(role))->text();
-}
-
-void BusPanel::click(Role control) {
-    const auto* c = window->findChild<QWidget*>(control_name(control));
-    const QPoint at = c->mapTo(window.get(), c->rect().center());
-    QTest::mousePress(window->windowHandle(), Qt::LeftButton, {}, at);
-    QTest::mouseRelease(window->windowHandle(), Qt::LeftButton, {}, at);
 }
 
 }  // namespace vantel::testing_support

@@ -16,11 +16,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
-
-#include "meter/meter.h"
-#include "panel/layout_table.h"
-#include "panel/panel_window.h"
 
 namespace vantel::testing_support {
 
@@ -110,20 +105,5 @@ bool stop_activated_analyser();
 bool settling_option_is_off();
 void set_odd_settling_option();
 void expect_odd_settling_option_back();
-
-// A shown panel on `--analyser dbus` in this process, its first cycle done, its timer stopped
-// so that the test runs the cycles.
-struct BusPanel {
-    std::vector<Message> messages;
-    std::vector<int> ends;
-    std::vector<std::string> reports;
-    std::unique_ptr<Meter> meter;
-    std::unique_ptr<PanelWindow> window;
-
-    BusPanel();
-    void work_tick();
-    QString text(Role role) const;
-    void click(Role control);  // a press and release in the middle of a control
-};
 
 }  // namespace vantel::testing_support

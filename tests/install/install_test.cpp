@@ -52,26 +52,33 @@ QString entry(const QString& text, const QString& key) {
     return m.hasMatch() ? m.captured(1) : QString();
 }
 
+// Where a file goes on the machine.
+QString bin(const QString& name) {
+    return QStringLiteral(VANTEL_FULL_BINDIR "/") + name;
+}
+QString data(const QString& name) {
+    return QStringLiteral(VANTEL_FULL_DATADIR "/") + name;
+}
+QString man(const QString& program) {
+    return QStringLiteral(VANTEL_FULL_MANDIR "/man1/%1.1.gz").arg(program);
+}
+
 QSet<QString> expected_files() {
-    QSet<QString> files = {
-        QStringLiteral(VANTEL_FULL_BINDIR "/vantel-dmm"),
-        QStringLiteral(VANTEL_FULL_DATADIR "/applications/vantel-dmm.desktop"),
-        QStringLiteral(VANTEL_FULL_DATADIR "/icons/hicolor/scalable/apps/vantel-dmm.svg"),
-        QStringLiteral(VANTEL_FULL_DATADIR "/icons/hicolor/16x16/apps/vantel-dmm.png"),
-        QStringLiteral(VANTEL_FULL_DATADIR "/icons/hicolor/32x32/apps/vantel-dmm.png"),
-        QStringLiteral(VANTEL_FULL_DATADIR "/icons/hicolor/48x48/apps/vantel-dmm.png"),
-        QStringLiteral(VANTEL_FULL_MANDIR "/man1/vantel-dmm.1.gz"),
-        QStringLiteral(VANTEL_FULL_DATADIR "/doc/vantel-dmm/copyright"),
-        QStringLiteral(VANTEL_FULL_DATADIR "/doc/vantel-dmm/OFL.txt"),
-        QStringLiteral(VANTEL_FULL_DATADIR "/bash-completion/completions/vantel-dmm"),
-        QStringLiteral(VANTEL_FULL_DATADIR "/metainfo/example.vantel.dmm.metainfo.xml"),
-    };
+    QSet<QString> files = {bin(u"vantel-dmm"_s),
+                           data(u"applications/vantel-dmm.desktop"_s),
+                           data(u"icons/hicolor/scalable/apps/vantel-dmm.svg"_s),
+                           data(u"icons/hicolor/16x16/apps/vantel-dmm.png"_s),
+                           data(u"icons/hicolor/32x32/apps/vantel-dmm.png"_s),
+                           data(u"icons/hicolor/48x48/apps/vantel-dmm.png"_s),
+                           man(u"vantel-dmm"_s),
+                           data(u"doc/vantel-dmm/copyright"_s),
+                           data(u"doc/vantel-dmm/OFL.txt"_s),
+                           data(u"bash-completion/completions/vantel-dmm"_s),
+                           data(u"metainfo/example.vantel.dmm.metainfo.xml"_s)};
     if (VANTEL_HAS_ANALYSER)
         files +=
-            {QStringLiteral(VANTEL_FULL_BINDIR "/vantel-analyser"),
-             QStringLiteral(VANTEL_FULL_DATADIR "/dbus-1/services/Vantel.Application.service"),
-             QStringLiteral(VANTEL_FULL_MANDIR "/man1/vantel-analyser.1.gz"),
-             QStringLiteral(VANTEL_FULL_DATADIR "/bash-completion/completions/vantel-analyser")};
+            {bin(u"vantel-analyser"_s), data(u"dbus-1/services/Vantel.Application.service"_s),
+             man(u"vantel-analyser"_s), data(u"bash-completion/completions/vantel-analyser"_s)};
     return files;
 }
 
@@ -126,31 +133,25 @@ TEST(Install, PutsEveryFileInPlaceEachValidAndNamingTheInstalledProgram) {
     ASSERT_EQ(install.status, 0) << qPrintable(install.out + install.err);
     const auto path = [&](const QString& installed) { return destdir.path() + installed; };
     EXPECT_EQ(files_under(destdir.path()), expected_files());
-    EXPECT_TRUE(QFileInfo(path(QStringLiteral(VANTEL_FULL_BINDIR "/vantel-dmm"))).isExecutable());
+    EXPECT_TRUE(QFileInfo(path(bin(u"vantel-dmm"_s))).isExecutable());
 
     // The desktop's menu: a valid entry naming the installed program and icon.
-    const QString desktop =
-        path(QStringLiteral(VANTEL_FULL_DATADIR "/applications/vantel-dmm.desktop"));
+    const QString desktop = path(data(u"applications/vantel-dmm.desktop"_s));
     const Outcome check = run(u"desktop-file-validate"_s, {desktop});
     EXPECT_EQ(check.status, 0) << qPrintable(check.err);
     EXPECT_EQ(check.out + check.err, QString());
     const QString text = read_file(desktop);
     const QString program = entry(text, u"Exec"_s).section(u' ', 0, 0);
-    EXPECT_TRUE(QFileInfo(path(QStringLiteral(VANTEL_FULL_BINDIR "/") + program)).isExecutable())
-        << qPrintable(program);
+    EXPECT_TRUE(QFileInfo(path(bin(program))).isExecutable()) << qPrintable(program);
     const QString icon = entry(text, u"Icon"_s);
-    EXPECT_TRUE(QFileInfo::exists(
-        path(QStringLiteral(VANTEL_FULL_DATADIR "/icons/hicolor/scalable/apps/%1.svg").arg(icon))))
+    EXPECT_TRUE(QFileInfo::exists(path(data(u"icons/hicolor/scalable/apps/%1.svg"_s.arg(icon)))))
         << qPrintable(icon);
 
     // The icon theme: the icon draws at every size.
-    EXPECT_TRUE(QSvgRenderer(path(QStringLiteral(VANTEL_FULL_DATADIR
-                                                 "/icons/hicolor/scalable/apps/vantel-dmm.svg")))
-                    .isValid());
+    EXPECT_TRUE(
+        QSvgRenderer(path(data(u"icons/hicolor/scalable/apps/vantel-dmm.svg"_s))).isValid());
     for (const int size : {16, 32, 48}) {
-        const QImage png(
-            path(QStringLiteral(VANTEL_FULL_DATADIR "/icons/hicolor/%1x%1/apps/vantel-dmm.png")
-                     .arg(size)));
+        const QImage png(path(data(u"icons/hicolor/%1x%1/apps/vantel-dmm.png"_s.arg(size))));
         ASSERT_EQ(png.size(), QSize(size, size));
         int opaque = 0;
         for (int y = 0; y < size; ++y)
@@ -166,9 +167,7 @@ TEST(Install, PutsEveryFileInPlaceEachValidAndNamingTheInstalledProgram) {
     env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
     for (const QString& command : installed_programs()) {
         SCOPED_TRACE(command.toStdString());
-        const Outcome page =
-            run(u"gzip"_s,
-                {u"-dc"_s, path(QStringLiteral(VANTEL_FULL_MANDIR "/man1/%1.1.gz").arg(command))});
+        const Outcome page = run(u"gzip"_s, {u"-dc"_s, path(man(command))});
         ASSERT_EQ(page.status, 0) << qPrintable(page.err);
         const Outcome man = run(u"groff"_s,
                                 {u"-man"_s, u"-ww"_s, u"-Tascii"_s,
@@ -177,11 +176,9 @@ TEST(Install, PutsEveryFileInPlaceEachValidAndNamingTheInstalledProgram) {
         EXPECT_EQ(man.status, 0);
         EXPECT_EQ(man.err, QString());
         EXPECT_TRUE(man.out.contains(QStringLiteral("Vantel DMM " VANTEL_VERSION)));
-        const Outcome help =
-            run(path(QStringLiteral(VANTEL_FULL_BINDIR "/") + command), {u"--help"_s}, {}, env);
+        const Outcome help = run(path(bin(command)), {u"--help"_s}, {}, env);
         ASSERT_EQ(help.status, 0) << qPrintable(help.err);
-        const QString completion =
-            path(QStringLiteral(VANTEL_FULL_DATADIR "/bash-completion/completions/") + command);
+        const QString completion = path(data(u"bash-completion/completions/"_s + command));
         const QString function = u'_' + QString(command).replace(u'-', u'_');
         const QStringList offered = completed(completion, function, {command, u"--"_s});
         for (const QString& option : long_options(help.out)) {
@@ -211,8 +208,7 @@ TEST(Install, PutsEveryFileInPlaceEachValidAndNamingTheInstalledProgram) {
 
     // AppStream: valid metadata that names the installed desktop entry, this version and the
     // screenshot.
-    const QString metainfo =
-        path(QStringLiteral(VANTEL_FULL_DATADIR "/metainfo/example.vantel.dmm.metainfo.xml"));
+    const QString metainfo = path(data(u"metainfo/example.vantel.dmm.metainfo.xml"_s));
     const Outcome valid = run(u"appstreamcli"_s, {u"validate"_s, u"--no-net"_s, metainfo});
     EXPECT_EQ(valid.status, 0) << qPrintable(valid.out + valid.err);
     EXPECT_FALSE(
@@ -221,8 +217,7 @@ TEST(Install, PutsEveryFileInPlaceEachValidAndNamingTheInstalledProgram) {
     const QString meta = read_file(metainfo);
     const QString launchable =
         meta.section(u"<launchable type=\"desktop-id\">"_s, 1).section(u'<', 0, 0);
-    EXPECT_TRUE(
-        QFileInfo::exists(path(QStringLiteral(VANTEL_FULL_DATADIR "/applications/") + launchable)))
+    EXPECT_TRUE(QFileInfo::exists(path(data(u"applications/"_s + launchable))))
         << qPrintable(launchable);
     EXPECT_TRUE(meta.contains(QStringLiteral("<release version=\"" VANTEL_VERSION "\"")));
     EXPECT_TRUE(meta.contains(QRegularExpression(
@@ -235,11 +230,9 @@ TEST(Install, PutsEveryFileInPlaceEachValidAndNamingTheInstalledProgram) {
         QRegularExpression(u"^\\[D-BUS Service\\]$"_s, QRegularExpression::MultilineOption)));
     EXPECT_EQ(entry(service, u"Name"_s), u"Vantel.Application"_s);
     const QString exec = entry(service, u"Exec"_s);
-    EXPECT_EQ(exec, QStringLiteral(VANTEL_FULL_BINDIR "/vantel-analyser"));
+    EXPECT_EQ(exec, bin(u"vantel-analyser"_s));
     if (VANTEL_HAS_ANALYSER) {
-        EXPECT_EQ(read_file(path(QStringLiteral(VANTEL_FULL_DATADIR
-                                                "/dbus-1/services/Vantel.Application.service"))),
-                  service);
+        EXPECT_EQ(read_file(path(data(u"dbus-1/services/Vantel.Application.service"_s))), service);
         EXPECT_TRUE(QFileInfo(path(exec)).isExecutable());
     }
 }

@@ -2,7 +2,7 @@
 // panel_picture_compare LINUX.png WINDOWS.png [DIFFERENCE.png]
 //
 // The panel under wine against the Linux panel, both at rest on the built-in analyser and
-// grabbed from the same X server (wine_app_tests.sh). The artwork, keys, lamps and lines must
+// grabbed from the same X server (wine_tests.sh). The artwork, keys, lamps and lines must
 // match pixel for pixel, within rounding. Inside each label the two systems' font rasterisers
 // differ in anti-aliasing, hinting and spacing, so there the text is compared blurred, and by
 // where its ink lies: it must have the same face, size and colour, on the same line; another

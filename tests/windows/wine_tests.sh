@@ -1,33 +1,45 @@
 #!/bin/sh
 # SPDX-License-Identifier: MIT
-# wine_app_tests.sh TEST WINDOWS_BUILD LINUX_PANEL COMPARE
+# wine_tests.sh TEST WINEPREFIX ARGUMENTS...
 #
-# The whole program for Windows, staged as the zip unpacks (WINDOWS_BUILD/vantel-dmm-*-win64/),
-# under wine, headless, in a wine prefix of the build's own:
-#   rows         vantel-dmm.exe --analyser sim --no-window --count 5 --log - prints five rows,
-#                column for column those of the Linux program LINUX_PANEL
-#   analyser_server  analyser_server_test.exe: our analyser's COM server in one process
-#   com_session  vantel-analyser.exe /RegServer, then com_session_test.exe: the panel against
-#                the analyser in another process; then /UnregServer
-#   window       the window on Xvfb, grabbed and compared by COMPARE with the Linux panel's
-# Exits 77 (skipped) when the build is not there: `make windows` builds the Qt it needs.
+# The one wine fixture of the test suite: every Windows program the tests run goes through here,
+# headless (but for the window test, on Xvfb), in one wine prefix (created on first use), with a
+# home and settings folder of the test's own, and no wine process left behind.
+#   com COM_TEST         com_test.exe, the COM client against a stand-in (the cross build of
+#                        windows/, which needs no Qt)
+# The whole program for Windows, staged as the zip unpacks (WINDOWS_BUILD/vantel-dmm-*-win64/):
+#   rows WINDOWS_BUILD LINUX_PANEL
+#                        vantel-dmm.exe --analyser sim --no-window --count 5 --log - prints five
+#                        rows, column for column those of the Linux program LINUX_PANEL
+#   analyser_server WINDOWS_BUILD
+#                        com_server_test.exe: our analyser's COM server in one process
+#   com_session WINDOWS_BUILD
+#                        vantel-analyser.exe /RegServer, then com_server_test.exe PANEL: the
+#                        panel against the analyser in another process; then /UnregServer
+#   window WINDOWS_BUILD LINUX_PANEL COMPARE
+#                        the window on Xvfb, grabbed and compared by COMPARE with the Linux
+#                        panel's
+# These exit 77 (skipped) when the build is not there: `make windows` builds the Qt it needs.
 set -eu
 test=$1
-build=$(cd "$2" 2>/dev/null && pwd || echo "$2")
-linux_panel=$3
-compare=$4
+export WINEPREFIX=$2
+shift 2
 
-stage=$(ls -d "$build"/vantel-dmm-*-win64 2>/dev/null | head -n 1 || true)
-if [ -z "$stage" ] || [ ! -f "$stage/vantel-dmm.exe" ]; then
-  echo "skipped: no Windows build in $build; \`make windows\` builds the Qt it needs"
-  exit 77
+if [ "$test" != com ]; then
+  build=$(cd "$1" 2>/dev/null && pwd || echo "$1")
+  linux_panel=${2:-}
+  compare=${3:-}
+  stage=$(ls -d "$build"/vantel-dmm-*-win64 2>/dev/null | head -n 1 || true)
+  if [ -z "$stage" ] || [ ! -f "$stage/vantel-dmm.exe" ]; then
+    echo "skipped: no Windows build in $build; \`make windows\` builds the Qt it needs"
+    exit 77
+  fi
 fi
 
 if [ "$test" = window ] && [ -z "${VANTEL_ON_XVFB:-}" ]; then
-  VANTEL_ON_XVFB=1 exec xvfb-run -a -s "-screen 0 1024x768x24" sh "$0" "$@"
+  VANTEL_ON_XVFB=1 exec xvfb-run -a -s "-screen 0 1024x768x24" sh "$0" "$test" "$WINEPREFIX" "$@"
 fi
 
-export WINEPREFIX="$build/wineprefix"
 export WINEDEBUG=-all
 # No Mono or Gecko prompts when the prefix is created.
 export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -36,6 +48,10 @@ wine=$(command -v wine64 || true)
 [ -n "$wine" ] || wine=/usr/lib/wine/wine64  # where Debian's wine64 package puts it
 wineserver=$(command -v wineserver || true)
 [ -n "$wineserver" ] || wineserver=/usr/lib/wine/wineserver
+if [ ! -x "$wine" ]; then
+  echo "wine64 is missing: run scripts/install-deps.sh"
+  exit 1
+fi
 mkdir -p "$WINEPREFIX"
 work=$(mktemp -d)
 # Neither program, nor wine, touches the real home: settings go to a folder of the test's own.
@@ -58,6 +74,10 @@ windows_path() { printf 'Z:%s' "$1" | tr / '\\'; }
 fail() { echo "FAILED: $*"; exit 1; }
 
 case $test in
+com)
+  "$wine" "$1"
+  ;;
+
 rows)
   status=0
   "$wine" "$stage/vantel-dmm.exe" --analyser sim --no-window --count 5 --log - \
@@ -103,7 +123,7 @@ EOF
   ;;
 
 analyser_server)
-  WINEPATH=$(windows_path "$stage") "$wine" "$build/analyser_server_test.exe"
+  WINEPATH=$(windows_path "$stage") "$wine" "$build/com_server_test.exe"
   ;;
 
 com_session)
@@ -120,7 +140,7 @@ com_session)
     "$wine" reg copy "HKCU\\$key" "HKLM\\$key" /s /f >/dev/null || fail "cannot copy $key"
   done
   status=0
-  WINEPATH=$(windows_path "$stage") "$wine" "$build/com_session_test.exe" \
+  WINEPATH=$(windows_path "$stage") "$wine" "$build/com_server_test.exe" \
     "$(windows_path "$stage/vantel-dmm.exe")" || status=$?
   "$wine" "$stage/vantel-analyser.exe" /UnregServer 2>/dev/null || fail "/UnregServer"
   if "$wine" reg query 'HKCU\Software\Classes\Vantel.Application' >/dev/null 2>&1; then
@@ -167,7 +187,7 @@ window)
   ;;
 
 *)
-  echo "usage: $0 rows|analyser_server|com_session|window WINDOWS_BUILD LINUX_PANEL COMPARE" >&2
+  echo "usage: $0 com|rows|analyser_server|com_session|window WINEPREFIX ARGUMENTS..." >&2
   exit 2
   ;;
 esac

@@ -1,18 +1,40 @@
 // SPDX-License-Identifier: MIT
-// Our analyser's COM server in this process, reached through the panel's own COM client: every
-// member of the analyser's tables over IDispatch, in its natural type, the listing, writes and
-// refusals, the server's lifetime, and its registration. Built with the whole program for
-// Windows and run under wine by wine_app_tests.sh; the same server in another process is tested
-// by com_session_test.
+// Our analyser's COM server reached through the panel's own COM client, as the panel meets the
+// analyser application on Windows. Built with the whole program for Windows and run under wine
+// by wine_tests.sh.
+//   com_server_test
+//       the server in this process: every member of the analyser's tables over IDispatch, in its
+//       natural type, the listing, writes and refusals, the server's lifetime, its registration
+//   com_server_test PATH\vantel-dmm.exe
+//       the server in another process (registered with vantel-analyser /RegServer, which
+//       wine_tests.sh does, also where wine looks): one whole session of the meter (start-up,
+//       update cycles, a key's write, close, the option put back), the server ending once its
+//       last client lets go, and vantel-dmm.exe ending with exit code 3 and a message when the
+//       server is killed under it
+#include <windows.h>
+
+#include <tlhelp32.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QProcess>
+
+#include <cmath>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "app/backends.h"
+#include "app/environment.h"
 #include "automation/com_dispatch.h"
 #include "automation/com_variant.h"
+#include "automation/conversions.h"
 #include "instrument/com_export.h"
 #include "instrument/objects.h"
+#include "meter/meter.h"
 #include "plain_check.h"
 
 namespace vantel {
@@ -33,8 +55,11 @@ struct Served {
     ObjectRef client;
 };
 
-// Every member the analyser's tables list is served by its name, whatever the tables hold when
-// this runs: a member added to them needs nothing here or in the server.
+// Every object the analyser's tables list, and every member of it, is served by its name, in
+// the kind the analyser gives in this process, whatever the tables hold when this runs: a member
+// added to them needs nothing here or in the server. A client that lists the members
+// (vantel-dmm --list-members) gets from the server's type information what the analyser's own
+// objects say of themselves.
 void every_member_of_the_tables() {
     Served served;
     Analyser direct;  // the same analyser's answers without COM
@@ -44,6 +69,13 @@ void every_member_of_the_tables() {
         const std::string name(object.name);
         const ObjectRef over_com = name.empty() ? served.client : get_object(*served.client, name);
         const ObjectRef in_process = name.empty() ? direct_app : get_object(*direct_app, name);
+        const std::vector<MemberInfo> listing = over_com->members();
+        std::string listed;
+        for (const MemberInfo& m : listing)
+            listed += m.name + " " + kind_word(m.kind) + (m.writable ? " rw" : " r") +
+                      (m.constant ? " const; " : "; ");
+        check(listing == in_process->members(),
+              (name.empty() ? "the application" : name) + " lists: " + listed.substr(0, 400));
         for (const instrument::MemberInfo& m : object.members) {
             const std::string path = (name.empty() ? "" : name + ".") + std::string(m.name);
             ++members;
@@ -107,26 +139,6 @@ void natural_types() {
         check(type_read(raw_options, L"OPT_UseSettlingsFromScripts", back) == written,
               "the option reads back as " + variant_type_name(written) + ": " +
                   variant_type_name(V_VT(back.get())));
-    }
-}
-
-// A client that lists the members (vantel-dmm --list-members) gets from the server's type
-// information what the analyser's own objects say of themselves.
-void listing_the_members() {
-    Served served;
-    Analyser direct;
-    const ObjectRef direct_app = direct.application();
-    for (const char* object : {"", "CTDetector", "Options"}) {
-        const ObjectRef over_com = *object ? get_object(*served.client, object) : served.client;
-        const ObjectRef in_process = *object ? get_object(*direct_app, object) : direct_app;
-        const std::vector<MemberInfo> got = over_com->members();
-        const std::vector<MemberInfo> expected = in_process->members();
-        std::string listed;
-        for (const MemberInfo& m : got)
-            listed += m.name + " " + kind_word(m.kind) + (m.writable ? " rw" : " r") +
-                      (m.constant ? " const; " : "; ");
-        check(got == expected, std::string(*object ? object : "the application") +
-                                   " lists over COM: " + listed.substr(0, 400));
     }
 }
 
@@ -249,26 +261,187 @@ void registration() {
 
     // Another analyser's registration of the identifier is not ours to remove.
     const std::wstring other = L"{00000000-0000-0000-0000-000000000001}";
-    HKEY key = nullptr;
-    RegCreateKeyExW(HKEY_CURRENT_USER, (prog + L"\\CLSID").c_str(), 0, nullptr, 0, KEY_SET_VALUE,
-                    nullptr, &key, nullptr);
-    RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(other.c_str()),
-                   static_cast<DWORD>((other.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
+    RegSetKeyValueW(HKEY_CURRENT_USER, (prog + L"\\CLSID").c_str(), nullptr, REG_SZ, other.c_str(),
+                    static_cast<DWORD>((other.size() + 1) * sizeof(wchar_t)));
     check(unregister_analyser_server().empty(), "unregistered with another class registered");
     check(default_value(prog + L"\\CLSID") == other, "the other analyser's name stays");
     RegDeleteTreeW(HKEY_CURRENT_USER, prog.c_str());
 }
 
+QString panel_program;
+
+constexpr wchar_t kServerProgram[] = L"vantel-analyser.exe";
+
+// Runs the event loop until `done`, for at most `timeout_ms`.
+bool wait_for(const std::function<bool()>& done, int timeout_ms) {
+    QElapsedTimer waited;
+    waited.start();
+    while (!done()) {
+        if (waited.elapsed() > timeout_ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        Sleep(5);
+    }
+    return true;
+}
+
+// The process id of the running `program`, or 0.
+DWORD find_process(const wchar_t* program) {
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return 0;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    DWORD found = 0;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more && found == 0;
+         more = Process32NextW(snapshot, &entry)) {
+        if (lstrcmpiW(entry.szExeFile, program) == 0)
+            found = entry.th32ProcessID;
+    }
+    CloseHandle(snapshot);
+    return found;
+}
+
+Value settling_option(AutomationObject& app) {
+    return get_member(app, "Options", "OPT_UseSettlingsFromScripts");
+}
+
+void a_whole_session() {
+    // Another client of the analyser beside the panel, as the analyser application's own window
+    // would be: it starts the server, and sees what the panel does to the analyser.
+    const ObjectRef other = obtain_application("com");
+    const Value users_option("as the user left it");
+    set_member(*other, "Options", "OPT_UseSettlingsFromScripts", users_option);
+
+    std::vector<int> ends;
+    std::vector<std::string> said;
+    Environment env = standard_environment([] { return obtain_application("com"); });
+    env.end_program = [&](int code) { ends.push_back(code); };
+    env.report = [&](const std::string& line) { said.push_back(line); };
+    env.show_message = [&](const Message& m) { said.push_back(m.text); };
+    Meter meter(env);
+    std::vector<MeterReading> cycles;
+    QObject::connect(&meter, &Meter::published, &meter, [&](const MeterReading& r) {
+        if (r.occasion == MeterReading::Occasion::Cycle)
+            cycles.push_back(r);
+    });
+    // A cycle takes 200 ms; a frequency reading under wine on a busy machine up to a second.
+    const auto cycles_after = [&](std::size_t more) {
+        const std::size_t wanted = cycles.size() + more;
+        return wait_for([&] { return cycles.size() >= wanted; }, 15000);
+    };
+
+    meter.start();
+    check(!meter.ended() && meter.running(), "started up");
+    check(settling_option(*other) == Value(AutoBool::False),
+          "the option is off while the panel runs: " + settling_option(*other).describe());
+    check(cycles_after(3), "update cycles every 200 ms");
+    if (cycles.empty())
+        return;
+    const MeterReading& first = cycles.back();
+    const double direct = to_double(get_member(*other, "CTDetector", "CTD_ChA"));
+    check(first.raw_reading && std::abs(*first.raw_reading - direct) < 0.01 * std::abs(direct),
+          "the panel reads what the analyser measures: " + first.main_reading + " " +
+              first.unit_word + " against " + std::to_string(direct));
+    check(first.function_name == "Amplitude" && first.channel == "A",
+          "the analyser's function and channel A: " + first.function_name);
+
+    // A key's write reaches the analyser, and the panel shows it once read back.
+    const std::string response_before = cycles.back().response_word;
+    meter.step_response();
+    check(get_member(*other, "CTDetector", "CTD_Response") == Value(1),
+          "the response key wrote the next response");
+    check(cycles_after(2) && cycles.back().response_word != response_before,
+          "the new response is shown: " + cycles.back().response_word);
+
+    // The type information crosses the process boundary too: a listing of the detector.
+    std::string listed;
+    for (const MemberInfo& m : get_object(*other, "CTDetector")->members())
+        listed += m.name + " " + kind_word(m.kind) + (m.writable ? " rw; " : " r; ");
+    check(listed.find("CTD_Unit integer rw; ") != std::string::npos &&
+              listed.find("CTD_ChA double r; ") != std::string::npos,
+          "the detector's members listed over COM: " + listed);
+
+    // Closing puts the option back as the user left it.
+    meter.close();
+    check(ends == std::vector<int>{kExitClosed}, "closed with exit code 0");
+    check(settling_option(*other) == users_option,
+          "the option is back: " + settling_option(*other).describe());
+    for (const std::string& line : said)
+        check(false, "unexpected message: " + line);
+}
+
+void the_server_ends_when_its_last_client_lets_go() {
+    // The previous group's objects are all released by now.
+    check(wait_for([] { return find_process(kServerProgram) == 0; }, 5000),
+          "the server has ended by itself");
+}
+
+// vantel-dmm.exe logging from the analyser, then a second start, then the server killed under
+// the first.
+void a_killed_server_ends_the_panel() {
+    QProcess panel;
+    panel.start(panel_program, {"--analyser", "com", "--no-window", "--log", "-"});
+    QByteArray rows;
+    check(wait_for(
+              [&] {
+                  rows += panel.readAllStandardOutput();
+                  return rows.count('\n') >= 3;
+              },
+              30000),
+          "the panel logs rows from the analyser: " + rows.toStdString() +
+              panel.readAllStandardError().toStdString());
+
+    // One panel per analyser in a session: a second run ends at once, saying so, logging
+    // nothing, and leaves the first one and the analyser alone.
+    QProcess second;
+    second.start(panel_program, {"--analyser", "com", "--no-window", "--count", "1", "--log", "-"});
+    second.waitForFinished(15000);
+    const std::string second_said = second.readAllStandardError().toStdString();
+    const QByteArray second_rows = second.readAllStandardOutput();
+    check(second.state() == QProcess::NotRunning && second.exitCode() == kExitAnalyserUnavailable &&
+              second_rows.isEmpty() &&
+              second_said.find("a panel is already attached to the analyser") != std::string::npos,
+          "a second panel ends at once with exit code 2, logging nothing: " +
+              std::to_string(second.exitCode()) + "; " + second_said +
+              "; rows: " + second_rows.toStdString());
+    check(panel.state() == QProcess::Running, "the first panel runs on");
+
+    const DWORD server = find_process(kServerProgram);
+    check(server != 0, "the server runs");
+    const HANDLE killed = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, server);
+    check(killed != nullptr && TerminateProcess(killed, 1), "the server is killed");
+    if (killed != nullptr) {
+        WaitForSingleObject(killed, 5000);
+        CloseHandle(killed);
+    }
+    panel.waitForFinished(10000);
+    const std::string said = panel.readAllStandardError().toStdString();
+    check(panel.state() == QProcess::NotRunning && panel.exitCode() == kExitAnalyserFailed,
+          "the panel ended with exit code 3: " + std::to_string(panel.exitCode()) + "; " + said);
+    // The member that failed and why, on standard error.
+    check(said.find("vantel-dmm: ") != std::string::npos &&
+              said.find("the analyser is no longer running") != std::string::npos,
+          "the panel says why: " + said);
+    std::printf("the panel said: %s", said.c_str());
+}
+
 }  // namespace
 }  // namespace vantel
 
-int main() {
+int main(int argc, char** argv) {
     using namespace vantel;
+    QCoreApplication app(argc, argv);
+    const QStringList arguments = QCoreApplication::arguments();
+    if (arguments.size() == 2) {
+        panel_program = arguments[1];
+        return run_groups({a_whole_session, the_server_ends_when_its_last_client_lets_go,
+                           a_killed_server_ends_the_panel});
+    }
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    const int status = plain_check::run_groups(
-        {every_member_of_the_tables, natural_types, listing_the_members,
-         reading_and_writing_through_the_server, clients_and_lifetime, registration});
+    const int status =
+        run_groups({every_member_of_the_tables, natural_types,
+                    reading_and_writing_through_the_server, clients_and_lifetime, registration});
     CoUninitialize();
     return status;
 }
