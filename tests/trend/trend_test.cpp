@@ -27,23 +27,18 @@ using testing_support::Shown;
 using Clock = std::chrono::system_clock;
 
 // Colours no other element uses, so that each pixel says what drew it.
-TrendColours distinct_colours() {
-    TrendColours c;
-    c.background = QColor(0, 0, 0);
-    c.text = QColor(250, 250, 250);
-    c.axes = QColor(10, 10, 10);
-    c.grid = QColor(20, 20, 20);
-    c.trace = QColor(0, 255, 0);
-    c.greyed_trace = QColor(90, 90, 90);
-    c.greyed_span = QColor(30, 30, 30);
-    c.gap = QColor(60, 0, 0);
-    c.overload = QColor(255, 0, 255);
-    c.minimum = QColor(0, 0, 255);
-    c.maximum = QColor(255, 0, 0);
-    c.marker = QColor(255, 255, 0);
-    return c;
-}
-const TrendColours kColours = distinct_colours();
+const TrendColours kColours{.background = {0, 0, 0},
+                            .text = {250, 250, 250},
+                            .axes = {10, 10, 10},
+                            .grid = {20, 20, 20},
+                            .trace = {0, 255, 0},
+                            .greyed_trace = {90, 90, 90},
+                            .greyed_span = {30, 30, 30},
+                            .gap = {60, 0, 0},
+                            .overload = {255, 0, 255},
+                            .minimum = {0, 0, 255},
+                            .maximum = {255, 0, 0},
+                            .marker = {255, 255, 0}};
 // 2026-12-07 12:00:00 UTC: the wall clock at the meter's second 0.
 const Clock::time_point kWallAtZero = Clock::from_time_t(1796644800);
 
@@ -384,6 +379,16 @@ INSTANTIATE_TEST_SUITE_P(Ranges, ValueAxis, testing::ValuesIn(std::vector<RangeC
 }), testing_support::RowName());
 // clang-format on
 
+// The window's chart drawn whole, in the window's colours and font.
+QImage drawn_whole(TrendWindow& window, const TrendSeries& series) {
+    TrendChart* chart = window.chart();
+    QImage image(chart->size(), QImage::Format_RGB32);
+    QPainter painter(&image);
+    painter.setFont(chart->font());
+    paint_trend(painter, chart->rect(), series, window.view());
+    return image;
+}
+
 // The window: Pause keeps the chart where it was while the history fills, a span button changes
 // what is shown, the mouse reads the tick under it, Save CSV writes the ticks in view as the log
 // would have, Save PNG the chart, and Clear forgets.
@@ -450,13 +455,7 @@ TEST(TrendWindow, PausesSavesReadsTheMouseAndClears) {
     const QString png = dir.filePath(QStringLiteral("trend.png"));
     ASSERT_EQ(window.save_png(png).toStdString(), "");
     // The chart as drawn, without the mouse's readout.
-    QImage drawn(chart->size(), QImage::Format_RGB32);
-    {
-        QPainter painter(&drawn);
-        painter.setFont(chart->font());
-        paint_trend(painter, chart->rect(), fed.series, window.view());
-    }
-    EXPECT_EQ(QImage(png).convertToFormat(QImage::Format_RGB32), drawn);
+    EXPECT_EQ(QImage(png).convertToFormat(QImage::Format_RGB32), drawn_whole(window, fed.series));
     EXPECT_NE(window.save_png(dir.filePath(QStringLiteral("no/such/folder.png"))), QString());
 
     QTest::mouseClick(clear, Qt::LeftButton);
@@ -505,19 +504,13 @@ TEST(TrendWindow, RedrawingOnlyTheNewestColumnsShowsTheWholeChart) {
     tick(302.8, 1.0012, reading);
     tick(303.0, 1.0, reading);
     QTest::qWait(TrendWindow::kFollow_ms + 200);  // the chart has followed
-    QImage whole(chart->size(), QImage::Format_RGB32);
-    {
-        QPainter painter(&whole);
-        painter.setFont(chart->font());
-        paint_trend(painter, chart->rect(), fed.series, window.view());
-    }
     // The offscreen platform's screen grabs what the window last drew.
     const QImage shown =
         window.screen()
             ->grabWindow(window.winId(), chart->x(), chart->y(), chart->width(), chart->height())
             .toImage()
             .convertToFormat(QImage::Format_RGB32);
-    EXPECT_EQ(shown, whole);
+    EXPECT_EQ(shown, drawn_whole(window, fed.series));
 }
 
 }  // namespace

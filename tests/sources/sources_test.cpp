@@ -1,0 +1,619 @@
+// SPDX-License-Identifier: MIT
+// The sources measured from their samples, with just enough measuring written apart from their
+// own oscillator and noise (one DFT bin, the RMS): the generator's settings and sine, a live
+// input's history ring, the simulated device and the loopback, and sound files written with
+// libsndfile, which come back in full-scale units, looped, or are refused by name and reason.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <complex>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <limits>
+#include <numbers>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "row_name.h"
+#include "sources/file_name.h"
+#include "sources/file_source.h"
+#include "sources/frame_ring.h"
+#include "sources/generator.h"
+#include "sources/open_source.h"
+
+namespace vantel::source {
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::PrintTo;
+using testing_support::RowName;
+using testing_support::thrown;
+
+class FakeClock {
+public:
+    MonotonicClock clock() const {
+        return [now = now_s_] { return *now; };
+    }
+    void set(double seconds) { *now_s_ = seconds; }
+    void advance(double seconds) { *now_s_ += seconds; }
+
+private:
+    std::shared_ptr<double> now_s_ = std::make_shared<double>(0.0);
+};
+
+// The peak amplitude of the component at `frequency_hz`, which should fall on a bin.
+double tone_amplitude(std::span<const double> x, double rate_hz, double frequency_hz) {
+    std::complex<double> sum = 0.0;
+    for (std::size_t i = 0; i < x.size(); ++i)
+        sum += x[i] *
+               std::polar(1.0, -2.0 * std::numbers::pi *
+                                   std::fmod(frequency_hz * static_cast<double>(i) / rate_hz, 1.0));
+    return 2.0 * std::abs(sum) / static_cast<double>(x.size());
+}
+
+double rms(std::span<const double> x) {
+    double sum = 0.0;
+    for (double s : x)
+        sum += s * s;
+    return std::sqrt(sum / static_cast<double>(x.size()));
+}
+
+enum class Setting { Frequency, FrequencyAtRate, Level };
+
+struct SettingRow {
+    const char* name;
+    Setting setting;
+    double value;
+    double rate_hz;      // for FrequencyAtRate
+    const char* reason;  // null: taken
+};
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr auto kF = Setting::Frequency;
+constexpr auto kFAt = Setting::FrequencyAtRate;
+constexpr auto kL = Setting::Level;
+
+constexpr SettingRow kSettings[] = {
+    {"frequency_just_below_nyquist_48k", kFAt, 23999.0, 48000.0, nullptr},
+    {"level_zero", kL, 0.0, 0.0, nullptr},
+    {"level_at_most", kL, 100.0, 0.0, nullptr},
+    {"frequency_nan", kF, kNaN, 0.0, "frequency is not a number"},
+    {"frequency_infinite", kF, kInf, 0.0, "frequency is infinite"},
+    {"frequency_minus_infinite", kF, -kInf, 0.0, "frequency is infinite"},
+    {"frequency_zero", kF, 0.0, 0.0, "0 Hz is not above 0 Hz"},
+    {"frequency_at_nyquist_48k", kFAt, 24000.0, 48000.0, "24000 Hz is at or above half the 48000"},
+    {"frequency_above_nyquist_44k1", kFAt, 30000.0, 44100.0,
+     "half the 44100 Hz sample rate (22050"},
+    {"frequency_without_a_rate", kFAt, 1000.0, kNaN, "against a rate of nan Hz"},
+    {"level_nan", kL, kNaN, 0.0, "level is not a number"},
+    {"level_infinite", kL, kInf, 0.0, "level is infinite"},
+    {"level_negative", kL, -0.5, 0.0, "-0.5 V is negative"},
+    {"level_absurd", kL, 100.5, 0.0, "100.5 V RMS is above the 100 V RMS"},
+};
+
+class GeneratorSetting : public ::testing::TestWithParam<SettingRow> {};
+
+TEST_P(GeneratorSetting, IsTakenOrRefusedSayingWhyKeepingTheOld) {
+    const SettingRow& row = GetParam();
+    Generator g;
+    g.set_frequency_hz(1234.5, 48000.0);
+    g.set_level_v_rms(2.5);
+    const std::string refused = thrown<std::invalid_argument>([&] {
+        if (row.setting == kF)
+            g.set_frequency_hz(row.value);
+        else if (row.setting == kFAt)
+            g.set_frequency_hz(row.value, row.rate_hz);
+        else
+            g.set_level_v_rms(row.value);
+    });
+    if (!row.reason) {
+        EXPECT_EQ(refused, "");
+        EXPECT_EQ(row.setting == kL ? g.level_v_rms() : g.frequency_hz(), row.value);
+        return;
+    }
+    EXPECT_THAT(refused, ::testing::HasSubstr(row.reason));
+    EXPECT_EQ(g.frequency_hz(), 1234.5);
+    EXPECT_EQ(g.level_v_rms(), 2.5);
+}
+
+INSTANTIATE_TEST_SUITE_P(Generator, GeneratorSetting, ::testing::ValuesIn(kSettings), RowName{});
+
+// Phase zero at frame 0 whatever window is asked for.
+TEST(Generator, RendersTheSineOfTheAbsoluteFrame) {
+    Generator g;
+    g.set_frequency_hz(997.0);
+    g.set_level_v_rms(3.0);
+    for (const std::int64_t first : {0L, 12345L, 48000L * 86400 * 7}) {
+        std::vector<double> v(2000);
+        g.render_v(first, 48000.0, v);
+        double worst = 0.0;
+        for (std::size_t i = 0; i < v.size(); ++i) {
+            const auto n = first + static_cast<std::int64_t>(i);
+            const double turns = static_cast<double>((997 * n) % 48000) / 48000.0;
+            worst = std::max(worst, std::abs(v[i] - 3.0 * std::numbers::sqrt2 *
+                                                        std::sin(2 * std::numbers::pi * turns)));
+        }
+        // The step is a whole number of 2^-64 turns, so by frame n the phase may be off by
+        // n * 2^-64 turns (1.6e-9 after a week); the sine itself is good to 1e-15.
+        const double phase_error_rad =
+            2 * std::numbers::pi * static_cast<double>(first + 2000) * 0x1.0p-64;
+        EXPECT_LT(worst, 3.0 * std::numbers::sqrt2 * phase_error_rad + 1e-13) << "from " << first;
+    }
+    EXPECT_THROW(g.set_output_on(2, true), std::out_of_range);
+    g.set_on(false);
+    std::vector<double> off(10, 1.0);
+    g.render_v(0, 48000.0, off);
+    EXPECT_EQ(off, std::vector<double>(10, 0.0));
+}
+
+// In the history ring, frame f carries 1 + f mod 2^20 on A and its negative on B: exact in a
+// float and never silence.
+float mark(std::int64_t frame) {
+    return static_cast<float>(1 + (frame & 0xfffff));
+}
+
+void write_marks(FrameRing& ring, std::int64_t first, std::size_t frames) {
+    std::vector<float> a(frames), b(frames);
+    for (std::size_t i = 0; i < frames; ++i) {
+        a[i] = mark(first + static_cast<std::int64_t>(i));
+        b[i] = -a[i];
+    }
+    ring.write(a, b);
+}
+
+TEST(FrameRing, ReadsWhatItHoldsAndSilenceBeyond) {
+    FrameRing ring(1000);
+    ASSERT_EQ(ring.capacity_frames(), 1024);
+    for (int period = 0; period < 5; ++period)
+        write_marks(ring, period * 256, 256);  // 1280 frames: the first 256 are gone
+    EXPECT_EQ(ring.frames_written(), 1280);
+    std::vector<double> out(1100);
+    ring.read(1, 200, out);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const std::int64_t frame = 200 + static_cast<std::int64_t>(i);
+        ASSERT_EQ(out[i], frame < 256 || frame >= 1280 ? 0.0 : -mark(frame)) << "frame " << frame;
+    }
+}
+
+TEST(FrameRing, ReaderNeverSeesAnotherFramesSampleWhileTheWriterRuns) {
+    FrameRing ring(4096);
+    std::atomic<bool> stop = false;
+    std::thread writer([&] {
+        for (std::int64_t frame = 0; !stop.load(); frame += 64)
+            write_marks(ring, frame, 64);
+    });
+    // A loaded machine may run the writer late or in bursts: read once it has filled the ring,
+    // until samples have been seen.
+    while (ring.frames_written() < 4096)
+        std::this_thread::yield();
+    std::vector<double> out(4096);
+    std::int64_t checked = 0;
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (int read = 0; read < 2000 || (checked == 0 && std::chrono::steady_clock::now() < give_up);
+         ++read) {
+        // The oldest window it holds, where overwriting happens, and a newer one in turn.
+        const std::int64_t first = ring.frames_written() - (read % 2 ? 4096 : 2048);
+        ring.read(0, first, out);
+        for (std::size_t i = 0; i < out.size(); ++i)
+            if (out[i] != 0.0) {
+                ASSERT_EQ(out[i], mark(first + static_cast<std::int64_t>(i)));
+                ++checked;
+            }
+    }
+    stop = true;
+    writer.join();
+    EXPECT_GT(checked, 0);
+}
+
+constexpr double kRateHz = 48000.0;
+// A full-scale sine (amplitude 1.0) is 10 V RMS on the analogue inputs.
+constexpr double kVoltsPerUnit = 10.0 * std::numbers::sqrt2;
+
+// One channel of a generated source, with the figures it must show.
+struct DeviceRow {
+    const char* name;
+    const char* source_name;
+    int channel;
+    double gain, noise_v_rms, thd, crosstalk, drift;
+};
+
+constexpr DeviceRow kDeviceRows[] = {
+    {"sim_A", "sim", kChannelA, 1.006, 30e-6, 1.5e-5, 1e-5, 2e-3},
+    {"sim_B", "sim", kChannelB, 0.994, 33e-6, 2e-5, 1.26e-5, 2e-3},
+    {"loopback_A", "loopback", kChannelA, 1.0, 2e-6, 3e-6, 1e-7, 0.0},
+    {"loopback_B", "loopback", kChannelB, 1.0, 2e-6, 3e-6, 1e-7, 0.0},
+};
+
+class Generated : public ::testing::Test {
+protected:
+    std::unique_ptr<SampleSource> open(const char* source_name, std::uint64_t seed = 7) {
+        auto s = open_source(source_name, generator, {seed, clock.clock(), 10.0});
+        clock.advance(100.0);  // 100 s produced
+        return s;
+    }
+    static std::vector<double> volts(SampleSource& s, int ch, std::int64_t first, std::size_t n) {
+        std::vector<double> v(n);
+        s.read(ch, first, v);
+        for (double& x : v)
+            x *= kVoltsPerUnit;
+        return v;
+    }
+    FakeClock clock;
+    std::shared_ptr<Generator> generator = std::make_shared<Generator>();
+};
+
+class DeviceChannel : public Generated, public ::testing::WithParamInterface<DeviceRow> {
+protected:
+    void SetUp() override { source = open(GetParam().source_name); }
+    std::vector<double> volts(int ch, std::size_t n) { return Generated::volts(*source, ch, 0, n); }
+    // One DFT bin's amplitude over `n` frames of white noise errs by sigma * sqrt(2 / n).
+    double bin_error_v(std::size_t n) const {
+        return GetParam().noise_v_rms * std::sqrt(24000.0 / 19980.0 * 2.0 / static_cast<double>(n));
+    }
+    std::unique_ptr<SampleSource> source;
+};
+
+// Noise alone: white, its RMS over 20 Hz-20 kHz the whole RMS x sqrt(19980 / 24000), and normal
+// to its tails, since peak detectors read noise by its crests.
+TEST_P(DeviceChannel, NoiseIsWhiteAndNormalWithItsRmsInTheAudioBand) {
+    generator->set_on(false);
+    const std::vector<double> v = volts(GetParam().channel, std::size_t{1} << 20);
+    const double sigma = rms(v);
+    // 2^20 draws: the RMS deviates by 0.07 %; noise not scaled for the band is 9 % off.
+    EXPECT_NEAR(sigma * std::sqrt(19980.0 / 24000.0) / GetParam().noise_v_rms, 1.0, 0.005);
+    double beyond_3_5 = 0.0, largest = 0.0, lag_1 = 0.0;
+    for (std::size_t i = 0; i < v.size(); ++i) {
+        beyond_3_5 += std::abs(v[i]) > 3.5 * sigma;
+        largest = std::max(largest, std::abs(v[i]) / sigma);
+        lag_1 += i > 0 ? v[i] * v[i - 1] : 0.0;
+    }
+    // P(|z| > 3.5) = 4.653e-4: 488 of 2^20 expected, deviation 22; allow five deviations.
+    EXPECT_NEAR(beyond_3_5, 4.653e-4 * (1 << 20), 110.0);
+    // Among 2^20 draws: none beyond 4 sigma has P = e^-66, one beyond 6.5 sigma P = 8e-5.
+    EXPECT_GT(largest, 4.0);
+    EXPECT_LT(largest, 6.5);
+    // Independent neighbours correlate by about 1/sqrt(2^20) = 0.001; allow five times that.
+    EXPECT_LT(std::abs(lag_1 / (sigma * sigma * static_cast<double>(v.size()))), 0.005);
+}
+
+TEST_P(DeviceChannel, ToneIsGainTimesLevelDriftsWithinItsBoundsAndHasItsHarmonics) {
+    const int ch = GetParam().channel;
+    generator->set_output_on(1 - ch, false);  // no cross-talk into this channel
+    generator->set_level_v_rms(2.5);
+    // 60 windows of 0.1 s over the 30 s drift period: the drift averages out of their mean, and
+    // their extremes catch its crest within 0.14 %.
+    std::vector<double> relative;
+    for (int w = 0; w < 60; ++w)
+        relative.push_back(rms(Generated::volts(*source, ch, 24000 * w, 4800)) /
+                           (2.5 * GetParam().gain));
+    double mean = 0.0;
+    for (double r : relative)
+        mean += r / 60.0;
+    EXPECT_NEAR(mean, 1.0, 1e-6);  // noise and harmonics move a window by under 4e-7
+    const auto [low, high] = std::minmax_element(relative.begin(), relative.end());
+    EXPECT_NEAR(*high - 1.0, GetParam().drift, 1e-5);
+    EXPECT_NEAR(1.0 - *low, GetParam().drift, 1e-5);
+    EXPECT_NEAR(rms(Generated::volts(*source, ch, 30 * 48000 + 4800, 4800)) /
+                    rms(Generated::volts(*source, ch, 4800, 4800)),
+                1.0, 3e-6)
+        << "one drift period later";
+
+    // The harmonics add up to the distortion, mostly the second and third (10 s: all on bins).
+    const std::size_t n = 480000;
+    const std::vector<double> v = volts(ch, n);
+    double power = 0.0;
+    for (int k = 2; k <= 5; ++k)
+        power += std::pow(tone_amplitude(v, kRateHz, 1000.0 * k), 2);
+    const double expected_v = GetParam().thd * tone_amplitude(v, kRateHz, 1000.0);
+    // Five standard errors of the noise in the four bins.
+    EXPECT_NEAR(std::sqrt(power), expected_v, 10.0 * bin_error_v(n) + 1e-3 * expected_v);
+    const double second_and_third =
+        std::hypot(tone_amplitude(v, kRateHz, 2000.0), tone_amplitude(v, kRateHz, 3000.0));
+    EXPECT_GT(second_and_third / std::sqrt(power), 0.95);
+}
+
+TEST_P(DeviceChannel, CrossTalkIsItsShareOfTheOtherChannel) {
+    generator->set_output_on(GetParam().channel, false);
+    const std::size_t n = 960000;  // 20 s
+    const double leaked = tone_amplitude(volts(GetParam().channel, n), kRateHz, 1000.0);
+    const double expected_v =
+        GetParam().crosstalk * tone_amplitude(volts(1 - GetParam().channel, n), kRateHz, 1000.0);
+    // Five standard errors of the bin, and the driven channel's drift (0.2 %).
+    EXPECT_NEAR(leaked, expected_v, 5.0 * bin_error_v(n) + 2.5e-3 * expected_v);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, DeviceChannel, ::testing::ValuesIn(kDeviceRows), RowName{});
+
+TEST_F(Generated, SameSeedSameSamplesWhateverTheOrderOfReadsAndOtherSeedsOtherNoise) {
+    auto whole = open("sim", 42);
+    auto pieces = open("sim", 42);
+    std::vector<double> expected(20000), got(20000);
+    whole->read(kChannelB, 1000, expected);
+    // The same window read backwards in uneven pieces, with other reads in between.
+    std::mt19937 pick(3);
+    for (std::size_t end = got.size(), size = 0; end > 0; end -= size) {
+        size = std::min<std::size_t>(end, 1 + pick() % 3000);
+        pieces->read(kChannelB, 1000 + static_cast<std::int64_t>(end - size),
+                     std::span(got).subspan(end - size, size));
+        volts(*pieces, kChannelA, pick() % 100000, 777);
+    }
+    EXPECT_EQ(got, expected);
+
+    generator->set_on(false);
+    auto correlation = [](const std::vector<double>& a, const std::vector<double>& b) {
+        double ab = 0.0, aa = 0.0, bb = 0.0;
+        for (std::size_t i = 0; i < a.size(); ++i)
+            ab += a[i] * b[i], aa += a[i] * a[i], bb += b[i] * b[i];
+        return ab / std::sqrt(aa * bb);
+    };
+    // Independent noise correlates by about 1/sqrt(100000) = 0.003; allow five times that.
+    const auto a = volts(*whole, kChannelA, 0, 100000);
+    EXPECT_LT(std::abs(correlation(a, volts(*open("sim", 43), kChannelA, 0, 100000))), 0.016);
+    EXPECT_LT(std::abs(correlation(a, volts(*whole, kChannelB, 0, 100000))), 0.016);
+}
+
+TEST_F(Generated, ProducesInStepWithTheClockAndReadsSilenceOutsideWhatItMade) {
+    clock.set(5.0);
+    auto s = open_source("sim", generator, {1, clock.clock(), 10.0});
+    EXPECT_EQ(s->frames_now(), 0);
+    clock.set(6.25);
+    EXPECT_EQ(s->frames_now(), 60000);
+    clock.set(6.0);  // a clock that steps back does not take frames back
+    EXPECT_EQ(s->frames_now(), 60000);
+    EXPECT_GE(s->history_frames(), 48000);
+    clock.set(6.25);
+    const auto is_zero = [](double x) { return x == 0.0; };
+    const auto edge = volts(*s, kChannelA, 59990, 20);
+    EXPECT_TRUE(std::none_of(edge.begin(), edge.begin() + 10, is_zero));
+    EXPECT_TRUE(std::all_of(edge.begin() + 10, edge.end(), is_zero));
+    const auto start = volts(*s, kChannelA, -5, 10);
+    EXPECT_TRUE(std::all_of(start.begin(), start.begin() + 5, is_zero));
+    EXPECT_THROW(volts(*s, 2, 0, 1), std::out_of_range);
+}
+
+TEST_F(Generated, FullScaleSetsTheUnitsAndNothingFoldsBackFromAboveHalfTheRate) {
+    auto s = open("sim");
+    std::vector<double> units(48000);
+    s->set_full_scale_v_rms(kDigitalFullScaleVRms);
+    s->read(kChannelA, 0, units);
+    // 1 V RMS through a gain of 1.006 (+-0.2 % drift) is 1.006 of a 1 V full-scale sine.
+    EXPECT_NEAR(rms(units), 1.006 / std::numbers::sqrt2, 1.006 * 2.1e-3);
+    EXPECT_THROW(s->set_full_scale_v_rms(0.0), std::invalid_argument);
+    EXPECT_THROW(s->set_full_scale_v_rms(std::nan("")), std::invalid_argument);
+
+    s->set_full_scale_v_rms(10.0);
+    generator->set_frequency_hz(15000.0);  // harmonics at 30 and 45 kHz would fold to 18 and 3
+    std::vector<double> v = volts(*s, kChannelA, 0, 480000);
+    EXPECT_NEAR(tone_amplitude(v, kRateHz, 15000.0), 1.006 * std::numbers::sqrt2, 1.006 * 0.003);
+    // The noise alone puts about 6.7e-8 V in a bin; the folded harmonics would be 2e-5 V.
+    EXPECT_LT(tone_amplitude(v, kRateHz, 18000.0), 4e-7);
+    EXPECT_LT(tone_amplitude(v, kRateHz, 3000.0), 4e-7);
+    generator->set_frequency_hz(30000.0);
+    EXPECT_NEAR(rms(volts(*s, kChannelA, 0, 1 << 17)), 30e-6 * std::sqrt(24000.0 / 19980.0), 1e-6);
+}
+
+// A fresh directory for each file test.
+class Files : public ::testing::Test {
+public:
+    void SetUp() override {
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    std::string file(const std::string& name) const { return (dir / name).string(); }
+
+    const fs::path dir = fs::temp_directory_path() /
+                         ("vantel_sources_" + std::to_string(::getpid()) + "_" +
+                          ::testing::UnitTest::GetInstance()->current_test_info()->name());
+};
+
+// Writes `frames` of values over the full range and returns them (interleaved) as they must read
+// back: a b-bit sample s is s / 2^(b-1) of full scale; a float sample is itself.
+std::vector<double> write_file(const std::string& path, int format, int channels, int rate_hz,
+                               int frames) {
+    SF_INFO info{0, rate_hz, channels, format, 0, 0};
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    EXPECT_NE(file, nullptr) << sf_strerror(nullptr);
+    const int sub = format & SF_FORMAT_SUBMASK;
+    const int bits = sub == SF_FORMAT_PCM_16 ? 16 : sub == SF_FORMAT_PCM_24 ? 24 : 32;
+    std::vector<double> expected(static_cast<std::size_t>(frames * channels));
+    std::vector<int> ints(expected.size());
+    std::vector<float> floats(expected.size());
+    std::uint32_t state = 12345;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        state = state * 1664525u + 1013904223u;
+        const auto sample = static_cast<std::int32_t>(state) >> (32 - bits);
+        ints[i] = static_cast<int>(static_cast<std::uint32_t>(sample) << (32 - bits));
+        floats[i] = static_cast<float>(std::ldexp(sample, 1 - bits));
+        expected[i] = sub == SF_FORMAT_FLOAT ? floats[i] : std::ldexp(sample, 1 - bits);
+    }
+    if (sub == SF_FORMAT_FLOAT)
+        sf_writef_float(file, floats.data(), frames);
+    else
+        sf_writef_int(file, ints.data(), frames);
+    sf_close(file);
+    return expected;
+}
+
+struct FormatRow {
+    const char* name;
+    int format, channels, rate_hz;
+};
+
+constexpr FormatRow kFormats[] = {
+    {"wav_16", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 48000},
+    {"wav_24", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 2, 96000},
+    {"wav_32", SF_FORMAT_WAV | SF_FORMAT_PCM_32, 2, 44100},
+    {"wav_float", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 48000},
+    {"flac_16", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 2, 44100},
+    {"flac_24", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 2, 192000},
+    {"aiff_16", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 2, 8000},
+    {"wav_mono", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 48000},
+    {"wav_4_channels", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 4, 48000},
+    {"wav_float_768k", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 768000},
+};
+
+class FileFormat : public Files, public ::testing::WithParamInterface<FormatRow> {};
+
+TEST_P(FileFormat, PlaysTheSamplesInFullScaleUnitsAndLoops) {
+    const FormatRow& row = GetParam();
+    const std::string path = file(row.name);
+    constexpr int kFrames = 10007;  // crosses two block boundaries, ends mid-block
+    const auto expected = write_file(path, row.format, row.channels, row.rate_hz, kFrames);
+    FakeClock clock;
+    auto source = open_source(path, nullptr, {1, clock.clock(), 10.0});
+    EXPECT_EQ(source->rate_hz(), row.rate_hz);
+    EXPECT_NE(source->describe().find(path), std::string::npos);
+    const auto warnings = source->warnings();
+    EXPECT_EQ(warnings.size(), row.channels > 2 ? 1u : 0u);
+    for (const std::string& warning : warnings)
+        EXPECT_THAT(warning, ::testing::HasSubstr("has " + std::to_string(row.channels) +
+                                                  " channels; playing the first two"));
+
+    clock.set(3.5 * kFrames / row.rate_hz);  // three and a half times through the file
+    const std::int64_t produced = source->frames_now();
+    for (int ch = 0; ch < kChannels; ++ch) {
+        const int file_ch = row.channels == 1 ? 0 : ch;  // mono feeds both
+        std::vector<double> got(static_cast<std::size_t>(produced + 10));
+        source->read(ch, 0, got);
+        std::size_t wrong = 0;
+        for (std::int64_t f = 0; f < produced; ++f)
+            wrong += got[f] != expected[(f % kFrames) * row.channels + file_ch];
+        EXPECT_EQ(wrong, 0u) << "channel " << ch << " over " << produced << " frames";
+        EXPECT_EQ(got.back(), 0.0) << "not produced yet";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, FileFormat, ::testing::ValuesIn(kFormats), RowName{});
+
+// A 100000-frame stereo file at `rate_hz`.
+std::string good(const Files& f, int format = SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+                 int rate_hz = 48000) {
+    write_file(f.file("good"), format, 2, rate_hz, 100000);
+    return f.file("good");
+}
+std::string cut(const std::string& path, std::uintmax_t bytes) {
+    fs::resize_file(path, bytes);
+    return path;
+}
+
+struct BadFileRow {
+    const char* name;
+    std::function<std::string(const Files&)> make;  // gives the path to open
+    const char* reason;
+};
+
+const BadFileRow kBadFiles[] = {
+    {"missing", [](const Files& f) { return f.file("nothing_here.wav"); }, "no such file"},
+    {"directory", [](const Files& f) { return f.file(""); }, "it is a directory"},
+    {"empty", [](const Files& f) { return std::ofstream(f.file("e")), f.file("e"); },
+     "the file is empty (0 bytes)"},
+    {"not_sound",
+     [](const Files& f) { return std::ofstream(f.file("t")) << "Notes.\n", f.file("t"); },
+     "libsndfile cannot read it (corrupt, truncated or not a sound format it knows): Format not"},
+    {"corrupt_header",
+     [](const Files& f) {
+         std::fstream(good(f), std::ios::in | std::ios::out | std::ios::binary).seekp(12)
+             << "garbagegarbagegarbagegarbage";
+         return f.file("good");
+     },
+     "libsndfile cannot read it"},
+    // 100000 frames of 4 bytes and 36 header bytes after the RIFF size; 200000 - 8 left.
+    {"truncated_wav", [](const Files& f) { return cut(good(f), 200000); },
+     "truncated: its RIFF chunk declares 400036 bytes but the file holds 199992"},
+    {"truncated_aiff",
+     [](const Files& f) { return cut(good(f, SF_FORMAT_AIFF | SF_FORMAT_PCM_16), 150000); },
+     "truncated: its FORM chunk declares"},
+    {"truncated_flac",
+     [](const Files& f) { return cut(good(f, SF_FORMAT_FLAC | SF_FORMAT_PCM_16), 100000); },
+     "corrupt or truncated: file"},
+    {"rate_below_8k",
+     [](const Files& f) { return good(f, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 4000); },
+     "its sample rate 4000 Hz is below the lowest the analyser measures at, 8000 Hz"},
+    // Refused before anything is sized by the rate: 2^31 - 1 Hz once ran to 18.7 GB.
+    {"rate_above_768k",
+     [](const Files& f) { return good(f, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1000000); },
+     "its sample rate 1000000 Hz is above the highest the analyser measures at, 768000 Hz"},
+    {"rate_of_a_huge_header",
+     [](const Files& f) { return good(f, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2147483647); },
+     "its sample rate 2147483647 Hz is above the highest the analyser measures at, 768000 Hz"},
+};
+
+class BadFile : public Files, public ::testing::WithParamInterface<BadFileRow> {};
+
+TEST_P(BadFile, IsRefusedWithItsNameAndTheReason) {
+    const std::string path = GetParam().make(*this);
+    EXPECT_THAT(thrown<SourceError>([&] { open_source(path, std::make_shared<Generator>()); }),
+                ::testing::HasSubstr("cannot open file \"" + path + "\": " + GetParam().reason));
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, BadFile, ::testing::ValuesIn(kBadFiles), RowName{});
+
+TEST(OpenSource, RefusesAnEmptyNameAndNoGenerator) {
+    EXPECT_THROW(open_source("", std::make_shared<Generator>()), SourceError);
+    EXPECT_THROW(open_source("sim", nullptr), std::invalid_argument);
+}
+
+// What a file source holds does not grow with a number in the file's header: a file of 1024
+// channels (libsndfile's most) costs what a stereo one does, and still plays its first two.
+TEST_F(Files, MemoryDoesNotFollowTheHeadersChannelCount) {
+    constexpr int kFrames = 100;
+    write_file(file("stereo"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 48000, kFrames);
+    const auto many =
+        write_file(file("many"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1024, 48000, kFrames);
+    FakeClock clock;
+    FileSource two(file("stereo"), clock.clock()), lots(file("many"), clock.clock());
+    EXPECT_EQ(lots.cache_capacity_bytes(), two.cache_capacity_bytes());
+    clock.set(1.0);
+    ASSERT_GE(lots.frames_now(), kFrames);
+    for (int ch = 0; ch < kChannels; ++ch) {
+        std::vector<double> got(kFrames);
+        lots.read(ch, 0, got);
+        for (int f = 0; f < kFrames; ++f)
+            ASSERT_EQ(got[f], many[static_cast<std::size_t>(f * 1024 + ch)]) << "frame " << f;
+    }
+}
+
+// File names are bytes: every name comes back byte for byte through text, and valid UTF-8 reads
+// as its characters.
+struct NameCase {
+    const char* name;
+    std::string bytes;
+    std::u16string text;
+};
+
+class FileNameText : public ::testing::TestWithParam<NameCase> {};
+
+TEST_P(FileNameText, CarriesEveryByteThroughText) {
+    EXPECT_EQ(text_from_file_name(GetParam().bytes), GetParam().text);
+    EXPECT_EQ(file_name_from_text(text_from_file_name(GetParam().bytes)), GetParam().bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, FileNameText,
+    ::testing::Values(NameCase{"Ascii", "run.csv", u"run.csv"},
+                      NameCase{"Utf8", "caf\xC3\xA9.csv", u"caf\u00E9.csv"},
+                      NameCase{"Latin1", "caf\xE9.csv", u"caf\xDCE9.csv"},
+                      NameCase{"OutsideTheBasicPlane", "\xF0\x9F\x8E\xB5", u"\U0001F3B5"},
+                      NameCase{"TruncatedSequence", "a\xE2\x82", u"a\xDCE2\xDC82"},
+                      NameCase{"Overlong", "\xC0\xAF", u"\xDCC0\xDCAF"},
+                      NameCase{"EncodedSurrogate", "\xED\xA0\x80", u"\xDCED\xDCA0\xDC80"},
+                      NameCase{"BeyondUnicode", "\xF4\x90\x80\x80", u"\xDCF4\xDC90\xDC80\xDC80"},
+                      NameCase{"StrayContinuation", "\x80z", u"\xDC80z"}),
+    RowName());
+
+TEST(FileNameText, ALoneSurrogateThatNoByteGaveIsTheReplacementCharacter) {
+    EXPECT_EQ(file_name_from_text(u"\xD800x\xDC41"), "\xEF\xBF\xBDx\xEF\xBF\xBD");
+}
+
+}  // namespace
+}  // namespace vantel::source
