@@ -11,6 +11,7 @@
 //   row["unit"], row.number("volts"), row.integer("digits")
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -62,10 +63,10 @@ struct CsvRow {
         }
         return value;
     }
-    long long integer(std::string_view column) const {
+    std::int64_t integer(std::string_view column) const {
         const std::string& text = (*this)[column];
         std::size_t used = 0;
-        long long value = 0;
+        std::int64_t value = 0;
         try {
             value = std::stoll(text, &used, 0);
         } catch (const std::exception&) {
