@@ -8,8 +8,9 @@
 //
 //   const auto rows = testing_support::csv_beside("cases.csv");  // next to the calling .cpp
 //   INSTANTIATE_TEST_SUITE_P(Formats, FormatTest, ::testing::ValuesIn(rows), RowName{});
-//   row["unit"], row.number("volts"), row.integer("digits")
+//   row["unit"], row.number("volts"), row.integer("digits"), row.text("lines") (C escapes)
 
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -46,6 +47,31 @@ struct CsvRow {
             map[(*columns)[i]] = cells[i];
         }
         return map;
+    }
+    // The cell with C escapes decoded (\n \r \t \\ \xNN), for texts with line ends or bytes
+    // that are no text.
+    std::string text(std::string_view column) const {
+        const std::string& cell = (*this)[column];
+        std::string out;
+        for (std::size_t i = 0; i < cell.size(); ++i) {
+            if (cell[i] != '\\') {
+                out += cell[i];
+                continue;
+            }
+            const char e = i + 1 < cell.size() ? cell[++i] : '?';
+            if (e == 'n' || e == 'r' || e == 't' || e == '\\') {
+                out += e == 'n' ? '\n' : e == 'r' ? '\r' : e == 't' ? '\t' : '\\';
+            } else if (e == 'x' && i + 2 < cell.size() &&
+                       std::isxdigit(static_cast<unsigned char>(cell[i + 1])) &&
+                       std::isxdigit(static_cast<unsigned char>(cell[i + 2]))) {
+                out += static_cast<char>(std::stoi(cell.substr(i + 1, 2), nullptr, 16));
+                i += 2;
+            } else {
+                throw std::invalid_argument(where + ": an unknown escape in " +
+                                            std::string(column));
+            }
+        }
+        return out;
     }
     // The whole cell must be the number: "1.5x" is a fault of the table, not 1.5.
     double number(std::string_view column) const {
