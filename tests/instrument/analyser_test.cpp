@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "automation/conversions.h"
+#include "csv_table.h"
 #include "instrument/analyser.h"
 #include "instrument/constants.h"
 #include "instrument/measurement.h"
@@ -25,14 +26,19 @@
 #include "row_name.h"
 #include "sound_file.h"
 #include "sources/live_source.h"
+#include "value_cell.h"
 
 namespace vantel {
 namespace {
 
 using ::testing::HasSubstr;
+using testing_support::csv_beside;
+using testing_support::CsvRow;
 using testing_support::in_home;
 using testing_support::PrintTo;
+using testing_support::RowName;
 using testing_support::sine;
+using testing_support::value_cell;
 using testing_support::write_sound_file;
 
 std::int64_t code(std::string_view name) {
@@ -134,60 +140,28 @@ TEST(Constants, AreReadOnlyWithDistinctCodesAndTheStatusFlagsBits) {
     EXPECT_EQ(all_flags, 63);
 }
 
-struct RefusedWrite {
-    const char* name;
-    const char* path;
-    Value value;
-};
-
-class RefusedWrites : public testing::TestWithParam<RefusedWrite> {};
+class RefusedWrites : public testing::TestWithParam<CsvRow> {};
 
 TEST_P(RefusedWrites, FailNamingTheMemberAndKeepTheSetting) {
+    const std::string& path = GetParam()["path"];
+    const std::string& cell = GetParam()["value"];
+    const Value value = cell.starts_with("const:") ? Value(code(cell.substr(6))) : value_cell(cell);
     Bench b;
-    const Value before = b.get(GetParam().path);
+    const Value before = b.get(path);
     try {
-        b.set(GetParam().path, GetParam().value);
-        FAIL() << GetParam().value.describe() << " was taken";
+        b.set(path, value);
+        FAIL() << value.describe() << " was taken";
     } catch (const AutomationError& e) {
-        EXPECT_EQ(e.member(), GetParam().path);
+        EXPECT_EQ(e.member(), path);
         EXPECT_FALSE(e.reason().empty());
     }
-    if (std::string_view(GetParam().path) != "CTDetector.CTD_ChA") {  // a reading moves anyway
-        EXPECT_EQ(b.get(GetParam().path), before);
+    if (path != "CTDetector.CTD_ChA") {  // a reading moves anyway
+        EXPECT_EQ(b.get(path), before);
     }
 }
 
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Analyser, RefusedWrites, testing::ValuesIn(std::vector<RefusedWrite>{
-    {"UnitNoCode", "CTDetector.CTD_Unit", Value(9999)},
-    {"UnitBeyond16Bits", "CTDetector.CTD_Unit", Value(70000)},
-    {"UnitWithFraction", "CTDetector.CTD_Unit", Value(21.5)},
-    {"UnitDetectorCannotReadIn", "CTDetector.CTD_Unit", Value(code("UNIT_HEX"))},
-    {"RelativeUnitWhileAbsolute", "CTDetector.CTD_Unit", Value(37)},
-    {"FullScaleZero", "AnalogueInputs.AI_FullScaleA", Value(0.0)},
-    {"FullScaleNegative", "AnalogueInputs.AI_FullScaleB", Value(-1.0)},
-    {"FullScaleNotANumber", "AnalogueInputs.AI_FullScaleA", Value(NAN)},
-    {"FullScaleInfinite", "AnalogueInputs.AI_FullScaleB", Value(INFINITY)},
-    {"FullScaleAsWord", "AnalogueInputs.AI_FullScaleA", Value("ten")},
-    {"StatusIsReadOnly", "SignalAnalyzer.SA_Status", Value(0)},
-    {"FrequencyUnitForAmplitude", "CTDetector.CTD_Unit", Value(code("UNIT_FREQ_HZ"))},
-    {"WeightingSix", "CTDetector.CTD_WeightingFilter", Value(6)},
-    {"ResponseFour", "CTDetector.CTD_Response", Value(4)},
-    {"RelativityFour", "CTDetector.CTD_Relativity", Value(4)},
-    {"FunctionInLowerCase", "CTDetector.CTD_Function", Value("amplitude")},
-    {"FunctionByNumber", "CTDetector.CTD_Function", Value(1)},
-    {"DomainTwo", "SignalAnalyzer.SA_Source", Value(2)},
-    {"AnalogueSourceSix", "AnalogueInputs.AI_Source", Value(6)},
-    {"DigitalSourceFive", "DigitalInputs.DI_Source", Value(5)},
-    {"ReadingIsReadOnly", "CTDetector.CTD_ChA", Value(1.0)},
-    {"FrameRateIsReadOnly", "DigitalInputs.DI_FrameRate", Value(44100)},
-    {"IsInitialisedIsReadOnly", "IsInitialised", Value(AutoBool::False)},
-    // What the generator cannot play (its own tests hold the rest): half its 48 kHz and more.
-    {"GeneratorFrequencyNyquist", "Generator.GEN_Frequency", Value(24000.0)},
-    {"GeneratorLevelInfinite", "Generator.GEN_Level", Value(INFINITY)},
-    {"GeneratorOnAsText", "Generator.GEN_On", Value("yes")},
-}), testing_support::RowName());
-// clang-format on
+INSTANTIATE_TEST_SUITE_P(Analyser, RefusedWrites,
+                         testing::ValuesIn(csv_beside("refused_writes.csv")), RowName());
 
 // Numbers and numeric text are coerced; the filter without a name is a filter all the same.
 // Relative measurement and the frequency function move the unit; their end restores it.
@@ -407,16 +381,12 @@ TEST(SavedSettings, ASavedSourceThatCannotBeOpenedIsPassedOverAndKept) {
     EXPECT_THAT(f.readAll().toStdString(), HasSubstr("source=/nowhere/gone.wav"));
 }
 
-struct CorruptRow {
-    const char* name;
-    const char* text;
-};
-
-class CorruptFile : public testing::TestWithParam<CorruptRow> {};
+class CorruptFile : public testing::TestWithParam<CsvRow> {};
 
 // One warning, the defaults, and the file kept as ".bad" for whoever wants to see it.
 TEST_P(CorruptFile, GivesTheDefaultsAndIsKeptAside) {
-    const std::string file = settings_file(GetParam().text);
+    const std::string text = GetParam().text("text");
+    const std::string file = settings_file(text.c_str());
     Bench run(keeping(file));
     EXPECT_THAT(run.warnings, testing::ElementsAre(HasSubstr(".bad")));
     EXPECT_EQ(run.get("CTDetector.CTD_Function"), Value("Amplitude"));
@@ -424,33 +394,12 @@ TEST_P(CorruptFile, GivesTheDefaultsAndIsKeptAside) {
     EXPECT_EQ(run.get("AnalogueInputs.AI_FullScaleA"), Value(10.0));
     QFile bad(QString::fromStdString(file + ".bad"));
     ASSERT_TRUE(bad.open(QIODevice::ReadOnly));
-    EXPECT_EQ(bad.readAll().toStdString(), GetParam().text);
+    EXPECT_EQ(bad.readAll().toStdString(), text);
     EXPECT_TRUE(Bench(keeping(file)).warnings.empty()) << "the defaults were written in its place";
 }
 
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Analyser, CorruptFile, testing::ValuesIn(std::vector<CorruptRow>{
-    {"NotText", "\x7f" "ELF\x02\x01\x01\x00\x00\x00"},
-    {"ValueBeforeAnySection", "source=sim\n"},
-    {"SectionNotClosed", "[analyser\nsource=sim\n"},
-    {"NeitherSectionNorValue", "[analyser]\nsource\n"},
-    {"BadEscape", "[analyser]\nsource=sim%4\n"},
-    {"CodeNotANumber", "[simulated/Amplitude]\nunit=volts\nweighting=0\nresponse=0\nrelativity=0\n"},
-    {"CodeBeyond16Bits", "[simulated/Amplitude]\nunit=70000\nweighting=0\nresponse=0\nrelativity=0\n"},
-    {"FunctionHalfSaved", "[simulated/Amplitude]\nunit=20\n"},
-    {"UnitNoneHas", "[simulated/Amplitude]\nunit=99\nweighting=0\nresponse=0\nrelativity=0\n"},
-    {"RelativeUnitForAbsoluteAmplitude",
-     "[simulated/Amplitude]\nunit=37\nweighting=0\nresponse=0\nrelativity=0\n"},
-    {"WeightingAgainstTheFunctionsName",
-     "[simulated/Noise (A-weighted)]\nunit=20\nweighting=3\nresponse=0\nrelativity=0\n"},
-    {"FunctionNoneHas", "[simulated]\nfunction=Loudness\n"},
-    {"DomainTwo", "[simulated]\ninput_domain=2\n"},
-    {"GeneratorLevelInfinite", "[simulated]\ngenerator_level_v=inf\n"},
-    {"GeneratorLevelBeyondItsRange", "[simulated]\ngenerator_level_v=1000\n"},
-    {"GeneratorOnNeitherZeroNorOne", "[simulated]\ngenerator_on=yes\n"},
-    {"CalibrationNegative", "[calibration/sim]\nfull_scale_a_v=-1\n"},
-}), testing_support::RowName());
-// clang-format on
+INSTANTIATE_TEST_SUITE_P(Analyser, CorruptFile,
+                         testing::ValuesIn(csv_beside("corrupt_settings.csv")), RowName());
 
 // What a later version may add is passed over; names and values keep any character, and each
 // channel its own.

@@ -12,19 +12,25 @@
 #include <limits>
 
 #include "automation/conversions.h"
+#include "csv_table.h"
 #include "meter/scripted_run.h"
 #include "meter_fixture.h"
 #include "recorder/recorder.h"
 #include "trend/trend_series.h"
+#include "value_cell.h"
 
 namespace vantel {
 namespace {
 
 using ::testing::HasSubstr;
+using testing_support::csv_beside;
+using testing_support::CsvRow;
 using testing_support::Polled;
 using testing_support::PrintTo;
 using testing_support::Rig;
+using testing_support::RowName;
 using testing_support::Strings;
+using testing_support::value_cell;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
@@ -78,49 +84,32 @@ TEST(UpdateCycle, InputDomainDecidesTheInputWords) {
 }
 
 // Each kind of status change restarts minimum and maximum at the next cycle.
-struct ChangeCase {
-    const char* name;
-    const char* member;  // of the detector; nullptr: the analyser's default weighting changes
-    Value value;
-    bool restarts;
-    int weighting_first = -1;  // a detector weighting to settle on before the change
-};
-
-class StatusChange : public testing::TestWithParam<ChangeCase> {};
+class StatusChange : public testing::TestWithParam<CsvRow> {};
 
 TEST_P(StatusChange, RestartsMinimumAndMaximum) {
-    const ChangeCase& c = GetParam();
+    const CsvRow& c = GetParam();
+    const bool restarts = c.flag("restarts");
     Polled p;
-    if (c.weighting_first >= 0)
-        p.world.set("CTDetector", "CTD_WeightingFilter", Value(c.weighting_first));
+    if (!c["weighting_first"].empty())
+        p.world.set("CTDetector", "CTD_WeightingFilter", Value(c.integer("weighting_first")));
     p.cycle_reading(Value(0.5));  // spread minimum and maximum apart, each with its own unit
     p.cycle_reading(Value(2.0));
     ASSERT_EQ(p.shown().maximum + p.shown().maximum_unit, "2.000V");
     ASSERT_EQ(p.shown().minimum + p.shown().minimum_unit, "500.0mV");
 
-    if (c.member)
-        p.world.set("CTDetector", c.member, Value(c.value));
+    if (!c["member"].empty())
+        p.world.set("CTDetector", c["member"].c_str(), value_cell(c["value"]));
     else
-        p.world.analyser.set_default_weighting(to_code(c.value));
+        p.world.analyser.set_default_weighting(to_code(value_cell(c["value"])));
     p.cycle_reading(Value(1.25));
-    EXPECT_EQ(p.shown().minimum, c.restarts ? p.shown().main_reading : "500.0");
-    EXPECT_EQ(p.shown().maximum, c.restarts ? p.shown().main_reading : "2.000");
+    EXPECT_EQ(p.shown().minimum, restarts ? p.shown().main_reading : "500.0");
+    EXPECT_EQ(p.shown().maximum, restarts ? p.shown().main_reading : "2.000");
     p.cycle_reading(Value(1.5));
-    EXPECT_EQ(p.shown().minimum, c.restarts ? "1.250" : "500.0") << "reset only once";
+    EXPECT_EQ(p.shown().minimum, restarts ? "1.250" : "500.0") << "reset only once";
 }
 
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Kinds, StatusChange, testing::ValuesIn(std::vector<ChangeCase>{
-    {"Unit", "CTD_Unit", Value(21), true}, {"Weighting", "CTD_WeightingFilter", Value(3), true},
-    {"Response", "CTD_Response", Value(1), true}, {"Relativity", "CTD_Relativity", Value(1), true},
-    {"DefaultWhileDefault", nullptr, Value(4), true, 5},
-    {"DefaultOtherwise", nullptr, Value(4), false, 1},
-    // A function keeps its own settings: one in volts leaves minimum and maximum going, one in
-    // dB restarts them, so that they never mix the two.
-    {"FunctionInTheSameUnit", "CTD_Function", Value("Noise (RMS)"), false},
-    {"FunctionInItsOwnUnit", "CTD_Function", Value("Balance"), true},
-}), testing_support::RowName());
-// clang-format on
+INSTANTIATE_TEST_SUITE_P(Kinds, StatusChange, testing::ValuesIn(csv_beside("status_changes.csv")),
+                         RowName());
 
 TEST(UpdateCycle, ChannelKeySwitchesTheReadingButKeepsMinimumAndMaximum) {
     Polled p;
@@ -409,24 +398,26 @@ constexpr Key resp{&Meter::step_response, &MeterReading::response_word, "- -", "
 constexpr Key rel{&Meter::step_relativity, &MeterReading::relativity_word, " - - ",
                   "CTD_Relativity", ""};
 
-constexpr int kWarns = -99;
-struct KeyCase {
-    const char* name;
-    Key key;
-    int relativity;                      // the relativity shown before the press
-    int current;                         // the shown code the key steps from
-    int written;                         // kWarns: the key's warning instead
-    const char* refused_word = nullptr;  // the analyser refuses the write: the word in force
-};
-
-class SettingKey : public testing::TestWithParam<KeyCase> {};
+class SettingKey : public testing::TestWithParam<CsvRow> {};
 
 // Keys step from what the meter last showed, so a second press before the next poll repeats the
 // first; what a key asks for is written whether or not the analyser takes it. No poll would ever
 // replace the placeholder of a refused write, so the key puts the word of the setting still in
 // force back at once.
 TEST_P(SettingKey, ShowsItsPlaceholderAndWritesTheNextCodeOrWarns) {
-    const KeyCase& c = GetParam();
+    const CsvRow& row = GetParam();
+    const std::map<std::string, Key> keys{
+        {"unit", units}, {"weighting", weight}, {"response", resp}, {"relativity", rel}};
+    const struct {
+        Key key;
+        int relativity, current;
+        std::optional<int> written;  // none: the key warns instead
+        const char* refused_word;
+    } c{keys.at(row["key"]), static_cast<int>(row.integer("relativity")),
+        static_cast<int>(row.integer("current")),
+        row["written"] == "warns" ? std::nullopt
+                                  : std::optional(static_cast<int>(row.integer("written"))),
+        row["refused_word"].empty() ? nullptr : row["refused_word"].c_str()};
     Polled p;
     const std::string member = std::string("CTDetector.") + c.key.member;
     p.world.analyser.override_value("CTDetector.CTD_Relativity", Value(c.relativity));
@@ -448,8 +439,8 @@ TEST_P(SettingKey, ShowsItsPlaceholderAndWritesTheNextCodeOrWarns) {
     EXPECT_FALSE(p.meter.ended());
     for (std::string& line : w)
         line = line.substr(0, line.find(" -> "));
-    const bool writes = c.written != kWarns;
-    const std::string set = "set " + member + " = " + std::to_string(c.written);
+    const bool writes = c.written.has_value();
+    const std::string set = "set " + member + " = " + std::to_string(c.written.value_or(0));
     EXPECT_EQ(w, Strings(writes ? 2 : 0, set));
     ASSERT_EQ(p.world.messages.size(), writes ? 0u : 2u);
     for (const Message& m : p.world.messages)
@@ -457,26 +448,8 @@ TEST_P(SettingKey, ShowsItsPlaceholderAndWritesTheNextCodeOrWarns) {
                   std::tuple(c.key.warning, "Vantel DMM", Message::Icon::Warning));
 }
 
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Cycles, SettingKey, testing::ValuesIn(std::vector<KeyCase>{
-    {"UnitV", units, 0, 20, 21}, {"UnitVp", units, 0, 21, 22}, {"UnitVpp", units, 0, 22, 23},
-    {"UnitDbu", units, 0, 23, 66}, {"UnitDbv", units, 0, 66, 30}, {"UnitDbm", units, 0, 30, 31},
-    {"UnitW", units, 0, 31, 32}, {"UnitDbfs", units, 0, 32, 20}, {"UnitUnlisted", units, 0, 9, 20},
-    {"RelativeDb", units, 1, 37, 38}, {"RelativePercent", units, 3, 38, 37},
-    {"RelativeOther", units, 2, 40, 37},
-    // An odd relativity writes back the unit the last poll read, not a step.
-    {"UnitOddRelativity", units, 9, 23, 23},
-    {"WeightNone", weight, 0, 0, 1}, {"WeightA", weight, 0, 1, 3}, {"Weight1k", weight, 0, 3, 4},
-    {"Weight2k", weight, 0, 4, 5}, {"WeightDefault", weight, 0, 5, 0},
-    {"WeightTwo", weight, 0, 2, kWarns}, {"WeightSix", weight, 0, 6, kWarns},
-    {"RespRms", resp, 0, 0, 1}, {"RespQpeak", resp, 0, 3, 0}, {"RespFour", resp, 0, 4, kWarns},
-    {"RespNegative", resp, 0, -1, kWarns},
-    {"RelAbs", rel, 0, 0, 1}, {"RelGen", rel, 2, 2, 3}, {"RelChannel", rel, 3, 3, 0},
-    {"RelNegative", rel, -2, -2, -1},
-    {"WeightRefused", weight, 0, 3, 4, "CCIR468 1k"}, {"RespRefused", resp, 0, 2, 3, "Pk Sample"},
-    {"RelRefused", rel, 0, 0, 1, "absolute"},
-}), testing_support::RowName());
-// clang-format on
+INSTANTIATE_TEST_SUITE_P(Cycles, SettingKey, testing::ValuesIn(csv_beside("setting_keys.csv")),
+                         RowName());
 
 // The input key steps twice before a poll in both domains, and not at all in an odd one; after
 // close, no key writes anything.
@@ -616,41 +589,22 @@ TEST(Calibration, ATrueLevelSetsTheChannelsFullScale) {
     EXPECT_TRUE(p.world.messages.empty());
 }
 
-struct RefusedCalibration {
-    const char* name;
-    const char* object;  // a setting that makes the reading unfit, or nullptr
-    const char* member;
-    Value value;
-    double true_v;
-    const char* said;
-};
-
-class CalibrationRefused : public testing::TestWithParam<RefusedCalibration> {};
+class CalibrationRefused : public testing::TestWithParam<CsvRow> {};
 
 TEST_P(CalibrationRefused, ChangesNothingAndSaysWhy) {
-    const RefusedCalibration& c = GetParam();
+    const CsvRow& c = GetParam();
     Polled p(source::analyser_loopback());
-    if (c.object)
-        p.world.set(c.object, c.member, c.value);
+    if (!c["object"].empty())
+        p.world.set(c["object"].c_str(), c["member"].c_str(), value_cell(c["value"]));
     p.work_tick();
-    EXPECT_FALSE(p.meter.calibrate(c.true_v));
+    EXPECT_FALSE(p.meter.calibrate(c.number("true_v")));
     ASSERT_EQ(p.world.messages.size(), 1u);
-    EXPECT_THAT(p.world.messages[0].text, HasSubstr(c.said));
+    EXPECT_THAT(p.world.messages[0].text, HasSubstr(c["said"]));
     EXPECT_EQ(to_double(p.world.get("AnalogueInputs", "AI_FullScaleA")), 10.0);
 }
 
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Meter, CalibrationRefused, testing::ValuesIn(std::vector<RefusedCalibration>{
-    {"TrueLevelZero", nullptr, nullptr, Value(), 0.0, "above 0"},
-    {"TrueLevelNegative", nullptr, nullptr, Value(), -1.0, "above 0"},
-    {"TrueLevelNotANumber", nullptr, nullptr, Value(), std::nan(""), "above 0"},
-    {"DigitalInput", "SignalAnalyzer", "SA_Source", Value(1), 1.0, "Only an analogue input"},
-    {"InDbu", "CTDetector", "CTD_Unit", Value(23), 1.0, "in V"},
-    {"Weighted", "CTDetector", "CTD_WeightingFilter", Value(1), 1.0, "unweighted"},
-    {"NoSignal", "Generator", "GEN_On", Value(AutoBool::False), 1.0, "no signal"},
-    {"Overloaded", "Generator", "GEN_Level", Value(20.0), 1.0, "OVERLOAD"},
-}), testing_support::RowName());
-// clang-format on
+INSTANTIATE_TEST_SUITE_P(Meter, CalibrationRefused,
+                         testing::ValuesIn(csv_beside("refused_calibrations.csv")), RowName());
 
 // A meter on our analyser with a scripted run attached as the program attaches it, its readings
 // logged as (seconds, passed).
@@ -783,37 +737,26 @@ INSTANTIATE_TEST_SUITE_P(Plans, RunEnd, testing::Values(
             0, kExitLimitFailed}), testing_support::RowName());
 // clang-format on
 
-struct LimitsCase {
-    const char* name;
-    const char* text;
-    std::optional<Limits> expected;
-};
-
-class LimitsText : public testing::TestWithParam<LimitsCase> {};
+class LimitsText : public testing::TestWithParam<CsvRow> {};
 
 TEST_P(LimitsText, ReadsLowColonHigh) {
+    const CsvRow& c = GetParam();
+    const auto bound = [&](const char* column) {
+        return c[column].empty() ? std::optional<double>() : c.number(column);
+    };
     std::string error;
-    const std::optional<Limits> got = parse_limits(GetParam().text, error);
-    ASSERT_EQ(got.has_value(), GetParam().expected.has_value()) << error;
+    const std::optional<Limits> got = parse_limits(c["text"], error);
+    ASSERT_EQ(got.has_value(), c.flag("valid")) << error;
     if (got) {
-        EXPECT_EQ(got->low, GetParam().expected->low);
-        EXPECT_EQ(got->high, GetParam().expected->high);
+        EXPECT_EQ(got->low, bound("low"));
+        EXPECT_EQ(got->high, bound("high"));
     } else {
         EXPECT_THAT(error, HasSubstr("--limits"));
     }
 }
 
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Texts, LimitsText, testing::Values(
-    LimitsCase{"Both", "-90:-80", Limits{-90.0, -80.0}},
-    LimitsCase{"HighOnly", ":-80", Limits{{}, -80.0}},
-    LimitsCase{"LowOnly", "0.9:", Limits{0.9, {}}}, LimitsCase{"Neither", ":", Limits{}},
-    LimitsCase{"ExponentsAndPlus", "+1e-3:2E-3", Limits{1e-3, 2e-3}},
-    LimitsCase{"NoColon", "-80", std::nullopt}, LimitsCase{"TwoColons", "1:2:3", std::nullopt},
-    LimitsCase{"CommaDecimal", "0,9:1,1", std::nullopt}, LimitsCase{"Words", "nan:1", std::nullopt},
-    LimitsCase{"Infinite", ":inf", std::nullopt}, LimitsCase{"LowAboveHigh", "2:1", std::nullopt},
-    LimitsCase{"Spaces", " 1:2", std::nullopt}), testing_support::RowName());
-// clang-format on
+INSTANTIATE_TEST_SUITE_P(Texts, LimitsText, testing::ValuesIn(csv_beside("limits_texts.csv")),
+                         RowName());
 
 }  // namespace
 }  // namespace vantel
