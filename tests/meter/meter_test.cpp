@@ -313,27 +313,19 @@ TEST(StartUp, FirstReadingFillsTheDisplayAndTheFirstTimedCycleIsTheFirstPoll) {
     EXPECT_TRUE(r.world.ends.empty());
 }
 
-struct WaitCase {
-    const char* name;
-    double ready_after_s, clock_start_s;
-    Value ready_value;  // empty: the analyser's own answer
-    int questions;      // 11: it gives up
-    double waited_s;
-};
-
-class StartUpWait : public testing::TestWithParam<WaitCase> {};
+class StartUpWait : public testing::TestWithParam<CsvRow> {};
 
 // The meter asks about every two seconds, and gives up after eleven questions changing nothing.
 TEST_P(StartUpWait, AsksEveryTwoSecondsAndGivesUpAfterElevenQuestions) {
-    const WaitCase& c = GetParam();
-    Rig r(c.ready_after_s);
-    r.world.now_s = c.clock_start_s;
-    if (c.ready_value.kind() != Value::Kind::Empty)
-        r.world.analyser.override_value("IsInitialised", c.ready_value);
+    const CsvRow& c = GetParam();
+    Rig r(c.number("ready_after_s"));
+    r.world.now_s = c.number("clock_start_s");
+    if (!c["ready_value"].empty())
+        r.world.analyser.override_value("IsInitialised", value_cell(c["ready_value"]));
     r.meter.start();
-    const bool gives_up = c.questions == 11;
-    EXPECT_EQ(r.world.count("get IsInitialised"), c.questions);
-    EXPECT_NEAR(r.world.now_s - c.clock_start_s, c.waited_s, 1e-9);
+    const bool gives_up = c.integer("questions") == 11;
+    EXPECT_EQ(r.world.count("get IsInitialised"), c.integer("questions"));
+    EXPECT_NEAR(r.world.now_s - c.number("clock_start_s"), c.number("waited_s"), 1e-9);
     EXPECT_EQ(r.world.ends, gives_up ? std::vector<int>{2} : std::vector<int>{});
     EXPECT_EQ(r.meter.ended(), gives_up);
     EXPECT_EQ(r.meter.running(), !gives_up);
@@ -346,16 +338,8 @@ TEST_P(StartUpWait, AsksEveryTwoSecondsAndGivesUpAfterElevenQuestions) {
                              "initialise and will now close.  "));
 }
 
-// The meter comes a second after the analyser: asked at 1, 3 and 5 s (not ready), then at 7 s
-// (ready). The clock is monotonic: a wait that would cross midnight still ends.
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Cases, StartUpWait, testing::Values(
-    WaitCase{"ReadyAtOnce", 0.0, 5001.0, Value(), 1, 0.0},
-    WaitCase{"ReadyAfterSixSeconds", 6.0, 5001.0, Value(), 4, 6.0},
-    WaitCase{"NeverReady", 1e9, 5000.0, Value(), 11, 21.0},
-    WaitCase{"AcrossMidnight", 1e9, 86390.0, Value(), 11, 21.0},
-    WaitCase{"OneInsteadOfTrue", 1e9, 5000.0, Value(1), 11, 21.0}), testing_support::RowName());
-// clang-format on
+INSTANTIATE_TEST_SUITE_P(Cases, StartUpWait, testing::ValuesIn(csv_beside("start_up_waits.csv")),
+                         RowName());
 
 // The option is switched off while the panel runs and put back exactly as it was, once; one that
 // cannot be read is never written, since nothing could put it back.
@@ -707,35 +691,26 @@ TEST(Limits, JudgeEveryReadingAndTheCountEndsTheRun) {
     EXPECT_EQ(rig.run.exit_code(), kExitLimitFailed);
 }
 
-struct EndCase {
-    const char* name;
-    RunPlan plan;
-    std::size_t logged;  // of a steady 5.0
-    int exit_code;
-};
-
-class RunEnd : public testing::TestWithParam<EndCase> {};
+class RunEnd : public testing::TestWithParam<CsvRow> {};
 
 TEST_P(RunEnd, GivesTheCodeOfWhatWasJudged) {
-    RunRig rig(GetParam().plan);
+    const CsvRow& c = GetParam();
+    const auto given = [&](const char* column) {
+        return c[column].empty() ? std::optional<double>() : c.number(column);
+    };
+    RunRig rig({.count = c["count"].empty() ? std::nullopt : std::optional(c.integer("count")),
+                .duration_s = given("duration_s"),
+                .settle_s = given("settle_s"),
+                .limits = c.flag("judged") ? std::optional(Limits{given("low"), given("high")})
+                                           : std::nullopt});
     rig.world.analyser.override_value("CTDetector.CTD_ChA", Value(5.0));
     rig.start();
     rig.tick_until_logged(1000, 30);
-    EXPECT_EQ(rig.logged.size(), GetParam().logged);
-    EXPECT_EQ(rig.run.exit_code(), GetParam().exit_code);
+    EXPECT_EQ(rig.logged.size(), c.integer("logged"));
+    EXPECT_EQ(rig.run.exit_code(), c["exit_code"] == "closed" ? kExitClosed : kExitLimitFailed);
 }
 
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Plans, RunEnd, testing::Values(
-    // The reading at 1.0 s is the first past the duration, and is not logged.
-    EndCase{"DurationWithoutLimits", {.duration_s = 0.9}, 4, kExitClosed},
-    EndCase{"AllWithinTheLimits", {.count = 5, .limits = Limits{{}, 6.0}}, 5, kExitClosed},
-    EndCase{"AboveAHighLimitAlone", {.count = 2, .limits = Limits{{}, 4.0}}, 2, kExitLimitFailed},
-    EndCase{"BoundsIncluded", {.count = 2, .limits = Limits{5.0, 5.0}}, 2, kExitClosed},
-    // A judged run that judged nothing has not passed.
-    EndCase{"EndedWhileSettling", {.duration_s = 1.0, .settle_s = 2.0, .limits = Limits{{}, 6.0}},
-            0, kExitLimitFailed}), testing_support::RowName());
-// clang-format on
+INSTANTIATE_TEST_SUITE_P(Plans, RunEnd, testing::ValuesIn(csv_beside("run_ends.csv")), RowName());
 
 class LimitsText : public testing::TestWithParam<CsvRow> {};
 
