@@ -257,23 +257,17 @@ TEST(Rig, DurationLogsFiveCyclesASecond) {
     EXPECT_LT(column(rows.last(), 1).toDouble(), 1.0);
 }
 
-struct LimitCase {
-    const char* name;
-    const char* limits;
-    int exit_code;
-};
-
-class Limits : public testing::TestWithParam<LimitCase> {};
+class Limits : public testing::TestWithParam<CsvRow> {};
 
 // Every logged reading judged in the reading's unit (here dB); exit code 1 when any failed.
 TEST_P(Limits, JudgeEveryRowAndGiveTheExitCode) {
     const QString log = QString::fromStdString(in_home("judged.csv"));
     const Outcome o =
         run(VANTEL_DMM_BINARY,
-            headless("sim", QStringList{u"--limits"_s, QString::fromLatin1(GetParam().limits),
+            headless("sim", QStringList{u"--limits"_s, QString::fromStdString(GetParam()["limits"]),
                                         u"--count"_s, u"3"_s, u"--log"_s, log} +
                                 kThdnAt1V));
-    EXPECT_EQ(o.code, GetParam().exit_code) << o.err.toStdString();
+    EXPECT_EQ(o.code, GetParam().integer("exit_code")) << o.err.toStdString();
     const QByteArray text = read_file(log);
     EXPECT_TRUE(text.startsWith(kHeader + ",pass\r\n"));
     const QList<QByteArray> rows = rows_of(text, kLogColumns + 1);
@@ -281,16 +275,12 @@ TEST_P(Limits, JudgeEveryRowAndGiveTheExitCode) {
     for (const QByteArray& row : rows) {
         EXPECT_EQ(column(row, 5), "dB");
         EXPECT_GE(column(row, 1).toDouble(), 0.5) << "settled";
-        EXPECT_EQ(column(row, kLogColumns), GetParam().exit_code == 0 ? "true\r" : "false\r");
+        EXPECT_EQ(column(row, kLogColumns),
+                  GetParam().integer("exit_code") == 0 ? "true\r" : "false\r");
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Rig, Limits,
-                         testing::Values(LimitCase{"BelowMinus80", ":-80", 0},
-                                         LimitCase{"BelowMinus95", ":-95", 1},
-                                         LimitCase{"Between", "-95:-85", 0},
-                                         LimitCase{"AboveMinus85", "-85:", 1}),
-                         RowName());
+INSTANTIATE_TEST_SUITE_P(Rig, Limits, testing::ValuesIn(csv_beside("judged_runs.csv")), RowName());
 
 // A judged run leaves the log of an unjudged one alone (its columns differ) unless replacing it
 // is asked for.

@@ -47,6 +47,11 @@ std::int64_t code(std::string_view name) {
     return instrument::find_constant(name)->code;
 }
 
+// A table's value: KIND:TEXT (value_cell.h), or const:NAME for a named constant's code.
+Value cell_value(const std::string& cell) {
+    return cell.starts_with("const:") ? Value(code(cell.substr(6))) : value_cell(cell);
+}
+
 double db(double ratio) {
     return 20.0 * std::log10(ratio);
 }
@@ -146,8 +151,7 @@ class RefusedWrites : public testing::TestWithParam<CsvRow> {};
 
 TEST_P(RefusedWrites, FailNamingTheMemberAndKeepTheSetting) {
     const std::string& path = GetParam()["path"];
-    const std::string& cell = GetParam()["value"];
-    const Value value = cell.starts_with("const:") ? Value(code(cell.substr(6))) : value_cell(cell);
+    const Value value = cell_value(GetParam()["value"]);
     Bench b;
     const Value before = b.get(path);
     try {
@@ -323,22 +327,8 @@ TEST(SavedSettings, ARestartBringsEverySettingAndTheSourceBack) {
     std::vector<std::string> before;
     {
         Bench first(keeping(file, "loopback", false));
-        first.function("Noise (RMS)");
-        first.set("CTDetector.CTD_Relativity", "CTD_RELATIVITY_GEN");
-        first.set("CTDetector.CTD_Unit", "UNIT_RELATIVE_PERCENT");
-        first.function("Amplitude");
-        first.set("CTDetector.CTD_Unit", "UNIT_DBU");
-        first.set("CTDetector.CTD_WeightingFilter", "CTD_WEIGHTING_CCIR468_2K");
-        first.set("CTDetector.CTD_Response", "CTD_RESPONSE_QPEAK");
-        first.function("THD+N - relative");
-        first.set("CTDetector.CTD_Unit", "UNIT_RELATIVE_DB");
-        first.set("SignalAnalyzer.SA_Source", Value(1));
-        first.set("AnalogueInputs.AI_Source", "AI_SOURCE_GENOUTPUT");
-        first.set("DigitalInputs.DI_Source", "DI_SOURCE_TOSLINK");
-        first.set("AnalogueInputs.AI_FullScaleB", Value(2.5));
-        first.set("Generator.GEN_Frequency", Value(997.0));
-        first.set("Generator.GEN_Level", Value(0.25));
-        first.set("Generator.GEN_On", Value(AutoBool::False));
+        for (const CsvRow& row : csv_beside("kept_settings.csv"))
+            first.set(row.name, cell_value(row["value"]));
         before = everything(first);
         EXPECT_TRUE(first.warnings.empty());
     }

@@ -273,19 +273,14 @@ TEST(Hold, FreezesTheDisplayBlinksEverySixHundredMillisecondsAndDefersAReset) {
 // While the detector follows the default filter, the weighting word names the default filter.
 // (The other words are the vocabularies', reading_format_test.cpp; the keys show each in place.)
 TEST(WeightingWord, NamesTheDefaultFilterWhileTheDetectorFollowsIt) {
-    for (auto [name, weighting, default_filter, shown] :
-         {std::tuple{"NamedFilter", 1, 3, "A weighted"},
-          {"DefaultIsA", 5, 1, "A weighted"},
-          {"DefaultIsCcir", 5, 4, "CCIR468 2k"},
-          {"DefaultIsDefault", 5, 5, "default"},
-          {"DefaultUnnamed", 5, 2, "2"}}) {
-        SCOPED_TRACE(name);
+    for (const CsvRow& row : csv_beside("weighting_words.csv")) {
+        SCOPED_TRACE(row.name);
         Rig r;
-        r.world.analyser.set_default_weighting(default_filter);
-        r.world.set("CTDetector", "CTD_WeightingFilter", Value(weighting));
+        r.world.analyser.set_default_weighting(static_cast<int>(row.integer("default_filter")));
+        r.world.set("CTDetector", "CTD_WeightingFilter", Value(row.integer("weighting")));
         r.meter.start();
         r.work_tick();
-        EXPECT_EQ(r.shown().weighting_word, shown);
+        EXPECT_EQ(r.shown().weighting_word, row["shown"]);
     }
 }
 
