@@ -198,8 +198,8 @@ inline std::vector<CsvRow> parse_csv(std::string_view text, const std::string& s
     if (!at_line_start) {
         end_record();
     }
-    if (records.empty()) {
-        throw std::runtime_error(source + ": no header row");
+    if (records.size() < 2) {  // a table without rows would make every check over it pass
+        throw std::runtime_error(source + ": no rows under the header");
     }
     auto columns = std::make_shared<const std::vector<std::string>>(std::move(records.front()));
     std::vector<CsvRow> rows;

@@ -32,26 +32,15 @@ using testing_support::RowName;
 using testing_support::Strings;
 using testing_support::value_cell;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
 
 TEST(UpdateCycle, ReadsTheAnalyserInItsOwnOrder) {
     Polled p;
     p.work_tick();
-    // Ranged unit V on the analogue input XLR / BNC; nothing changed, so no status refresh. Each
-    // member's object is fetched afresh before it; the analyser's status follows the reading,
-    // and as all is well no status constant is read; the unit's class and word then read the
-    // constants up to UNIT_V.
     AccessLog expected;
-    for (std::string path :
-         {"CTDetector.CTD_Unit", "CTDetector.CTD_WeightingFilter", "CTDetector.CTD_Response",
-          "CTDetector.CTD_Relativity", "SignalAnalyzer.SA_DefaultWeightingFilter",
-          "CTDetector.CTD_Function", "SignalAnalyzer.SA_Source", "AnalogueInputs.AI_Source",
-          "AI_SOURCE_BAL_UNBAL", "SignalAnalyzer.SA_SourceName", "CTDetector.CTD_ChA",
-          "SignalAnalyzer.SA_Status", "UNIT_SECONDS", "UNIT_FREQ_HZ", "UNIT_VP", "UNIT_VPP",
-          "UNIT_W", "UNIT_V"}) {
-        if (auto dot = path.find('.'); dot != std::string::npos)
-            expected.push_back("get " + path.substr(0, dot));
-        expected.push_back("get " + path);
+    for (const CsvRow& row : csv_beside("poll_order.csv")) {
+        if (auto dot = row.name.find('.'); dot != std::string::npos)
+            expected.push_back("get " + row.name.substr(0, dot));
+        expected.push_back("get " + row.name);
     }
     ASSERT_GE(p.world.log->size(), expected.size());
     EXPECT_EQ(AccessLog(p.world.log->begin(), p.world.log->begin() + expected.size()), expected);
@@ -124,19 +113,13 @@ TEST(UpdateCycle, ChannelKeySwitchesTheReadingButKeepsMinimumAndMaximum) {
     EXPECT_EQ(s.channel + s.main_reading, "A1.000");
 }
 
-struct OddReading {
-    const char* name;
-    Value value;
-    bool hex;
-};
-
-class OverRange : public testing::TestWithParam<OddReading> {};
+class OverRange : public testing::TestWithParam<CsvRow> {};
 
 // A reading that is no usable number shows as over-range; the cycle and min/max go on.
 TEST_P(OverRange, ShowsOverAndMinMaxPassItBy) {
-    const auto& [name, odd, hex] = GetParam();
+    const Value odd = value_cell(GetParam()["value"]);
     Polled p;
-    if (hex)
+    if (GetParam().flag("hex"))
         p.world.analyser.override_value("CTDetector.CTD_Unit",
                                         p.world.analyser.application()->get("UNIT_HEX"));
     p.cycle_reading(Value(3.0));
@@ -157,12 +140,8 @@ TEST_P(OverRange, ShowsOverAndMinMaxPassItBy) {
     EXPECT_EQ(p.shown().maximum, p.shown().main_reading);
 }
 
-INSTANTIATE_TEST_SUITE_P(Values, OverRange,
-                         testing::Values(OddReading{"NaN", Value(kNaN), false},
-                                         OddReading{"Infinity", Value(kInf), false},
-                                         OddReading{"Text", Value("-----"), false},
-                                         OddReading{"HexBeyond32Bits", Value(5e9), true}),
-                         testing_support::RowName());
+INSTANTIATE_TEST_SUITE_P(Values, OverRange, testing::ValuesIn(csv_beside("odd_readings.csv")),
+                         RowName());
 
 bool wrote_option(const AccessLog& log) {
     return std::any_of(log.begin(), log.end(), [](const std::string& l) {
