@@ -26,10 +26,12 @@
 #include "app/backends.h"
 #include "app/member_access.h"
 #include "automation/automation.h"
+#include "csv_table.h"
 #include "instrument/analyser.h"
 #include "private_bus.h"
 #include "row_name.h"
 #include "sound_file.h"
+#include "value_cell.h"
 
 namespace vantel {
 namespace {
@@ -128,78 +130,37 @@ TEST(AutoBackendWithoutABus, IsTheBuiltInAnalyser) {
 
 // --set from text to a write into our analyser: the member's sub-object, the value's kind, and a
 // refusal that names the --set.
-struct WriteCase {
-    const char* name;
-    const char* text;
-    const char* object;  // nothing: refused
-    const char* member;
-    const char* value;
-};
-
-class SetText : public testing::TestWithParam<WriteCase> {};
+class SetText : public testing::TestWithParam<CsvRow> {};
 
 TEST_P(SetText, NamesTheSubObjectByTheMembersPrefix) {
-    const WriteCase& c = GetParam();
+    const CsvRow& c = GetParam();
     std::string error;
-    const std::optional<MemberWrite> w = parse_member_write(c.text, error);
-    if (!c.object) {
+    const std::optional<MemberWrite> w = parse_member_write(c["text"], error);
+    if (c["object"].empty()) {
         EXPECT_FALSE(w);
         EXPECT_THAT(error, HasSubstr("--set"));
         return;
     }
     ASSERT_TRUE(w) << error;
-    EXPECT_EQ(w->object, c.object);
-    EXPECT_EQ(w->member, c.member);
-    EXPECT_EQ(w->value, c.value);
-    EXPECT_EQ(w->given, c.text);
+    EXPECT_EQ(w->object, c["object"]);
+    EXPECT_EQ(w->member, c["member"]);
+    EXPECT_EQ(w->value, c["value"]);
+    EXPECT_EQ(w->given, c["text"]);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Texts, SetText,
-    testing::Values(
-        WriteCase{"Detector", "CTD_Unit=UNIT_DBU", "CTDetector", "CTD_Unit", "UNIT_DBU"},
-        WriteCase{"TextWithEquals", "CTD_Function=a=b", "CTDetector", "CTD_Function", "a=b"},
-        WriteCase{"SignalAnalyzer", "SA_Source=1", "SignalAnalyzer", "SA_Source", "1"},
-        WriteCase{"AnalogueInputs", "AI_Source=0", "AnalogueInputs", "AI_Source", "0"},
-        WriteCase{"DigitalInputs", "DI_Source=2", "DigitalInputs", "DI_Source", "2"},
-        WriteCase{"Generator", "GEN_Level=1", "Generator", "GEN_Level", "1"},
-        WriteCase{"Qualified", "Generator.GEN_On=true", "Generator", "GEN_On", "true"},
-        WriteCase{"EmptyValue", "CTD_Function=", "CTDetector", "CTD_Function", ""},
-        WriteCase{"UnknownPrefix", "Level=1", nullptr, nullptr, nullptr},
-        WriteCase{"NoValue", "CTD_Unit", nullptr, nullptr, nullptr},
-        WriteCase{"NoName", "=1", nullptr, nullptr, nullptr},
-        WriteCase{"NotAName", "CTD_Unit x=1", nullptr, nullptr, nullptr},
-        // The panel saves and restores it: a value set here would be restored as the user's.
-        WriteCase{"ThePanelsOwnOption", "OPT_UseSettlingsFromScripts=1", nullptr, nullptr,
-                  nullptr}),
-    testing_support::RowName());
+INSTANTIATE_TEST_SUITE_P(Texts, SetText, testing::ValuesIn(csv_beside("member_writes.csv")),
+                         RowName());
 
-struct ValueCase {
-    const char* name;
-    const char* text;
-    Value expected;
-};
-
-class SetValue : public testing::TestWithParam<ValueCase> {};
+class SetValue : public testing::TestWithParam<CsvRow> {};
 
 TEST_P(SetValue, IsANumberABooleanANamedConstantOrText) {
     Analyser analyser;
-    EXPECT_EQ(resolve_value(*analyser.application(), GetParam().text), GetParam().expected);
+    EXPECT_EQ(resolve_value(*analyser.application(), GetParam()["text"]),
+              value_cell(GetParam()["expected"]));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Values, SetValue,
-    testing::Values(ValueCase{"Whole", "23", Value(23)}, ValueCase{"Negative", "-1", Value(-1)},
-                    ValueCase{"Plus", "+5", Value(5)}, ValueCase{"Decimal", "0.25", Value(0.25)},
-                    ValueCase{"Exponent", "1e3", Value(1000.0)},
-                    ValueCase{"True", "true", Value(AutoBool::True)},
-                    ValueCase{"FalseInCapitals", "FALSE", Value(AutoBool::False)},
-                    ValueCase{"NamedConstant", "UNIT_DBU", Value(23)},
-                    ValueCase{"FunctionName", "THD+N - relative", Value("THD+N - relative")},
-                    ValueCase{"CapitalsWithoutUnderscore", "RMS", Value("RMS")},
-                    ValueCase{"WordsThatParseAsNumbers", "inf", Value("inf")},
-                    ValueCase{"CommaDecimal", "0,25", Value("0,25")}),
-    testing_support::RowName());
+INSTANTIATE_TEST_SUITE_P(Values, SetValue, testing::ValuesIn(csv_beside("member_values.csv")),
+                         RowName());
 
 const QByteArray kHeader =
     "time,seconds,channel,function,reading,unit,display,minimum,maximum,weighting,response,"
@@ -240,25 +201,17 @@ TEST(Help, NeedsNoDisplay) {
     EXPECT_EQ(version.out, "Vantel DMM " VANTEL_VERSION "\n");
 }
 
-struct RefusedCase {
-    const char* name;
-    const char* program;
-    // Split at spaces. "WAV:RATE" stands for a sound file in the test's home whose header says
-    // that rate, "MISSING" for a file that is not there; "INPUT" in `said` for that file's name.
-    const char* arguments;
-    const char* said;  // on standard error
-};
-
-class RefusedStart : public OnPrivateBus, public testing::WithParamInterface<RefusedCase> {};
+class RefusedStart : public OnPrivateBus, public testing::WithParamInterface<CsvRow> {};
 
 // Bad options, no analyser on the bus, a log that cannot be opened, an input or a rate that
 // cannot be measured: the program ends at once with exit code 2, saying why (and says nothing of
 // the analyser on the bus when it never reached for it).
 TEST_P(RefusedStart, EndsAtOnceWithCodeTwoSayingWhy) {
-    const RefusedCase& c = GetParam();
+    const CsvRow& c = GetParam();
     const QString input = QString::fromStdString(in_home("input.wav"));
     QStringList arguments;
-    for (const QString& a : QString::fromUtf8(c.arguments).split(u' ')) {
+    for (QString a : QString::fromStdString(c["arguments"]).split(u' ')) {
+        a.replace(u"DMM_BINARY"_s, QStringLiteral(VANTEL_DMM_BINARY));
         if (a.startsWith(u"WAV:"_s)) {
             const int rate_hz = a.mid(4).toInt();
             write_sound_file(input.toStdString(), rate_hz, 48000.0 / rate_hz,
@@ -266,59 +219,20 @@ TEST_P(RefusedStart, EndsAtOnceWithCodeTwoSayingWhy) {
         }
         arguments << (a.startsWith(u"WAV:"_s) || a == u"MISSING"_s ? input : a);
     }
-    const Outcome o = run(c.program, arguments);
+    const Outcome o =
+        run(c["program"] == "dmm" ? VANTEL_DMM_BINARY : VANTEL_ANALYSER_BINARY, arguments);
     EXPECT_EQ(o.code, 2);
-    const QString said = QString::fromUtf8(c.said).replace(u"INPUT"_s, input);
+    const QString said = QString::fromStdString(c["said"])
+                             .replace(u"INPUT"_s, input)
+                             .replace(u"DMM_BINARY"_s, QStringLiteral(VANTEL_DMM_BINARY));
     EXPECT_THAT(o.err.toStdString(), HasSubstr(said.toStdString()));
     if (!said.contains(u"Vantel.Application"_s)) {
         EXPECT_THAT(o.err.toStdString(), ::testing::Not(HasSubstr("Vantel.Application")));
     }
 }
 
-const char* const kPanel = VANTEL_DMM_BINARY;
-const char* const kAnalyser = VANTEL_ANALYSER_BINARY;
-
-INSTANTIATE_TEST_SUITE_P(
-    Starts, RefusedStart,
-    testing::ValuesIn(std::vector<RefusedCase>{
-        {"UnknownOption", kPanel, "--bogus", "vantel-dmm: Unknown option 'bogus'."},
-        {"CountZero", kPanel, "--count 0", "vantel-dmm: --count takes a whole number above 0"},
-        {"LimitsLowAboveHigh", kPanel, "--limits 2:1",
-         "vantel-dmm: --limits 2:1: the low limit is above the high one"},
-        {"SetWithoutAPrefix", kPanel, "--set Level=1",
-         "vantel-dmm: --set Level=1: no sub-object's members begin so"},
-        {"StrayArgument", kPanel, "stray", "vantel-dmm: unexpected argument \"stray\""},
-        {"ZoomNotOffered", kPanel, "--zoom 175", "vantel-dmm: --zoom takes 100, 150 or 200"},
-        {"ZoomWithoutAWindow", kPanel, "--zoom 150 --no-window",
-         "vantel-dmm: --zoom and --trend are for the window"},
-        {"NoAnalyserOnTheBus", kPanel, "--no-window --analyser dbus --log /dev/null",
-         "vantel-dmm: Vantel.Application: no analyser on the D-Bus"},
-        {"LogThatCannotBeOpened", kPanel, "--no-window --analyser dbus --log /nonexistent/run.csv",
-         "vantel-dmm: cannot open the log /nonexistent/run.csv: No such file or directory"},
-        {"LogWithoutAName", kPanel,
-         "--no-window --analyser dbus --log=", "vantel-dmm: --log needs a file name"},
-        {"InputWithTheBusAnalyser", kPanel, "--no-window --analyser dbus --input sim",
-         "vantel-dmm: --input and its options set up the built-in analyser; they cannot be used "
-         "with --analyser dbus"},
-        {"PanelMissingFile", kPanel, "--input MISSING",
-         "vantel-dmm: cannot open file \"INPUT\": no such file"},
-        {"AnalyserFileNotSound", kAnalyser, "--input " VANTEL_DMM_BINARY,
-         "cannot open file \"" VANTEL_DMM_BINARY "\": libsndfile cannot read it"},
-        // It once ran to 18.7 GB before it aborted.
-        {"PanelHugeRateInTheHeader", kPanel, "--input WAV:2147483647",
-         "\"INPUT\": its sample rate 2147483647 Hz is above the highest the analyser measures "
-         "at, 768000 Hz"},
-        {"AnalyserRateAbove768kHzInTheHeader", kAnalyser, "--input WAV:1000000",
-         "\"INPUT\": its sample rate 1000000 Hz is above the highest the analyser measures at, "
-         "768000 Hz"},
-        {"PanelTerahertz", kPanel, "--input alsa:null --rate 1e12",
-         "--rate 1e12: 1000000000000 Hz is above the highest the analyser measures at, 768000 Hz"},
-        {"AnalyserAbove768kHz", kAnalyser, "--input alsa:null --rate 768001",
-         "--rate 768001: 768001 Hz is above the highest the analyser measures at, 768000 Hz"},
-        {"AnalyserBelow8kHz", kAnalyser, "--input alsa:null --rate 4000",
-         "--rate 4000: 4000 Hz is below the lowest the analyser measures at, 8000 Hz"},
-    }),
-    RowName());
+INSTANTIATE_TEST_SUITE_P(Starts, RefusedStart, testing::ValuesIn(csv_beside("refused_starts.csv")),
+                         RowName());
 
 // --zoom is the menu's View from the command line: the panel's size is kept for the next start
 // (here beside the trend, which --trend opens; --duration ends the window's run too, and
@@ -343,23 +257,17 @@ TEST(Rig, DurationLogsFiveCyclesASecond) {
     EXPECT_LT(column(rows.last(), 1).toDouble(), 1.0);
 }
 
-struct LimitCase {
-    const char* name;
-    const char* limits;
-    int exit_code;
-};
-
-class Limits : public testing::TestWithParam<LimitCase> {};
+class Limits : public testing::TestWithParam<CsvRow> {};
 
 // Every logged reading judged in the reading's unit (here dB); exit code 1 when any failed.
 TEST_P(Limits, JudgeEveryRowAndGiveTheExitCode) {
     const QString log = QString::fromStdString(in_home("judged.csv"));
     const Outcome o =
         run(VANTEL_DMM_BINARY,
-            headless("sim", QStringList{u"--limits"_s, QString::fromLatin1(GetParam().limits),
+            headless("sim", QStringList{u"--limits"_s, QString::fromStdString(GetParam()["limits"]),
                                         u"--count"_s, u"3"_s, u"--log"_s, log} +
                                 kThdnAt1V));
-    EXPECT_EQ(o.code, GetParam().exit_code) << o.err.toStdString();
+    EXPECT_EQ(o.code, GetParam().integer("exit_code")) << o.err.toStdString();
     const QByteArray text = read_file(log);
     EXPECT_TRUE(text.startsWith(kHeader + ",pass\r\n"));
     const QList<QByteArray> rows = rows_of(text, kLogColumns + 1);
@@ -367,16 +275,12 @@ TEST_P(Limits, JudgeEveryRowAndGiveTheExitCode) {
     for (const QByteArray& row : rows) {
         EXPECT_EQ(column(row, 5), "dB");
         EXPECT_GE(column(row, 1).toDouble(), 0.5) << "settled";
-        EXPECT_EQ(column(row, kLogColumns), GetParam().exit_code == 0 ? "true\r" : "false\r");
+        EXPECT_EQ(column(row, kLogColumns),
+                  GetParam().integer("exit_code") == 0 ? "true\r" : "false\r");
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Rig, Limits,
-                         testing::Values(LimitCase{"BelowMinus80", ":-80", 0},
-                                         LimitCase{"BelowMinus95", ":-95", 1},
-                                         LimitCase{"Between", "-95:-85", 0},
-                                         LimitCase{"AboveMinus85", "-85:", 1}),
-                         RowName());
+INSTANTIATE_TEST_SUITE_P(Rig, Limits, testing::ValuesIn(csv_beside("judged_runs.csv")), RowName());
 
 // A judged run leaves the log of an unjudged one alone (its columns differ) unless replacing it
 // is asked for.

@@ -10,14 +10,17 @@
 
 #include <QFile>
 
+#include <cctype>
 #include <cmath>
 #include <csignal>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "automation/conversions.h"
+#include "csv_table.h"
 #include "instrument/analyser.h"
 #include "instrument/constants.h"
 #include "instrument/measurement.h"
@@ -25,18 +28,28 @@
 #include "row_name.h"
 #include "sound_file.h"
 #include "sources/live_source.h"
+#include "value_cell.h"
 
 namespace vantel {
 namespace {
 
 using ::testing::HasSubstr;
+using testing_support::csv_beside;
+using testing_support::CsvRow;
 using testing_support::in_home;
 using testing_support::PrintTo;
+using testing_support::RowName;
 using testing_support::sine;
+using testing_support::value_cell;
 using testing_support::write_sound_file;
 
 std::int64_t code(std::string_view name) {
     return instrument::find_constant(name)->code;
+}
+
+// A table's value: KIND:TEXT (value_cell.h), or const:NAME for a named constant's code.
+Value cell_value(const std::string& cell) {
+    return cell.starts_with("const:") ? Value(code(cell.substr(6))) : value_cell(cell);
 }
 
 double db(double ratio) {
@@ -134,60 +147,27 @@ TEST(Constants, AreReadOnlyWithDistinctCodesAndTheStatusFlagsBits) {
     EXPECT_EQ(all_flags, 63);
 }
 
-struct RefusedWrite {
-    const char* name;
-    const char* path;
-    Value value;
-};
-
-class RefusedWrites : public testing::TestWithParam<RefusedWrite> {};
+class RefusedWrites : public testing::TestWithParam<CsvRow> {};
 
 TEST_P(RefusedWrites, FailNamingTheMemberAndKeepTheSetting) {
+    const std::string& path = GetParam()["path"];
+    const Value value = cell_value(GetParam()["value"]);
     Bench b;
-    const Value before = b.get(GetParam().path);
+    const Value before = b.get(path);
     try {
-        b.set(GetParam().path, GetParam().value);
-        FAIL() << GetParam().value.describe() << " was taken";
+        b.set(path, value);
+        FAIL() << value.describe() << " was taken";
     } catch (const AutomationError& e) {
-        EXPECT_EQ(e.member(), GetParam().path);
+        EXPECT_EQ(e.member(), path);
         EXPECT_FALSE(e.reason().empty());
     }
-    if (std::string_view(GetParam().path) != "CTDetector.CTD_ChA") {  // a reading moves anyway
-        EXPECT_EQ(b.get(GetParam().path), before);
+    if (path != "CTDetector.CTD_ChA") {  // a reading moves anyway
+        EXPECT_EQ(b.get(path), before);
     }
 }
 
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Analyser, RefusedWrites, testing::ValuesIn(std::vector<RefusedWrite>{
-    {"UnitNoCode", "CTDetector.CTD_Unit", Value(9999)},
-    {"UnitBeyond16Bits", "CTDetector.CTD_Unit", Value(70000)},
-    {"UnitWithFraction", "CTDetector.CTD_Unit", Value(21.5)},
-    {"UnitDetectorCannotReadIn", "CTDetector.CTD_Unit", Value(code("UNIT_HEX"))},
-    {"RelativeUnitWhileAbsolute", "CTDetector.CTD_Unit", Value(37)},
-    {"FullScaleZero", "AnalogueInputs.AI_FullScaleA", Value(0.0)},
-    {"FullScaleNegative", "AnalogueInputs.AI_FullScaleB", Value(-1.0)},
-    {"FullScaleNotANumber", "AnalogueInputs.AI_FullScaleA", Value(NAN)},
-    {"FullScaleInfinite", "AnalogueInputs.AI_FullScaleB", Value(INFINITY)},
-    {"FullScaleAsWord", "AnalogueInputs.AI_FullScaleA", Value("ten")},
-    {"StatusIsReadOnly", "SignalAnalyzer.SA_Status", Value(0)},
-    {"FrequencyUnitForAmplitude", "CTDetector.CTD_Unit", Value(code("UNIT_FREQ_HZ"))},
-    {"WeightingSix", "CTDetector.CTD_WeightingFilter", Value(6)},
-    {"ResponseFour", "CTDetector.CTD_Response", Value(4)},
-    {"RelativityFour", "CTDetector.CTD_Relativity", Value(4)},
-    {"FunctionInLowerCase", "CTDetector.CTD_Function", Value("amplitude")},
-    {"FunctionByNumber", "CTDetector.CTD_Function", Value(1)},
-    {"DomainTwo", "SignalAnalyzer.SA_Source", Value(2)},
-    {"AnalogueSourceSix", "AnalogueInputs.AI_Source", Value(6)},
-    {"DigitalSourceFive", "DigitalInputs.DI_Source", Value(5)},
-    {"ReadingIsReadOnly", "CTDetector.CTD_ChA", Value(1.0)},
-    {"FrameRateIsReadOnly", "DigitalInputs.DI_FrameRate", Value(44100)},
-    {"IsInitialisedIsReadOnly", "IsInitialised", Value(AutoBool::False)},
-    // What the generator cannot play (its own tests hold the rest): half its 48 kHz and more.
-    {"GeneratorFrequencyNyquist", "Generator.GEN_Frequency", Value(24000.0)},
-    {"GeneratorLevelInfinite", "Generator.GEN_Level", Value(INFINITY)},
-    {"GeneratorOnAsText", "Generator.GEN_On", Value("yes")},
-}), testing_support::RowName());
-// clang-format on
+INSTANTIATE_TEST_SUITE_P(Analyser, RefusedWrites,
+                         testing::ValuesIn(csv_beside("refused_writes.csv")), RowName());
 
 // Numbers and numeric text are coerced; the filter without a name is a filter all the same.
 // Relative measurement and the frequency function move the unit; their end restores it.
@@ -347,22 +327,8 @@ TEST(SavedSettings, ARestartBringsEverySettingAndTheSourceBack) {
     std::vector<std::string> before;
     {
         Bench first(keeping(file, "loopback", false));
-        first.function("Noise (RMS)");
-        first.set("CTDetector.CTD_Relativity", "CTD_RELATIVITY_GEN");
-        first.set("CTDetector.CTD_Unit", "UNIT_RELATIVE_PERCENT");
-        first.function("Amplitude");
-        first.set("CTDetector.CTD_Unit", "UNIT_DBU");
-        first.set("CTDetector.CTD_WeightingFilter", "CTD_WEIGHTING_CCIR468_2K");
-        first.set("CTDetector.CTD_Response", "CTD_RESPONSE_QPEAK");
-        first.function("THD+N - relative");
-        first.set("CTDetector.CTD_Unit", "UNIT_RELATIVE_DB");
-        first.set("SignalAnalyzer.SA_Source", Value(1));
-        first.set("AnalogueInputs.AI_Source", "AI_SOURCE_GENOUTPUT");
-        first.set("DigitalInputs.DI_Source", "DI_SOURCE_TOSLINK");
-        first.set("AnalogueInputs.AI_FullScaleB", Value(2.5));
-        first.set("Generator.GEN_Frequency", Value(997.0));
-        first.set("Generator.GEN_Level", Value(0.25));
-        first.set("Generator.GEN_On", Value(AutoBool::False));
+        for (const CsvRow& row : csv_beside("kept_settings.csv"))
+            first.set(row.name, cell_value(row["value"]));
         before = everything(first);
         EXPECT_TRUE(first.warnings.empty());
     }
@@ -407,16 +373,12 @@ TEST(SavedSettings, ASavedSourceThatCannotBeOpenedIsPassedOverAndKept) {
     EXPECT_THAT(f.readAll().toStdString(), HasSubstr("source=/nowhere/gone.wav"));
 }
 
-struct CorruptRow {
-    const char* name;
-    const char* text;
-};
-
-class CorruptFile : public testing::TestWithParam<CorruptRow> {};
+class CorruptFile : public testing::TestWithParam<CsvRow> {};
 
 // One warning, the defaults, and the file kept as ".bad" for whoever wants to see it.
 TEST_P(CorruptFile, GivesTheDefaultsAndIsKeptAside) {
-    const std::string file = settings_file(GetParam().text);
+    const std::string text = GetParam().text("text");
+    const std::string file = settings_file(text.c_str());
     Bench run(keeping(file));
     EXPECT_THAT(run.warnings, testing::ElementsAre(HasSubstr(".bad")));
     EXPECT_EQ(run.get("CTDetector.CTD_Function"), Value("Amplitude"));
@@ -424,33 +386,12 @@ TEST_P(CorruptFile, GivesTheDefaultsAndIsKeptAside) {
     EXPECT_EQ(run.get("AnalogueInputs.AI_FullScaleA"), Value(10.0));
     QFile bad(QString::fromStdString(file + ".bad"));
     ASSERT_TRUE(bad.open(QIODevice::ReadOnly));
-    EXPECT_EQ(bad.readAll().toStdString(), GetParam().text);
+    EXPECT_EQ(bad.readAll().toStdString(), text);
     EXPECT_TRUE(Bench(keeping(file)).warnings.empty()) << "the defaults were written in its place";
 }
 
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Analyser, CorruptFile, testing::ValuesIn(std::vector<CorruptRow>{
-    {"NotText", "\x7f" "ELF\x02\x01\x01\x00\x00\x00"},
-    {"ValueBeforeAnySection", "source=sim\n"},
-    {"SectionNotClosed", "[analyser\nsource=sim\n"},
-    {"NeitherSectionNorValue", "[analyser]\nsource\n"},
-    {"BadEscape", "[analyser]\nsource=sim%4\n"},
-    {"CodeNotANumber", "[simulated/Amplitude]\nunit=volts\nweighting=0\nresponse=0\nrelativity=0\n"},
-    {"CodeBeyond16Bits", "[simulated/Amplitude]\nunit=70000\nweighting=0\nresponse=0\nrelativity=0\n"},
-    {"FunctionHalfSaved", "[simulated/Amplitude]\nunit=20\n"},
-    {"UnitNoneHas", "[simulated/Amplitude]\nunit=99\nweighting=0\nresponse=0\nrelativity=0\n"},
-    {"RelativeUnitForAbsoluteAmplitude",
-     "[simulated/Amplitude]\nunit=37\nweighting=0\nresponse=0\nrelativity=0\n"},
-    {"WeightingAgainstTheFunctionsName",
-     "[simulated/Noise (A-weighted)]\nunit=20\nweighting=3\nresponse=0\nrelativity=0\n"},
-    {"FunctionNoneHas", "[simulated]\nfunction=Loudness\n"},
-    {"DomainTwo", "[simulated]\ninput_domain=2\n"},
-    {"GeneratorLevelInfinite", "[simulated]\ngenerator_level_v=inf\n"},
-    {"GeneratorLevelBeyondItsRange", "[simulated]\ngenerator_level_v=1000\n"},
-    {"GeneratorOnNeitherZeroNorOne", "[simulated]\ngenerator_on=yes\n"},
-    {"CalibrationNegative", "[calibration/sim]\nfull_scale_a_v=-1\n"},
-}), testing_support::RowName());
-// clang-format on
+INSTANTIATE_TEST_SUITE_P(Analyser, CorruptFile,
+                         testing::ValuesIn(csv_beside("corrupt_settings.csv")), RowName());
 
 // What a later version may add is passed over; names and values keep any character, and each
 // channel its own.
@@ -531,87 +472,54 @@ double white_noise_gain(Curve curve) {
 
 class Analyser : public testing::Test, public Bench {};
 
-struct ClosedFormRow {
-    const char* name;
-    const char* function;
-    const char* weighting;  // CTD_WEIGHTING_...
-    const char* response;   // CTD_RESPONSE_...
-    const char* unit;       // UNIT_...
-    const char* channel;
-    double expected;
-    double tolerance;    // in the unit
-    double exact_v = 0;  // else the clean device, the generator at this level
-};
+class ClosedForm : public testing::TestWithParam<CsvRow>, public Bench {};
 
-class ClosedForm : public testing::TestWithParam<ClosedFormRow>, public Bench {};
+// The readings closed_forms.csv names, in dB.
+double closed_form(const std::string& name) {
+    constexpr double kNoiseA = 30e-6, kNoiseB = 33e-6;
+    static const std::map<std::string, double> forms{
+        {"level_a_through_ccir468_2k", db(1.006 * ccir468(1000.0) / ccir468(2000.0))},
+        {"noise_a", db(kNoiseA)},
+        {"noise_b", db(kNoiseB)},
+        {"noise_a_a_weighted", db(kNoiseA * white_noise_gain(a_weighting))},
+        {"noise_a_ccir468", db(kNoiseA * white_noise_gain(ccir468))},
+        {"thdn_a", db(std::hypot(1.5e-5, kNoiseA / 1.006))},
+        {"balance", db(1.006 / 0.994)},
+        {"crosstalk_into_a", db(1e-5)},
+        {"crosstalk_into_b", db(1.26e-5)}};
+    return forms.at(name);
+}
 
 // The "sim" device: gains 1.006 and 0.994, 30 and 33 uV of noise over 20 Hz-20 kHz, distortion
 // 1.5e-5 and 2e-5, cross-talk 1e-5 and 1.26e-5, a gain drift of +-0.2 %. The clean device at
 // 1 kHz, in every level unit: its cross-talk and distortion add under 1e-4.
 TEST_P(ClosedForm, DeviceReadsWhatItsModelPredicts) {
-    const ClosedFormRow& r = GetParam();
-    if (r.exact_v > 0)
-        analyser->set_generator(r.exact_v, 1000.0);
+    const CsvRow& r = GetParam();
+    const double expected = std::islower(static_cast<unsigned char>(r["expected"][0]))
+                                ? closed_form(r["expected"])
+                                : r.number("expected");
+    std::string tolerance_text = r["tolerance"];
+    const bool relative = tolerance_text.ends_with('%');
+    if (relative)
+        tolerance_text.pop_back();
+    const double tolerance =
+        std::stod(tolerance_text) * (relative ? std::abs(expected) / 100.0 : 1.0);
+    if (!r["exact_v"].empty())
+        analyser->set_generator(r.number("exact_v"), 1000.0);
     else
         open(on("sim"));
-    function(r.function);
-    set("CTDetector.CTD_WeightingFilter", ("CTD_WEIGHTING_" + std::string(r.weighting)).c_str());
-    set("CTDetector.CTD_Response", ("CTD_RESPONSE_" + std::string(r.response)).c_str());
-    if (std::string_view(r.unit).starts_with("RELATIVE"))
+    function(r["function"].c_str());
+    set("CTDetector.CTD_WeightingFilter", ("CTD_WEIGHTING_" + r["weighting"]).c_str());
+    set("CTDetector.CTD_Response", ("CTD_RESPONSE_" + r["response"]).c_str());
+    if (r["unit"].starts_with("RELATIVE"))
         set("CTDetector.CTD_Relativity", "CTD_RELATIVITY_GEN");
-    if (std::string_view(r.function) != "Frequency")
-        set("CTDetector.CTD_Unit", ("UNIT_" + std::string(r.unit)).c_str());
-    EXPECT_NEAR(reading(r.channel), r.expected, r.tolerance);
+    if (r["function"] != "Frequency")
+        set("CTDetector.CTD_Unit", ("UNIT_" + r["unit"]).c_str());
+    EXPECT_NEAR(reading(r["channel"].c_str()), expected, tolerance);
 }
 
-const double kNoiseA = 30e-6, kNoiseB = 33e-6;
-// Tone levels: the drift moves them by up to 0.2 %; the detectors agree within 0.05 %.
-constexpr double kDrift = 0.0025;
-// The noise is given over 20 Hz-20 kHz; the AES17 filter's skirt up to 24 kHz passes up to
-// +0.8 dB more of white noise, and a 200 ms window wanders by 0.35 %.
-constexpr double kNoiseDb = 0.9;
-// A -100 dB leak in a 200 ms window sits 23 dB above the noise in its band: +-0.7 dB.
-constexpr double kCrosstalkDb = 1.0;
-
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Sim, ClosedForm, testing::ValuesIn(std::vector<ClosedFormRow>{
-    {"LevelA", "Amplitude", "DEFAULT", "RMS", "V", "CTD_ChA", 1.006, 1.006 * kDrift},
-    {"LevelB", "Amplitude", "NONE", "RMS", "V", "CTD_ChB", 0.994, 0.994 * kDrift},
-    {"LevelPeak", "Amplitude", "NONE", "PEAK", "V", "CTD_ChA", 1.006, 1.006 * kDrift},
-    {"LevelPeakSample", "Amplitude", "NONE", "PEAKSAMPLE", "V", "CTD_ChA", 1.006, 1.006 * kDrift},
-    {"LevelQuasiPeak", "Amplitude", "NONE", "QPEAK", "V", "CTD_ChA", 1.006, 1.006 * kDrift},
-    // CCIR 2k reads 1 kHz at -5.6 dB; dBV of 1.006 V is +0.052.
-    {"LevelCcir2k", "Amplitude", "CCIR468_2K", "RMS", "DBV", "CTD_ChA",
-     db(1.006 * ccir468(1000.0) / ccir468(2000.0)), 0.05},
-    {"NoiseUnweighted", "Noise (unweighted)", "NONE", "RMS", "DBV", "CTD_ChA", db(kNoiseA),
-     kNoiseDb},
-    {"NoiseUnweightedB", "Noise (unweighted)", "NONE", "RMS", "DBV", "CTD_ChB", db(kNoiseB),
-     kNoiseDb},
-    {"NoiseA", "Noise (A-weighted)", "AWEIGHTING", "RMS", "DBV", "CTD_ChA",
-     db(kNoiseA * white_noise_gain(a_weighting)), kNoiseDb},
-    {"NoiseCcir", "Noise (CCIR-468)", "CCIR468_1K", "RMS", "DBV", "CTD_ChA",
-     db(kNoiseA * white_noise_gain(ccir468)), kNoiseDb},
-    // Unweighted: distortion and the noise floor against the 1.006 V tone.
-    {"ThdnA", "THD+N - relative", "NONE", "RMS", "RELATIVE_DB", "CTD_ChA",
-     db(std::hypot(1.5e-5, kNoiseA / 1.006)), kNoiseDb},
-    {"Balance", "Balance", "NONE", "RMS", "RELATIVE_DB", "CTD_ChA", db(1.006 / 0.994), 0.04},
-    {"CrosstalkIntoA", "Cross-talk", "NONE", "RMS", "RELATIVE_DB", "CTD_ChA", db(1e-5),
-     kCrosstalkDb},
-    {"CrosstalkIntoB", "Cross-talk", "NONE", "RMS", "RELATIVE_DB", "CTD_ChB", db(1.26e-5),
-     kCrosstalkDb},
-    // Within 10 ppm.
-    {"Frequency", "Frequency", "NONE", "RMS", "FREQ_HZ", "CTD_ChA", 1000.0, 0.01},
-    {"UnitVolt", "Amplitude", "NONE", "RMS", "V", "CTD_ChA", 1.0, 1e-4, 1.0},
-    {"UnitVoltPeak", "Amplitude", "NONE", "RMS", "VP", "CTD_ChA", 1.41421356, 1.4e-4, 1.0},
-    {"UnitVoltPeakToPeak", "Amplitude", "NONE", "RMS", "VPP", "CTD_ChA", 2.82842712, 2.8e-4, 1.0},
-    {"UnitDbuOfOneVolt", "Amplitude", "NONE", "RMS", "DBU", "CTD_ChA", 2.21848750, 1e-3, 1.0},
-    {"UnitDbvOfTenthVolt", "Amplitude", "NONE", "RMS", "DBV", "CTD_ChA", -20.0, 1e-3, 0.1},
-    {"UnitDbmOneVoltInto600Ohm", "Amplitude", "NONE", "RMS", "DBM", "CTD_ChA", 2.21848750, 1e-3, 1.0},
-    {"UnitWattOneVoltInto8Ohm", "Amplitude", "NONE", "RMS", "W", "CTD_ChA", 0.125, 1.25e-5, 1.0},
-    {"UnitDbfsAgainstTenVolts", "Amplitude", "NONE", "RMS", "DBFS", "CTD_ChA", -20.0, 1e-3, 1.0},
-    {"UnitPercentOfFullScale", "Amplitude", "NONE", "RMS", "FS", "CTD_ChA", 25.0, 2.5e-3, 2.5},
-}), testing_support::RowName());
-// clang-format on
+INSTANTIATE_TEST_SUITE_P(Sim, ClosedForm, testing::ValuesIn(csv_beside("closed_forms.csv")),
+                         RowName());
 
 TEST_F(Analyser, DigitalInputReadsAgainstItsFullScaleAndIsSilentWhenUnlocked) {
     analyser->set_generator(0.5, 1000.0);

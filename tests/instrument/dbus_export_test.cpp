@@ -9,6 +9,7 @@
 
 #include <cmath>
 
+#include "csv_table.h"
 #include "private_bus.h"
 
 namespace vantel {
@@ -22,33 +23,10 @@ using AnalyserOnTheBus = OnPrivateBus;
 // changes nothing.
 TEST_F(AnalyserOnTheBus, OffersNaturalTypesRefusesWithTheReasonAndEndsOnSigterm) {
     AnalyserProcess analyser;
-    const struct {
-        const char* object;  // "" for the application object
-        const char* member;
-        QMetaType type;
-    } members[] = {
-        {"", "IsInitialised", QMetaType::fromType<bool>()},
-        {"", "UNIT_DBV", QMetaType::fromType<short>()},
-        {"", "CTDetector", QMetaType::fromType<QDBusObjectPath>()},
-        {"CTDetector", "CTD_Function", QMetaType::fromType<QString>()},
-        {"CTDetector", "CTD_Unit", QMetaType::fromType<short>()},
-        {"CTDetector", "CTD_ChB", QMetaType::fromType<double>()},
-        {"DigitalInputs", "DI_FrameRate", QMetaType::fromType<int>()},
-        {"Options", "OPT_UseSettlingsFromScripts", QMetaType::fromType<bool>()},
-        {"Generator", "GEN_Frequency", QMetaType::fromType<double>()},
-        {"Generator", "GEN_Level", QMetaType::fromType<double>()},
-        {"Generator", "GEN_On", QMetaType::fromType<bool>()},
-        {"", "STATUS_NO_INPUT", QMetaType::fromType<short>()},
-        {"SignalAnalyzer", "SA_Status", QMetaType::fromType<int>()},
-        {"SignalAnalyzer", "SA_SourceName", QMetaType::fromType<QString>()},
-        {"SignalAnalyzer", "SA_InvalidSamples", QMetaType::fromType<qlonglong>()},
-        {"AnalogueInputs", "AI_FullScaleA", QMetaType::fromType<double>()},
-        {"AnalogueInputs", "AI_FullScaleB", QMetaType::fromType<double>()},
-    };
-    for (const auto& m : members) {
+    for (const CsvRow& m : csv_beside("bus_member_types.csv")) {
         const QVariant v =
-            read_property(QString::fromLatin1(m.object), QString::fromLatin1(m.member));
-        EXPECT_EQ(v.metaType(), m.type) << m.member << ": " << v.metaType().name();
+            read_property(QString::fromStdString(m["object"]), QString::fromStdString(m["member"]));
+        EXPECT_STREQ(v.metaType().name(), m["type"].c_str()) << m.where;
     }
     EXPECT_EQ(read_property({}, u"DigitalInputs"_s).value<QDBusObjectPath>().path(),
               u"/Vantel/Application/DigitalInputs"_s);

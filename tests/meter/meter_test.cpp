@@ -12,40 +12,35 @@
 #include <limits>
 
 #include "automation/conversions.h"
+#include "csv_table.h"
 #include "meter/scripted_run.h"
 #include "meter_fixture.h"
 #include "recorder/recorder.h"
 #include "trend/trend_series.h"
+#include "value_cell.h"
 
 namespace vantel {
 namespace {
 
 using ::testing::HasSubstr;
+using testing_support::csv_beside;
+using testing_support::CsvRow;
 using testing_support::Polled;
 using testing_support::PrintTo;
 using testing_support::Rig;
+using testing_support::RowName;
 using testing_support::Strings;
+using testing_support::value_cell;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
 
 TEST(UpdateCycle, ReadsTheAnalyserInItsOwnOrder) {
     Polled p;
     p.work_tick();
-    // Ranged unit V on the analogue input XLR / BNC; nothing changed, so no status refresh. Each
-    // member's object is fetched afresh before it; the analyser's status follows the reading,
-    // and as all is well no status constant is read; the unit's class and word then read the
-    // constants up to UNIT_V.
     AccessLog expected;
-    for (std::string path :
-         {"CTDetector.CTD_Unit", "CTDetector.CTD_WeightingFilter", "CTDetector.CTD_Response",
-          "CTDetector.CTD_Relativity", "SignalAnalyzer.SA_DefaultWeightingFilter",
-          "CTDetector.CTD_Function", "SignalAnalyzer.SA_Source", "AnalogueInputs.AI_Source",
-          "AI_SOURCE_BAL_UNBAL", "SignalAnalyzer.SA_SourceName", "CTDetector.CTD_ChA",
-          "SignalAnalyzer.SA_Status", "UNIT_SECONDS", "UNIT_FREQ_HZ", "UNIT_VP", "UNIT_VPP",
-          "UNIT_W", "UNIT_V"}) {
-        if (auto dot = path.find('.'); dot != std::string::npos)
-            expected.push_back("get " + path.substr(0, dot));
-        expected.push_back("get " + path);
+    for (const CsvRow& row : csv_beside("poll_order.csv")) {
+        if (auto dot = row.name.find('.'); dot != std::string::npos)
+            expected.push_back("get " + row.name.substr(0, dot));
+        expected.push_back("get " + row.name);
     }
     ASSERT_GE(p.world.log->size(), expected.size());
     EXPECT_EQ(AccessLog(p.world.log->begin(), p.world.log->begin() + expected.size()), expected);
@@ -78,49 +73,32 @@ TEST(UpdateCycle, InputDomainDecidesTheInputWords) {
 }
 
 // Each kind of status change restarts minimum and maximum at the next cycle.
-struct ChangeCase {
-    const char* name;
-    const char* member;  // of the detector; nullptr: the analyser's default weighting changes
-    Value value;
-    bool restarts;
-    int weighting_first = -1;  // a detector weighting to settle on before the change
-};
-
-class StatusChange : public testing::TestWithParam<ChangeCase> {};
+class StatusChange : public testing::TestWithParam<CsvRow> {};
 
 TEST_P(StatusChange, RestartsMinimumAndMaximum) {
-    const ChangeCase& c = GetParam();
+    const CsvRow& c = GetParam();
+    const bool restarts = c.flag("restarts");
     Polled p;
-    if (c.weighting_first >= 0)
-        p.world.set("CTDetector", "CTD_WeightingFilter", Value(c.weighting_first));
+    if (!c["weighting_first"].empty())
+        p.world.set("CTDetector", "CTD_WeightingFilter", Value(c.integer("weighting_first")));
     p.cycle_reading(Value(0.5));  // spread minimum and maximum apart, each with its own unit
     p.cycle_reading(Value(2.0));
     ASSERT_EQ(p.shown().maximum + p.shown().maximum_unit, "2.000V");
     ASSERT_EQ(p.shown().minimum + p.shown().minimum_unit, "500.0mV");
 
-    if (c.member)
-        p.world.set("CTDetector", c.member, Value(c.value));
+    if (!c["member"].empty())
+        p.world.set("CTDetector", c["member"].c_str(), value_cell(c["value"]));
     else
-        p.world.analyser.set_default_weighting(to_code(c.value));
+        p.world.analyser.set_default_weighting(to_code(value_cell(c["value"])));
     p.cycle_reading(Value(1.25));
-    EXPECT_EQ(p.shown().minimum, c.restarts ? p.shown().main_reading : "500.0");
-    EXPECT_EQ(p.shown().maximum, c.restarts ? p.shown().main_reading : "2.000");
+    EXPECT_EQ(p.shown().minimum, restarts ? p.shown().main_reading : "500.0");
+    EXPECT_EQ(p.shown().maximum, restarts ? p.shown().main_reading : "2.000");
     p.cycle_reading(Value(1.5));
-    EXPECT_EQ(p.shown().minimum, c.restarts ? "1.250" : "500.0") << "reset only once";
+    EXPECT_EQ(p.shown().minimum, restarts ? "1.250" : "500.0") << "reset only once";
 }
 
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Kinds, StatusChange, testing::ValuesIn(std::vector<ChangeCase>{
-    {"Unit", "CTD_Unit", Value(21), true}, {"Weighting", "CTD_WeightingFilter", Value(3), true},
-    {"Response", "CTD_Response", Value(1), true}, {"Relativity", "CTD_Relativity", Value(1), true},
-    {"DefaultWhileDefault", nullptr, Value(4), true, 5},
-    {"DefaultOtherwise", nullptr, Value(4), false, 1},
-    // A function keeps its own settings: one in volts leaves minimum and maximum going, one in
-    // dB restarts them, so that they never mix the two.
-    {"FunctionInTheSameUnit", "CTD_Function", Value("Noise (RMS)"), false},
-    {"FunctionInItsOwnUnit", "CTD_Function", Value("Balance"), true},
-}), testing_support::RowName());
-// clang-format on
+INSTANTIATE_TEST_SUITE_P(Kinds, StatusChange, testing::ValuesIn(csv_beside("status_changes.csv")),
+                         RowName());
 
 TEST(UpdateCycle, ChannelKeySwitchesTheReadingButKeepsMinimumAndMaximum) {
     Polled p;
@@ -135,19 +113,13 @@ TEST(UpdateCycle, ChannelKeySwitchesTheReadingButKeepsMinimumAndMaximum) {
     EXPECT_EQ(s.channel + s.main_reading, "A1.000");
 }
 
-struct OddReading {
-    const char* name;
-    Value value;
-    bool hex;
-};
-
-class OverRange : public testing::TestWithParam<OddReading> {};
+class OverRange : public testing::TestWithParam<CsvRow> {};
 
 // A reading that is no usable number shows as over-range; the cycle and min/max go on.
 TEST_P(OverRange, ShowsOverAndMinMaxPassItBy) {
-    const auto& [name, odd, hex] = GetParam();
+    const Value odd = value_cell(GetParam()["value"]);
     Polled p;
-    if (hex)
+    if (GetParam().flag("hex"))
         p.world.analyser.override_value("CTDetector.CTD_Unit",
                                         p.world.analyser.application()->get("UNIT_HEX"));
     p.cycle_reading(Value(3.0));
@@ -168,12 +140,8 @@ TEST_P(OverRange, ShowsOverAndMinMaxPassItBy) {
     EXPECT_EQ(p.shown().maximum, p.shown().main_reading);
 }
 
-INSTANTIATE_TEST_SUITE_P(Values, OverRange,
-                         testing::Values(OddReading{"NaN", Value(kNaN), false},
-                                         OddReading{"Infinity", Value(kInf), false},
-                                         OddReading{"Text", Value("-----"), false},
-                                         OddReading{"HexBeyond32Bits", Value(5e9), true}),
-                         testing_support::RowName());
+INSTANTIATE_TEST_SUITE_P(Values, OverRange, testing::ValuesIn(csv_beside("odd_readings.csv")),
+                         RowName());
 
 bool wrote_option(const AccessLog& log) {
     return std::any_of(log.begin(), log.end(), [](const std::string& l) {
@@ -284,19 +252,14 @@ TEST(Hold, FreezesTheDisplayBlinksEverySixHundredMillisecondsAndDefersAReset) {
 // While the detector follows the default filter, the weighting word names the default filter.
 // (The other words are the vocabularies', reading_format_test.cpp; the keys show each in place.)
 TEST(WeightingWord, NamesTheDefaultFilterWhileTheDetectorFollowsIt) {
-    for (auto [name, weighting, default_filter, shown] :
-         {std::tuple{"NamedFilter", 1, 3, "A weighted"},
-          {"DefaultIsA", 5, 1, "A weighted"},
-          {"DefaultIsCcir", 5, 4, "CCIR468 2k"},
-          {"DefaultIsDefault", 5, 5, "default"},
-          {"DefaultUnnamed", 5, 2, "2"}}) {
-        SCOPED_TRACE(name);
+    for (const CsvRow& row : csv_beside("weighting_words.csv")) {
+        SCOPED_TRACE(row.name);
         Rig r;
-        r.world.analyser.set_default_weighting(default_filter);
-        r.world.set("CTDetector", "CTD_WeightingFilter", Value(weighting));
+        r.world.analyser.set_default_weighting(static_cast<int>(row.integer("default_filter")));
+        r.world.set("CTDetector", "CTD_WeightingFilter", Value(row.integer("weighting")));
         r.meter.start();
         r.work_tick();
-        EXPECT_EQ(r.shown().weighting_word, shown);
+        EXPECT_EQ(r.shown().weighting_word, row["shown"]);
     }
 }
 
@@ -324,27 +287,19 @@ TEST(StartUp, FirstReadingFillsTheDisplayAndTheFirstTimedCycleIsTheFirstPoll) {
     EXPECT_TRUE(r.world.ends.empty());
 }
 
-struct WaitCase {
-    const char* name;
-    double ready_after_s, clock_start_s;
-    Value ready_value;  // empty: the analyser's own answer
-    int questions;      // 11: it gives up
-    double waited_s;
-};
-
-class StartUpWait : public testing::TestWithParam<WaitCase> {};
+class StartUpWait : public testing::TestWithParam<CsvRow> {};
 
 // The meter asks about every two seconds, and gives up after eleven questions changing nothing.
 TEST_P(StartUpWait, AsksEveryTwoSecondsAndGivesUpAfterElevenQuestions) {
-    const WaitCase& c = GetParam();
-    Rig r(c.ready_after_s);
-    r.world.now_s = c.clock_start_s;
-    if (c.ready_value.kind() != Value::Kind::Empty)
-        r.world.analyser.override_value("IsInitialised", c.ready_value);
+    const CsvRow& c = GetParam();
+    Rig r(c.number("ready_after_s"));
+    r.world.now_s = c.number("clock_start_s");
+    if (!c["ready_value"].empty())
+        r.world.analyser.override_value("IsInitialised", value_cell(c["ready_value"]));
     r.meter.start();
-    const bool gives_up = c.questions == 11;
-    EXPECT_EQ(r.world.count("get IsInitialised"), c.questions);
-    EXPECT_NEAR(r.world.now_s - c.clock_start_s, c.waited_s, 1e-9);
+    const bool gives_up = c.integer("questions") == 11;
+    EXPECT_EQ(r.world.count("get IsInitialised"), c.integer("questions"));
+    EXPECT_NEAR(r.world.now_s - c.number("clock_start_s"), c.number("waited_s"), 1e-9);
     EXPECT_EQ(r.world.ends, gives_up ? std::vector<int>{2} : std::vector<int>{});
     EXPECT_EQ(r.meter.ended(), gives_up);
     EXPECT_EQ(r.meter.running(), !gives_up);
@@ -357,16 +312,8 @@ TEST_P(StartUpWait, AsksEveryTwoSecondsAndGivesUpAfterElevenQuestions) {
                              "initialise and will now close.  "));
 }
 
-// The meter comes a second after the analyser: asked at 1, 3 and 5 s (not ready), then at 7 s
-// (ready). The clock is monotonic: a wait that would cross midnight still ends.
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Cases, StartUpWait, testing::Values(
-    WaitCase{"ReadyAtOnce", 0.0, 5001.0, Value(), 1, 0.0},
-    WaitCase{"ReadyAfterSixSeconds", 6.0, 5001.0, Value(), 4, 6.0},
-    WaitCase{"NeverReady", 1e9, 5000.0, Value(), 11, 21.0},
-    WaitCase{"AcrossMidnight", 1e9, 86390.0, Value(), 11, 21.0},
-    WaitCase{"OneInsteadOfTrue", 1e9, 5000.0, Value(1), 11, 21.0}), testing_support::RowName());
-// clang-format on
+INSTANTIATE_TEST_SUITE_P(Cases, StartUpWait, testing::ValuesIn(csv_beside("start_up_waits.csv")),
+                         RowName());
 
 // The option is switched off while the panel runs and put back exactly as it was, once; one that
 // cannot be read is never written, since nothing could put it back.
@@ -409,24 +356,26 @@ constexpr Key resp{&Meter::step_response, &MeterReading::response_word, "- -", "
 constexpr Key rel{&Meter::step_relativity, &MeterReading::relativity_word, " - - ",
                   "CTD_Relativity", ""};
 
-constexpr int kWarns = -99;
-struct KeyCase {
-    const char* name;
-    Key key;
-    int relativity;                      // the relativity shown before the press
-    int current;                         // the shown code the key steps from
-    int written;                         // kWarns: the key's warning instead
-    const char* refused_word = nullptr;  // the analyser refuses the write: the word in force
-};
-
-class SettingKey : public testing::TestWithParam<KeyCase> {};
+class SettingKey : public testing::TestWithParam<CsvRow> {};
 
 // Keys step from what the meter last showed, so a second press before the next poll repeats the
 // first; what a key asks for is written whether or not the analyser takes it. No poll would ever
 // replace the placeholder of a refused write, so the key puts the word of the setting still in
 // force back at once.
 TEST_P(SettingKey, ShowsItsPlaceholderAndWritesTheNextCodeOrWarns) {
-    const KeyCase& c = GetParam();
+    const CsvRow& row = GetParam();
+    const std::map<std::string, Key> keys{
+        {"unit", units}, {"weighting", weight}, {"response", resp}, {"relativity", rel}};
+    const struct {
+        Key key;
+        int relativity, current;
+        std::optional<int> written;  // none: the key warns instead
+        const char* refused_word;
+    } c{keys.at(row["key"]), static_cast<int>(row.integer("relativity")),
+        static_cast<int>(row.integer("current")),
+        row["written"] == "warns" ? std::nullopt
+                                  : std::optional(static_cast<int>(row.integer("written"))),
+        row["refused_word"].empty() ? nullptr : row["refused_word"].c_str()};
     Polled p;
     const std::string member = std::string("CTDetector.") + c.key.member;
     p.world.analyser.override_value("CTDetector.CTD_Relativity", Value(c.relativity));
@@ -448,8 +397,8 @@ TEST_P(SettingKey, ShowsItsPlaceholderAndWritesTheNextCodeOrWarns) {
     EXPECT_FALSE(p.meter.ended());
     for (std::string& line : w)
         line = line.substr(0, line.find(" -> "));
-    const bool writes = c.written != kWarns;
-    const std::string set = "set " + member + " = " + std::to_string(c.written);
+    const bool writes = c.written.has_value();
+    const std::string set = "set " + member + " = " + std::to_string(c.written.value_or(0));
     EXPECT_EQ(w, Strings(writes ? 2 : 0, set));
     ASSERT_EQ(p.world.messages.size(), writes ? 0u : 2u);
     for (const Message& m : p.world.messages)
@@ -457,26 +406,8 @@ TEST_P(SettingKey, ShowsItsPlaceholderAndWritesTheNextCodeOrWarns) {
                   std::tuple(c.key.warning, "Vantel DMM", Message::Icon::Warning));
 }
 
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Cycles, SettingKey, testing::ValuesIn(std::vector<KeyCase>{
-    {"UnitV", units, 0, 20, 21}, {"UnitVp", units, 0, 21, 22}, {"UnitVpp", units, 0, 22, 23},
-    {"UnitDbu", units, 0, 23, 66}, {"UnitDbv", units, 0, 66, 30}, {"UnitDbm", units, 0, 30, 31},
-    {"UnitW", units, 0, 31, 32}, {"UnitDbfs", units, 0, 32, 20}, {"UnitUnlisted", units, 0, 9, 20},
-    {"RelativeDb", units, 1, 37, 38}, {"RelativePercent", units, 3, 38, 37},
-    {"RelativeOther", units, 2, 40, 37},
-    // An odd relativity writes back the unit the last poll read, not a step.
-    {"UnitOddRelativity", units, 9, 23, 23},
-    {"WeightNone", weight, 0, 0, 1}, {"WeightA", weight, 0, 1, 3}, {"Weight1k", weight, 0, 3, 4},
-    {"Weight2k", weight, 0, 4, 5}, {"WeightDefault", weight, 0, 5, 0},
-    {"WeightTwo", weight, 0, 2, kWarns}, {"WeightSix", weight, 0, 6, kWarns},
-    {"RespRms", resp, 0, 0, 1}, {"RespQpeak", resp, 0, 3, 0}, {"RespFour", resp, 0, 4, kWarns},
-    {"RespNegative", resp, 0, -1, kWarns},
-    {"RelAbs", rel, 0, 0, 1}, {"RelGen", rel, 2, 2, 3}, {"RelChannel", rel, 3, 3, 0},
-    {"RelNegative", rel, -2, -2, -1},
-    {"WeightRefused", weight, 0, 3, 4, "CCIR468 1k"}, {"RespRefused", resp, 0, 2, 3, "Pk Sample"},
-    {"RelRefused", rel, 0, 0, 1, "absolute"},
-}), testing_support::RowName());
-// clang-format on
+INSTANTIATE_TEST_SUITE_P(Cycles, SettingKey, testing::ValuesIn(csv_beside("setting_keys.csv")),
+                         RowName());
 
 // The input key steps twice before a poll in both domains, and not at all in an odd one; after
 // close, no key writes anything.
@@ -616,41 +547,22 @@ TEST(Calibration, ATrueLevelSetsTheChannelsFullScale) {
     EXPECT_TRUE(p.world.messages.empty());
 }
 
-struct RefusedCalibration {
-    const char* name;
-    const char* object;  // a setting that makes the reading unfit, or nullptr
-    const char* member;
-    Value value;
-    double true_v;
-    const char* said;
-};
-
-class CalibrationRefused : public testing::TestWithParam<RefusedCalibration> {};
+class CalibrationRefused : public testing::TestWithParam<CsvRow> {};
 
 TEST_P(CalibrationRefused, ChangesNothingAndSaysWhy) {
-    const RefusedCalibration& c = GetParam();
+    const CsvRow& c = GetParam();
     Polled p(source::analyser_loopback());
-    if (c.object)
-        p.world.set(c.object, c.member, c.value);
+    if (!c["object"].empty())
+        p.world.set(c["object"].c_str(), c["member"].c_str(), value_cell(c["value"]));
     p.work_tick();
-    EXPECT_FALSE(p.meter.calibrate(c.true_v));
+    EXPECT_FALSE(p.meter.calibrate(c.number("true_v")));
     ASSERT_EQ(p.world.messages.size(), 1u);
-    EXPECT_THAT(p.world.messages[0].text, HasSubstr(c.said));
+    EXPECT_THAT(p.world.messages[0].text, HasSubstr(c["said"]));
     EXPECT_EQ(to_double(p.world.get("AnalogueInputs", "AI_FullScaleA")), 10.0);
 }
 
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Meter, CalibrationRefused, testing::ValuesIn(std::vector<RefusedCalibration>{
-    {"TrueLevelZero", nullptr, nullptr, Value(), 0.0, "above 0"},
-    {"TrueLevelNegative", nullptr, nullptr, Value(), -1.0, "above 0"},
-    {"TrueLevelNotANumber", nullptr, nullptr, Value(), std::nan(""), "above 0"},
-    {"DigitalInput", "SignalAnalyzer", "SA_Source", Value(1), 1.0, "Only an analogue input"},
-    {"InDbu", "CTDetector", "CTD_Unit", Value(23), 1.0, "in V"},
-    {"Weighted", "CTDetector", "CTD_WeightingFilter", Value(1), 1.0, "unweighted"},
-    {"NoSignal", "Generator", "GEN_On", Value(AutoBool::False), 1.0, "no signal"},
-    {"Overloaded", "Generator", "GEN_Level", Value(20.0), 1.0, "OVERLOAD"},
-}), testing_support::RowName());
-// clang-format on
+INSTANTIATE_TEST_SUITE_P(Meter, CalibrationRefused,
+                         testing::ValuesIn(csv_beside("refused_calibrations.csv")), RowName());
 
 // A meter on our analyser with a scripted run attached as the program attaches it, its readings
 // logged as (seconds, passed).
@@ -753,67 +665,47 @@ TEST(Limits, JudgeEveryReadingAndTheCountEndsTheRun) {
     EXPECT_EQ(rig.run.exit_code(), kExitLimitFailed);
 }
 
-struct EndCase {
-    const char* name;
-    RunPlan plan;
-    std::size_t logged;  // of a steady 5.0
-    int exit_code;
-};
-
-class RunEnd : public testing::TestWithParam<EndCase> {};
+class RunEnd : public testing::TestWithParam<CsvRow> {};
 
 TEST_P(RunEnd, GivesTheCodeOfWhatWasJudged) {
-    RunRig rig(GetParam().plan);
+    const CsvRow& c = GetParam();
+    const auto given = [&](const char* column) {
+        return c[column].empty() ? std::optional<double>() : c.number(column);
+    };
+    RunRig rig({.count = c["count"].empty() ? std::nullopt : std::optional(c.integer("count")),
+                .duration_s = given("duration_s"),
+                .settle_s = given("settle_s"),
+                .limits = c.flag("judged") ? std::optional(Limits{given("low"), given("high")})
+                                           : std::nullopt});
     rig.world.analyser.override_value("CTDetector.CTD_ChA", Value(5.0));
     rig.start();
     rig.tick_until_logged(1000, 30);
-    EXPECT_EQ(rig.logged.size(), GetParam().logged);
-    EXPECT_EQ(rig.run.exit_code(), GetParam().exit_code);
+    EXPECT_EQ(rig.logged.size(), c.integer("logged"));
+    EXPECT_EQ(rig.run.exit_code(), c["exit_code"] == "closed" ? kExitClosed : kExitLimitFailed);
 }
 
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Plans, RunEnd, testing::Values(
-    // The reading at 1.0 s is the first past the duration, and is not logged.
-    EndCase{"DurationWithoutLimits", {.duration_s = 0.9}, 4, kExitClosed},
-    EndCase{"AllWithinTheLimits", {.count = 5, .limits = Limits{{}, 6.0}}, 5, kExitClosed},
-    EndCase{"AboveAHighLimitAlone", {.count = 2, .limits = Limits{{}, 4.0}}, 2, kExitLimitFailed},
-    EndCase{"BoundsIncluded", {.count = 2, .limits = Limits{5.0, 5.0}}, 2, kExitClosed},
-    // A judged run that judged nothing has not passed.
-    EndCase{"EndedWhileSettling", {.duration_s = 1.0, .settle_s = 2.0, .limits = Limits{{}, 6.0}},
-            0, kExitLimitFailed}), testing_support::RowName());
-// clang-format on
+INSTANTIATE_TEST_SUITE_P(Plans, RunEnd, testing::ValuesIn(csv_beside("run_ends.csv")), RowName());
 
-struct LimitsCase {
-    const char* name;
-    const char* text;
-    std::optional<Limits> expected;
-};
-
-class LimitsText : public testing::TestWithParam<LimitsCase> {};
+class LimitsText : public testing::TestWithParam<CsvRow> {};
 
 TEST_P(LimitsText, ReadsLowColonHigh) {
+    const CsvRow& c = GetParam();
+    const auto bound = [&](const char* column) {
+        return c[column].empty() ? std::optional<double>() : c.number(column);
+    };
     std::string error;
-    const std::optional<Limits> got = parse_limits(GetParam().text, error);
-    ASSERT_EQ(got.has_value(), GetParam().expected.has_value()) << error;
+    const std::optional<Limits> got = parse_limits(c["text"], error);
+    ASSERT_EQ(got.has_value(), c.flag("valid")) << error;
     if (got) {
-        EXPECT_EQ(got->low, GetParam().expected->low);
-        EXPECT_EQ(got->high, GetParam().expected->high);
+        EXPECT_EQ(got->low, bound("low"));
+        EXPECT_EQ(got->high, bound("high"));
     } else {
         EXPECT_THAT(error, HasSubstr("--limits"));
     }
 }
 
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Texts, LimitsText, testing::Values(
-    LimitsCase{"Both", "-90:-80", Limits{-90.0, -80.0}},
-    LimitsCase{"HighOnly", ":-80", Limits{{}, -80.0}},
-    LimitsCase{"LowOnly", "0.9:", Limits{0.9, {}}}, LimitsCase{"Neither", ":", Limits{}},
-    LimitsCase{"ExponentsAndPlus", "+1e-3:2E-3", Limits{1e-3, 2e-3}},
-    LimitsCase{"NoColon", "-80", std::nullopt}, LimitsCase{"TwoColons", "1:2:3", std::nullopt},
-    LimitsCase{"CommaDecimal", "0,9:1,1", std::nullopt}, LimitsCase{"Words", "nan:1", std::nullopt},
-    LimitsCase{"Infinite", ":inf", std::nullopt}, LimitsCase{"LowAboveHigh", "2:1", std::nullopt},
-    LimitsCase{"Spaces", " 1:2", std::nullopt}), testing_support::RowName());
-// clang-format on
+INSTANTIATE_TEST_SUITE_P(Texts, LimitsText, testing::ValuesIn(csv_beside("limits_texts.csv")),
+                         RowName());
 
 }  // namespace
 }  // namespace vantel

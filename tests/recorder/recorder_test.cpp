@@ -17,11 +17,14 @@
 #include <limits>
 #include <thread>
 
+#include "csv_table.h"
 #include "row_name.h"
 
 namespace vantel {
 namespace {
 
+using testing_support::csv_beside;
+using TableRow = testing_support::CsvRow;  // CsvRow here is the log row's test
 using testing_support::PrintTo;
 
 using namespace std::chrono;
@@ -114,10 +117,16 @@ TEST(LocalTime, CarriesTheZonesOffset) {
 
 const auto kWall = sys_days{2026y / 12 / 6} + 22h;
 
-// The row that one reading at kWall makes, in the test's time zone; "ROW" in a table.
-std::string with_row(std::string text) {
-    const std::size_t at = text.find("ROW");
-    return at == std::string::npos ? text : text.replace(at, 3, csv_row(sample(), kWall));
+// A log's text in a table, its placeholders replaced: the headers, and the row that one reading
+// at kWall makes in the test's time zone.
+std::string log_text(const TableRow& row, const char* column) {
+    std::string text = row.text(column);
+    for (auto [placeholder, by] : {std::pair{"PASS_HEADER", csv_header(true)},
+                                   {"HEADER", csv_header()},
+                                   {"ROW", csv_row(sample(), kWall)}})
+        if (const std::size_t at = text.find(placeholder); at != std::string::npos)
+            text.replace(at, std::string_view(placeholder).size(), by);
+    return text;
 }
 
 // Only work ticks make rows, after the header; in a judged run's log, a row without a verdict
@@ -139,65 +148,42 @@ TEST(Recorder, WritesTheHeaderFirstAndOnlyWorkTicks) {
               csv_header(true) + csv_row(r, kWall, true) + csv_row(r, kWall, false));
 }
 
-struct ExistingCase {
-    const char* name;
-    std::optional<std::string> before;  // nothing: no file
-    ExistingFile existing;
-    // After one reading ("ROW") is recorded; nothing: refused, the file left as it was.
-    std::optional<std::string> after;
-    const char* note;  // what opening says, if anything
-};
-
-class ExistingLog : public testing::TestWithParam<ExistingCase> {};
+class ExistingLog : public testing::TestWithParam<TableRow> {};
 
 // The same command run twice continues its log; a file that is not that log is left alone
 // unless replacing it was asked for.
 TEST_P(ExistingLog, IsAppendedToOnlyWhenItIsTheSameLog) {
-    const ExistingCase& c = GetParam();
-    const std::string path = testing_support::in_home("run.csv");
-    if (c.before) {
+    const TableRow& c = GetParam();
+    const std::string path = testing_support::in_home("run.csv"), before = log_text(c, "before");
+    if (c.flag("file")) {
         QFile file(QString::fromStdString(path));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(c.before->data(), static_cast<qint64>(c.before->size()));
+        file.write(before.data(), static_cast<qint64>(before.size()));
     }
     std::string error;
     RecorderOptions options;
-    options.existing = c.existing;
+    options.existing =
+        c["existing"] == "replace" ? ExistingFile::Replace : ExistingFile::AppendToSameHeader;
     std::unique_ptr<Recorder> recorder = Recorder::open(path, options, error);
-    if (!c.after) {
+    if (c["after"].empty()) {
         EXPECT_FALSE(recorder);
         EXPECT_NE(error.find(path), std::string::npos) << error;
         EXPECT_NE(error.find("--log-overwrite"), std::string::npos) << error;
-        EXPECT_EQ(contents(path).toStdString(), *c.before);
+        EXPECT_EQ(contents(path).toStdString(), before);
         return;
     }
     ASSERT_TRUE(recorder) << error;
     recorder->wall_clock = [] { return kWall; };
     const std::string note = recorder->notes().empty() ? "" : recorder->notes().front();
-    EXPECT_NE(note.find(c.note), std::string::npos) << note;
-    EXPECT_EQ(note.empty(), std::string(c.note).empty()) << note;
+    EXPECT_NE(note.find(c["note"]), std::string::npos) << note;
+    EXPECT_EQ(note.empty(), c["note"].empty()) << note;
     recorder->record(sample());
     EXPECT_TRUE(recorder->finish().empty());
-    EXPECT_EQ(contents(path).toStdString(), with_row(*c.after));
+    EXPECT_EQ(contents(path).toStdString(), log_text(c, "after"));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Files, ExistingLog,
-    testing::ValuesIn(std::vector<ExistingCase>{
-        {"NoFile", std::nullopt, ExistingFile::AppendToSameHeader, csv_header() + "ROW", ""},
-        {"EmptyFile", "", ExistingFile::AppendToSameHeader, csv_header() + "ROW", ""},
-        {"SameLog", csv_header() + "first\r\n", ExistingFile::AppendToSameHeader,
-         csv_header() + "first\r\nROW", ""},
-        {"SameLogEndingInPartOfARow", csv_header() + "first\r\n2026-12-06T,12.3",
-         ExistingFile::AppendToSameHeader, csv_header() + "first\r\nROW",
-         "ended in part of a row (16 bytes), which was cut off"},
-        {"LogWithOtherColumns", csv_header(true) + "first\r\n", ExistingFile::AppendToSameHeader,
-         std::nullopt, ""},
-        {"NotALog", "notes\n", ExistingFile::AppendToSameHeader, std::nullopt, ""},
-        {"ShorterThanAHeader", "time,", ExistingFile::AppendToSameHeader, std::nullopt, ""},
-        {"NotALogReplaced", "notes\n", ExistingFile::Replace, csv_header() + "ROW", ""},
-    }),
-    testing_support::RowName());
+INSTANTIATE_TEST_SUITE_P(Files, ExistingLog, testing::ValuesIn(csv_beside("existing_logs.csv")),
+                         testing_support::RowName());
 
 // A FIFO: the end a reader of ours holds (O_NONBLOCK, so that opening it waits for nobody).
 struct Fifo {

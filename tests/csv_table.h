@@ -1,0 +1,234 @@
+// SPDX-License-Identifier: MIT
+#pragma once
+
+// Tables of test rows kept as CSV beside the test that reads them. The first line names the
+// columns; the first column is the row's name, which GoogleTest shows (row_name.h), so it is an
+// identifier. Fields may be quoted ("a, b", "say ""hi""", line breaks inside quotes kept); a line
+// starting with # outside quotes is a comment. A malformed table throws with its file and line.
+//
+//   const auto rows = testing_support::csv_beside("cases.csv");  // next to the calling .cpp
+//   INSTANTIATE_TEST_SUITE_P(Formats, FormatTest, ::testing::ValuesIn(rows), RowName{});
+//   row["unit"], row.number("volts"), row.integer("digits"), row.text("lines") (C escapes)
+
+#include <cctype>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <ostream>
+#include <source_location>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vantel::testing_support {
+
+struct CsvRow {
+    std::string name;                // the first column
+    std::vector<std::string> cells;  // every column, the name included
+    std::shared_ptr<const std::vector<std::string>> columns;
+    std::string where;  // "file:line", for messages
+
+    const std::string& operator[](std::string_view column) const {
+        for (std::size_t i = 0; i < columns->size(); ++i) {
+            if ((*columns)[i] == column) {
+                return cells[i];
+            }
+        }
+        throw std::out_of_range(where + ": no column '" + std::string(column) + "'");
+    }
+    std::map<std::string, std::string> as_map() const {
+        std::map<std::string, std::string> map;
+        for (std::size_t i = 0; i < columns->size(); ++i) {
+            map[(*columns)[i]] = cells[i];
+        }
+        return map;
+    }
+    // The cell with C escapes decoded (\n \r \t \\ \xNN), for texts with line ends or bytes
+    // that are no text.
+    std::string text(std::string_view column) const {
+        const std::string& cell = (*this)[column];
+        std::string out;
+        for (std::size_t i = 0; i < cell.size(); ++i) {
+            if (cell[i] != '\\') {
+                out += cell[i];
+                continue;
+            }
+            const char e = i + 1 < cell.size() ? cell[++i] : '?';
+            if (e == 'n' || e == 'r' || e == 't' || e == '\\') {
+                out += e == 'n' ? '\n' : e == 'r' ? '\r' : e == 't' ? '\t' : '\\';
+            } else if (e == 'x' && i + 2 < cell.size() &&
+                       std::isxdigit(static_cast<unsigned char>(cell[i + 1])) &&
+                       std::isxdigit(static_cast<unsigned char>(cell[i + 2]))) {
+                out += static_cast<char>(std::stoi(cell.substr(i + 1, 2), nullptr, 16));
+                i += 2;
+            } else {
+                throw std::invalid_argument(where + ": an unknown escape in " +
+                                            std::string(column));
+            }
+        }
+        return out;
+    }
+    // The whole cell must be the number: "1.5x" is a fault of the table, not 1.5.
+    double number(std::string_view column) const {
+        const std::string& text = (*this)[column];
+        std::size_t used = 0;
+        double value = 0;
+        try {
+            value = std::stod(text, &used);
+        } catch (const std::exception&) {
+            used = 0;
+        }
+        if (used == 0 || used != text.size()) {
+            throw std::invalid_argument(where + ": '" + text + "' in " + std::string(column) +
+                                        " is not a number");
+        }
+        return value;
+    }
+    std::int64_t integer(std::string_view column) const {
+        const std::string& text = (*this)[column];
+        std::size_t used = 0;
+        std::int64_t value = 0;
+        try {
+            value = std::stoll(text, &used, 0);
+        } catch (const std::exception&) {
+            used = 0;
+        }
+        if (used == 0 || used != text.size()) {
+            throw std::invalid_argument(where + ": '" + text + "' in " + std::string(column) +
+                                        " is not an integer");
+        }
+        return value;
+    }
+    bool flag(std::string_view column) const {
+        const std::string& text = (*this)[column];
+        if (text == "1" || text == "true" || text == "yes") {
+            return true;
+        }
+        if (text == "0" || text == "false" || text == "no" || text.empty()) {
+            return false;
+        }
+        throw std::invalid_argument(where + ": '" + text + "' in " + std::string(column) +
+                                    " is not a yes or no");
+    }
+};
+
+inline void PrintTo(const CsvRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+// Parses CSV text; `source` names it in messages.
+inline std::vector<CsvRow> parse_csv(std::string_view text, const std::string& source) {
+    std::vector<std::vector<std::string>> records;
+    std::vector<std::size_t> record_lines;
+    std::vector<std::string> record;
+    std::string field;
+    bool quoted = false, field_started = false, at_line_start = true;
+    std::size_t line = 1, record_line = 1;
+    const auto fail = [&](const std::string& why) {
+        throw std::runtime_error(source + ":" + std::to_string(line) + ": " + why);
+    };
+    const auto end_record = [&] {
+        record.push_back(std::move(field));
+        field.clear();
+        records.push_back(std::move(record));
+        record_lines.push_back(record_line);
+        record.clear();
+        field_started = false;
+    };
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+                field += '"';
+                ++i;
+            } else if (c == '"') {
+                quoted = false;
+                if (i + 1 < text.size() && text[i + 1] != ',' && text[i + 1] != '\n' &&
+                    text[i + 1] != '\r') {
+                    fail("text after a closing quote");
+                }
+            } else {
+                line += c == '\n';
+                field += c;
+            }
+            continue;
+        }
+        if (at_line_start) {
+            record_line = line;
+            if (c == '#') {
+                while (i < text.size() && text[i] != '\n') {
+                    ++i;
+                }
+                ++line;
+                continue;
+            }
+            if (c == '\n' || c == '\r') {  // blank line
+                line += c == '\n';
+                continue;
+            }
+            at_line_start = false;
+        }
+        if (c == '"' && !field_started) {
+            quoted = field_started = true;
+        } else if (c == '"') {
+            fail("a quote inside an unquoted field");
+        } else if (c == ',') {
+            record.push_back(std::move(field));
+            field.clear();
+            field_started = false;
+        } else if (c == '\r') {
+            // CRLF line ends: the \n ends the record
+        } else if (c == '\n') {
+            end_record();
+            ++line;
+            at_line_start = true;
+        } else {
+            field += c;
+            field_started = true;
+        }
+    }
+    if (quoted) {
+        fail("a quoted field is not closed");
+    }
+    if (!at_line_start) {
+        end_record();
+    }
+    if (records.size() < 2) {  // a table without rows would make every check over it pass
+        throw std::runtime_error(source + ": no rows under the header");
+    }
+    auto columns = std::make_shared<const std::vector<std::string>>(std::move(records.front()));
+    std::vector<CsvRow> rows;
+    for (std::size_t r = 1; r < records.size(); ++r) {
+        const std::string where = source + ":" + std::to_string(record_lines[r]);
+        if (records[r].size() != columns->size()) {
+            throw std::runtime_error(where + ": " + std::to_string(records[r].size()) +
+                                     " fields, the header has " + std::to_string(columns->size()));
+        }
+        rows.push_back(CsvRow{records[r].front(), std::move(records[r]), columns, where});
+    }
+    return rows;
+}
+
+inline std::vector<CsvRow> read_csv(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw std::runtime_error(path.string() + ": cannot be read");
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    return parse_csv(text.str(), path.string());
+}
+
+// The table `file_name` in the folder of the source file that calls this (the build gives the
+// compiler full source paths), so a test needs no path from CMake.
+inline std::vector<CsvRow> csv_beside(
+    const std::string& file_name, std::source_location caller = std::source_location::current()) {
+    return read_csv(std::filesystem::path(caller.file_name()).parent_path() / file_name);
+}
+
+}  // namespace vantel::testing_support
