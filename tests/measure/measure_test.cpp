@@ -9,10 +9,8 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
-#include <fstream>
 #include <functional>
 #include <limits>
-#include <map>
 #include <numbers>
 #include <random>
 #include <span>
@@ -22,12 +20,14 @@
 #include <tuple>
 #include <vector>
 
+#include "csv_table.h"
 #include "measure/measure.h"
 #include "row_name.h"
 
 namespace vantel::measure::test {
 namespace {
 
+using testing_support::CsvRow;
 using testing_support::PrintTo;
 using testing_support::RowName;
 using testing_support::thrown;
@@ -133,32 +133,9 @@ TEST_P(ChainReading, IsWithinTheRowsBounds) {
     EXPECT_LE(reading, GetParam().high);
 }
 
-// A CSV table of the standards' folder, as rows of named text fields.
-using TableRow = std::map<std::string, std::string>;
-std::vector<TableRow> read_table(const std::string& file) {
-    std::ifstream in(std::string(VANTEL_MEASUREMENT_DIR) + "/" + file);
-    if (!in)
-        throw std::runtime_error("cannot read " + file);
-    auto fields = [](const std::string& line) {
-        std::vector<std::string> out(1);
-        for (char c : line) {
-            if (c == ',')
-                out.emplace_back();
-            else if (c != '\r')
-                out.back() += c;
-        }
-        return out;
-    };
-    std::string line;
-    std::getline(in, line);
-    const std::vector<std::string> names = fields(line);
-    std::vector<TableRow> rows;
-    while (std::getline(in, line)) {
-        const std::vector<std::string> values = fields(line);
-        for (std::size_t i = 0; !line.empty() && i < names.size() && i < values.size(); ++i)
-            (i == 0 ? rows.emplace_back() : rows.back())[names[i]] = values[i];
-    }
-    return rows;
+// A CSV table of the standards' folder, as it stands.
+std::vector<CsvRow> read_table(const std::string& file) {
+    return testing_support::read_csv(std::string(VANTEL_MEASUREMENT_DIR) + "/" + file);
 }
 
 // IEC 61672-1 Annex E's A curve in dB, 0 dB at 1 kHz (the standards README's poles and A1000).
@@ -217,31 +194,29 @@ std::vector<ChainRow> curve_rows(std::span<const double> rates, bool octaves_onl
     };
     for (double rate : rates) {
         // IEC 61672-1: Annex E at the exact band frequencies, Table 3's class 1 tolerances.
-        for (const TableRow& e : exact) {
-            if (!wanted(std::stod(e.at("nominal_hz"))) || std::stod(e.at("exact_hz")) > 0.45 * rate)
+        for (const CsvRow& e : exact) {
+            if (!wanted(e.number("nominal_hz")) || e.number("exact_hz") > 0.45 * rate)
                 continue;
-            const auto tolerance = std::ranges::find_if(table3, [&](const TableRow& t) {
-                return std::stod(t.at("freq_hz")) == std::stod(e.at("nominal_hz"));
+            const auto tolerance = std::ranges::find_if(table3, [&](const CsvRow& t) {
+                return t.number("freq_hz") == e.number("nominal_hz");
             });
             if (tolerance == table3.end())
-                throw std::runtime_error("no tolerance for " + e.at("nominal_hz") + " Hz");
-            const double f = std::stod(e.at("exact_hz"));
-            rows.push_back(
-                curve_row("A", Curve::A, rate, f,
-                          f >= 19.9 && f <= 20000.0 ? std::stod(e.at("A_db_norm1k")) : NAN,
-                          std::stod(e.at("table3_A_db")), std::stod(tolerance->at("tol_minus_db")),
-                          std::stod(tolerance->at("tol_plus_db"))));
+                throw std::runtime_error("no tolerance for " + e["nominal_hz"] + " Hz");
+            const double f = e.number("exact_hz");
+            rows.push_back(curve_row("A", Curve::A, rate, f,
+                                     f >= 19.9 && f <= 20000.0 ? e.number("A_db_norm1k") : NAN,
+                                     e.number("table3_A_db"), tolerance->number("tol_minus_db"),
+                                     tolerance->number("tol_plus_db")));
         }
         // BS.468-4 Table 1, re 1 kHz and re 2 kHz. Rows must lie below 0.45 fs to be played.
         for (const auto& [file, name, curve, unity_hz] :
              {std::tuple{"itu468.csv", "Ccir468", Curve::Ccir468, 1000.0},
               std::tuple{"itu468_2khz_arm.csv", "Ccir468At2k", Curve::Ccir468At2k, 2000.0}}) {
-            for (const TableRow& t : read_table(file)) {
-                const double f = std::stod(t.at("freq_hz"));
+            for (const CsvRow& t : read_table(file)) {
+                const double f = t.number("freq_hz");
                 if (!wanted(f))
                     continue;
-                double minus = std::stod(t.at("tol_minus_db")),
-                       plus = std::stod(t.at("tol_plus_db"));
+                double minus = t.number("tol_minus_db"), plus = t.number("tol_plus_db");
                 // The 6.3 kHz anchor has no tolerance: its value is good to its rounding.
                 if (minus == 0.0 && plus == 0.0) {
                     minus = -0.05;
@@ -250,7 +225,7 @@ std::vector<ChainRow> curve_rows(std::span<const double> rates, bool octaves_onl
                 if (f <= 0.45 * rate)
                     rows.push_back(curve_row(name, curve, rate, f,
                                              f <= 20000.0 ? ccir468_network_db(f, unity_hz) : NAN,
-                                             std::stod(t.at("nominal_db")), minus, plus));
+                                             t.number("nominal_db"), minus, plus));
             }
         }
         // Flat, and the 2nd-order Butterworth high-pass at 400 Hz, within 0.01 dB.
@@ -662,13 +637,13 @@ struct BurstRow {
 std::vector<BurstRow> burst_rows() {
     std::vector<BurstRow> rows;
     for (double rate : kRates) {
-        for (const TableRow& t : read_table("qpeak_tone_burst.csv")) {
-            const std::string& per_s = t.at("bursts_per_s");
+        for (const CsvRow& t : read_table("qpeak_tone_burst.csv")) {
+            const std::string& per_s = t["bursts_per_s"];
             rows.push_back(
-                {name_of(t.at("table"), t.at("burst_ms") + "ms",
+                {name_of(t["table"], t["burst_ms"] + "ms",
                          per_s.empty() ? "once" : per_s + "_per_s", static_cast<int>(rate)),
-                 rate, std::stod(t.at("burst_ms")), per_s.empty() ? 0.0 : std::stod(per_s),
-                 std::stod(t.at("lower_db")), std::stod(t.at("upper_db"))});
+                 rate, t.number("burst_ms"), per_s.empty() ? 0.0 : std::stod(per_s),
+                 t.number("lower_db"), t.number("upper_db")});
         }
     }
     return rows;
