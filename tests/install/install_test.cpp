@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 
 #include "app/backends.h"
+#include "csv_table.h"
 
 namespace vantel {
 namespace {
@@ -63,31 +64,25 @@ QString man(const QString& program) {
     return QStringLiteral(VANTEL_FULL_MANDIR "/man1/%1.1.gz").arg(program);
 }
 
-QSet<QString> expected_files() {
-    QSet<QString> files = {bin(u"vantel-dmm"_s),
-                           data(u"applications/vantel-dmm.desktop"_s),
-                           data(u"icons/hicolor/scalable/apps/vantel-dmm.svg"_s),
-                           data(u"icons/hicolor/16x16/apps/vantel-dmm.png"_s),
-                           data(u"icons/hicolor/32x32/apps/vantel-dmm.png"_s),
-                           data(u"icons/hicolor/48x48/apps/vantel-dmm.png"_s),
-                           man(u"vantel-dmm"_s),
-                           data(u"doc/vantel-dmm/copyright"_s),
-                           data(u"doc/vantel-dmm/OFL.txt"_s),
-                           data(u"bash-completion/completions/vantel-dmm"_s),
-                           data(u"metainfo/example.vantel.dmm.metainfo.xml"_s)};
-    if (VANTEL_HAS_ANALYSER)
-        files +=
-            {bin(u"vantel-analyser"_s), data(u"dbus-1/services/Vantel.Application.service"_s),
-             man(u"vantel-analyser"_s), data(u"bash-completion/completions/vantel-analyser"_s)};
+// The files this build installs (installed_files.csv), as paths on the machine; with
+// `programs_only`, the names of its programs.
+QStringList installed(bool programs_only = false) {
+    QStringList files;
+    for (const testing_support::CsvRow& row : testing_support::csv_beside("installed_files.csv")) {
+        const QString path = QString::fromStdString(row["path"]);
+        if ((row.flag("analyser_only") && !VANTEL_HAS_ANALYSER) ||
+            (programs_only && row["place"] != "bin"))
+            continue;
+        files << (programs_only           ? path
+                  : row["place"] == "bin" ? bin(path)
+                  : row["place"] == "man" ? man(path)
+                                          : data(path));
+    }
     return files;
 }
-
-// The programs this build installs.
-QStringList installed_programs() {
-    QStringList programs{u"vantel-dmm"_s};
-    if (VANTEL_HAS_ANALYSER)
-        programs << u"vantel-analyser"_s;
-    return programs;
+QSet<QString> expected_files() {
+    const QStringList files = installed();
+    return {files.begin(), files.end()};
 }
 
 // Every "--option" in `text`.
@@ -165,7 +160,7 @@ TEST(Install, PutsEveryFileInPlaceEachValidAndNamingTheInstalledProgram) {
     // man: each page formats without warnings and covers every option of its program's --help;
     // bash completes every one of them.
     env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
-    for (const QString& command : installed_programs()) {
+    for (const QString& command : installed(true)) {
         SCOPED_TRACE(command.toStdString());
         const Outcome page = run(u"gzip"_s, {u"-dc"_s, path(man(command))});
         ASSERT_EQ(page.status, 0) << qPrintable(page.err);

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
-#include <fstream>
 #include <functional>
 #include <limits>
 #include <map>
@@ -22,12 +21,14 @@
 #include <tuple>
 #include <vector>
 
+#include "csv_table.h"
 #include "measure/measure.h"
 #include "row_name.h"
 
 namespace vantel::measure::test {
 namespace {
 
+using testing_support::CsvRow;
 using testing_support::PrintTo;
 using testing_support::RowName;
 using testing_support::thrown;
@@ -133,32 +134,9 @@ TEST_P(ChainReading, IsWithinTheRowsBounds) {
     EXPECT_LE(reading, GetParam().high);
 }
 
-// A CSV table of the standards' folder, as rows of named text fields.
-using TableRow = std::map<std::string, std::string>;
-std::vector<TableRow> read_table(const std::string& file) {
-    std::ifstream in(std::string(VANTEL_MEASUREMENT_DIR) + "/" + file);
-    if (!in)
-        throw std::runtime_error("cannot read " + file);
-    auto fields = [](const std::string& line) {
-        std::vector<std::string> out(1);
-        for (char c : line) {
-            if (c == ',')
-                out.emplace_back();
-            else if (c != '\r')
-                out.back() += c;
-        }
-        return out;
-    };
-    std::string line;
-    std::getline(in, line);
-    const std::vector<std::string> names = fields(line);
-    std::vector<TableRow> rows;
-    while (std::getline(in, line)) {
-        const std::vector<std::string> values = fields(line);
-        for (std::size_t i = 0; !line.empty() && i < names.size() && i < values.size(); ++i)
-            (i == 0 ? rows.emplace_back() : rows.back())[names[i]] = values[i];
-    }
-    return rows;
+// A CSV table of the standards' folder, as it stands.
+std::vector<CsvRow> read_table(const std::string& file) {
+    return testing_support::read_csv(std::string(VANTEL_MEASUREMENT_DIR) + "/" + file);
 }
 
 // IEC 61672-1 Annex E's A curve in dB, 0 dB at 1 kHz (the standards README's poles and A1000).
@@ -217,31 +195,29 @@ std::vector<ChainRow> curve_rows(std::span<const double> rates, bool octaves_onl
     };
     for (double rate : rates) {
         // IEC 61672-1: Annex E at the exact band frequencies, Table 3's class 1 tolerances.
-        for (const TableRow& e : exact) {
-            if (!wanted(std::stod(e.at("nominal_hz"))) || std::stod(e.at("exact_hz")) > 0.45 * rate)
+        for (const CsvRow& e : exact) {
+            if (!wanted(e.number("nominal_hz")) || e.number("exact_hz") > 0.45 * rate)
                 continue;
-            const auto tolerance = std::ranges::find_if(table3, [&](const TableRow& t) {
-                return std::stod(t.at("freq_hz")) == std::stod(e.at("nominal_hz"));
+            const auto tolerance = std::ranges::find_if(table3, [&](const CsvRow& t) {
+                return t.number("freq_hz") == e.number("nominal_hz");
             });
             if (tolerance == table3.end())
-                throw std::runtime_error("no tolerance for " + e.at("nominal_hz") + " Hz");
-            const double f = std::stod(e.at("exact_hz"));
-            rows.push_back(
-                curve_row("A", Curve::A, rate, f,
-                          f >= 19.9 && f <= 20000.0 ? std::stod(e.at("A_db_norm1k")) : NAN,
-                          std::stod(e.at("table3_A_db")), std::stod(tolerance->at("tol_minus_db")),
-                          std::stod(tolerance->at("tol_plus_db"))));
+                throw std::runtime_error("no tolerance for " + e["nominal_hz"] + " Hz");
+            const double f = e.number("exact_hz");
+            rows.push_back(curve_row("A", Curve::A, rate, f,
+                                     f >= 19.9 && f <= 20000.0 ? e.number("A_db_norm1k") : NAN,
+                                     e.number("table3_A_db"), tolerance->number("tol_minus_db"),
+                                     tolerance->number("tol_plus_db")));
         }
         // BS.468-4 Table 1, re 1 kHz and re 2 kHz. Rows must lie below 0.45 fs to be played.
         for (const auto& [file, name, curve, unity_hz] :
              {std::tuple{"itu468.csv", "Ccir468", Curve::Ccir468, 1000.0},
               std::tuple{"itu468_2khz_arm.csv", "Ccir468At2k", Curve::Ccir468At2k, 2000.0}}) {
-            for (const TableRow& t : read_table(file)) {
-                const double f = std::stod(t.at("freq_hz"));
+            for (const CsvRow& t : read_table(file)) {
+                const double f = t.number("freq_hz");
                 if (!wanted(f))
                     continue;
-                double minus = std::stod(t.at("tol_minus_db")),
-                       plus = std::stod(t.at("tol_plus_db"));
+                double minus = t.number("tol_minus_db"), plus = t.number("tol_plus_db");
                 // The 6.3 kHz anchor has no tolerance: its value is good to its rounding.
                 if (minus == 0.0 && plus == 0.0) {
                     minus = -0.05;
@@ -250,7 +226,7 @@ std::vector<ChainRow> curve_rows(std::span<const double> rates, bool octaves_onl
                 if (f <= 0.45 * rate)
                     rows.push_back(curve_row(name, curve, rate, f,
                                              f <= 20000.0 ? ccir468_network_db(f, unity_hz) : NAN,
-                                             std::stod(t.at("nominal_db")), minus, plus));
+                                             t.number("nominal_db"), minus, plus));
             }
         }
         // Flat, and the 2nd-order Butterworth high-pass at 400 Hz, within 0.01 dB.
@@ -272,46 +248,13 @@ INSTANTIATE_TEST_SUITE_P(Weighting, ChainReading, testing::ValuesIn(curve_rows(k
                          RowName{});
 
 // The rates beyond the usual five, from 8 kHz to the DXD rates and 768 kHz, hold the same
-// tolerances as 48 kHz: every curve at the octave bands, every detector on a 997 Hz tone, the
-// Audio band's response and its THD+N. A-weighting threw from 300 kHz up (a fitted zero inside
-// its band), and the first reading ended the program.
+// tolerances as 48 kHz: every curve at the octave bands here, the rest in analysis.csv. A-weighting
+// threw from 300 kHz up (a fitted zero inside its band), and the first reading ended the program.
 constexpr double kMoreRates[] = {8000.0,   11025.0,  16000.0,  22050.0, 32000.0,
                                  352800.0, 384000.0, 705600.0, 768000.0};
 
-std::vector<ChainRow> more_rate_rows() {
-    std::vector<ChainRow> rows = curve_rows(kMoreRates, true);
-    for (double rate : kMoreRates) {
-        auto add = [&](const std::string& name, ChainSettings chain, std::vector<Tone> tones,
-                       Reading reading, double low, double high) {
-            rows.emplace_back(
-                name_of(name, static_cast<int>(rate), static_cast<int>(tones.front().frequency_hz)),
-                rate, chain, std::move(tones), reading, low, high);
-        };
-        const Tone tone{997.0, 0.5};
-        for (const auto& [name, detector, tolerance_db] :
-             {std::tuple{"Rms", Detector::Rms, 0.01},
-              {"TruePeak", Detector::TruePeak, 0.01},
-              {"SamplePeak", Detector::SamplePeak, 0.02},
-              {"QuasiPeak", Detector::QuasiPeak, 0.01}}) {
-            // A is 0 dB at 997 Hz within 0.0003 dB; its design keeps within 0.04 dB of that.
-            add(name, {Band::Wide, Curve::Flat, detector}, {tone}, Reading::LevelDb, -tolerance_db,
-                tolerance_db);
-            add(std::string(name) + "A", {Band::Wide, Curve::A, detector}, {tone}, Reading::LevelDb,
-                -tolerance_db - 0.04, tolerance_db + 0.04);
-        }
-        for (double f : {20.0, 997.0, std::min(20000.0, 0.45 * rate)})
-            add("AudioResponse", {Band::Audio, Curve::Flat, Detector::Rms}, {Tone{f}},
-                Reading::LevelDb, -0.05, 0.05);
-        add("ThirdHarmonic", {Band::Audio, Curve::Flat, Detector::Rms},
-            {{997.0, 0.5}, {2991.0, 0.5e-3}}, Reading::ThdnDb, db(0.09999995e-2 * 0.995),
-            db(0.09999995e-2 * 1.005));
-        add("CleanSine", {Band::Audio, Curve::A, Detector::Rms}, {{997.0, 0.9}}, Reading::ThdnDb,
-            -INFINITY, -140.0);
-    }
-    return rows;
-}
-
-INSTANTIATE_TEST_SUITE_P(MoreRates, ChainReading, testing::ValuesIn(more_rate_rows()), RowName{});
+INSTANTIATE_TEST_SUITE_P(MoreRates, ChainReading, testing::ValuesIn(curve_rows(kMoreRates, true)),
+                         RowName{});
 
 // Every rate from 8 kHz to 768 kHz, in 1 kHz steps and at the usual ones, has a design for every
 // band and weighting, and its A curve keeps to the formula within 0.1 dB from 20 Hz to 20 kHz
@@ -358,105 +301,84 @@ INSTANTIATE_TEST_SUITE_P(Rates, AboveTwentyKilohertz, testing::ValuesIn(kRates),
 INSTANTIATE_TEST_SUITE_P(MoreRates, AboveTwentyKilohertz,
                          testing::Values(352800.0, 384000.0, 768000.0), rate_name);
 
-// AES17 refers THD+N to the whole signal: a third harmonic at -60 dB re the fundamental reads
-// 0.1 / sqrt(1 + 1e-6) % = 0.09999995 %, here within 0.0005 %. A clean double-precision sine
-// reads the fit's floor, below -140 dB (and never below 0). The frequency holds within 10 ppm
-// from 20 Hz to 19 kHz, under A weighting, which changes the waveform but not its period. The
-// Audio band is AES17's 20 Hz-20 kHz: flat within 0.05 dB from 20 Hz to 20 kHz and at least
-// 60 dB down from 24 kHz.
-// Every detector reads a steady sine as its RMS, within 0.01 dB. The sample peak is the largest
-// sample (997 Hz puts samples near every phase of the crest): 0.02 dB. Quasi-peak is calibrated
-// at 1 kHz and holds within 0.05 dB at 5 kHz. BS.1770-4: a sine at fs/4 sampled at 45 degrees
-// has samples at 0.707 of its crest; the true peak reads the crest, the sample peak 3.01 dB less.
-std::vector<ChainRow> analysis_rows() {
-    std::vector<ChainRow> rows;
-    const double third_low = db(0.09999995e-2 * 0.995), third_high = db(0.09999995e-2 * 1.005);
-    for (double rate : kRates) {
-        const int hz = static_cast<int>(rate);
-        for (Band band : {Band::Wide, Band::Audio}) {
-            const char* band_name = band == Band::Wide ? "Wide" : "Audio";
-            for (double f : {997.0, 1000.0}) {
-                rows.emplace_back(name_of("ThirdHarmonic", hz, f, band_name), rate,
-                                  ChainSettings{band},
-                                  std::vector<Tone>{{f, 0.5}, {3.0 * f, 0.5e-3}}, Reading::ThdnDb,
-                                  third_low, third_high);
-                rows.emplace_back(name_of("CleanSine", hz, f, band_name), rate, ChainSettings{band},
-                                  std::vector<Tone>{{f, 0.9}}, Reading::ThdnDb, -INFINITY, -140.0);
-            }
-            for (double f : {20.0, 30.0, 997.0, 1000.0, 10000.0, 19000.0})
-                rows.emplace_back(name_of("Frequency", hz, f, band_name), rate,
-                                  ChainSettings{band, Curve::A}, std::vector<Tone>{{f, 0.3}},
-                                  Reading::FrequencyHz, f * (1.0 - 10e-6), f * (1.0 + 10e-6));
-        }
-        // 24 kHz is the stop band's edge, where the filter sits at 60 dB exactly.
-        for (double f : {20.0, 997.0, 20000.0, 24000.0})
-            if (f < 24000.0 || f <= 0.45 * rate)
-                rows.emplace_back(name_of("Response", hz, f), rate, ChainSettings{Band::Audio},
-                                  std::vector<Tone>{{f}}, Reading::LevelDb,
-                                  f > 20000.0 ? -INFINITY : -0.05, f > 20000.0 ? -59.99 : 0.05);
-        auto level = [&](const char* name, Detector detector, Tone tone, double expected_db,
-                         double tolerance_db) {
-            rows.emplace_back(name_of(name, hz, static_cast<int>(tone.frequency_hz)), rate,
-                              ChainSettings{Band::Wide, Curve::Flat, detector}, std::vector{tone},
-                              Reading::LevelDb, expected_db - tolerance_db,
-                              expected_db + tolerance_db);
-        };
-        for (double f : {30.0, 997.0, 15000.0})
-            level("Rms", Detector::Rms, {f, 0.5}, 0.0, 0.01);
-        for (double f : {997.0, 5000.0, 15000.0})
-            level("TruePeak", Detector::TruePeak, {f, 0.5}, 0.0, 0.01);
-        level("SamplePeak", Detector::SamplePeak, {997.0, 0.5}, 0.0, 0.02);
-        level("QuasiPeak", Detector::QuasiPeak, {1000.0, 0.5}, 0.0, 0.01);
-        level("QuasiPeak", Detector::QuasiPeak, {5000.0, 0.5}, 0.0, 0.05);
-        const Tone quarter_rate{rate / 4.0, 0.8, std::numbers::pi / 4.0};
-        level("TruePeakBetweenSamples", Detector::TruePeak, quarter_rate, 0.0, 0.01);
-        level("SamplePeakBetweenSamples", Detector::SamplePeak, quarter_rate, -3.0103, 0.01);
-    }
+std::vector<std::string> words(const std::string& text, char separator = ' ') {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string word; std::getline(in, word, separator);)
+        if (!word.empty())
+            out.push_back(word);
+    return out;
+}
 
-    // THD+N across the band, as AES17 sweeps it, at 44.1, 48 and 96 kHz:
-    // - Floor: a clean double-precision sine reads below -140 dB from 20 Hz to 20 kHz under every
-    //   weighting. Sections that paired the band's high-pass poles with the low-pass's zeros
-    //   cancelled at some 110 dB and read -73 dB at 25 Hz, -37 dB under A.
-    // - ThirdHarmonic: a 0.1 % third harmonic reads 0.09999995 % within 0.5 % of its value for
-    //   any fundamental from 20 Hz to 6.6 kHz: the band is flat from 20 Hz (its high-pass no
-    //   longer cuts the fundamental more than its harmonic) to 20 kHz (where 6.6 kHz puts its
-    //   third).
-    // - BandEdge: a fundamental at exactly 20 Hz or 20 kHz, fitted a hair inside or outside, is
-    //   in the band: a 1 kHz tone 60 dB under a 20 kHz one reads 0.1 %, not 100 %.
-    // Quasi-peak wherever the samples fall on the wave: tones locked to the rate (4, 3 and 2.5
-    // samples a cycle, 9 samples for 4 cycles) and 20 kHz, at three phases, within 0.1 dB. On
-    // the samples alone 12 kHz at 48 kHz read +0.26, -0.42 and -2.70 dB.
-    for (double rate : {44100.0, 48000.0, 96000.0}) {
-        const int hz = static_cast<int>(rate);
-        for (const auto& [curve_name, curve] : {std::pair{"Flat", Curve::Flat},
-                                                {"A", Curve::A},
-                                                {"Highpass400", Curve::Highpass400},
-                                                {"Ccir468", Curve::Ccir468},
-                                                {"Ccir468At2k", Curve::Ccir468At2k}})
-            for (double f : {20.0, 25.0, 31.5, 50.0, 100.0, 1000.0, 10000.0, 20000.0})
-                rows.emplace_back(name_of("Floor", curve_name, hz, f, "Hz"), rate,
-                                  ChainSettings{Band::Audio, curve}, std::vector<Tone>{{f, 0.9}},
-                                  Reading::ThdnDb, -INFINITY, -140.0);
-        for (double f : {20.0, 25.0, 31.0, 50.0, 100.0, 3000.0, 6600.0})
-            rows.emplace_back(name_of("ThirdHarmonic", hz, f, "Hz"), rate,
-                              ChainSettings{Band::Audio},
-                              std::vector<Tone>{{f, 0.5}, {3.0 * f, 0.5e-3}}, Reading::ThdnDb,
-                              third_low, third_high);
-        for (double phase_deg : {0.0, 30.0, 60.0})
-            rows.emplace_back(
-                name_of("BandEdge", hz, "20000Hz", phase_deg, "deg"), rate,
-                ChainSettings{Band::Audio},
-                std::vector<Tone>{{20000.0, 0.5, phase_deg * std::numbers::pi / 180.0},
-                                  {1000.0, 0.5e-3}},
-                Reading::ThdnDb, third_low, third_high);
-        for (double f : {rate / 4.0, rate / 3.0, 0.4 * rate, rate * 4.0 / 9.0, 20000.0})
-            for (double phase_deg : {0.0, 22.5, 45.0})
-                if (f <= 20000.0)
-                    rows.emplace_back(
-                        name_of("QuasiPeakAtPhase", hz, static_cast<int>(f), phase_deg, "deg"),
-                        rate, ChainSettings{Band::Wide, Curve::Flat, Detector::QuasiPeak},
-                        std::vector{Tone{f, 0.5, phase_deg * std::numbers::pi / 180.0}},
-                        Reading::LevelDb, -0.1, 0.1);
+// The rows of analysis.csv, each at every rate, band, curve, frequency and phase it lists (the
+// file says how), and the signals that are no sum of tones.
+std::vector<ChainRow> analysis_rows() {
+    const std::map<std::string, std::vector<double>> rate_sets = {
+        {"usual", {std::begin(kRates), std::end(kRates)}},
+        {"sweep", {44100.0, 48000.0, 96000.0}},
+        {"more", {std::begin(kMoreRates), std::end(kMoreRates)}}};
+    const std::map<std::string, Band> bands = {{"wide", Band::Wide}, {"audio", Band::Audio}};
+    const std::map<std::string, Curve> curves = {{"flat", Curve::Flat},
+                                                 {"a", Curve::A},
+                                                 {"highpass400", Curve::Highpass400},
+                                                 {"ccir468", Curve::Ccir468},
+                                                 {"ccir468at2k", Curve::Ccir468At2k}};
+    const std::map<std::string, Detector> detectors = {{"rms", Detector::Rms},
+                                                       {"true_peak", Detector::TruePeak},
+                                                       {"sample_peak", Detector::SamplePeak},
+                                                       {"quasi_peak", Detector::QuasiPeak}};
+    const std::map<std::string, Reading> readings = {{"level_db", Reading::LevelDb},
+                                                     {"thdn_db", Reading::ThdnDb},
+                                                     {"frequency_ppm", Reading::FrequencyHz}};
+    std::vector<ChainRow> rows;
+    for (const CsvRow& t : testing_support::csv_beside("analysis.csv")) {
+        const double up_to_hz = t["up_to_hz"].empty() ? INFINITY : t.number("up_to_hz");
+        // A part of the row's name for each column that lists more than one value.
+        const auto part = [&](const char* column, const std::string& value) {
+            return words(t[column]).size() > 1 ? "_" + value : std::string();
+        };
+        for (double rate : rate_sets.at(t["rates"]))
+            for (const std::string& band : words(t["bands"]))
+                for (const std::string& curve : words(t["curves"]))
+                    for (const std::string& f_text : words(t["frequencies"]))
+                        for (const std::string& phase : words(t["phases_deg"])) {
+                            const double f = f_text.starts_with("fs/")
+                                                 ? rate / std::stod(f_text.substr(3))
+                                                 : std::stod(f_text);
+                            std::vector<Tone> tones;
+                            for (const std::string& tone : words(t["tones"])) {
+                                const auto field = words(tone, ':');
+                                const double frequency =
+                                    !field[0].ends_with('F') ? std::stod(field[0])
+                                    : field[0] == "F"        ? f
+                                                             : std::stod(field[0]) * f;
+                                const std::string degrees = field.size() > 2 ? field[2] : "0";
+                                tones.push_back({frequency, std::stod(field[1]),
+                                                 std::stod(degrees == "P" ? phase : degrees) *
+                                                     std::numbers::pi / 180.0});
+                            }
+                            if (std::ranges::any_of(tones, [&](const Tone& tone) {
+                                    return tone.frequency_hz >= rate / 2.0 ||
+                                           tone.frequency_hz > up_to_hz;
+                                }))
+                                continue;
+                            const Reading reading = readings.at(t["reading"]);
+                            // Frequencies are held in ppm of the first tone's.
+                            const double scale = reading == Reading::FrequencyHz
+                                                     ? tones.front().frequency_hz * 1e-6
+                                                     : 1.0;
+                            const double centre =
+                                reading == Reading::FrequencyHz ? tones.front().frequency_hz : 0.0;
+                            rows.emplace_back(
+                                name_of(t.name + "_" + std::to_string(static_cast<int>(rate)) +
+                                        part("bands", band) + part("curves", curve) +
+                                        part("frequencies", f_text) + part("phases_deg", phase)),
+                                rate,
+                                ChainSettings{bands.at(band), curves.at(curve),
+                                              detectors.at(t["detector"])},
+                                tones, reading, centre + scale * t.number("low"),
+                                centre + scale * t.number("high"));
+                        }
     }
 
     // Pk Sample and Peak of the unweighted Wide band read the signal as it arrives, DC and all
@@ -662,13 +584,13 @@ struct BurstRow {
 std::vector<BurstRow> burst_rows() {
     std::vector<BurstRow> rows;
     for (double rate : kRates) {
-        for (const TableRow& t : read_table("qpeak_tone_burst.csv")) {
-            const std::string& per_s = t.at("bursts_per_s");
+        for (const CsvRow& t : read_table("qpeak_tone_burst.csv")) {
+            const std::string& per_s = t["bursts_per_s"];
             rows.push_back(
-                {name_of(t.at("table"), t.at("burst_ms") + "ms",
+                {name_of(t["table"], t["burst_ms"] + "ms",
                          per_s.empty() ? "once" : per_s + "_per_s", static_cast<int>(rate)),
-                 rate, std::stod(t.at("burst_ms")), per_s.empty() ? 0.0 : std::stod(per_s),
-                 std::stod(t.at("lower_db")), std::stod(t.at("upper_db"))});
+                 rate, t.number("burst_ms"), per_s.empty() ? 0.0 : std::stod(per_s),
+                 t.number("lower_db"), t.number("upper_db")});
         }
     }
     return rows;

@@ -16,12 +16,13 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <limits>
+#include <map>
 #include <numbers>
 #include <random>
 #include <thread>
 #include <vector>
 
+#include "csv_table.h"
 #include "row_name.h"
 #include "sources/file_name.h"
 #include "sources/file_source.h"
@@ -33,6 +34,8 @@ namespace vantel::source {
 namespace {
 
 namespace fs = std::filesystem;
+using testing_support::csv_beside;
+using testing_support::CsvRow;
 using testing_support::PrintTo;
 using testing_support::RowName;
 using testing_support::thrown;
@@ -66,66 +69,35 @@ double rms(std::span<const double> x) {
     return std::sqrt(sum / static_cast<double>(x.size()));
 }
 
-enum class Setting { Frequency, FrequencyAtRate, Level };
-
-struct SettingRow {
-    const char* name;
-    Setting setting;
-    double value;
-    double rate_hz;      // for FrequencyAtRate
-    const char* reason;  // null: taken
-};
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr auto kF = Setting::Frequency;
-constexpr auto kFAt = Setting::FrequencyAtRate;
-constexpr auto kL = Setting::Level;
-
-constexpr SettingRow kSettings[] = {
-    {"frequency_just_below_nyquist_48k", kFAt, 23999.0, 48000.0, nullptr},
-    {"level_zero", kL, 0.0, 0.0, nullptr},
-    {"level_at_most", kL, 100.0, 0.0, nullptr},
-    {"frequency_nan", kF, kNaN, 0.0, "frequency is not a number"},
-    {"frequency_infinite", kF, kInf, 0.0, "frequency is infinite"},
-    {"frequency_minus_infinite", kF, -kInf, 0.0, "frequency is infinite"},
-    {"frequency_zero", kF, 0.0, 0.0, "0 Hz is not above 0 Hz"},
-    {"frequency_at_nyquist_48k", kFAt, 24000.0, 48000.0, "24000 Hz is at or above half the 48000"},
-    {"frequency_above_nyquist_44k1", kFAt, 30000.0, 44100.0,
-     "half the 44100 Hz sample rate (22050"},
-    {"frequency_without_a_rate", kFAt, 1000.0, kNaN, "against a rate of nan Hz"},
-    {"level_nan", kL, kNaN, 0.0, "level is not a number"},
-    {"level_infinite", kL, kInf, 0.0, "level is infinite"},
-    {"level_negative", kL, -0.5, 0.0, "-0.5 V is negative"},
-    {"level_absurd", kL, 100.5, 0.0, "100.5 V RMS is above the 100 V RMS"},
-};
-
-class GeneratorSetting : public ::testing::TestWithParam<SettingRow> {};
+class GeneratorSetting : public ::testing::TestWithParam<CsvRow> {};
 
 TEST_P(GeneratorSetting, IsTakenOrRefusedSayingWhyKeepingTheOld) {
-    const SettingRow& row = GetParam();
+    const CsvRow& row = GetParam();
+    const std::string& setting = row["setting"];
+    const double value = row.number("value");
     Generator g;
     g.set_frequency_hz(1234.5, 48000.0);
     g.set_level_v_rms(2.5);
     const std::string refused = thrown<std::invalid_argument>([&] {
-        if (row.setting == kF)
-            g.set_frequency_hz(row.value);
-        else if (row.setting == kFAt)
-            g.set_frequency_hz(row.value, row.rate_hz);
+        if (setting == "frequency")
+            g.set_frequency_hz(value);
+        else if (setting == "frequency_at_rate")
+            g.set_frequency_hz(value, row.number("rate_hz"));
         else
-            g.set_level_v_rms(row.value);
+            g.set_level_v_rms(value);
     });
-    if (!row.reason) {
+    if (row["reason"].empty()) {
         EXPECT_EQ(refused, "");
-        EXPECT_EQ(row.setting == kL ? g.level_v_rms() : g.frequency_hz(), row.value);
+        EXPECT_EQ(setting == "level" ? g.level_v_rms() : g.frequency_hz(), value);
         return;
     }
-    EXPECT_THAT(refused, ::testing::HasSubstr(row.reason));
+    EXPECT_THAT(refused, ::testing::HasSubstr(row["reason"]));
     EXPECT_EQ(g.frequency_hz(), 1234.5);
     EXPECT_EQ(g.level_v_rms(), 2.5);
 }
 
-INSTANTIATE_TEST_SUITE_P(Generator, GeneratorSetting, ::testing::ValuesIn(kSettings), RowName{});
+INSTANTIATE_TEST_SUITE_P(Generator, GeneratorSetting,
+                         ::testing::ValuesIn(csv_beside("generator_settings.csv")), RowName{});
 
 // Phase zero at frame 0 whatever window is asked for.
 TEST(Generator, RendersTheSineOfTheAbsoluteFrame) {
@@ -444,56 +416,50 @@ std::vector<double> write_file(const std::string& path, int format, int channels
     return expected;
 }
 
-struct FormatRow {
-    const char* name;
-    int format, channels, rate_hz;
-};
+// The libsndfile format of a row of file_formats.csv.
+int format_of(const CsvRow& row) {
+    static const std::map<std::string, int> codes = {
+        {"wav", SF_FORMAT_WAV},       {"flac", SF_FORMAT_FLAC},     {"aiff", SF_FORMAT_AIFF},
+        {"pcm_16", SF_FORMAT_PCM_16}, {"pcm_24", SF_FORMAT_PCM_24}, {"pcm_32", SF_FORMAT_PCM_32},
+        {"float", SF_FORMAT_FLOAT}};
+    return codes.at(row["container"]) | codes.at(row["samples"]);
+}
 
-constexpr FormatRow kFormats[] = {
-    {"wav_16", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2, 48000},
-    {"wav_24", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 2, 96000},
-    {"wav_32", SF_FORMAT_WAV | SF_FORMAT_PCM_32, 2, 44100},
-    {"wav_float", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 48000},
-    {"flac_16", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 2, 44100},
-    {"flac_24", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 2, 192000},
-    {"aiff_16", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 2, 8000},
-    {"wav_mono", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1, 48000},
-    {"wav_4_channels", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 4, 48000},
-    {"wav_float_768k", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, 768000},
-};
-
-class FileFormat : public Files, public ::testing::WithParamInterface<FormatRow> {};
+class FileFormat : public Files, public ::testing::WithParamInterface<CsvRow> {};
 
 TEST_P(FileFormat, PlaysTheSamplesInFullScaleUnitsAndLoops) {
-    const FormatRow& row = GetParam();
+    const CsvRow& row = GetParam();
     const std::string path = file(row.name);
+    const auto channels = static_cast<int>(row.integer("channels"));
+    const auto rate_hz = static_cast<int>(row.integer("rate_hz"));
     constexpr int kFrames = 10007;  // crosses two block boundaries, ends mid-block
-    const auto expected = write_file(path, row.format, row.channels, row.rate_hz, kFrames);
+    const auto expected = write_file(path, format_of(row), channels, rate_hz, kFrames);
     FakeClock clock;
     auto source = open_source(path, nullptr, {1, clock.clock(), 10.0});
-    EXPECT_EQ(source->rate_hz(), row.rate_hz);
+    EXPECT_EQ(source->rate_hz(), rate_hz);
     EXPECT_NE(source->describe().find(path), std::string::npos);
     const auto warnings = source->warnings();
-    EXPECT_EQ(warnings.size(), row.channels > 2 ? 1u : 0u);
+    EXPECT_EQ(warnings.size(), channels > 2 ? 1u : 0u);
     for (const std::string& warning : warnings)
-        EXPECT_THAT(warning, ::testing::HasSubstr("has " + std::to_string(row.channels) +
+        EXPECT_THAT(warning, ::testing::HasSubstr("has " + std::to_string(channels) +
                                                   " channels; playing the first two"));
 
-    clock.set(3.5 * kFrames / row.rate_hz);  // three and a half times through the file
+    clock.set(3.5 * kFrames / rate_hz);  // three and a half times through the file
     const std::int64_t produced = source->frames_now();
     for (int ch = 0; ch < kChannels; ++ch) {
-        const int file_ch = row.channels == 1 ? 0 : ch;  // mono feeds both
+        const int file_ch = channels == 1 ? 0 : ch;  // mono feeds both
         std::vector<double> got(static_cast<std::size_t>(produced + 10));
         source->read(ch, 0, got);
         std::size_t wrong = 0;
         for (std::int64_t f = 0; f < produced; ++f)
-            wrong += got[f] != expected[(f % kFrames) * row.channels + file_ch];
+            wrong += got[f] != expected[(f % kFrames) * channels + file_ch];
         EXPECT_EQ(wrong, 0u) << "channel " << ch << " over " << produced << " frames";
         EXPECT_EQ(got.back(), 0.0) << "not produced yet";
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sources, FileFormat, ::testing::ValuesIn(kFormats), RowName{});
+INSTANTIATE_TEST_SUITE_P(Sources, FileFormat, ::testing::ValuesIn(csv_beside("file_formats.csv")),
+                         RowName{});
 
 // A 100000-frame stereo file at `rate_hz`.
 std::string good(const Files& f, int format = SF_FORMAT_WAV | SF_FORMAT_PCM_16,

@@ -13,8 +13,10 @@
 
 #include <cmath>
 #include <optional>
+#include <sstream>
 #include <vector>
 
+#include "csv_table.h"
 #include "meter_fixture.h"
 #include "recorder/recorder.h"
 #include "trend/trend_window.h"
@@ -22,7 +24,10 @@
 namespace vantel {
 namespace {
 
+using testing_support::csv_beside;
+using testing_support::CsvRow;
 using testing_support::PrintTo;
+using testing_support::RowName;
 using testing_support::Shown;
 using Clock = std::chrono::system_clock;
 
@@ -230,70 +235,51 @@ TEST(Trend, TheScaleIsTheCurrentFunctionsAndEarlierOnesAreGreyed) {
     EXPECT_GE(d.frame.v1, 1.01);
 }
 
-struct GapCase {
-    const char* name;
-    Tick shape;  // the ticks from 30 s to 40 s
-    bool overload_mark;
-};
-
-class Gap : public testing::TestWithParam<GapCase> {};
+class Gap : public testing::TestWithParam<CsvRow> {};
 
 // Ticks that are no readings break the line over a dim band; an overload is plotted and marked.
 TEST_P(Gap, BreaksTheLineWhereTheReadingsWereNotReadings) {
-    const GapCase& c = GetParam();
+    const CsvRow& row = GetParam();
     Fed fed;
     TrendView one_minute;
     one_minute.span_s = 60;
     fed.every_tick(0, 30, [](double) { return 1.0; });
+    // The ticks from 30 s to 40 s.
     fed.every_tick(
-        30, 40, [](double) { return 2.0; }, c.shape);
+        30, 40, [](double) { return 2.0; },
+        {0, 0.0, "Amplitude", "V", row["status"].c_str(), row.flag("held"), row.flag("over")});
     fed.every_tick(40, 60, [](double) { return 1.0; });
     const Drawn d = draw(fed.series, one_minute);
-    const bool plotted = c.shape.status == std::string("OVERLOAD");
+    const bool plotted = row["status"] == "OVERLOAD";
     for (double t : {31.0, 35.0, 39.0}) {
         const int x = column_x(d, t);
         EXPECT_EQ(rows_of(d, x, kColours.trace).empty(), !plotted) << t;
         EXPECT_EQ(rows_of(d, x, kColours.gap).empty(), plotted) << t;
         EXPECT_EQ(
             d.image.pixelColor(x, static_cast<int>(d.frame.plot.top()) + 1) == kColours.overload,
-            c.overload_mark)
+            plotted)
             << t;
     }
     for (double t : {20.0, 50.0})
         EXPECT_EQ(rows_of(d, column_x(d, t), kColours.trace).size(), 1u) << t;
 }
 
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Cases, Gap, testing::ValuesIn(std::vector<GapCase>{
-    {"NoInput", {0, 0.0, "Amplitude", "V", "NO_INPUT"}, false},
-    {"Dropout", {0, 0.0, "Amplitude", "V", "DROPOUT"}, false},
-    {"InvalidSamples", {0, 0.0, "Amplitude", "V", "INVALID_SAMPLES"}, false},
-    {"Held", {0, 0.0, "Amplitude", "V", "", true}, false},
-    {"Over", {0, 0.0, "Amplitude", "V", "", false, true}, false},
-    {"Overload", {0, 0.0, "Amplitude", "V", "OVERLOAD"}, true},
-}), testing_support::RowName());
-// clang-format on
+INSTANTIATE_TEST_SUITE_P(Cases, Gap, testing::ValuesIn(csv_beside("gaps.csv")), RowName());
 
-struct SpanCase {
-    const char* name;
-    double span_s;
-    double step_s;  // of the time ticks
-};
-
-class Span : public testing::TestWithParam<SpanCase> {};
+class Span : public testing::TestWithParam<CsvRow> {};
 
 // The time axis is the wall clock, hh:mm:ss, with 5 to 8 round ticks over every span; an hour of
 // ticks is kept, and drawn one min/max pair per pixel column: every column of readings that
 // alternate between 1 V and 2 V reaches both.
 TEST_P(Span, TimeAxisIsTheWallClockAndEveryColumnKeepsItsExtremes) {
-    const SpanCase& c = GetParam();
+    const double span_s = GetParam().number("span_s"), step_s = GetParam().number("step_s");
     Fed fed;
     // The meter's ticks fall anywhere in the wall clock's second; a round tick is labelled round.
     fed.wall_offset = std::chrono::microseconds(123457);
     fed.every_tick(0, 3700, [](double t) { return std::lround(t * 5) % 2 ? 2.0 : 1.0; });
     EXPECT_NEAR(fed.series.traces().front().start_s(), 99.8, 1e-6) << "an hour is kept, no more";
     TrendView view;
-    view.span_s = c.span_s;
+    view.span_s = span_s;
     const Drawn d = draw(fed.series, view);
     ASSERT_GE(d.frame.time_ticks.size(), 5u);
     ASSERT_LE(d.frame.time_ticks.size(), 8u);
@@ -306,12 +292,11 @@ TEST_P(Span, TimeAxisIsTheWallClockAndEveryColumnKeepsItsExtremes) {
         const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms);
         EXPECT_EQ(trend_time_text(fed.series, t), local.toString(QStringLiteral("hh:mm:ss")));
         EXPECT_EQ(
-            std::llround((local.time().msecsSinceStartOfDay()) / 1000.0) % std::llround(c.step_s),
-            0)
+            std::llround((local.time().msecsSinceStartOfDay()) / 1000.0) % std::llround(step_s), 0)
             << local.toString().toStdString();
     }
-    EXPECT_DOUBLE_EQ(d.frame.time_ticks[1] - d.frame.time_ticks[0], c.step_s);
-    if (c.span_s < 600)
+    EXPECT_DOUBLE_EQ(d.frame.time_ticks[1] - d.frame.time_ticks[0], step_s);
+    if (span_s < 600)
         return;  // at one minute a column is shorter than a tick
     const int y1 = static_cast<int>(std::round(d.frame.y(1.0)));
     const int y2 = static_cast<int>(std::round(d.frame.y(2.0)));
@@ -326,27 +311,20 @@ TEST_P(Span, TimeAxisIsTheWallClockAndEveryColumnKeepsItsExtremes) {
     EXPECT_GT(columns_with_both, 250);
 }
 
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Spans, Span, testing::ValuesIn(std::vector<SpanCase>{
-    {"OneMinute", 60, 10}, {"TenMinutes", 600, 120}, {"SixtyMinutes", 3600, 600},
-}), testing_support::RowName());
-// clang-format on
+INSTANTIATE_TEST_SUITE_P(Spans, Span, testing::ValuesIn(csv_beside("spans.csv")), RowName());
 
-struct RangeCase {
-    const char* name;
-    std::vector<double> values;
-    const char* unit;
-    const char* axis_unit;
-};
-
-class ValueAxis : public testing::TestWithParam<RangeCase> {};
+class ValueAxis : public testing::TestWithParam<CsvRow> {};
 
 // 5 to 8 round ticks that enclose the readings, in the display's range prefix.
 TEST_P(ValueAxis, HasFiveToEightRoundTicksAroundTheReadings) {
-    const RangeCase& c = GetParam();
+    const CsvRow& row = GetParam();
+    std::vector<double> values;
+    std::istringstream listed(row["values"]);
+    for (double v = 0; listed >> v;)
+        values.push_back(v);
     Fed fed;
-    for (std::size_t i = 0; i < c.values.size(); ++i)
-        fed.add({0.2 * static_cast<double>(i), c.values[i], "Amplitude", c.unit});
+    for (std::size_t i = 0; i < values.size(); ++i)
+        fed.add({0.2 * static_cast<double>(i), values[i], "Amplitude", row["unit"].c_str()});
     const Drawn d = draw(fed.series);
     const auto& ticks = d.frame.value_ticks;
     ASSERT_GE(ticks.size(), 5u);
@@ -358,26 +336,15 @@ TEST_P(ValueAxis, HasFiveToEightRoundTicksAroundTheReadings) {
     EXPECT_TRUE(std::fabs(mantissa - 1) < 1e-6 || std::fabs(mantissa - 2) < 1e-6 ||
                 std::fabs(mantissa - 2.5) < 1e-6 || std::fabs(mantissa - 5) < 1e-6)
         << step;
-    for (double v : c.values) {
+    for (double v : values) {
         EXPECT_GE(v, d.frame.v0);
         EXPECT_LE(v, d.frame.v1);
     }
-    EXPECT_EQ(d.frame.axis_unit.toStdString(), c.axis_unit);
+    EXPECT_EQ(d.frame.axis_unit.toStdString(), row["axis_unit"]);
 }
 
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Ranges, ValueAxis, testing::ValuesIn(std::vector<RangeCase>{
-    {"Volts", {0.9, 1.1, 1.05}, "V", "V"},
-    {"Millivolts", {0.0123, 0.0150}, "V", "mV"},
-    {"Microvolts", {30e-6, 33e-6, 31e-6}, "V", "\u00B5V"},
-    {"Kilovolts", {1200, 1800}, "V", "kV"},
-    {"NegativeDb", {-83.79, -107.2, -90}, "dBFS", "dBFS"},
-    {"AcrossZero", {-0.5, 0.75}, "dB", "dB"},
-    {"FlatZero", {0, 0, 0}, "dB", "dB"},
-    {"FlatNegative", {-240, -240}, "dB", "dB"},
-    {"SteadyOneVolt", {1.0, 1.000001, 0.999999}, "V", "V"},
-}), testing_support::RowName());
-// clang-format on
+INSTANTIATE_TEST_SUITE_P(Ranges, ValueAxis, testing::ValuesIn(csv_beside("value_ranges.csv")),
+                         RowName());
 
 // The window's chart drawn whole, in the window's colours and font.
 QImage drawn_whole(TrendWindow& window, const TrendSeries& series) {
