@@ -75,32 +75,30 @@ struct CsvRow {
     }
     // The whole cell must be the number: "1.5x" is a fault of the table, not 1.5.
     double number(std::string_view column) const {
-        const std::string& text = (*this)[column];
-        std::size_t used = 0;
-        double value = 0;
-        try {
-            value = std::stod(text, &used);
-        } catch (const std::exception&) {
-            used = 0;
-        }
-        if (used == 0 || used != text.size()) {
-            throw std::invalid_argument(where + ": '" + text + "' in " + std::string(column) +
-                                        " is not a number");
-        }
-        return value;
+        return whole<double>(column, "a number", [](const std::string& t, std::size_t* used) {
+            return std::stod(t, used);
+        });
     }
     std::int64_t integer(std::string_view column) const {
+        return whole<std::int64_t>(column, "an integer",
+                                   [](const std::string& t, std::size_t* used) {
+                                       return static_cast<std::int64_t>(std::stoll(t, used, 0));
+                                   });
+    }
+    // A cell read by `parse`, which must take all of it.
+    template <typename T, typename Parse>
+    T whole(std::string_view column, const char* what, Parse parse) const {
         const std::string& text = (*this)[column];
         std::size_t used = 0;
-        std::int64_t value = 0;
+        T value{};
         try {
-            value = std::stoll(text, &used, 0);
+            value = parse(text, &used);
         } catch (const std::exception&) {
             used = 0;
         }
         if (used == 0 || used != text.size()) {
             throw std::invalid_argument(where + ": '" + text + "' in " + std::string(column) +
-                                        " is not an integer");
+                                        " is not " + what);
         }
         return value;
     }
