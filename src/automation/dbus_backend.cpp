@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "automation/dbus_backend.h"
+#include "automation/qt_text.h"
 
 #include <QDBusObjectPath>
 #include <QDBusVariant>
@@ -31,10 +32,6 @@ using dbus::basic;
 using dbus::read_wire;
 using dbus::Wire;
 
-QString qs(std::string_view s) {
-    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
-
 constexpr char kBusService[] = "org.freedesktop.DBus";
 constexpr char kBusPath[] = "/org/freedesktop/DBus";
 
@@ -51,7 +48,7 @@ std::string failure_reason(const QString& name, QString text, std::string_view m
         text = QStringLiteral("the analyser has left the bus");
     } else if (name.startsWith(QLatin1String("Vantel.Error."))) {
         // The analyser starts its messages with the member's name, which the error names anyway.
-        const QString prefix = qs(member) + QStringLiteral(": ");
+        const QString prefix = to_qstring(member) + QStringLiteral(": ");
         if (text.startsWith(prefix))
             text = text.mid(prefix.size());
     }
@@ -309,7 +306,7 @@ MessagePtr DbusObject::properties_call(const char* method, const QString& name,
 }
 
 Value DbusObject::get(std::string_view member) {
-    const QString name = qs(member);
+    const QString name = to_qstring(member);
     const QString key = path_ + u' ' + name;
     if (auto known = link_->resolved.find(key); known != link_->resolved.end())
         return to_value(known->second, key, member);
@@ -348,7 +345,7 @@ Value DbusObject::to_value(const Wire& wire, const QString& key, std::string_vie
 }
 
 void DbusObject::set(std::string_view member, const Value& value) {
-    const QString name = qs(member);
+    const QString name = to_qstring(member);
     auto known_type = link_->integer_types.find(path_ + u' ' + name);
     const std::optional<QVariant> wire = dbus::dbus_from_value(
         value, known_type == link_->integer_types.end() ? 'n' : known_type->second);

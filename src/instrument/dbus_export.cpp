@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "instrument/dbus_export.h"
+#include "automation/qt_text.h"
 
 #include <QDBusObjectPath>
 #include <QMap>
@@ -63,10 +64,6 @@ char dbus_type(instrument::MemberType type) {
 
 bool is_integer_type(char type) {
     return QByteArrayView("ynqiuxt").contains(type);
-}
-
-QString qs(std::string_view s) {
-    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
 
 // The node around an object's own introspection data, byte for byte as the analyser answered
@@ -166,7 +163,7 @@ AnalyserExport::AnalyserExport(Analyser analyser, bool test_control, QObject* pa
     ObjectRef app = analyser_.application();
     // Every member the analyser's own objects serve, from their tables.
     for (const instrument::ObjectInfo& info : instrument::object_model()) {
-        const QString path = info.name.empty() ? path_ : path_ + u'/' + qs(info.name);
+        const QString path = info.name.empty() ? path_ : path_ + u'/' + to_qstring(info.name);
         Exported& exported = objects_[path];
         exported.interface = dbus::interface_for_path(path);
         // The analyser's sub-objects are views on the one analyser: one each serves every call.
@@ -174,7 +171,7 @@ AnalyserExport::AnalyserExport(Analyser analyser, bool test_control, QObject* pa
         for (const instrument::MemberInfo& m : info.members) {
             exported.members.push_back({m.name, dbus_type(m.type), m.writable, m.constant});
             if (m.type == instrument::MemberType::Object)
-                exported.children << qs(m.name);
+                exported.children << to_qstring(m.name);
         }
     }
 }
@@ -217,12 +214,12 @@ bool AnalyserExport::publish() {
         dbus_bus_request_name(bus_, kServiceName, DBUS_NAME_FLAG_DO_NOT_QUEUE, &error.error);
     if (claimed != DBUS_REQUEST_NAME_REPLY_PRIMARY_OWNER) {
         qCCritical(lcAnalyser).noquote()
-            << "cannot own" << qs(kService) << "on the bus:"
+            << "cannot own" << to_qstring(kService) << "on the bus:"
             << (dbus_error_is_set(&error.error) ? error.message()
                                                 : QStringLiteral("another process has it"));
         return false;
     }
-    qCInfo(lcAnalyser).noquote() << "serving" << qs(kService) << "as"
+    qCInfo(lcAnalyser).noquote() << "serving" << to_qstring(kService) << "as"
                                  << QString::fromUtf8(dbus_bus_get_unique_name(bus_))
                                  << (test_control_ ? "with the test control" : "(no test control)");
     // Calls that came while the name was being claimed wait in libdbus's queue, not the socket.
@@ -276,7 +273,7 @@ QString AnalyserExport::introspect(const QString& path) const {
     xml += QStringLiteral("    <annotation name=\"%1\" value=\"false\"/>\n").arg(change);
     for (const Member& m : object.members) {
         xml += QStringLiteral("    <property name=\"%1\" type=\"%2\" access=\"%3\"")
-                   .arg(qs(m.name), QChar::fromLatin1(m.type),
+                   .arg(to_qstring(m.name), QChar::fromLatin1(m.type),
                         m.writable ? QStringLiteral("readwrite") : QStringLiteral("read"));
         if (m.constant) {
             xml += QStringLiteral(
@@ -446,7 +443,7 @@ DBusMessage* AnalyserExport::answer(DBusMessage* call) {
 
 QVariant AnalyserExport::read(const QString& path, const Exported& object,
                               const Member& member) const {
-    const QString name = qs(member.name);
+    const QString name = to_qstring(member.name);
     Value v;
     try {
         v = object.object->get(member.name);
@@ -506,7 +503,7 @@ DBusMessage* AnalyserExport::get_all(const Exported& object, DBusMessage* call) 
     QMap<QString, QVariant> values;
     try {
         for (const Member& m : object.members)
-            values.insert(qs(m.name), read(path, object, m));
+            values.insert(to_qstring(m.name), read(path, object, m));
     } catch (const Failure& f) {
         return error_reply(call, f.error_name, f.message);
     }

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "instrument/persistence.h"
+#include "automation/qt_text.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,10 +17,6 @@ namespace {
 // No settings file of ours comes anywhere near this; a larger one is not ours.
 constexpr qint64 kLargestFile_bytes = 1024 * 1024;
 
-QString qs(const std::string& s) {
-    return QString::fromStdString(s);
-}
-
 }  // namespace
 
 std::string analyser_settings_path() {
@@ -33,7 +30,7 @@ Persistence::Persistence(std::string path, std::function<void(const std::string&
     : path_(std::move(path)), warn_(std::move(warn)) {
     if (path_.empty())
         return;
-    QFile file(qs(path_));
+    QFile file(to_qstring(path_));
     if (!file.exists())
         return;
     if (file.size() > kLargestFile_bytes) {
@@ -57,7 +54,7 @@ Persistence::Persistence(std::string path, std::function<void(const std::string&
 }
 
 void Persistence::set_aside(const std::string& why) {
-    const QString path = qs(path_);
+    const QString path = to_qstring(path_);
     const QString bad = path + QStringLiteral(".bad");
     QFile::remove(bad);
     const bool kept = QFile::rename(path, bad);
@@ -115,7 +112,7 @@ void Persistence::save(const Instrument& instrument) {
 
 void Persistence::write() {
     const std::string text = saved_state_text(state_);
-    const QString path = qs(path_);
+    const QString path = to_qstring(path_);
     QDir().mkpath(QFileInfo(path).absolutePath());
     // Written beside the file and renamed over it, so that the file is always whole.
     QSaveFile file(path);

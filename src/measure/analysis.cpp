@@ -15,7 +15,6 @@ namespace vantel::measure {
 namespace {
 
 using cplx = std::complex<double>;
-constexpr double kPi = std::numbers::pi;
 
 // cos(w t) and sin(w t) for t = n - (N - 1)/2. Each block of 64 starts from a directly computed
 // phasor and turns it by a table of small rotations: one rounding per value, not a recurrence's
@@ -251,7 +250,7 @@ std::optional<Sine> gauss_newton(std::span<const double> x, double w, FitScratch
             return Sine{w + step, static_cast<double>(v4[0]), static_cast<double>(v4[1]),
                         static_cast<double>(v4[2])};
         w += step;
-        if (!(w > 0.0 && w < kPi))
+        if (!(w > 0.0 && w < std::numbers::pi))
             return std::nullopt;
     }
     // Twelve passes without settling: take the last frequency as it stands.
@@ -270,9 +269,9 @@ std::optional<Sine> find_fundamental(std::span<const double> x, Spectrum& spectr
     double w = start_w;
     if (!(w > 0.0)) {
         const auto period = crossing_period(x);
-        w = period ? 2.0 * kPi / *period : spectrum.peak_w(x);
+        w = period ? 2.0 * std::numbers::pi / *period : spectrum.peak_w(x);
     }
-    if (!(w > 0.0 && w < kPi))
+    if (!(w > 0.0 && w < std::numbers::pi))
         return std::nullopt;
     const auto sine = gauss_newton(x, w, scratch);
     if (!sine)
@@ -296,7 +295,8 @@ Spectrum::Spectrum(std::size_t length) : size_(4) {
     twiddle_re_.resize(size_ / 2);
     twiddle_im_.resize(size_ / 2);
     for (std::size_t k = 0; k < size_ / 2; ++k) {
-        const double angle = -2.0 * kPi * static_cast<double>(k) / static_cast<double>(size_);
+        const double angle =
+            -2.0 * std::numbers::pi * static_cast<double>(k) / static_cast<double>(size_);
         twiddle_re_[k] = std::cos(angle);
         twiddle_im_[k] = std::sin(angle);
     }
@@ -349,7 +349,7 @@ double blackman_harris(std::size_t length, std::vector<double>& window) {
     double power = 0.0;
     const double span = static_cast<double>(length);
     for (std::size_t n = 0; n < length; ++n) {
-        const double p = 2.0 * kPi * (static_cast<double>(n) + 0.5) / span;
+        const double p = 2.0 * std::numbers::pi * (static_cast<double>(n) + 0.5) / span;
         window[n] = 0.35875 - 0.48829 * std::cos(p) + 0.14128 * std::cos(2.0 * p) -
                     0.01168 * std::cos(3.0 * p);
         power += window[n] * window[n];
@@ -420,12 +420,12 @@ double Spectrum::peak_w(std::span<const double> x) {
                  r = std::log(std::max(p[best + 1], 1e-300));
     const double curvature = l - 2.0 * m + r;
     const double offset = curvature < 0.0 ? 0.5 * (l - r) / curvature : 0.0;
-    return 2.0 * kPi * (static_cast<double>(best) + std::clamp(offset, -0.5, 0.5)) /
+    return 2.0 * std::numbers::pi * (static_cast<double>(best) + std::clamp(offset, -0.5, 0.5)) /
            static_cast<double>(size_);
 }
 
 double Spectrum::amplitude_at(std::span<const double> x, double w) {
-    if (x.empty() || !(w > 0.0 && w < kPi))
+    if (x.empty() || !(w > 0.0 && w < std::numbers::pi))
         return 0.0;
     // The whole window here: the longer it is, the narrower the selective band.
     if (selective_window_.size() != x.size())

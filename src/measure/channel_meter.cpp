@@ -15,7 +15,6 @@ namespace vantel::measure {
 
 namespace {
 
-constexpr double kPi = std::numbers::pi;
 constexpr double kSineRmsPerPeak = std::numbers::sqrt2 / 2.0;
 // AES17's measurement band for THD+N.
 constexpr double kBandLowHz = 20.0, kBandHighHz = 20000.0;
@@ -213,7 +212,7 @@ double ChannelMeter::thdn_ratio() const {
     // regular; the fit on the weighted signal refines it.
     double start_w = 0.0;
     if (const auto period = crossing_period_now())
-        start_w = 2.0 * kPi / *period;
+        start_w = 2.0 * std::numbers::pi / *period;
     if (start_w > 0.0 && std::abs(start_w - a.last_fit_w) <= 1e-3 * start_w)
         start_w = a.last_fit_w;
     const auto fundamental = find_fundamental(y, a.spectrum, start_w, a.fit);
@@ -225,7 +224,7 @@ double ChannelMeter::thdn_ratio() const {
     }
     const double residual =
         a.spectrum.band_mean_square(a.fit.residual, rate_hz_, kBandLowHz, kBandHighHz);
-    const double fundamental_hz = fundamental->w * rate_hz_ / (2.0 * kPi);
+    const double fundamental_hz = fundamental->w * rate_hz_ / (2.0 * std::numbers::pi);
     // A fundamental outside the band is none of the band's signal: what the band holds is all
     // noise and distortion, and THD+N reads 1 (100 %).
     const double in_band = fundamental_hz >= kBandLowHz * (1.0 - kBandEdgeTolerance) &&
@@ -241,12 +240,12 @@ double ChannelMeter::thdn_ratio() const {
 double ChannelMeter::frequency_hz() const {
     const std::span<const double> x = wide_->newest(window_samples_);
     const auto fundamental = find_fundamental(x, analysis_->spectrum, 0.0, analysis_->fit);
-    return fundamental ? fundamental->w * rate_hz_ / (2.0 * kPi) : 0.0;
+    return fundamental ? fundamental->w * rate_hz_ / (2.0 * std::numbers::pi) : 0.0;
 }
 
 double ChannelMeter::level_at(double frequency_hz) const {
     const std::span<const double> x = wide_->newest(window_samples_);
-    const double w = 2.0 * kPi * frequency_hz / rate_hz_;
+    const double w = 2.0 * std::numbers::pi * frequency_hz / rate_hz_;
     return kSineRmsPerPeak * analysis_->spectrum.amplitude_at(x, w);
 }
 

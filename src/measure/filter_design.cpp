@@ -19,7 +19,6 @@ namespace {
 
 using cplx = std::complex<double>;
 using cplxl = std::complex<long double>;
-constexpr double kPi = std::numbers::pi;
 constexpr double kTwoPi = 2.0 * std::numbers::pi;
 
 // An analog prototype by its zeros and poles in rad/s; the gain comes from a normalisation.
@@ -73,7 +72,8 @@ AnalogZpk highpass_400_prototype() {
     AnalogZpk h;
     h.zeros.assign(2, 0.0);
     for (int k = 0; k < 2; ++k)
-        h.poles.push_back(kTwoPi * 400.0 * std::polar(1.0, kPi * (2.0 * k + 3.0) / 4.0));
+        h.poles.push_back(kTwoPi * 400.0 *
+                          std::polar(1.0, std::numbers::pi * (2.0 * k + 3.0) / 4.0));
     return h;
 }
 
@@ -425,10 +425,11 @@ DigitalZpk bilinear(const std::vector<cplx>& zeros, const std::vector<cplx>& pol
 // 0.001 dB at every rate, and the response tends to 1 at Nyquist just as the analog one does at
 // infinity.
 DigitalZpk butterworth_highpass(int order, double corner_hz, double rate_hz) {
-    const double omega = std::tan(kPi * corner_hz / rate_hz);
+    const double omega = std::tan(std::numbers::pi * corner_hz / rate_hz);
     std::vector<cplx> zeros(static_cast<std::size_t>(order), 0.0), poles;
     for (int k = 0; k < order; ++k) {
-        const cplx prototype = std::polar(1.0, kPi * (2.0 * k + order + 1.0) / (2.0 * order));
+        const cplx prototype =
+            std::polar(1.0, std::numbers::pi * (2.0 * k + order + 1.0) / (2.0 * order));
         poles.push_back(omega / prototype);
     }
     DigitalZpk d = bilinear(zeros, poles);
@@ -447,8 +448,8 @@ std::optional<DigitalZpk> audio_lowpass(double rate_hz) {
     const double stop_hz = std::min(24000.0, 0.49 * rate_hz);
     if (stop_hz < 1.05 * pass_hz)
         return std::nullopt;
-    const double omega_pass = std::tan(kPi * pass_hz / rate_hz);
-    const double omega_stop = std::tan(kPi * stop_hz / rate_hz);
+    const double omega_pass = std::tan(std::numbers::pi * pass_hz / rate_hz);
+    const double omega_stop = std::tan(std::numbers::pi * stop_hz / rate_hz);
     const double epsilon = 1.0 / std::sqrt(std::pow(10.0, stop_loss_db / 10.0) - 1.0);
     const double needed = 1.0 / (epsilon * std::sqrt(std::pow(10.0, pass_loss_db / 10.0) - 1.0));
     const int order =
@@ -456,7 +457,7 @@ std::optional<DigitalZpk> audio_lowpass(double rate_hz) {
     const double mu = std::asinh(1.0 / epsilon) / order;
     std::vector<cplx> zeros, poles;
     for (int k = 1; k <= order; ++k) {
-        const double theta = kPi * (2.0 * k - 1.0) / (2.0 * order);
+        const double theta = std::numbers::pi * (2.0 * k - 1.0) / (2.0 * order);
         const cplx chebyshev_pole(-std::sinh(mu) * std::sin(theta),
                                   std::cosh(mu) * std::cos(theta));
         poles.push_back(omega_stop / chebyshev_pole);
@@ -520,8 +521,9 @@ SteeperAbove20kHz a_steeper_above_20khz() {
     constexpr double kCornerHz = 40000.0;
     SteeperAbove20kHz steeper;
     for (int k = 0; k < kOrder; ++k)
-        steeper.poles.push_back(kTwoPi * kCornerHz *
-                                std::polar(1.0, kPi * (2.0 * k + kOrder + 1.0) / (2.0 * kOrder)));
+        steeper.poles.push_back(
+            kTwoPi * kCornerHz *
+            std::polar(1.0, std::numbers::pi * (2.0 * k + kOrder + 1.0) / (2.0 * kOrder)));
     return steeper;
 }
 

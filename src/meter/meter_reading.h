@@ -64,4 +64,9 @@ struct MeterReading {
     bool input_lost = false;
 };
 
+// A value as the log and the trend write it: its unit after a space, if it has one ("1.234 mV").
+inline std::string with_unit(const std::string& value, const std::string& unit) {
+    return unit.empty() ? value : value + ' ' + unit;
+}
+
 }  // namespace vantel

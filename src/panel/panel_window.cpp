@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The window and its controls, built from the layout table.
 #include "panel/panel_window.h"
+#include "automation/qt_text.h"
 
 #include <QClipboard>
 #include <QCloseEvent>
@@ -117,10 +118,6 @@ constexpr QColor kSurround(0xf0, 0xf0, 0xf0);
 
 const QString kTitle = QStringLiteral("Vantel DMM");
 
-QString qs(const std::string& s) {
-    return QString::fromStdString(s);
-}
-
 // A rectangle of the layout at `zoom`: its edges are scaled and rounded, so that controls that
 // touch at 100 % still touch, and a key still lies exactly over its pressed picture.
 QRect scaled(const QRect& rect, double zoom) {
@@ -172,24 +169,24 @@ PanelWindow::~PanelWindow() {
 }
 
 void PanelWindow::show_reading(const MeterReading& r) {
-    main_reading_->setText(qs(r.main_reading));
-    unit_->setText(qs(r.unit_word));
-    minimum_->setText(qs(r.minimum));
-    minimum_unit_->setText(qs(r.minimum_unit));
-    maximum_->setText(qs(r.maximum));
-    maximum_unit_->setText(qs(r.maximum_unit));
-    response_->setText(qs(r.response_word));
-    weighting_->setText(qs(r.weighting_word));
-    relativity_->setText(qs(r.relativity_word));
-    function_->setText(qs(r.function_name));
-    input_->setText(qs(r.input));
-    lock_->setText(qs(r.lock));
-    domain_->setText(qs(r.domain));
-    channel_->setText(qs(r.channel));
+    main_reading_->setText(to_qstring(r.main_reading));
+    unit_->setText(to_qstring(r.unit_word));
+    minimum_->setText(to_qstring(r.minimum));
+    minimum_unit_->setText(to_qstring(r.minimum_unit));
+    maximum_->setText(to_qstring(r.maximum));
+    maximum_unit_->setText(to_qstring(r.maximum_unit));
+    response_->setText(to_qstring(r.response_word));
+    weighting_->setText(to_qstring(r.weighting_word));
+    relativity_->setText(to_qstring(r.relativity_word));
+    function_->setText(to_qstring(r.function_name));
+    input_->setText(to_qstring(r.input));
+    lock_->setText(to_qstring(r.lock));
+    domain_->setText(to_qstring(r.domain));
+    channel_->setText(to_qstring(r.channel));
     for (std::size_t i = 0; i < lamps_.size(); ++i)
         lamps_[i]->setVisible(!r.lit_lamp || *r.lit_lamp == static_cast<int>(i));
     hold_mark_->setVisible(r.hold_mark);
-    annunciator_->setText(qs(r.annunciator));
+    annunciator_->setText(to_qstring(r.annunciator));
     annunciator_->setVisible(!r.annunciator.empty());
     if (r.source_name != source_name_) {
         source_name_ = r.source_name;
@@ -201,7 +198,7 @@ void PanelWindow::show_title() {
     // The source, so that simulated readings are never taken for real ones.
     QString title = kTitle;
     if (!source_name_.empty())
-        title += QStringLiteral(" \u2014 ") + qs(source_name_);
+        title += QStringLiteral(" \u2014 ") + to_qstring(source_name_);
     if (log_)
         title += QStringLiteral(" \u2014 logging to ") + log_name(*log_);
     else if (!log_trouble_.isEmpty())

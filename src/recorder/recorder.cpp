@@ -53,10 +53,6 @@ std::string fixed_3(double value) {
     return std::string(text, end.ptr);
 }
 
-std::string with_unit(const std::string& value, const std::string& unit) {
-    return unit.empty() ? value : value + ' ' + unit;
-}
-
 }  // namespace
 
 std::string shortest_number(double value) {

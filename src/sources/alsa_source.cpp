@@ -24,7 +24,6 @@ namespace {
 // About 21 ms at 48 kHz: short enough for a reading to follow a change within a poll.
 constexpr snd_pcm_uframes_t kPeriodFrames = 1024;
 constexpr unsigned kPeriods = 4;
-constexpr double kHistory_s = 2.0;
 
 struct PcmClose {
     void operator()(snd_pcm_t* pcm) const { snd_pcm_close(pcm); }
@@ -150,7 +149,7 @@ public:
         capture_format_ = configure(capture_.get(), device, "for capture", rate_hz_);
         if (const std::string why = unmeasurable_rate(rate_hz_); !why.empty())
             throw SourceError("cannot open ALSA device \"" + device + "\": its rate " + why);
-        ring_ = std::make_unique<FrameRing>(static_cast<std::int64_t>(kHistory_s * rate_hz_));
+        ring_ = std::make_unique<FrameRing>(static_cast<std::int64_t>(kLiveHistory_s * rate_hz_));
 
         // The playback side is welcome, not required: a capture-only device still measures.
         if (snd_pcm_open(&pcm, device.c_str(), SND_PCM_STREAM_PLAYBACK, 0) >= 0) {

@@ -18,6 +18,9 @@
 
 namespace vantel::source {
 
+// The history a live input keeps: two seconds, twice what a reading may ask for.
+inline constexpr double kLiveHistory_s = 2.0;
+
 class FrameRing {
 public:
     // Rounds the capacity up to a power of two. Allocates here, never afterwards.

@@ -12,6 +12,7 @@
 #include <optional>
 #include <thread>
 
+#include "sources/frame_ring.h"
 #include "sources/jack_realtime.h"
 #include "sources/live_source.h"
 
@@ -23,8 +24,6 @@ using namespace std::chrono_literals;
 
 // How often the supervising thread looks: a returning server is found within this.
 constexpr auto kSupervisorPeriod = 250ms;
-// The history kept: two seconds, twice what a reading may ask for.
-constexpr double kHistory_s = 2.0;
 // The largest period the generator plays; JACK's buffers go up to 8192 frames.
 constexpr std::size_t kLargestPeriod = 16384;
 
@@ -54,7 +53,7 @@ public:
 
 private:
     JackClient(jack_client_t* client, double rate_hz)
-        : client_(client), ring_(static_cast<std::int64_t>(kHistory_s * rate_hz)) {
+        : client_(client), ring_(static_cast<std::int64_t>(kLiveHistory_s * rate_hz)) {
         rt_.rate_hz = rate_hz;
     }
 

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "trend/trend_chart.h"
+#include "automation/qt_text.h"
 
 #include <QDateTime>
 #include <QFontMetricsF>
@@ -171,10 +172,6 @@ void draw_kept(QPainter& painter, QPointF top_left, const QString& text) {
     painter.drawStaticText(top_left, *it);
 }
 
-QString qs(const std::string& s) {
-    return QString::fromStdString(s);
-}
-
 // The min/max pair of one pixel column, with the first and last value to join its neighbours.
 struct Column {
     double low = 0.0, high = 0.0, first = 0.0, last = 0.0;
@@ -272,7 +269,8 @@ void draw_columns(QPainter& painter, const TrendFrame& f, const std::vector<Colu
 
 QString trend_value_text(double value, const TrendKey& key) {
     const DisplayText text = format_reading(value, key.unit_class, key.unit_word);
-    return text.unit.empty() ? qs(text.reading) : qs(text.reading + ' ' + text.unit);
+    return text.unit.empty() ? to_qstring(text.reading)
+                             : to_qstring(text.reading + ' ' + text.unit);
 }
 
 QString trend_time_text(const TrendSeries& series, double seconds) {
@@ -368,13 +366,13 @@ TrendFrame trend_frame(const TrendSeries& series, const TrendView& view, const Q
         f.axis_unit.clear();
         if (f.summary.current) {
             const TrendKey& key = f.summary.current->key;
-            f.axis_unit = qs(key.unit_word);
+            f.axis_unit = to_qstring(key.unit_word);
             const double size = std::max(std::fabs(f.v0), std::fabs(f.v1));
             const std::optional<double> scaled = Autorange_reading(size);
             const std::optional<std::string> unit = Autorange_Units(size, key.unit_word);
             if (key.unit_class == UnitClass::Ranged && scaled && unit && *scaled != 0.0) {
                 f.axis_scale = std::pow(10.0, std::round(std::log10(size / *scaled)));
-                f.axis_unit = qs(*unit);
+                f.axis_unit = to_qstring(*unit);
             }
         }
         f.value_decimals = label_decimals(axis, f.axis_scale);
@@ -394,10 +392,12 @@ TrendFrame trend_frame(const TrendSeries& series, const TrendView& view, const Q
     if (const TrendTrace* current = f.summary.current) {
         const TrendKey& key = current->key;
         f.current_key = key;
-        QStringList parts{qs(key.function_name), QStringLiteral("channel ") + qs(key.channel),
-                          qs(key.unit_word), qs(key.weighting_word), qs(key.response_word)};
+        QStringList parts{to_qstring(key.function_name),
+                          QStringLiteral("channel ") + to_qstring(key.channel),
+                          to_qstring(key.unit_word), to_qstring(key.weighting_word),
+                          to_qstring(key.response_word)};
         if (!key.source_name.empty())
-            parts.append(qs(key.source_name));
+            parts.append(to_qstring(key.source_name));
         f.title = parts.join(kSeparator);
         if (f.summary.latest)
             f.current = f.summary.latest->plotted() ? trend_value_text(f.summary.latest->raw, key)
@@ -529,8 +529,8 @@ TrendFrame paint_trend(QPainter& painter, const QRect& area, const TrendSeries& 
         const double x0 = f.x(std::max(trace.start_s(), f.t_left));
         const double x1 = std::max(f.x(std::min(trace.end_s(), f.t_right)), x0 + 1.0);
         painter.fillRect(QRectF(x0, plot.top(), x1 - x0, plot.height()), colours.greyed_span);
-        const QString what =
-            qs(trace.key.function_name) + QLatin1Char(' ') + qs(trace.key.unit_word);
+        const QString what = to_qstring(trace.key.function_name) + QLatin1Char(' ') +
+                             to_qstring(trace.key.unit_word);
         if (needed(QRectF(x0, plot.top(), x1 - x0, plot.height())) &&
             metrics.horizontalAdvance(what) + 6 < x1 - x0) {
             painter.setPen(colours.greyed_trace);

@@ -42,11 +42,6 @@ TrendGap gap_of(const MeterReading& r) {
     return TrendGap::None;
 }
 
-// As the log writes a value with its unit.
-std::string with_unit(const std::string& value, const std::string& unit) {
-    return unit.empty() ? value : value + ' ' + unit;
-}
-
 }  // namespace
 
 bool TrendSeries::add(const MeterReading& reading) {

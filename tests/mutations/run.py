@@ -4,8 +4,9 @@
 
 Each mutation is a one-line slip a real engineer could make: a wrong constant, an off-by-one,
 a swapped branch, a dropped call, a wrong unit. It is applied to the source tree (its text must
-occur exactly once in its file), the tree is rebuilt incrementally, and the suite runs until its
-first failure; the file is put back whatever happens.
+occur exactly once in its file), the tree is rebuilt incrementally (the build dir is switched to
+compiling file by file, VANTEL_UNITY_BUILD=OFF, so a slip recompiles one file), and the suite
+runs until its first failure; the file is put back whatever happens.
 
 The suite is what CTest would run, grouped by program: each GoogleTest program runs once with all
 its tests (much faster than a process per test), with the environment CTest gives it. The programs
@@ -181,6 +182,13 @@ def restore_from_journal(build_dir):
     print(f"restored {entry['file']}, left mutated by a run that was killed", file=sys.stderr)
 
 
+def compile_file_by_file(build_dir):
+    """The libraries are compiled in batches of files by default; a mutation would then rebuild
+    its whole batch. The build dir is switched to one unit per file (and stays so)."""
+    return subprocess.run(["cmake", "-DVANTEL_UNITY_BUILD=OFF", build_dir], cwd=ROOT,
+                          capture_output=True, text=True)
+
+
 def build(build_dir):
     return subprocess.run(["cmake", "--build", build_dir], cwd=ROOT, capture_output=True,
                           text=True)
@@ -222,6 +230,8 @@ def main():
         print(f"{len(rows)} mutations, each found once")
         return
 
+    if compile_file_by_file(args.build_dir).returncode != 0:
+        sys.exit(f"{args.build_dir} cannot be configured: is it a configured build dir?")
     if build(args.build_dir).returncode != 0:
         sys.exit("the unmutated tree does not build")
     jobs = suite(args.build_dir)
