@@ -250,7 +250,9 @@ struct LogWriter::Shared {
                 queue.push_front(target.header);
             }
         }
-        while (file.wait_for_reader) {
+        // Once stopped, it looks once more: a reader that came since the last look still gets
+        // the rows.
+        for (bool stopped = false; file.wait_for_reader;) {
             file.fd = ::open(target.path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
             if (file.fd >= 0) {
                 make_blocking(file.fd);
@@ -258,8 +260,10 @@ struct LogWriter::Shared {
             } else if (errno != ENXIO) {
                 fail(cannot_open(name, errno), false);
                 return false;
-            } else if (stopped_within(kReaderPoll)) {
+            } else if (stopped) {
                 return false;  // nobody came to read; finish() counts the rows
+            } else {
+                stopped = stopped_within(kReaderPoll);
             }
         }
         return true;

@@ -226,20 +226,29 @@ struct Fifo {
 };
 
 // Opening a FIFO that nobody reads yet waits for no one: the rows wait in the queue, and a
-// reader that comes later gets them all, the header first.
+// reader that comes later gets them all, the header first; so does one that comes just before
+// the log is finished, while the writer sleeps between two looks for a reader.
 TEST(LogWriter, AFifoWithoutAReaderYetIsOpenedWhenOneComes) {
     Fifo fifo;
     for (bool background : {false, true}) {
-        SCOPED_TRACE(background ? "in the writer thread" : "from the caller");
-        std::unique_ptr<LogWriter> writer = fifo.writer(LogTarget{}.queue_rows, background);
-        ASSERT_TRUE(writer);
-        EXPECT_TRUE(writer->write("one\r\n"));
-        EXPECT_TRUE(writer->write("two\r\n"));
-        fifo.open_reader();
-        EXPECT_EQ(fifo.read(18), "header\r\none\r\ntwo\r\n");
-        EXPECT_TRUE(writer->finish(std::chrono::seconds(2)).empty());
-        EXPECT_FALSE(writer->failure());
-        fifo.close_reader();
+        for (bool finish_at_once : {false, true}) {
+            SCOPED_TRACE(std::string(background ? "in the writer thread" : "from the caller") +
+                         (finish_at_once ? ", finished as the reader comes" : ""));
+            std::unique_ptr<LogWriter> writer = fifo.writer(LogTarget{}.queue_rows, background);
+            ASSERT_TRUE(writer);
+            EXPECT_TRUE(writer->write("one\r\n"));
+            EXPECT_TRUE(writer->write("two\r\n"));
+            if (finish_at_once)  // after the writer's first look for a reader, before its next
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            fifo.open_reader();
+            if (finish_at_once) {
+                EXPECT_EQ(writer->finish(std::chrono::seconds(2)), std::vector<std::string>{});
+            }
+            EXPECT_EQ(fifo.read(18), "header\r\none\r\ntwo\r\n");
+            EXPECT_EQ(writer->finish(std::chrono::seconds(2)), std::vector<std::string>{});
+            EXPECT_FALSE(writer->failure());
+            fifo.close_reader();
+        }
     }
 }
 
