@@ -364,46 +364,39 @@ class SettingKey : public testing::TestWithParam<CsvRow> {};
 // force back at once.
 TEST_P(SettingKey, ShowsItsPlaceholderAndWritesTheNextCodeOrWarns) {
     const CsvRow& row = GetParam();
-    const std::map<std::string, Key> keys{
-        {"unit", units}, {"weighting", weight}, {"response", resp}, {"relativity", rel}};
-    const struct {
-        Key key;
-        int relativity, current;
-        std::optional<int> written;  // none: the key warns instead
-        const char* refused_word;
-    } c{keys.at(row["key"]), static_cast<int>(row.integer("relativity")),
-        static_cast<int>(row.integer("current")),
-        row["written"] == "warns" ? std::nullopt
-                                  : std::optional(static_cast<int>(row.integer("written"))),
-        row["refused_word"].empty() ? nullptr : row["refused_word"].c_str()};
+    const Key key = std::map<std::string, Key>{
+        {"unit", units},
+        {"weighting", weight},
+        {"response", resp},
+        {"relativity",
+         rel}}.at(row["key"]);
+    const bool writes = row["written"] != "warns", refused = !row["refused_word"].empty();
     Polled p;
-    const std::string member = std::string("CTDetector.") + c.key.member;
-    p.world.analyser.override_value("CTDetector.CTD_Relativity", Value(c.relativity));
-    p.world.analyser.override_value(member, Value(c.current));
+    const std::string member = std::string("CTDetector.") + key.member;
+    p.world.analyser.override_value("CTDetector.CTD_Relativity", Value(row.integer("relativity")));
+    p.world.analyser.override_value(member, Value(row.integer("current")));
     p.work_tick();
     p.world.log->clear();
-    if (c.refused_word)
+    if (refused)
         p.world.analyser.fail_member(member);
-    (p.meter.*c.key.action)();
-    (p.meter.*c.key.action)();
+    (p.meter.*key.action)();
+    (p.meter.*key.action)();
     Strings w = p.world.writes();
     // The analyser itself refuses some of these writes; the word then comes back too.
-    if (c.refused_word) {
-        EXPECT_EQ(p.shown().*c.key.word, c.refused_word);
-    } else if (w.empty() || !w.back().ends_with(" -> failed") || c.key.action == units.action) {
-        EXPECT_EQ(p.shown().*c.key.word, c.key.placeholder);
+    if (refused) {
+        EXPECT_EQ(p.shown().*key.word, row["refused_word"]);
+    } else if (w.empty() || !w.back().ends_with(" -> failed") || key.action == units.action) {
+        EXPECT_EQ(p.shown().*key.word, key.placeholder);
     }
     EXPECT_EQ(p.shown().occasion, MeterReading::Occasion::Key);
     EXPECT_FALSE(p.meter.ended());
     for (std::string& line : w)
         line = line.substr(0, line.find(" -> "));
-    const bool writes = c.written.has_value();
-    const std::string set = "set " + member + " = " + std::to_string(c.written.value_or(0));
-    EXPECT_EQ(w, Strings(writes ? 2 : 0, set));
+    EXPECT_EQ(w, Strings(writes ? 2 : 0, "set " + member + " = " + row["written"]));
     ASSERT_EQ(p.world.messages.size(), writes ? 0u : 2u);
     for (const Message& m : p.world.messages)
         EXPECT_EQ(std::tuple(m.text, m.title, m.icon),
-                  std::tuple(c.key.warning, "Vantel DMM", Message::Icon::Warning));
+                  std::tuple(key.warning, "Vantel DMM", Message::Icon::Warning));
 }
 
 INSTANTIATE_TEST_SUITE_P(Cycles, SettingKey, testing::ValuesIn(csv_beside("setting_keys.csv")),
