@@ -48,35 +48,6 @@ QImage shot(QWidget& w, QRect r = {}) {
     return r.isNull() ? all : all.copy(r);
 }
 
-// How strongly a pixel shows the display's cyan, 0 to 1 (the grey lines and the case: 0).
-double ink(const QImage& image, int x, int y) {
-    const QColor c = image.pixelColor(x, y);
-    return c.red() > 40 ? 0.0 : std::min(c.green(), c.blue()) / 192.0;
-}
-
-// The columns of `rect` in `image` where the ink is at least a quarter strong; {-1, -1} when none.
-std::pair<int, int> ink_columns(const QImage& image, const QRect& rect) {
-    int first = -1, last = -1;
-    for (int x = rect.left(); x <= rect.right(); ++x)
-        for (int y = rect.top(); y <= rect.bottom(); ++y)
-            if (ink(image, x, y) > 0.25) {
-                if (first < 0)
-                    first = x;
-                last = x;
-                break;
-            }
-    return {first, last};
-}
-
-// Pixels of `image` inked at least a quarter.
-int inked(const QImage& image) {
-    int n = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            n += ink(image, x, y) > 0.25;
-    return n;
-}
-
 // The part of a picture that a 41 x 25 key box shows, as the window draws it over the panel.
 QImage key_picture(Picture picture) {
     QImage canvas(41, 25, QImage::Format_RGB32);
@@ -110,6 +81,7 @@ TEST(Rendering, EveryControlHasItsOwnTooltip) {
 
 TEST(Rendering, LabelsShowThePublishedReading) {
     Shown p;
+    p.world.analyser.override_value("SignalAnalyzer.SA_Status", Value(2));  // overload
     p.cycle_reading(Value(0.0123));
     const MeterReading& s = p.shown();
     // clang-format off
@@ -119,10 +91,12 @@ TEST(Rendering, LabelsShowThePublishedReading) {
              {Role::MaximumUnit, &s.maximum_unit}, {Role::Response, &s.response_word},
              {Role::Weighting, &s.weighting_word}, {Role::Relativity, &s.relativity_word},
              {Role::Function, &s.function_name}, {Role::Input, &s.input}, {Role::Lock, &s.lock},
-             {Role::Domain, &s.domain}, {Role::Channel, &s.channel}})
+             {Role::Domain, &s.domain}, {Role::Channel, &s.channel},
+             {Role::Annunciator, &s.annunciator}})
         // clang-format on
         EXPECT_EQ(p.child<QLabel>(role)->text().toStdString(), *text)
             << control_name(role).toStdString();
+    EXPECT_EQ(s.annunciator, "OVLD");
     EXPECT_EQ(p.window.reading_text(), "12.30 mV");
     EXPECT_TRUE(p.child(Role::HoldMark)->isHidden());
 }
@@ -383,24 +357,6 @@ TEST(ContextMenu, StartLogOntoAFifoLeavesTheWindowRunning) {
     EXPECT_TRUE(p.world.reports.empty());
 }
 
-// The annunciator is dark at rest and says what is wrong when the analyser flags the reading.
-TEST(Rendering, AnnunciatorShowsOnlyWhenTheReadingIsFlagged) {
-    Shown p;
-    const QRect annunciator = p.child(Role::Annunciator)->geometry();
-    EXPECT_EQ(inked(shot(p.window, annunciator)), 0);
-    p.world.set("SignalAnalyzer", "SA_Source", Value(1));
-    p.world.set("DigitalInputs", "DI_Source", Value(1));  // BNC: nothing connected
-    p.work_tick();
-    EXPECT_EQ(p.child<QLabel>(Role::Annunciator)->text(), QStringLiteral("NO INPUT"));
-    EXPECT_GT(inked(shot(p.window, annunciator)), 20);
-    p.world.set("DigitalInputs", "DI_Source", Value(0));
-    p.world.set("Generator", "GEN_Level", Value(0.5));
-    p.work_tick();
-    p.work_tick();
-    EXPECT_EQ(p.child<QLabel>(Role::Annunciator)->text().toStdString(), "");
-    EXPECT_EQ(inked(shot(p.window, annunciator)), 0);
-}
-
 // "Calibrate…" asks for the true volts on the selected channel and sets that channel's full
 // scale: the generator's 0.5 V looped back reads 1 V after a calibration with 1 V, and minimum and
 // maximum start again.
@@ -425,12 +381,6 @@ TEST(ContextMenu, CalibrateAsksForTheTrueLevel) {
     EXPECT_NEAR(to_double(p.world.get("AnalogueInputs", "AI_FullScaleA")), 20.0, 0.01);
     EXPECT_EQ(to_double(p.world.get("AnalogueInputs", "AI_FullScaleB")), 10.0);
     EXPECT_TRUE(p.world.messages.empty());
-}
-
-QRect times(const QRect& r, double zoom) {
-    return QRect(QPoint(qRound(r.left() * zoom), qRound(r.top() * zoom)),
-                 QPoint(qRound((r.left() + r.width()) * zoom) - 1,
-                        qRound((r.top() + r.height()) * zoom) - 1));
 }
 
 struct ZoomCase {
@@ -495,75 +445,6 @@ INSTANTIATE_TEST_SUITE_P(Sizes, Zoom, testing::ValuesIn(std::vector<ZoomCase>{
     {"At100", 100, {271, 538}}, {"At150", 150, {407, 807}}, {"At200", 200, {542, 1076}},
 }), RowName());
 // clang-format on
-
-// The 200 % display against the 100 % one: each caption lies where it lay, twice as far, its ink
-// a pixel clear of the edges that cut it (its own, or the next control's in front of it), and
-// the glyphs are drawn afresh, as sharp as the 100 % ones rather than blurred by enlarging them.
-TEST(Zoom, TheDisplayAt200IsThe100OneDrawnFinerWithNoGlyphCut) {
-    Shown p;
-    p.cycle_reading(Value(0.0123));
-    p.cycle_reading(Value(0.0150));
-    const QImage at_100 = shot(p.window);
-    p.window.choose_zoom(200);
-    const QImage at_200 = shot(p.window);
-
-    int captions = 0;
-    for (const ControlSpec& spec : panel_controls()) {
-        auto* label = p.window.findChild<QLabel*>(control_name(spec));
-        if (!label || spec.colour != QColor(0, 192, 192) || label->text().isEmpty() ||
-            !label->isVisible())
-            continue;
-        // What of it shows: the columns no opaque label in front of it (listed before it, as
-        // tall as it) covers.
-        QRect shown = spec.rect;
-        for (const ControlSpec& front : panel_controls()) {
-            if (&front == &spec)
-                break;
-            const QRect& r = front.rect;
-            if (front.kind != ControlKind::Label || !front.opaque || r.top() > shown.top() ||
-                r.bottom() < shown.bottom() || r.right() < shown.left() || r.left() > shown.right())
-                continue;
-            if (r.left() > spec.rect.left())
-                shown.setRight(r.left() - 1);
-            else
-                shown.setLeft(r.right() + 1);
-        }
-        const std::string name = control_name(spec).toStdString();
-        const auto [first_100, last_100] = ink_columns(at_100, shown);
-        const QRect shown_200 = times(shown, 2.0);
-        const auto [first_200, last_200] = ink_columns(at_200, shown_200);
-        ASSERT_GE(first_100, 0) << name;
-        ASSERT_GE(first_200, 0) << name;
-        // Where it stood, give or take what hinting at the two sizes makes of its width.
-        EXPECT_NEAR(first_200, 2 * first_100, 5) << name;
-        EXPECT_NEAR(last_200, 2 * last_100 + 1, 5) << name;
-        EXPECT_GT(first_200, shown_200.left()) << name << ": cut at its left";
-        EXPECT_LT(last_200, shown_200.right()) << name << ": cut at its right";
-        ++captions;
-    }
-    EXPECT_GE(captions, 14);
-
-    // Sharpness: the share of the ink's pixels that are edge (neither dark nor full), in the
-    // display at 200 % and in the 100 % display enlarged twice.
-    const QRect display = kDisplayArea;
-    const QImage enlarged = at_100.copy(display).scaled(display.size() * 2, Qt::IgnoreAspectRatio,
-                                                        Qt::SmoothTransformation);
-    const auto edge_share = [](const QImage& image) {
-        int edge = 0, inked = 0;
-        for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x) {
-                const double v = ink(image, x, y);
-                if (v < 0.1)
-                    continue;  // not the display's text
-                ++inked;
-                edge += v < 0.9;
-            }
-        return static_cast<double>(edge) / inked;
-    };
-    const double drawn = edge_share(at_200.copy(times(display, 2.0)));
-    const double blown_up = edge_share(enlarged);
-    EXPECT_LT(drawn, 0.8 * blown_up) << drawn << " against " << blown_up;
-}
 
 // The menu's View sets the zoom and keeps it in panel.conf beside the analyser's settings; the
 // next window opens at it. A file that holds anything else gives 100 %, and says so.
