@@ -70,7 +70,6 @@ TEST(UpdateCycle, InputDomainDecidesTheInputWords) {
     EXPECT_FALSE(p.meter.ended());
 }
 
-// Each kind of status change restarts minimum and maximum at the next cycle.
 class StatusChange : public testing::TestWithParam<CsvRow> {};
 
 TEST_P(StatusChange, RestartsMinimumAndMaximum) {
@@ -113,7 +112,6 @@ TEST(UpdateCycle, ChannelKeySwitchesTheReadingButKeepsMinimumAndMaximum) {
 
 class OverRange : public testing::TestWithParam<CsvRow> {};
 
-// A reading that is no usable number shows as over-range; the cycle and min/max go on.
 TEST_P(OverRange, ShowsOverAndMinMaxPassItBy) {
     const Value odd = value_cell(GetParam()["value"]);
     Polled p;
@@ -287,7 +285,6 @@ TEST(StartUp, FirstReadingFillsTheDisplayAndTheFirstTimedCycleIsTheFirstPoll) {
 
 class StartUpWait : public testing::TestWithParam<CsvRow> {};
 
-// The meter asks about every two seconds, and gives up after eleven questions changing nothing.
 TEST_P(StartUpWait, AsksEveryTwoSecondsAndGivesUpAfterElevenQuestions) {
     const CsvRow& c = GetParam();
     Rig r(c.number("ready_after_s"));

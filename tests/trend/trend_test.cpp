@@ -281,7 +281,6 @@ INSTANTIATE_TEST_SUITE_P(Spans, Span, testing::ValuesIn(csv_beside("spans.csv"))
 
 class ValueAxis : public testing::TestWithParam<CsvRow> {};
 
-// 5 to 8 round ticks that enclose the readings, in the display's range prefix.
 TEST_P(ValueAxis, HasFiveToEightRoundTicksAroundTheReadings) {
     const CsvRow& row = GetParam();
     std::vector<double> values;
