@@ -89,24 +89,20 @@ TEST(PadReading, SignComesFromReadingNotText) {
     EXPECT_EQ(Pad_Reading("0", -1e-12), "0.0000");
 }
 
-TEST(ClassifyUnit, ReadsRangedConstantsInOrderThenHex) {
+TEST(ClassifyUnit, RangedConstantsComeBeforeHex) {
     const std::vector<std::string> order{"UNIT_SECONDS", "UNIT_FREQ_HZ", "UNIT_VP", "UNIT_VPP",
                                          "UNIT_W",       "UNIT_V",       "UNIT_HEX"};
     std::map<std::string, double> values;
     for (std::size_t i = 0; i < order.size(); ++i)
         values[order[i]] = static_cast<double>(10 + i);
-    std::vector<std::string> reads;
     ConstantReader reader = [&](std::string_view name) {
-        reads.emplace_back(name);
         return values.at(std::string(name));  // throws for a missing constant
     };
     for (std::size_t k = 0; k <= order.size(); ++k) {  // the last: a code no constant has
-        reads.clear();
         const UnitClass want = k < 6   ? UnitClass::Ranged
                                : k < 7 ? UnitClass::Hex
                                        : UnitClass::Plain;
         EXPECT_EQ(classify_unit(static_cast<std::int16_t>(10 + k), reader), want) << k;
-        EXPECT_EQ(reads, std::vector(order.begin(), order.begin() + std::min(k + 1, order.size())));
     }
     values["UNIT_HEX"] = values["UNIT_V"];  // a shared value stays ranged: hex is tested last
     EXPECT_EQ(classify_unit(15, reader), UnitClass::Ranged);
@@ -114,71 +110,32 @@ TEST(ClassifyUnit, ReadsRangedConstantsInOrderThenHex) {
     EXPECT_ANY_THROW(classify_unit(99, reader));
 }
 
-// The status words read from the analyser's constants (vocabularies.csv, in lookup order).
+// The status words read from the analyser's constants: a vocabulary's rows (vocabularies.csv, in
+// lookup order), its enumeration in our analyser, and its word for a code no member has (empty:
+// the code's decimal number).
 struct Vocabulary {
     std::string name;
-    instrument::Enumeration of;  // in our analyser
+    instrument::Enumeration of;
     std::string (*interpret)(std::int16_t, const ConstantReader&);
-    std::string unknown;  // word for a code no member has; empty: the code's decimal number
-    struct Row {
-        std::string constant, word;
-        std::int64_t code = -1;  // the code every analyser shares; -1: none
-    };
-    std::vector<Row> rows;
+    std::string unknown;
+    std::vector<CsvRow> rows = {};
 };
 
 const std::vector<Vocabulary>& vocabularies() {
     static const std::vector<Vocabulary> all = [] {
         using E = instrument::Enumeration;
         std::vector<Vocabulary> vocabularies{
-            {"Units", E::Unit, interpret_units, "", {}},
-            {"Weighting", E::Weighting, interpret_weighting, "", {}},
-            {"Response", E::Response, interpret_response, "", {}},
-            {"Relativity", E::Relativity, interpret_relativity, "", {}},
-            {"AnalogueInput", E::AnalogueSource, interpret_analogue_input, "Unknown input", {}},
-            {"DigitalInput", E::DigitalSource, interpret_digital_input, "", {}}};
-        for (const CsvRow& row : csv_beside("vocabularies.csv")) {
-            auto v = std::ranges::find(vocabularies, row.name, &Vocabulary::name);
-            if (v == vocabularies.end())
-                throw std::runtime_error(row.where + ": no such vocabulary");
-            v->rows.push_back(
-                {row["constant"], row["word"], row["code"].empty() ? -1 : row.integer("code")});
-        }
+            {"Units", E::Unit, interpret_units, ""},
+            {"Weighting", E::Weighting, interpret_weighting, ""},
+            {"Response", E::Response, interpret_response, ""},
+            {"Relativity", E::Relativity, interpret_relativity, ""},
+            {"AnalogueInput", E::AnalogueSource, interpret_analogue_input, "Unknown input"},
+            {"DigitalInput", E::DigitalSource, interpret_digital_input, ""}};
+        for (const CsvRow& row : csv_beside("vocabularies.csv"))
+            std::ranges::find(vocabularies, row.name, &Vocabulary::name)->rows.push_back(row);
         return vocabularies;
     }();
     return all;
-}
-
-std::int16_t code_of_row(std::size_t k) {
-    return static_cast<std::int16_t>(100 + k);
-}
-
-// A stand-in for the analyser: row k of the vocabulary has the value code_of_row(k) unless a test
-// changes it; a name it lacks fails as a missing member would; every read is recorded.
-struct FakeAnalyser {
-    std::map<std::string, double, std::less<>> values;
-    std::vector<std::string> reads;
-
-    explicit FakeAnalyser(const Vocabulary& v) {
-        for (std::size_t k = 0; k < v.rows.size(); ++k)
-            values[v.rows[k].constant] = code_of_row(k);
-    }
-    ConstantReader reader() {
-        return [this](std::string_view name) {
-            reads.emplace_back(name);
-            auto it = values.find(name);
-            if (it == values.end())
-                throw AutomationError(std::string(name), "no such constant");
-            return it->second;
-        };
-    }
-};
-
-std::vector<std::string> first_names(const Vocabulary& v, std::size_t count) {
-    std::vector<std::string> names;
-    for (std::size_t k = 0; k < count; ++k)
-        names.push_back(v.rows[k].constant);
-    return names;
 }
 
 class VocabularyLookup : public testing::TestWithParam<std::size_t> {};
@@ -189,36 +146,52 @@ class VocabularyLookup : public testing::TestWithParam<std::size_t> {};
 // matched.
 TEST_P(VocabularyLookup, GivesEachRowsWordFallsBackPrefersEarlierRowsAndPropagatesFailures) {
     const Vocabulary& v = vocabularies()[GetParam()];
-    FakeAnalyser analyser{v};
-    for (std::size_t k = 0; k < v.rows.size(); ++k) {
-        analyser.reads.clear();
-        EXPECT_EQ(v.interpret(code_of_row(k), analyser.reader()), v.rows[k].word);
-        EXPECT_EQ(analyser.reads, first_names(v, k + 1)) << v.rows[k].constant;
+    ASSERT_GE(v.rows.size(), 3u);
+    // A stand-in for the analyser: row k's constant is 100 + k unless changed below; a name it
+    // lacks fails as a missing member would.
+    const auto code = [](std::size_t k) { return static_cast<std::int16_t>(100 + k); };
+    std::map<std::string, double, std::less<>> values;
+    std::vector<std::string> names, reads;
+    for (const CsvRow& row : v.rows) {
+        values[row["constant"]] = code(names.size());
+        names.push_back(row["constant"]);
     }
-    analyser.reads.clear();
-    EXPECT_EQ(v.interpret(-7, analyser.reader()), v.unknown.empty() ? "-7" : v.unknown);
-    EXPECT_EQ(analyser.reads, first_names(v, v.rows.size()));
+    const ConstantReader reader = [&](std::string_view name) {
+        reads.emplace_back(name);
+        const auto it = values.find(name);
+        if (it == values.end())
+            throw AutomationError(std::string(name), "no such constant");
+        return it->second;
+    };
+    for (std::size_t k = 0; k < names.size(); ++k) {
+        reads.clear();
+        EXPECT_EQ(v.interpret(code(k), reader), v.rows[k]["word"]);
+        EXPECT_EQ(reads,
+                  std::vector(names.begin(), names.begin() + static_cast<std::ptrdiff_t>(k) + 1));
+    }
+    reads.clear();
+    EXPECT_EQ(v.interpret(-7, reader), v.unknown.empty() ? "-7" : v.unknown);
+    EXPECT_EQ(reads, names);
 
-    ConstantReader reader = analyser.reader();
-    std::swap(analyser.values[v.rows[0].constant], analyser.values[v.rows[1].constant]);
-    EXPECT_EQ(v.interpret(code_of_row(1), reader), v.rows[0].word);
-    analyser.values[v.rows[1].constant] = analyser.values[v.rows[0].constant];
-    analyser.reads.clear();
-    EXPECT_EQ(v.interpret(code_of_row(1), reader), v.rows[0].word);
-    EXPECT_EQ(analyser.reads.size(), 1u);
+    std::swap(values[names[0]], values[names[1]]);
+    EXPECT_EQ(v.interpret(code(1), reader), v.rows[0]["word"]);
+    values[names[1]] = values[names[0]];
+    reads.clear();
+    EXPECT_EQ(v.interpret(code(1), reader), v.rows[0]["word"]);
+    EXPECT_EQ(reads.size(), 1u);
 
-    analyser.values.erase(v.rows[1].constant);
-    EXPECT_THROW(v.interpret(code_of_row(2), reader), AutomationError);
-    EXPECT_EQ(v.interpret(code_of_row(1), reader), v.rows[0].word);
+    values.erase(names[1]);
+    EXPECT_THROW(v.interpret(code(2), reader), AutomationError);
+    EXPECT_EQ(v.interpret(code(1), reader), v.rows[0]["word"]);
 
     // Our analyser publishes every name the panel reads as an integer, the fixed codes as they
     // are, and none the panel never reads.
     ObjectRef app = Analyser().application();
-    for (const auto& [constant, word, fixed] : v.rows) {
-        const Value code = app->get(constant);
-        ASSERT_EQ(code.kind(), Value::Kind::Integer) << constant;
-        if (fixed >= 0) {
-            EXPECT_EQ(code.as_integer(), fixed) << constant;
+    for (const CsvRow& row : v.rows) {
+        const Value published = app->get(row["constant"]);
+        ASSERT_EQ(published.kind(), Value::Kind::Integer) << row["constant"];
+        if (!row["code"].empty()) {
+            EXPECT_EQ(published.as_integer(), row.integer("code")) << row["constant"];
         }
     }
     EXPECT_EQ(

@@ -5,7 +5,6 @@
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QTest>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -45,52 +44,36 @@ MeterReading sample() {
 }
 // clang-format on
 
-struct RowCase {
-    const char* name;
-    void (*change)(MeterReading&);
-    const char* row;  // after the time column
-};
+class CsvRow : public testing::TestWithParam<TableRow> {};
 
-class CsvRow : public testing::TestWithParam<RowCase> {};
-
+// The sample reading with the row's cells in place of its fields (empty: as sampled; a raw
+// reading of "none": no reading).
 TEST_P(CsvRow, FollowsRfc4180) {
+    const TableRow& c = GetParam();
     MeterReading r = sample();
-    GetParam().change(r);
+    using M = MeterReading;
+    for (auto [column, field] : {std::pair{"main_reading", &M::main_reading},
+                                 {"unit_word", &M::unit_word},
+                                 {"status_words", &M::status_words},
+                                 {"source_name", &M::source_name},
+                                 {"channel", &M::channel},
+                                 {"function_name", &M::function_name},
+                                 {"input", &M::input}})
+        if (!c[column].empty())
+            r.*field = c.text(column);
+    if (!c["raw_reading"].empty())
+        r.raw_reading =
+            c["raw_reading"] == "none" ? std::nullopt : std::optional(c.number("raw_reading"));
+    r.held = c.flag("held");
+    r.input_lost = c.flag("input_lost");
     setenv("TZ", "UTC0", 1);
     tzset();
     const std::string row = csv_row(r, sys_days{2026y / 12 / 6} + 22h + 31min + 5s + 7ms);
-    EXPECT_EQ(row, std::string("2026-12-06T22:31:05.007+00:00,") + GetParam().row + "\r\n");
+    EXPECT_EQ(row, "2026-12-06T22:31:05.007+00:00," + c.text("row") + "\r\n");
 }
 
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Rows, CsvRow, testing::ValuesIn(std::vector<RowCase>{
-    {"Reading", [](MeterReading&) {},
-     "12.346,A,Amplitude,0.0123,V,12.30 mV,11.00 mV,1.200 V,A weighted,RMS,absolute,"
-     "XLR / BNC,false,,simulated"},
-    {"OverIsAnEmptyReading",
-     [](MeterReading& r) { r.raw_reading.reset(); r.main_reading = "OVER"; },
-     "12.346,A,Amplitude,,V,OVER,11.00 mV,1.200 V,A weighted,RMS,absolute,XLR / BNC,false,,"
-     "simulated"},
-    // The analyser's number for a lost input is shown, but is no reading.
-    {"LostInputIsAnEmptyReading", [](MeterReading& r) {
-         r.raw_reading.reset(); r.input_lost = true; r.main_reading = "0.000"; r.unit_word = "V";
-         r.status_words = "NO_INPUT"; r.source_name = "JACK"; },
-     "12.346,A,Amplitude,,V,0.000 V,11.00 mV,1.200 V,A weighted,RMS,absolute,XLR / BNC,false,"
-     "NO_INPUT,JACK"},
-    {"StatusWordsAndAFilesName", [](MeterReading& r) {
-         r.status_words = "OVERLOAD SETTLING"; r.source_name = "Front, Center.wav"; },
-     "12.346,A,Amplitude,0.0123,V,12.30 mV,11.00 mV,1.200 V,A weighted,RMS,absolute,"
-     "XLR / BNC,false,OVERLOAD SETTLING,\"Front, Center.wav\""},
-    {"HeldAndFullPrecision", [](MeterReading& r) {
-         r.held = true; r.raw_reading = 0.1 + 0.2; r.channel = "B"; },
-     "12.346,B,Amplitude,0.30000000000000004,V,12.30 mV,11.00 mV,1.200 V,A weighted,RMS,"
-     "absolute,XLR / BNC,true,,simulated"},
-    {"QuotesDoubledAndBreaks", [](MeterReading& r) {
-         r.function_name = "THD+N \"relative\""; r.input = "a\r\nb"; r.unit_word = "\u00B5V"; },
-     "12.346,A,\"THD+N \"\"relative\"\"\",0.0123,V,12.30 \u00B5V,11.00 mV,1.200 V,"
-     "A weighted,RMS,absolute,\"a\r\nb\",false,,simulated"},
-}), testing_support::RowName());
-// clang-format on
+INSTANTIATE_TEST_SUITE_P(Rows, CsvRow, testing::ValuesIn(csv_beside("log_rows.csv")),
+                         testing_support::RowName());
 
 TEST(CsvRow, NumbersIgnoreACommaDecimalLocale) {
     const std::string saved = std::setlocale(LC_ALL, nullptr);
@@ -252,8 +235,8 @@ TEST(LogWriter, AFifoWithoutAReaderYetIsOpenedWhenOneComes) {
     }
 }
 
-// A reader that never reads holds up the writer thread only: rows beyond the queue are dropped
-// and counted, and finishing gives up at its deadline saying what was lost.
+// A reader that never reads holds up the writer thread only: rows beyond the queue are dropped,
+// counted and reported.
 TEST(LogWriter, AStalledReaderCostsRowsNotTime) {
     Fifo fifo;
     fifo.open_reader();
@@ -268,29 +251,11 @@ TEST(LogWriter, AStalledReaderCostsRowsNotTime) {
     }
     EXPECT_GT(refused, 0);
     EXPECT_EQ(writer->dropped(), static_cast<std::uint64_t>(refused));
-    QElapsedTimer finishing;
-    finishing.start();
+    // The second line, that finishing gave up in time: the program's stalled reader test.
     const std::vector<std::string> report = writer->finish(std::chrono::milliseconds(300));
-    EXPECT_LT(finishing.elapsed(), 2000);
     ASSERT_EQ(report.size(), 2u);
     EXPECT_EQ(report[0], std::to_string(refused) + " rows for the log " + fifo.path +
                              " were dropped because it could not keep up");
-    EXPECT_NE(report[1].find("did not take its last"), std::string::npos) << report[1];
-}
-
-// The reader of a pipe that goes away is not a full disk: the writer says the reader left.
-TEST(LogWriter, AReaderThatLeavesStopsTheLogAsLeft) {
-    Fifo fifo;
-    fifo.open_reader();
-    std::unique_ptr<LogWriter> writer = fifo.writer();
-    ASSERT_TRUE(writer);
-    EXPECT_EQ(fifo.read(8), "header\r\n");
-    fifo.close_reader();
-    writer->write("row\r\n");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return writer->failure().has_value(); }, 5000));
-    EXPECT_TRUE(writer->failure()->reader_left);
-    EXPECT_NE(writer->failure()->why.find("Broken pipe"), std::string::npos);
-    EXPECT_FALSE(writer->write("later\r\n"));
 }
 
 }  // namespace

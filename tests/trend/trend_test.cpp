@@ -7,7 +7,6 @@
 #include <QFile>
 #include <QImage>
 #include <QPainter>
-#include <QScreen>
 #include <QTemporaryDir>
 #include <QToolButton>
 
@@ -135,29 +134,10 @@ int column_x(const Drawn& d, double t) {
     return static_cast<int>(d.frame.plot.left()) + d.frame.column_of(t);
 }
 
-TEST(Trend, TitleNamesTheMeasurementAndFollowsAChangeOfFunction) {
-    Fed fed;
-    fed.every_tick(0, 30, [](double) { return 1.0; });
-    Drawn d = draw(fed.series);
-    EXPECT_EQ(d.frame.title.toStdString(),
-              "Amplitude  \u00B7  channel A  \u00B7  V  \u00B7  unweighted  \u00B7  RMS  \u00B7  "
-              "simulated");
-    // Drawn in the top line, in the text's colour, left of the middle.
-    int title_pixels = 0;
-    for (int y = 0; y < 20; ++y)
-        for (int x = 0; x < kArea.width(); ++x)
-            title_pixels += d.image.pixelColor(x, y) == kColours.text;
-    EXPECT_GT(title_pixels, 100);
-    fed.every_tick(30, 40, [](double) { return 0.002; }, {0, 0.0, "THD+N - relative", "%"});
-    d = draw(fed.series);
-    EXPECT_TRUE(
-        d.frame.title.startsWith(QStringLiteral("THD+N - relative  \u00B7  channel A  \u00B7  %")))
-        << d.frame.title.toStdString();
-}
-
-// The numbers are those of the readings in view only, of the current measurement only, written
-// as the display writes them; the dashed lines stand at the minimum and the maximum.
-TEST(Trend, NumbersAreTheReadingsInViewAndTheLinesStandAtTheirExtremes) {
+// The title names the measurement; the numbers are those of the readings in view only, of the
+// current measurement only, written as the display writes them; the dashed lines stand at the
+// minimum and the maximum.
+TEST(Trend, TitleAndNumbersAreTheReadingsInViewAndTheLinesStandAtTheirExtremes) {
     Fed fed;
     fed.every_tick(0, 60, [](double) { return 5.0; });  // out of the minute in view
     // A triangle from 1 V to 2 V and back over the last minute.
@@ -168,20 +148,13 @@ TEST(Trend, NumbersAreTheReadingsInViewAndTheLinesStandAtTheirExtremes) {
     TrendView one_minute;
     one_minute.span_s = 60;
     const Drawn d = draw(fed.series, one_minute);
-    double low = 1e9, high = -1e9, sum = 0;
-    int n = 0;
-    for (const MeterReading& r : fed.readings)
-        if (r.seconds > d.frame.t_left && r.seconds <= d.frame.t_right) {
-            low = std::min(low, *r.raw_reading);
-            high = std::max(high, *r.raw_reading);
-            sum += *r.raw_reading;
-            ++n;
-        }
-    ASSERT_EQ(d.frame.summary.readings, static_cast<std::size_t>(n));
-    EXPECT_EQ(n, 300) << "a minute of ticks";
-    EXPECT_DOUBLE_EQ(d.frame.summary.minimum, low);
-    EXPECT_DOUBLE_EQ(d.frame.summary.maximum, high);
-    EXPECT_NEAR(d.frame.summary.mean, sum / n, 1e-12);
+    EXPECT_EQ(d.frame.title.toStdString(),
+              "Amplitude  \u00B7  channel A  \u00B7  V  \u00B7  unweighted  \u00B7  RMS  \u00B7  "
+              "simulated");
+    EXPECT_EQ(d.frame.summary.readings, 300u) << "a minute of ticks";
+    EXPECT_EQ(d.frame.summary.minimum, 1.0);
+    EXPECT_EQ(d.frame.summary.maximum, 2.0);
+    EXPECT_NEAR(d.frame.summary.mean, 1.5, 1e-12);
     EXPECT_EQ(d.frame.current.toStdString(), fed.readings.back().main_reading + " V");
     EXPECT_EQ(d.frame.minimum.toStdString(), "1.000 V");
     EXPECT_EQ(d.frame.maximum.toStdString(), "2.000 V");
@@ -206,20 +179,13 @@ TEST(Trend, TheScaleIsTheCurrentFunctionsAndEarlierOnesAreGreyed) {
     fed.every_tick(300, 600, [](double t) { return 0.002 + 0.0005 * std::sin(t / 10); },
                    {0, 0.0, "THD+N - relative", "%"});
     Drawn d = draw(fed.series);
+    EXPECT_TRUE(
+        d.frame.title.startsWith(QStringLiteral("THD+N - relative  \u00B7  channel A  \u00B7  %")))
+        << d.frame.title.toStdString();
     EXPECT_LE(d.frame.v0, 0.0015);
     EXPECT_GE(d.frame.v1, 0.0025);
     EXPECT_LT(d.frame.v1 - d.frame.v0, 0.0015) << "not a scale for volts";
     EXPECT_EQ(d.frame.axis_unit.toStdString(), "%");
-    EXPECT_GE(d.frame.value_ticks.size(), 5u);
-    EXPECT_LE(d.frame.value_ticks.size(), 8u);
-    // The THD+N trace reaches over most of the plot's height.
-    int top = 10000, bottom = -1;
-    for (int x = column_x(d, 310); x < column_x(d, 590); ++x)
-        for (int y : rows_of(d, x, kColours.trace)) {
-            top = std::min(top, y);
-            bottom = std::max(bottom, y);
-        }
-    EXPECT_GT(bottom - top, 0.7 * d.frame.plot.height());
     // The amplitude's five minutes: greyed, without a trace, the change marked.
     const int amplitude_x = column_x(d, 150);
     EXPECT_TRUE(rows_of(d, amplitude_x, kColours.trace).empty());
@@ -315,7 +281,6 @@ INSTANTIATE_TEST_SUITE_P(Spans, Span, testing::ValuesIn(csv_beside("spans.csv"))
 
 class ValueAxis : public testing::TestWithParam<CsvRow> {};
 
-// 5 to 8 round ticks that enclose the readings, in the display's range prefix.
 TEST_P(ValueAxis, HasFiveToEightRoundTicksAroundTheReadings) {
     const CsvRow& row = GetParam();
     std::vector<double> values;
@@ -357,9 +322,9 @@ QImage drawn_whole(TrendWindow& window, const TrendSeries& series) {
 }
 
 // The window: Pause keeps the chart where it was while the history fills, a span button changes
-// what is shown, the mouse reads the tick under it, Save CSV writes the ticks in view as the log
+// what is shown, Save CSV writes the ticks in view as the log
 // would have, Save PNG the chart, and Clear forgets.
-TEST(TrendWindow, PausesSavesReadsTheMouseAndClears) {
+TEST(TrendWindow, PausesSavesAndClears) {
     Fed fed;
     fed.every_tick(0, 120, [](double t) { return 1.0 + t / 100.0; });
     TrendWindow window(
@@ -368,17 +333,13 @@ TEST(TrendWindow, PausesSavesReadsTheMouseAndClears) {
                      {}});
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    QToolButton* one_minute = nullptr;
-    QToolButton* pause = nullptr;
-    QToolButton* clear = nullptr;
-    for (QToolButton* b : window.findChildren<QToolButton*>()) {
-        if (b->text() == QStringLiteral("1 min"))
-            one_minute = b;
-        if (b->text() == QStringLiteral("Pause"))
-            pause = b;
-        if (b->text() == QStringLiteral("Clear"))
-            clear = b;
-    }
+    const auto button = [&window](const char* text) {
+        QToolButton* found = nullptr;
+        for (QToolButton* b : window.findChildren<QToolButton*>())
+            found = b->text() == QLatin1String(text) ? b : found;
+        return found;
+    };
+    QToolButton *one_minute = button("1 min"), *pause = button("Pause"), *clear = button("Clear");
     ASSERT_TRUE(one_minute && pause && clear);
     QTest::mouseClick(one_minute, Qt::LeftButton);
     EXPECT_EQ(window.view().span_s, 60.0);
@@ -392,15 +353,6 @@ TEST(TrendWindow, PausesSavesReadsTheMouseAndClears) {
     TrendChart* chart = window.chart();
     const TrendFrame f = trend_frame(fed.series, window.view(), chart->rect(), chart->font());
     EXPECT_EQ(f.maximum.toStdString(), "2.198 V") << "the paused minute, not the 9 V after it";
-    // The mouse over the middle of the plot reads the tick there.
-    const QPoint middle = f.plot.center().toPoint();
-    QTest::mouseMove(chart, middle);
-    const TrendHit hit = trend_hit(fed.series, f, middle.x());
-    ASSERT_TRUE(hit.point);
-    EXPECT_NEAR(hit.point->seconds, f.t_at(middle.x()), 0.2);
-    EXPECT_EQ(chart->hover_text(), trend_time_text(fed.series, hit.point->seconds) +
-                                       QStringLiteral("  ") +
-                                       trend_value_text(hit.point->raw, hit.trace->key));
 
     QTemporaryDir dir;
     const QString csv = dir.filePath(QStringLiteral("trend.csv"));
@@ -419,9 +371,11 @@ TEST(TrendWindow, PausesSavesReadsTheMouseAndClears) {
     EXPECT_EQ(saved.readAll().toStdString(), expected);
     EXPECT_NE(window.save_csv(dir.filePath(QStringLiteral("no/such/folder.csv"))), QString());
 
+    // The chart as drawn, without the readout of the mouse over it.
+    QTest::mouseMove(chart, f.plot.center().toPoint());
+    ASSERT_FALSE(chart->hover_text().isEmpty());
     const QString png = dir.filePath(QStringLiteral("trend.png"));
     ASSERT_EQ(window.save_png(png).toStdString(), "");
-    // The chart as drawn, without the mouse's readout.
     EXPECT_EQ(QImage(png).convertToFormat(QImage::Format_RGB32), drawn_whole(window, fed.series));
     EXPECT_NE(window.save_png(dir.filePath(QStringLiteral("no/such/folder.png"))), QString());
 
@@ -445,39 +399,6 @@ TEST(TrendWindow, FollowsTheMeterAndClosesWithThePanel) {
     EXPECT_EQ(trace.key.source_name, "simulated");
     p.window.close();
     EXPECT_FALSE(trend->isVisible());
-}
-
-// While the axes stay put a new tick redraws only the numbers and the newest columns; what the
-// window then shows is the chart drawn whole, after a tick of every kind: a gap, an overload,
-// and one that moves the dashed maximum.
-TEST(TrendWindow, RedrawingOnlyTheNewestColumnsShowsTheWholeChart) {
-    Fed fed;
-    fed.every_tick(0, 300, [](double t) { return 1.0 + 0.001 * std::sin(t); });
-    TrendWindow window(fed.series, {});
-    window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    TrendChart* chart = window.chart();
-    const auto tick = [&](double t, double value, Tick shape) {
-        fed.every_tick(
-            t, t + 0.1, [value](double) { return value; }, shape);
-        window.series_changed();
-        QCoreApplication::processEvents();
-    };
-    const Tick reading{0, 0.0};
-    for (int i = 0; i < 12; ++i)
-        tick(300 + 0.2 * i, 1.0, reading);
-    tick(302.4, 0.0, {0, 0.0, "Amplitude", "V", "NO_INPUT"});
-    tick(302.6, 1.0005, {0, 0.0, "Amplitude", "V", "OVERLOAD"});
-    tick(302.8, 1.0012, reading);
-    tick(303.0, 1.0, reading);
-    QTest::qWait(TrendWindow::kFollow_ms + 200);  // the chart has followed
-    // The offscreen platform's screen grabs what the window last drew.
-    const QImage shown =
-        window.screen()
-            ->grabWindow(window.winId(), chart->x(), chart->y(), chart->width(), chart->height())
-            .toImage()
-            .convertToFormat(QImage::Format_RGB32);
-    EXPECT_EQ(shown, drawn_whole(window, fed.series));
 }
 
 }  // namespace
