@@ -193,11 +193,8 @@ TEST(Help, NeedsNoDisplay) {
     };
     const Outcome help = run({u"--help"_s});
     EXPECT_EQ(help.code, 0) << help.err.toStdString();
+    // That it names every option, the installed completion shows (install_test.cpp).
     EXPECT_TRUE(help.out.startsWith("Usage: vantel-dmm [options]")) << help.out.toStdString();
-    for (const char* option :
-         {"--set", "--count", "--duration", "--settle", "--limits", "--once", "--list-members",
-          "--log-overwrite", "--no-window", "--zoom", "--trend"})
-        EXPECT_TRUE(help.out.contains(option)) << option;
     const Outcome version = run({u"--version"_s});
     EXPECT_EQ(version.code, 0);
     EXPECT_EQ(version.out, "Vantel DMM " VANTEL_VERSION "\n");
@@ -472,7 +469,8 @@ struct SignalCase {
 
 class StopSignal : public AnalyserOnBus, public testing::WithParamInterface<SignalCase> {};
 
-// A closed terminal, Ctrl+\ and a plain kill all take the close path, with a window or without.
+// A closed terminal, Ctrl+\ and Ctrl+C all take the close path, with a window or without (a
+// plain kill: the stalled reader's and the huge writes' tests).
 TEST_P(StopSignal, PutsTheOptionBackAsItWas) {
     QProcess panel;
     start_dmm(panel, GetParam().window ? QStringList{u"--analyser"_s, u"dbus"_s}
@@ -494,7 +492,6 @@ TEST_P(StopSignal, PutsTheOptionBackAsItWas) {
 INSTANTIATE_TEST_SUITE_P(Signals, StopSignal,
                          testing::Values(SignalCase{"Sighup", SIGHUP, true},
                                          SignalCase{"Sigquit", SIGQUIT, true},
-                                         SignalCase{"NoWindowSigterm", SIGTERM, false},
                                          SignalCase{"NoWindowSigint", SIGINT, false}),
                          RowName());
 
