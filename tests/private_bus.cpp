@@ -42,6 +42,14 @@ QDBusMessage call_bus(const char* method, const QVariantList& arguments = {}) {
     return bus().call(m);
 }
 
+// Asked of the bus until it answers so, rather than waited for as a signal: the signal passes
+// unseen when the name goes before the watch's match rule reaches the bus, and QSignalSpy::wait,
+// on a coarse timer from 1 s up, may give up 5 % early (4.75 s of 5).
+bool name_is_free() {
+    const QDBusReply<bool> held = bus().interface()->isServiceRegistered(kService);
+    return held.isValid() && !held.value();
+}
+
 QDBusMessage call_properties(const QString& object, const QString& method, QVariantList more) {
     const QString root = dbus::object_path_for("Vantel.Application");
     const QString path = object.isEmpty() ? root : root + u'/' + object;
@@ -184,6 +192,9 @@ QByteArray read_file(const QString& path) {
 }
 
 AnalyserProcess::AnalyserProcess(const QStringList& more_arguments) {
+    // One killed just before may hold the name until the bus sees its socket close; a new one
+    // would find the name taken and end.
+    EXPECT_TRUE(QTest::qWaitFor(name_is_free, kChildTimeout_ms)) << "the name is still taken";
     start_child(process_, QStringLiteral(VANTEL_ANALYSER_BINARY),
                 QStringList{u"--test-control"_s} + more_arguments);
     // On the bus once the name is its own: an analyser that is ending may hold it still.
@@ -245,14 +256,7 @@ QDBusMessage write_property(const QString& object, const QString& member, const 
 
 bool name_freed_after(const std::function<void()>& stop) {
     stop();
-    // Asked of the bus until it answers so, rather than waited for as a signal: the signal passes
-    // unseen when the name goes before the watch's match rule reaches the bus, and
-    // QSignalSpy::wait, on a coarse timer from 1 s up, may give up 5 % early (4.75 s of 5).
-    const auto freed = [] {
-        const QDBusReply<bool> held = bus().interface()->isServiceRegistered(kService);
-        return held.isValid() && !held.value();
-    };
-    return QTest::qWaitFor(freed, kChildTimeout_ms);
+    return QTest::qWaitFor(name_is_free, kChildTimeout_ms);
 }
 
 bool stop_activated_analyser() {
