@@ -119,7 +119,8 @@ void PrivateBus::install_service(const QString& exec) {
     ASSERT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
 }
 
-void PrivateBus::share_home() {
+void OnPrivateBus::SetUp() {
+    ASSERT_EQ(PrivateBus::instance().problem(), "");
     static const QMetaType registered_type = qDBusRegisterMetaType<QMap<QString, QString>>();
     (void)registered_type;
     QMap<QString, QString> environment;
@@ -254,25 +255,15 @@ QDBusMessage write_property(const QString& object, const QString& member, const 
     return call_properties(object, u"Set"_s, {member, QVariant::fromValue(QDBusVariant(value))});
 }
 
-bool name_freed_after(const std::function<void()>& stop) {
-    stop();
-    return QTest::qWaitFor(name_is_free, kChildTimeout_ms);
-}
-
 bool stop_activated_analyser() {
     const QDBusReply<uint> pid = bus().interface()->servicePid(kService);
-    return pid.isValid() &&
-           name_freed_after([&] { ::kill(static_cast<pid_t>(pid.value()), SIGTERM); });
+    return pid.isValid() && ::kill(static_cast<pid_t>(pid.value()), SIGTERM) == 0 &&
+           QTest::qWaitFor(name_is_free, kChildTimeout_ms);
 }
 
 bool settling_option_is_off() {
     const QVariant v = read_property(u"Options"_s, u"OPT_UseSettlingsFromScripts"_s);
     return v.metaType() == QMetaType::fromType<bool>() && !v.toBool();
-}
-
-void set_odd_settling_option() {
-    ASSERT_EQ(write_property(u"Options"_s, u"OPT_UseSettlingsFromScripts"_s, 7).type(),
-              QDBusMessage::ReplyMessage);
 }
 
 void expect_odd_settling_option_back() {
