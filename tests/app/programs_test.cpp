@@ -173,7 +173,8 @@ protected:
         if (HasFatalFailure())
             return;
         analyser.emplace();
-        set_odd_settling_option();
+        ASSERT_EQ(write_property(u"Options"_s, u"OPT_UseSettlingsFromScripts"_s, 7).type(),
+                  QDBusMessage::ReplyMessage);
     }
     std::optional<AnalyserProcess> analyser;
 };
@@ -234,22 +235,16 @@ INSTANTIATE_TEST_SUITE_P(Starts, RefusedStart, testing::ValuesIn(csv_beside("ref
                          RowName());
 
 // --zoom is the menu's View from the command line: the panel's size is kept for the next start
-// (here beside the trend, which --trend opens; --duration ends the window's run too, and
-// --count and --settle bound the judged runs below).
-TEST(Window, ZoomFromTheCommandLineIsKept) {
-    const Outcome o = dmm(
-        {u"--analyser"_s, u"sim"_s, u"--zoom"_s, u"150"_s, u"--trend"_s, u"--duration"_s, u"1"_s});
+// (here beside the trend, which --trend opens). The real program's clock: --duration 1 ends the
+// window's run, with a reading logged every 200 ms, the first after the two start-up cycles
+// (--count and --settle bound the judged runs below).
+TEST(Window, ZoomIsKeptAndDurationLogsFiveCyclesASecond) {
+    const Outcome o = dmm({u"--analyser"_s, u"sim"_s, u"--zoom"_s, u"150"_s, u"--trend"_s,
+                           u"--duration"_s, u"1"_s, u"--log"_s, u"-"_s});
     EXPECT_EQ(o.code, 0) << o.err.toStdString();
     EXPECT_EQ(read_file(qEnvironmentVariable("XDG_CONFIG_HOME") + u"/vantel-dmm/panel.conf"_s),
               QByteArray("zoom_percent=150\n"));
-}
-
-// The real program's clock: --duration 1 logs a reading every 200 ms, the first after the two
-// start-up cycles.
-TEST(Rig, DurationLogsFiveCyclesASecond) {
-    const Outcome timed = dmm(headless("sim", {u"--duration"_s, u"1"_s, u"--log"_s, u"-"_s}));
-    EXPECT_EQ(timed.code, 0);
-    const QList<QByteArray> rows = rows_of(timed.out);
+    const QList<QByteArray> rows = rows_of(o.out);
     ASSERT_GE(rows.size(), 3);
     EXPECT_LE(rows.size(), 5);
     EXPECT_LT(column(rows.last(), 1).toDouble(), 1.0);
@@ -354,22 +349,21 @@ TEST(Rig, Latin1FileNamesAreFound) {
     EXPECT_EQ(column(rows[0], 6), "-6.021 dBFS");
 }
 
-// The settled reading alone on standard output, for a shell's $(...); the writes stay in the
-// analyser, and the option comes back as it was.
-TEST_F(RigOverDbus, OncePrintsTheSettledReadingLeavesTheWritesAndPutsTheOptionBack) {
-    const Outcome o = dmm(QStringList{u"--analyser"_s, u"dbus"_s, u"--once"_s} + kThdnAt1V);
-    ASSERT_EQ(o.code, 0) << o.err.toStdString();
+// One analyser on the bus serves each run in turn; every run puts the option back as it was.
+TEST_F(RigOverDbus, EachRunLeavesTheOptionAsItWasAndALostAnalyserIsCodeThree) {
+    // --once: the settled reading alone on standard output, for a shell's $(...); the writes
+    // stay in the analyser.
+    const Outcome once = dmm(QStringList{u"--analyser"_s, u"dbus"_s, u"--once"_s} + kThdnAt1V);
+    ASSERT_EQ(once.code, 0) << once.err.toStdString();
     const QRegularExpressionMatch m =
-        QRegularExpression(u"^(-\\d+\\.\\d\\d) dB\\n$"_s).match(QString::fromUtf8(o.out));
-    ASSERT_TRUE(m.hasMatch()) << o.out.toStdString();
+        QRegularExpression(u"^(-\\d+\\.\\d\\d) dB\\n$"_s).match(QString::fromUtf8(once.out));
+    ASSERT_TRUE(m.hasMatch()) << once.out.toStdString();
     EXPECT_NEAR(m.captured(1).toDouble(), kSimulatedThdn_db, kThdnTolerance_db);
     EXPECT_EQ(read_property(u"CTDetector"_s, u"CTD_Function"_s).toString(), u"THD+N - relative"_s);
     EXPECT_EQ(read_property(u"Generator"_s, u"GEN_Level"_s).toDouble(), 1.0);
     expect_odd_settling_option_back();
-}
 
-// A refused write ends the run before anything is logged or switched off.
-TEST_F(RigOverDbus, ARefusedSetEndsWithCodeTwoBeforeAnyRow) {
+    // A refused write ends the run before anything is logged or switched off.
     const QString log = QString::fromStdString(in_home("refused.csv"));
     for (auto [set, why] :
          {std::pair{"CTD_Unit=99", "CTDetector.CTD_Unit: 99 is not a unit code"},
@@ -386,48 +380,46 @@ TEST_F(RigOverDbus, ARefusedSetEndsWithCodeTwoBeforeAnyRow) {
         EXPECT_EQ(read_property(u"Generator"_s, u"GEN_Level"_s).toDouble(), 0.5)
             << "the writes before the refused one stay done, those after it are not made";
     }
-}
 
-// The listing is the analyser's own description, so the built-in analyser and the one on the
-// bus list the same members, types and constants.
-TEST_F(RigOverDbus, ListMembersIsTheSameOverDbusAsBuiltIn) {
+    // The listing is the analyser's own description: the same built in and over the bus.
     const Outcome built_in = dmm({u"--analyser"_s, u"sim"_s, u"--list-members"_s});
     const Outcome on_bus = dmm({u"--analyser"_s, u"dbus"_s, u"--list-members"_s});
-    ASSERT_EQ(built_in.code, 0) << built_in.err.toStdString();
     ASSERT_EQ(on_bus.code, 0) << on_bus.err.toStdString();
     EXPECT_EQ(on_bus.out, built_in.out);
     const std::string text = on_bus.out.toStdString();
     EXPECT_THAT(text, ::testing::ContainsRegex("\nCTDetector.CTD_Unit +integer +read, write\n"));
     EXPECT_THAT(text, ::testing::ContainsRegex("\nCTDetector.CTD_ChA +double +read\n"));
-    EXPECT_THAT(text, ::testing::ContainsRegex("\nCTDetector.CTD_Function +text +read, write\n"));
     EXPECT_THAT(text, ::testing::ContainsRegex("\nUNIT_DBU +integer +23\n"));
-}
 
-// `| head -1`: the reader has what it wanted; the run ends cleanly and gives the option back.
-TEST_F(RigOverDbus, AReaderThatLeavesEndsTheRunWithCodeZero) {
-    const Outcome o =
+    // `| head -1`: the reader has what it wanted; the run ends cleanly with code 0.
+    const Outcome head =
         run_bash(u"\"$0\" --no-window --analyser dbus --log - | head -1; exit ${PIPESTATUS[0]}"_s);
-    EXPECT_EQ(o.code, 0) << o.err.toStdString();
-    EXPECT_EQ(o.out, kHeader + "\r\n");
-    EXPECT_THAT(o.err.toStdString(), ::testing::Not(HasSubstr("could not be written")));
+    EXPECT_EQ(head.code, 0) << head.err.toStdString();
+    EXPECT_EQ(head.out, kHeader + "\r\n");
+    EXPECT_THAT(head.err.toStdString(), ::testing::Not(HasSubstr("could not be written")));
     expect_odd_settling_option_back();
-}
 
-class StalledReader : public AnalyserOnBus, public testing::WithParamInterface<bool> {};
+    // The analyser going away during a judged run is code 3, above a limit's 1.
+    QProcess panel;
+    start_dmm(panel, headless("dbus", {u"--limits"_s, u"5:"_s, u"--log"_s, u"-"_s}));
+    ASSERT_TRUE(panel.waitForReadyRead(kChildTimeout_ms));
+    QTest::qWait(500);
+    analyser->kill();
+    const Outcome lost = finish(panel);
+    EXPECT_EQ(lost.code, 3) << lost.err.toStdString();
+    EXPECT_THAT(lost.err.toStdString(), HasSubstr("the analyser failed"));
+}
 
 // A FIFO whose reader stops reading: the meter goes on, and SIGTERM still ends the program in
-// well under 2 s with the option back, with or without the window.
-TEST_P(StalledReader, NeitherHoldsUpTheMeterNorItsEnd) {
+// well under 2 s with the option back.
+TEST_F(PanelOverDbus, AStalledReaderNeitherHoldsUpTheMeterNorItsEnd) {
     const std::string fifo = in_home("rows");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     ASSERT_GE(reader, 0);
     ASSERT_GE(::fcntl(reader, F_SETPIPE_SZ, 4096), 4096);  // full after some twenty rows
     QProcess panel;
-    QStringList arguments{u"--analyser"_s, u"dbus"_s, u"--log"_s, QString::fromStdString(fifo)};
-    if (!GetParam())
-        arguments << u"--no-window"_s;
-    start_dmm(panel, arguments);
+    start_dmm(panel, {u"--analyser"_s, u"dbus"_s, u"--log"_s, QString::fromStdString(fifo)});
     int queued = 0;
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return ::ioctl(reader, FIONREAD, &queued) == 0 && queued > 4096 - 300; }, 15000))
@@ -442,23 +434,6 @@ TEST_P(StalledReader, NeitherHoldsUpTheMeterNorItsEnd) {
     EXPECT_THAT(o.err.toStdString(), HasSubstr("did not take its last"));
     expect_odd_settling_option_back();
     ::close(reader);
-}
-
-INSTANTIATE_TEST_SUITE_P(Rig, StalledReader, testing::Bool(),
-                         [](const testing::TestParamInfo<bool>& p) {
-                             return std::string(p.param ? "Window" : "NoWindow");
-                         });
-
-// The analyser going away during a judged run is code 3, above a limit's 1.
-TEST_F(RigOverDbus, AnAnalyserThatGoesAwayIsCodeThree) {
-    QProcess panel;
-    start_dmm(panel, headless("dbus", {u"--limits"_s, u"5:"_s, u"--log"_s, u"-"_s}));
-    ASSERT_TRUE(panel.waitForReadyRead(kChildTimeout_ms));
-    QTest::qWait(500);
-    analyser->kill();
-    const Outcome o = finish(panel);
-    EXPECT_EQ(o.code, 3) << o.err.toStdString();
-    EXPECT_THAT(o.err.toStdString(), HasSubstr("the analyser failed"));
 }
 
 struct SignalCase {
