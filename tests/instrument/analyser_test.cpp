@@ -205,10 +205,8 @@ TEST(Settings, EachFunctionKeepsItsOwnSettings) {
     EXPECT_EQ(detector(), "20 0 0 0 \"Amplitude\" ");
     EXPECT_EQ(choose("THD+N - relative"), "38 0 0 0 \"THD+N - relative\" ");
     EXPECT_EQ(choose("Balance"), "37 0 0 0 \"Balance\" ");
-    EXPECT_EQ(choose("Cross-talk"), "37 0 0 0 \"Cross-talk\" ");
     EXPECT_EQ(choose("Noise (A-weighted)"), "20 1 0 0 \"Noise (A-weighted)\" ");
     EXPECT_EQ(choose("Noise (CCIR-468)"), "20 3 0 0 \"Noise (CCIR-468)\" ");
-    EXPECT_EQ(choose("Noise (RMS)"), "20 0 0 0 \"Noise (RMS)\" ");
     EXPECT_EQ(choose("Frequency"), "10 0 0 0 \"Frequency\" ");
     EXPECT_EQ(b.get("SignalAnalyzer.SA_DefaultWeightingFilter"), Value(std::int64_t{0}));
 
@@ -538,28 +536,6 @@ TEST_F(Analyser, RelativeReadingsUseTheReferenceOfTheRelativity) {
     EXPECT_NEAR(reading("CTD_ChA"), 100.0, 1e-2);
 }
 
-TEST_F(Analyser, WeightingFollowsTheDetectorOrTheDefaultFilter) {
-    analyser->set_generator(1.0, 100.0);
-    set("CTDetector.CTD_Unit", "UNIT_DBV");
-    set("CTDetector.CTD_WeightingFilter", "CTD_WEIGHTING_AWEIGHTING");
-    EXPECT_NEAR(reading(), db(a_weighting(100.0)), 0.1);
-    set("CTDetector.CTD_WeightingFilter", "CTD_WEIGHTING_DEFAULT");  // the default is none
-    EXPECT_NEAR(reading(), 0.0, 0.01);
-    analyser->set_default_weighting(static_cast<int>(code("CTD_WEIGHTING_AWEIGHTING")));
-    EXPECT_NEAR(reading(), db(a_weighting(100.0)), 0.1);
-}
-
-TEST_F(Analyser, GeneratorOutputInputSeesTheGeneratorWhateverTheSource) {
-    source::DeviceModel device = exact_device();
-    device.channels = {source::ChannelModel{0.5}, source::ChannelModel{0.25}};
-    open(on("sim", device));
-    EXPECT_NEAR(reading("CTD_ChA"), 0.5, 1e-4);
-    EXPECT_NEAR(reading("CTD_ChB"), 0.25, 1e-4);
-    set("AnalogueInputs.AI_Source", "AI_SOURCE_GENOUTPUT");
-    EXPECT_NEAR(reading("CTD_ChA"), 1.0, 1e-4);
-    EXPECT_NEAR(reading("CTD_ChB"), 1.0, 1e-4);
-}
-
 TEST_F(Analyser, GeneratorTakesItsSettings) {
     set("Generator.GEN_Frequency", Value(997.0));
     set("Generator.GEN_Level", Value(0.25));
@@ -729,21 +705,6 @@ TEST(FileThatStopsDecoding, IsLostAndSaysSoOnce) {
     EXPECT_EQ(a.status_at(12.0), code("STATUS_NO_INPUT")) << "even where it decoded before";
     EXPECT_THAT(a.warnings, testing::ElementsAre(testing::AllOf(
                                 HasSubstr("stopped decoding at frame"), HasSubstr("lost"))));
-}
-
-// A settings change that restarts the chain settles until the window holds only what came
-// after it; a change of unit, which measures nothing anew, does not. (An input that locks again
-// settles too: the meter's ReadingStatus test.)
-TEST(Settling, FollowsAChangeForOneWindow) {
-    Bench a;
-    EXPECT_EQ(a.status_at(0.1), code("STATUS_SETTLING")) << "switched on 0.1 s ago";
-    EXPECT_EQ(a.status_at(1.0), 0);
-    a.set("CTDetector.CTD_Unit", "UNIT_DBU");
-    EXPECT_EQ(a.status_at(1.0), 0);
-    a.function("THD+N - relative");
-    EXPECT_EQ(a.status_at(1.0), code("STATUS_SETTLING"));
-    EXPECT_EQ(a.status_at(1.19), code("STATUS_SETTLING"));
-    EXPECT_EQ(a.status_at(1.2), 0);
 }
 
 // A live input that its real-time side reports samples lost from (an xrun): played by hand.
