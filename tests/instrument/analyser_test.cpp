@@ -158,107 +158,42 @@ TEST_P(RefusedWrites, FailNamingTheMemberAndKeepTheSetting) {
 INSTANTIATE_TEST_SUITE_P(Analyser, RefusedWrites,
                          testing::ValuesIn(csv_beside("refused_writes.csv")), RowName());
 
-// Numbers and numeric text are coerced; the filter without a name is a filter all the same.
-// Relative measurement and the frequency function move the unit; their end restores it.
-TEST(Settings, AreCoercedAndRelativityAndFrequencyMoveTheUnitAndBack) {
+// Scripts of writes on one fresh analyser, each step checking the detector's settings after it:
+// how relativity and the functions move the unit (unit_moves.csv), and each function's own
+// settings (function_settings.csv). An empty cell is not checked.
+class SettingSteps : public testing::TestWithParam<const char*> {};
+
+TEST_P(SettingSteps, LeaveTheDetectorAsTheTableSays) {
     Bench b;
-    auto unit = [&] { return to_code(b.get("CTDetector.CTD_Unit")); };
-    for (Value v : {Value(" 22"), Value(22.0)}) {
-        b.set("CTDetector.CTD_Unit", v);
-        EXPECT_EQ(b.get("CTDetector.CTD_Unit"), Value(std::int64_t{22})) << v.describe();
+    for (const CsvRow& row : csv_beside(GetParam())) {
+        SCOPED_TRACE(row.where);
+        if (row.flag("refused"))
+            EXPECT_THROW(b.set(row["path"], cell_value(row["value"])), AutomationError);
+        else if (!row["path"].empty())
+            b.set(row["path"], cell_value(row["value"]));
+        for (auto [column, member] : {std::pair{"unit", "CTD_Unit"},
+                                      {"weighting", "CTD_WeightingFilter"},
+                                      {"response", "CTD_Response"},
+                                      {"relativity", "CTD_Relativity"}}) {
+            const std::string& want = row[column];
+            if (!want.empty()) {
+                EXPECT_EQ(b.get(std::string("CTDetector.") + member),
+                          Value(std::isdigit(static_cast<unsigned char>(want[0]))
+                                    ? std::int64_t{std::stoll(want)}
+                                    : code(want)))
+                    << member;
+            }
+        }
+        EXPECT_EQ(b.get("CTDetector.CTD_Function"), Value(row["function"]));
     }
-    b.set("CTDetector.CTD_WeightingFilter", Value(instrument::kUnnamedWeighting));
-    EXPECT_EQ(b.get("CTDetector.CTD_WeightingFilter"),
-              Value(std::int64_t{instrument::kUnnamedWeighting}));
-
-    b.set("CTDetector.CTD_Unit", "UNIT_DBU");
-    b.set("CTDetector.CTD_Relativity", "CTD_RELATIVITY_SELF");
-    EXPECT_EQ(unit(), code("UNIT_RELATIVE_DB"));
-    b.set("CTDetector.CTD_Unit", "UNIT_RELATIVE_PERCENT");
-    EXPECT_THROW(b.set("CTDetector.CTD_Unit", "UNIT_V"), AutomationError);
-    b.set("CTDetector.CTD_Relativity", "CTD_RELATIVITY_CHANNEL");
-    EXPECT_EQ(unit(), code("UNIT_RELATIVE_PERCENT"));
-    b.set("CTDetector.CTD_Relativity", "CTD_RELATIVITY_ABS");
-    EXPECT_EQ(unit(), code("UNIT_DBU"));
-
-    b.function("Frequency");  // reads in Hz (EachFunctionKeepsItsOwnSettings, ClosedForm)
-    EXPECT_THROW(b.set("CTDetector.CTD_Unit", "UNIT_V"), AutomationError);
 }
 
-// Each function keeps its own detector settings, from a bench instrument's defaults, and gets
-// them back when it is chosen again.
-TEST(Settings, EachFunctionKeepsItsOwnSettings) {
-    Bench b;
-    auto detector = [&] {
-        std::string d;
-        for (const char* member :
-             {"CTD_Unit", "CTD_WeightingFilter", "CTD_Response", "CTD_Relativity", "CTD_Function"})
-            d += b.get(std::string("CTDetector.") + member).describe() + " ";
-        return d;
-    };
-    auto choose = [&](const char* function) {
-        b.function(function);
-        return detector();
-    };
-    // Unit, weighting, response, relativity: V, none, RMS, absolute; THD+N in %, the ratios in
-    // dB, noise weighted as its name says.
-    EXPECT_EQ(detector(), "20 0 0 0 \"Amplitude\" ");
-    EXPECT_EQ(choose("THD+N - relative"), "38 0 0 0 \"THD+N - relative\" ");
-    EXPECT_EQ(choose("Balance"), "37 0 0 0 \"Balance\" ");
-    EXPECT_EQ(choose("Noise (A-weighted)"), "20 1 0 0 \"Noise (A-weighted)\" ");
-    EXPECT_EQ(choose("Noise (CCIR-468)"), "20 3 0 0 \"Noise (CCIR-468)\" ");
-    EXPECT_EQ(choose("Frequency"), "10 0 0 0 \"Frequency\" ");
-    EXPECT_EQ(b.get("SignalAnalyzer.SA_DefaultWeightingFilter"), Value(std::int64_t{0}));
-
-    // A function whose name implies its filter keeps it; the others take any.
-    b.function("Noise (A-weighted)");
-    EXPECT_THROW(b.set("CTDetector.CTD_WeightingFilter", Value(3)), AutomationError);
-    b.set("CTDetector.CTD_Response", Value(3));
-    b.function("Amplitude");
-    b.set("CTDetector.CTD_Unit", "UNIT_DBU");
-    b.set("CTDetector.CTD_WeightingFilter", Value(3));
-    b.set("CTDetector.CTD_Relativity", "CTD_RELATIVITY_GEN");
-    // THD+N reads its ratio in % while absolute, or its residual in volts; going relative and
-    // back keeps its ratio unit.
-    b.function("THD+N - relative");
-    b.set("CTDetector.CTD_Relativity", "CTD_RELATIVITY_SELF");
-    b.set("CTDetector.CTD_Relativity", "CTD_RELATIVITY_ABS");
-    EXPECT_EQ(detector(), "38 0 0 0 \"THD+N - relative\" ");
-    b.set("CTDetector.CTD_Unit", "UNIT_V");
-    b.set("CTDetector.CTD_Unit", "UNIT_RELATIVE_DB");
-    EXPECT_EQ(choose("Noise (A-weighted)"), "20 1 3 0 \"Noise (A-weighted)\" ");
-    EXPECT_EQ(choose("Amplitude"), "37 3 0 2 \"Amplitude\" ");
-    EXPECT_EQ(choose("THD+N - relative"), "37 0 0 0 \"THD+N - relative\" ");
-}
-
-// A failed member fails alone until cleared; a sub-object fetched before a fetch fails still
-// works; gone away, every access fails, earlier objects' too.
-TEST(Faults, FailedMembersSubObjectsAndGoneAway) {
-    Bench b;
-    vantel::Analyser& analyser = *b.analyser;
-    ObjectRef options = get_object(*b.app, "Options"), earlier = get_object(*b.app, "CTDetector");
-    analyser.fail_member("CTDetector.CTD_Unit", "busy measuring");
-    EXPECT_EQ(thrown<AutomationError>([&] { b.get("CTDetector.CTD_Unit"); }),
-              "CTDetector.CTD_Unit: busy measuring");
-    EXPECT_THROW(b.set("CTDetector.CTD_Unit", Value(21)), AutomationError);
-    EXPECT_NO_THROW(b.get("CTDetector.CTD_Response"));
-    analyser.clear_faults();
-    EXPECT_EQ(b.get("CTDetector.CTD_Unit"), Value(std::int64_t{20})) << "write reached it";
-
-    analyser.fail_member("CTDetector", "refused by the test", 1);
-    b.set("CTDetector.CTD_Response", Value(3));  // the one good fetch
-    EXPECT_THROW(b.get("CTDetector.CTD_Response"), AutomationError);
-    EXPECT_EQ(earlier->get("CTD_Response"), Value(std::int64_t{3}));
-    analyser.clear_faults();
-
-    analyser.set_gone_away(true);
-    for (const char* path : {"IsInitialised", "UNIT_V", "CTDetector", "CTDetector.CTD_ChA"})
-        EXPECT_THROW(b.get(path), AutomationError) << path;
-    EXPECT_THROW(options->set("OPT_UseSettlingsFromScripts", Value(AutoBool::False)),
-                 AutomationError);
-    analyser.set_gone_away(false);
-    EXPECT_EQ(options->get("OPT_UseSettlingsFromScripts"), Value(AutoBool::True));
-}
+INSTANTIATE_TEST_SUITE_P(Scripts, SettingSteps,
+                         testing::Values("unit_moves.csv", "function_settings.csv"),
+                         [](const testing::TestParamInfo<const char*>& p) {
+                             return std::string(p.param[0] == 'u' ? "UnitMoves"
+                                                                  : "FunctionSettings");
+                         });
 
 // The settings between runs: an analyser keeping them in `file`; `input` unless the settings
 // name a source.
