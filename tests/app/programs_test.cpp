@@ -62,40 +62,10 @@ TEST(Backends, EverySelfContainedOneGivesANewApplicationAndUnknownNamesAreRefuse
     EXPECT_EQ(choose_backend("sim").backend, "sim");
     EXPECT_THAT(thrown<AutomationError>([] { obtain_application("gpib"); }),
                 ::testing::AllOf(HasSubstr("gpib"), HasSubstr("known: "), HasSubstr("sim")));
-    EXPECT_THAT(thrown([] { choose_backend("builtin"); }), HasSubstr("known: "));
     EXPECT_THAT(thrown<AutomationError>([] { obtain_application("sim", "Vantel.Generator"); }),
                 ::testing::StartsWith("Vantel.Generator: "));
-}
 
-struct ChoiceCase {
-    const char* name;
-    bool analyser_running;
-    bool activatable;
-    const char* chosen;
-};
-
-class AutoBackend : public OnPrivateBus, public testing::WithParamInterface<ChoiceCase> {};
-
-TEST_P(AutoBackend, TakesTheBusAnalyserWhenThereIsOneElseTheBuiltIn) {
-    const ChoiceCase& c = GetParam();
-    std::optional<AnalyserProcess> analyser;
-    if (c.analyser_running)
-        analyser.emplace();
-    if (c.activatable)
-        PrivateBus::instance().install_service(QStringLiteral(VANTEL_ANALYSER_BINARY));
-    const BackendChoice choice = choose_backend("auto");
-    PrivateBus::instance().install_service({});
-    EXPECT_EQ(choice.backend, c.chosen) << choice.why;
-    EXPECT_THAT(choice.why, HasSubstr("Vantel.Application"));
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, AutoBackend,
-                         testing::Values(ChoiceCase{"Running", true, false, "dbus"},
-                                         ChoiceCase{"Activatable", false, true, "dbus"},
-                                         ChoiceCase{"Neither", false, false, "sim"}),
-                         RowName());
-
-TEST(AutoBackendWithoutABus, IsTheBuiltInAnalyser) {
+    // Without a session bus, the automatic choice is the built-in analyser.
     const QByteArray address = qgetenv("DBUS_SESSION_BUS_ADDRESS");
     const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
     qunsetenv("DBUS_SESSION_BUS_ADDRESS");
@@ -106,6 +76,24 @@ TEST(AutoBackendWithoutABus, IsTheBuiltInAnalyser) {
     EXPECT_EQ(choice.backend, "sim");
     EXPECT_THAT(choice.why, HasSubstr("no D-Bus session bus"));
 }
+
+class AutoBackend : public OnPrivateBus, public testing::WithParamInterface<CsvRow> {};
+
+TEST_P(AutoBackend, TakesTheBusAnalyserWhenThereIsOneElseTheBuiltIn) {
+    const CsvRow& c = GetParam();
+    std::optional<AnalyserProcess> analyser;
+    if (c.flag("analyser_running"))
+        analyser.emplace();
+    if (c.flag("activatable"))
+        PrivateBus::instance().install_service(QStringLiteral(VANTEL_ANALYSER_BINARY));
+    const BackendChoice choice = choose_backend("auto");
+    PrivateBus::instance().install_service({});
+    EXPECT_EQ(choice.backend, c["chosen"]) << choice.why;
+    EXPECT_THAT(choice.why, HasSubstr("Vantel.Application"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, AutoBackend, testing::ValuesIn(csv_beside("backend_choices.csv")),
+                         RowName());
 
 // --set from text to a write into our analyser: the member's sub-object, the value's kind, and a
 // refusal that names the --set.

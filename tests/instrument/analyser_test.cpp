@@ -530,24 +530,13 @@ TEST_F(Analyser, DxdFileMeasuresWithAWeightingUnderEveryDetector) {
 TEST_F(Analyser, FirstReadingAfterASettingsChangeIsTheSettledOne) {
     const std::string file = write_sound_file(in_home("dc.wav"), 48000, 1.0, [](long long n) {
         return 0.25 + 1e-3 * sine(1000.0, 48000.0, n);
-    });  // in dBFS, as files start
-    const struct {
-        const char* name;
-        const char *member, *before, *after;  // a setting held for 3 s, then changed
-    } rows[] = {
-        {"RmsAfterAWeightingChange", "CTDetector.CTD_WeightingFilter", "CTD_WEIGHTING_AWEIGHTING",
-         "CTD_WEIGHTING_NONE"},
-        {"QuasiPeakAfterAResponseChange", "CTDetector.CTD_Response", "CTD_RESPONSE_RMS",
-         "CTD_RESPONSE_QPEAK"},
-        {"RmsAfterAResponseChange", "CTDetector.CTD_Response", "CTD_RESPONSE_QPEAK",
-         "CTD_RESPONSE_RMS"},
-    };
-    for (const auto& row : rows) {
+    });
+    for (const CsvRow& row : csv_beside("settings_changes.csv")) {
         SCOPED_TRACE(row.name);
         open(on(file));
-        set(row.member, row.before);
+        set(row["member"], row["before"].c_str());
         reading("CTD_ChA", 3.0);
-        set(row.member, row.after);
+        set(row["member"], row["after"].c_str());
         const double first = reading("CTD_ChA", 0.2);
         const double settled = reading("CTD_ChA", 3.0);
         EXPECT_NEAR(settled, -60.0, 0.1);
