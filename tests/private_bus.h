@@ -12,7 +12,6 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,8 +30,6 @@ public:
     const std::string& problem() const { return problem_; }
     // A Vantel.Application.service file that starts `exec` by D-Bus activation; empty: none.
     void install_service(const QString& exec);
-    // What the bus starts by activation gets this test's home and settings folder.
-    void share_home();
 
 private:
     std::string start();
@@ -41,12 +38,10 @@ private:
     std::string problem_ = "the bus was never started";
 };
 
+// What the bus starts by activation gets this test's home and settings folder.
 class OnPrivateBus : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_EQ(PrivateBus::instance().problem(), "");
-        PrivateBus::instance().share_home();
-    }
+    void SetUp() override;
 };
 
 // `program` (VANTEL_DMM_BINARY, VANTEL_ANALYSER_BINARY, "bash") as a child that dies with the
@@ -95,15 +90,12 @@ private:
 // `object`: "" for the application object, else a sub-object's name.
 QVariant read_property(const QString& object, const QString& member);
 QDBusMessage write_property(const QString& object, const QString& member, const QVariant& value);
-// Waits for the analyser's name to leave the bus after `stop`.
-bool name_freed_after(const std::function<void()>& stop);
 // SIGTERM to whatever D-Bus activation started as the analyser; true once its name is free.
 bool stop_activated_analyser();
 
 // The panel writes the analyser option False while it runs. An odd value (an int32 7) shows that
 // it puts back exactly what it found: QVariant compares numbers across types, so the type counts.
 bool settling_option_is_off();
-void set_odd_settling_option();
 void expect_odd_settling_option_back();
 
 }  // namespace vantel::testing_support

@@ -32,11 +32,8 @@ TEST_F(AnalyserOnTheBus, OffersNaturalTypesRefusesWithTheReasonAndEndsOnSigterm)
               u"/Vantel/Application/DigitalInputs"_s);
     EXPECT_EQ(read_property({}, u"UNIT_DBV"_s).toInt(), 66);
 
-    const QDBusMessage refused = write_property(u"CTDetector"_s, u"CTD_Unit"_s, short{99});
-    EXPECT_EQ(refused.errorName(), u"Vantel.Error.Refused"_s);
-    EXPECT_EQ(refused.errorMessage(), u"CTD_Unit: 99 is not a unit code"_s);
-    EXPECT_EQ(read_property(u"CTDetector"_s, u"CTD_Unit"_s).toInt(), 20);
-    // A channel's calibration is set over the bus; one that is no full scale is refused.
+    // A channel's calibration is set over the bus; one that is no full scale is refused and
+    // changes nothing (the refusal's message: the D-Bus backend's and the programs' tests).
     ASSERT_EQ(write_property(u"AnalogueInputs"_s, u"AI_FullScaleA"_s, 2.5).type(),
               QDBusMessage::ReplyMessage);
     EXPECT_EQ(write_property(u"AnalogueInputs"_s, u"AI_FullScaleA"_s, std::nan("")).errorName(),
@@ -58,7 +55,7 @@ TEST_F(AnalyserOnTheBus, OffersNaturalTypesRefusesWithTheReasonAndEndsOnSigterm)
         EXPECT_EQ(QDBusConnection::sessionBus().call(get).errorName(), error)
             << interface.toStdString();
     }
-    EXPECT_TRUE(name_freed_after([&] { EXPECT_EQ(analyser.terminate(), 0); }));
+    EXPECT_EQ(analyser.terminate(), 0);
 }
 
 // The programs keep their settings in the test's own settings folder, never the real one. The
