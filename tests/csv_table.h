@@ -15,14 +15,15 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <memory>
 #include <ostream>
 #include <source_location>
+#include <span>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace vantel::testing_support {
@@ -40,13 +41,6 @@ struct CsvRow {
             }
         }
         throw std::out_of_range(where + ": no column '" + std::string(column) + "'");
-    }
-    std::map<std::string, std::string> as_map() const {
-        std::map<std::string, std::string> map;
-        for (std::size_t i = 0; i < columns->size(); ++i) {
-            map[(*columns)[i]] = cells[i];
-        }
-        return map;
     }
     // The cell with C escapes decoded (\n \r \t \\ \xNN), for texts with line ends or bytes
     // that are no text.
@@ -121,93 +115,70 @@ inline void PrintTo(const CsvRow& row, std::ostream* os) {
 
 // Parses CSV text; `source` names it in messages.
 inline std::vector<CsvRow> parse_csv(std::string_view text, const std::string& source) {
-    std::vector<std::vector<std::string>> records;
-    std::vector<std::size_t> record_lines;
+    std::vector<std::pair<std::size_t, std::vector<std::string>>> records;  // first line, fields
     std::vector<std::string> record;
     std::string field;
-    bool quoted = false, field_started = false, at_line_start = true;
+    bool quoted = false, started = false;  // inside quotes; the field has begun
     std::size_t line = 1, record_line = 1;
     const auto fail = [&](const std::string& why) {
         throw std::runtime_error(source + ":" + std::to_string(line) + ": " + why);
     };
-    const auto end_record = [&] {
-        record.push_back(std::move(field));
-        field.clear();
-        records.push_back(std::move(record));
-        record_lines.push_back(record_line);
-        record.clear();
-        field_started = false;
-    };
     for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
+        const char c = text[i], next = i + 1 < text.size() ? text[i + 1] : '\n';
         if (quoted) {
-            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
-                field += '"';
-                ++i;
+            if (c == '"' && next == '"') {
+                field += text[++i];
             } else if (c == '"') {
                 quoted = false;
-                if (i + 1 < text.size() && text[i + 1] != ',' && text[i + 1] != '\n' &&
-                    text[i + 1] != '\r') {
+                if (next != ',' && next != '\n' && next != '\r')
                     fail("text after a closing quote");
-                }
             } else {
                 line += c == '\n';
                 field += c;
             }
             continue;
         }
-        if (at_line_start) {
+        const bool line_start = record.empty() && !started;
+        if (line_start && (c == '#' || c == '\n' || c == '\r')) {  // a comment or a blank line
+            if (c == '#')
+                i = std::min(text.find('\n', i), text.size());
+            line += c != '\r';
+            continue;
+        }
+        if (line_start)
             record_line = line;
-            if (c == '#') {
-                while (i < text.size() && text[i] != '\n') {
-                    ++i;
-                }
-                ++line;
-                continue;
-            }
-            if (c == '\n' || c == '\r') {  // blank line
-                line += c == '\n';
-                continue;
-            }
-            at_line_start = false;
-        }
-        if (c == '"' && !field_started) {
-            quoted = field_started = true;
-        } else if (c == '"') {
+        if (c == '"' && started) {
             fail("a quote inside an unquoted field");
-        } else if (c == ',') {
-            record.push_back(std::move(field));
-            field.clear();
-            field_started = false;
-        } else if (c == '\r') {
-            // CRLF line ends: the \n ends the record
-        } else if (c == '\n') {
-            end_record();
-            ++line;
-            at_line_start = true;
-        } else {
+        } else if (c == '"') {
+            quoted = started = true;
+        } else if (c == ',' || c == '\n') {
+            record.push_back(std::exchange(field, {}));
+            started = false;
+            if (c == '\n') {
+                records.emplace_back(record_line, std::exchange(record, {}));
+                ++line;
+            }
+        } else if (c != '\r') {  // CRLF line ends: the \n ends the record
             field += c;
-            field_started = true;
+            started = true;
         }
     }
-    if (quoted) {
+    if (quoted)
         fail("a quoted field is not closed");
+    if (!record.empty() || started) {
+        record.push_back(std::move(field));
+        records.emplace_back(record_line, std::move(record));
     }
-    if (!at_line_start) {
-        end_record();
-    }
-    if (records.size() < 2) {  // a table without rows would make every check over it pass
+    if (records.size() < 2)  // a table without rows would make every check over it pass
         throw std::runtime_error(source + ": no rows under the header");
-    }
-    auto columns = std::make_shared<const std::vector<std::string>>(std::move(records.front()));
+    const auto columns = std::make_shared<const std::vector<std::string>>(records.front().second);
     std::vector<CsvRow> rows;
-    for (std::size_t r = 1; r < records.size(); ++r) {
-        const std::string where = source + ":" + std::to_string(record_lines[r]);
-        if (records[r].size() != columns->size()) {
-            throw std::runtime_error(where + ": " + std::to_string(records[r].size()) +
+    for (auto& [first_line, cells] : std::span(records).subspan(1)) {
+        const std::string where = source + ":" + std::to_string(first_line);
+        if (cells.size() != columns->size())
+            throw std::runtime_error(where + ": " + std::to_string(cells.size()) +
                                      " fields, the header has " + std::to_string(columns->size()));
-        }
-        rows.push_back(CsvRow{records[r].front(), std::move(records[r]), columns, where});
+        rows.push_back(CsvRow{cells.front(), std::move(cells), columns, where});
     }
     return rows;
 }
