@@ -8,7 +8,8 @@
 //
 //   const auto rows = testing_support::csv_beside("cases.csv");  // next to the calling .cpp
 //   INSTANTIATE_TEST_SUITE_P(Formats, FormatTest, ::testing::ValuesIn(rows), RowName{});
-//   row["unit"], row.number("volts"), row.integer("digits"), row.text("lines") (C escapes)
+//   row["unit"], row.number("volts"), row.integer("digits"), row.text("lines") (C escapes),
+//   words(row["rates"]) (a cell that lists several)
 
 #include <cctype>
 #include <cstddef>
@@ -111,6 +112,16 @@ struct CsvRow {
 
 inline void PrintTo(const CsvRow& row, std::ostream* os) {
     *os << row.name;
+}
+
+// The words of a cell that lists several: "997 1000" is {"997", "1000"}; empty words are skipped.
+inline std::vector<std::string> words(const std::string& text, char separator = ' ') {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string word; std::getline(in, word, separator);)
+        if (!word.empty())
+            out.push_back(word);
+    return out;
 }
 
 // Parses CSV text; `source` names it in messages.
