@@ -252,7 +252,8 @@ INSTANTIATE_TEST_SUITE_P(MoreRates, ChainReading, testing::ValuesIn(curve_rows(k
 
 // Every rate from 8 kHz to 768 kHz, in 1 kHz steps and at the usual ones, has a design for every
 // band and weighting, and its A curve keeps to the formula within 0.1 dB from 20 Hz to 20 kHz
-// (or 0.45 fs), in 1/3-octave steps.
+// (or 0.45 fs), in 1/3-octave steps. Above 20 kHz it keeps falling, at least 12 dB an octave
+// (24th-octave steps to 0.47 fs): the tables stop at 20 kHz, and a fitted zero once rose there.
 TEST(EveryRate, HasEveryDesignAndKeepsTheACurve) {
     std::vector<double> rates = {11025.0, 22050.0, 44100.0, 88200.0, 176400.0, 352800.0, 705600.0};
     for (double rate = 8000.0; rate <= 768000.0; rate += 1000.0)
@@ -266,34 +267,15 @@ TEST(EveryRate, HasEveryDesignAndKeepsTheACurve) {
         ASSERT_NO_THROW(a = design_weighting(Curve::A, rate)) << rate;
         for (double f = 20.0; f <= std::min(20000.0, 0.45 * rate); f *= std::pow(2.0, 1.0 / 3.0))
             EXPECT_NEAR(a.gain_db(f), a_weighting_db(f), 0.1) << rate << " Hz, at " << f << " Hz";
-    }
-}
-
-class AboveTwentyKilohertz : public testing::TestWithParam<double> {};
-
-// Above 20 kHz the A response keeps falling, at least 12 dB an octave (24th-octave steps).
-TEST_P(AboveTwentyKilohertz, AResponseKeepsFalling) {
-    const double rate = GetParam();
-    std::vector<std::pair<double, double>> readings;
-    for (double f = 20000.0; f <= 0.47 * rate; f *= std::pow(2.0, 1.0 / 24.0)) {
-        ChannelMeter meter(rate);
-        meter.configure({Band::Wide, Curve::A, Detector::Rms});
-        play_tone(meter, 0.3, Tone{f});
-        readings.emplace_back(f, db(meter.level() * std::numbers::sqrt2));
-    }
-    ASSERT_GE(readings.size(), 2u);
-    for (std::size_t i = 1; i < readings.size(); ++i) {
-        EXPECT_LT(readings[i].second, readings[i - 1].second) << "rises at " << readings[i].first;
-        if (i >= 24) {
-            EXPECT_LE(readings[i].second, readings[i - 24].second - 12.0)
-                << "octave from " << readings[i - 24].first << " Hz";
+        const double step = std::pow(2.0, 1.0 / 24.0);
+        for (double f = 20000.0; f * step <= 0.47 * rate; f *= step) {
+            EXPECT_LT(a.gain_db(f * step), a.gain_db(f)) << rate << " Hz rises at " << f << " Hz";
+            if (f * 2.0 <= 0.47 * rate) {
+                EXPECT_LE(a.gain_db(f * 2.0), a.gain_db(f) - 12.0) << rate << " Hz, from " << f;
+            }
         }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(Rates, AboveTwentyKilohertz, testing::ValuesIn(kRates), rate_name);
-INSTANTIATE_TEST_SUITE_P(MoreRates, AboveTwentyKilohertz,
-                         testing::Values(352800.0, 384000.0, 768000.0), rate_name);
 
 // The rows of analysis.csv, each at every rate, band, curve, frequency and phase it lists (the
 // file says how).

@@ -108,12 +108,19 @@ void patch_generator_back() {
 
 constexpr unsigned long kPlay_ms = 700;  // time for the analyser's window to fill
 
-// The dummy driver runs late on a loaded machine and leaves a gap in the last second, which
-// reads a little off; a clean second comes within a few. Gives `reads_true` up to 3 s.
-template <typename Check>
-void settle(Check reads_true) {
-    for (int i = 0; i < 30 && !reads_true(); ++i)
-        QThread::msleep(100);
+// Waits up to `timeout_ms` for `done`; how long it took, in ms, or -1. The dummy driver runs late
+// on a loaded machine and leaves a gap in the last second, which reads a little off; a clean
+// second comes within a few (3 s).
+template <typename Done>
+qint64 wait_until(Done done, qint64 timeout_ms = 3000) {
+    QElapsedTimer waited;
+    waited.start();
+    while (!done()) {
+        if (waited.elapsed() > timeout_ms)
+            return -1;
+        QThread::msleep(50);
+    }
+    return waited.elapsed();
 }
 
 // AES17's test tone at half full scale reads -6.02 dBFS on A, at a quarter -12.04 on B, its
@@ -130,13 +137,13 @@ TEST(OnJack, ReadsWhatIsPlayedIntoItsPortsAndItsOwnGeneratorPatchedBack) {
         analyser.set("CTDetector", "CTD_Unit", Value(32));  // dBFS
         QThread::msleep(kPlay_ms);
         EXPECT_EQ(analyser.frame_rate(), 48000.0);
-        settle([&] { return std::abs(analyser.reading("CTD_ChA") + 6.0206) < 0.01; });
+        wait_until([&] { return std::abs(analyser.reading("CTD_ChA") + 6.0206) < 0.01; });
         EXPECT_NEAR(analyser.reading("CTD_ChA"), -6.0206, 0.01);
         EXPECT_NEAR(analyser.reading("CTD_ChB"), -12.0412, 0.01);
         // A new function measures the last second again: let it hold the tone alone.
         analyser.set("CTDetector", "CTD_Function", Value("Frequency"));
         QThread::msleep(kPlay_ms);
-        settle([&] { return std::abs(analyser.reading("CTD_ChB") - 997.0) < 0.00997; });
+        wait_until([&] { return std::abs(analyser.reading("CTD_ChB") - 997.0) < 0.00997; });
         for (const char* channel : {"CTD_ChA", "CTD_ChB"})
             EXPECT_NEAR(analyser.reading(channel), 997.0, 0.00997) << channel;
     }
@@ -153,19 +160,6 @@ TEST(OnJack, ReadsWhatIsPlayedIntoItsPortsAndItsOwnGeneratorPatchedBack) {
     analyser.reading("CTD_ChB");  // switches output B off
     QThread::msleep(kPlay_ms);
     EXPECT_LT(analyser.reading("CTD_ChB"), 1e-6);
-}
-
-// Waits up to 5 s for `status` to read `flags`; how long it took, in ms, or -1.
-template <typename Status>
-qint64 until_status(Status status, int flags) {
-    QElapsedTimer waited;
-    waited.start();
-    while (status() != flags) {
-        if (waited.elapsed() > 5000)
-            return -1;
-        QThread::msleep(20);
-    }
-    return waited.elapsed();
 }
 
 constexpr int kNoInput = 1, kDropout = 4, kSettling = 8, kUncalibrated = 32;
@@ -191,15 +185,12 @@ TEST(JackServerGoes, InputUnlocksReadsSilenceAndComesBackWithTheServerAndIsLostW
     EXPECT_EQ(analyser.reading(), 0.0);
     EXPECT_EQ(analyser.status(), kNoInput);
     ASSERT_TRUE(server.start());
-    QElapsedTimer back;
-    back.start();
-    while (analyser.frame_rate() == 0.0 && back.elapsed() < 5000)
-        QThread::msleep(50);
+    const qint64 back_ms = wait_until([&] { return analyser.frame_rate() != 0.0; }, 5000);
     EXPECT_EQ(analyser.frame_rate(), 48000.0);
-    EXPECT_LT(back.elapsed(), 2000) << "reconnects within 2 s of the server's return";
+    EXPECT_LT(back_ms, 2000) << "reconnects within 2 s of the server's return";
     // The new connection's first window is still filling.
     EXPECT_TRUE(analyser.status() & kSettling);
-    EXPECT_GE(until_status([&] { return analyser.status(); }, 0), 0);
+    EXPECT_GE(wait_until([&] { return analyser.status() == 0; }, 5000), 0);
     // A server stopped in its tracks sends no periods: after half a second the input is lost, as
     // one that went away, until periods come again.
     server.stop();
@@ -209,7 +200,8 @@ TEST(JackServerGoes, InputUnlocksReadsSilenceAndComesBackWithTheServerAndIsLostW
     QThread::msleep(2000);
     EXPECT_EQ(analyser.status(), kNoInput) << "still stopped";
     server.resume();
-    EXPECT_GE(until_status([&] { return analyser.status() & ~(kSettling | kDropout); }, 0), 0)
+    EXPECT_GE(wait_until([&] { return (analyser.status() & ~(kSettling | kDropout)) == 0; }, 5000),
+              0)
         << "periods came again";
     EXPECT_EQ(analyser.frame_rate(), 48000.0);
 }
@@ -237,10 +229,7 @@ TEST(JackServerGoes, BackAtALowerRateTheGeneratorSaysOnceItIsSilentAndPlaysAgain
         server.kill();
         QThread::msleep(600);
         ASSERT_TRUE(server.start_at(rate_hz));
-        QElapsedTimer back;
-        back.start();
-        while (rate() != rate_hz && back.elapsed() < 5000)
-            QThread::msleep(50);
+        wait_until([&] { return rate() == rate_hz; }, 5000);
         ASSERT_EQ(rate(), rate_hz);
         patch_generator_back();
         QThread::msleep(kPlay_ms);
@@ -261,7 +250,7 @@ TEST(JackServerGoes, BackAtALowerRateTheGeneratorSaysOnceItIsSilentAndPlaysAgain
     EXPECT_EQ(get_member(*analyser.app, "Generator", "GEN_Frequency"), Value(23000.0));
 
     come_back_at(48000);
-    settle([&] { return std::abs(analyser.reading() - 0.5) < 1e-3; });
+    wait_until([&] { return std::abs(analyser.reading() - 0.5) < 1e-3; });
     EXPECT_NEAR(analyser.reading(), 0.5, 1e-3);
     EXPECT_EQ(told(), 1);
 }

@@ -96,49 +96,44 @@ void every_member_of_the_tables() {
     check(members > 60, "the members served: " + std::to_string(members));
 }
 
-// A raw read through IDispatch, to see the VARIANT's own type.
-VARTYPE type_read(IDispatch* object, const wchar_t* member, Variant& value) {
+IDispatch* dispatch_of(const ObjectRef& object) {
+    return dynamic_cast<DispatchObject*>(object.get())->dispatch();
+}
+
+// A raw property get or put through IDispatch, to see the VARIANTs' own types: the type read, or
+// VT_ILLEGAL when the call fails.
+VARTYPE raw_call(IDispatch* object, const wchar_t* member, VARIANT* put = nullptr) {
     LPOLESTR names[] = {const_cast<LPOLESTR>(member)};
-    DISPID id = DISPID_UNKNOWN;
-    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    DISPID id = DISPID_UNKNOWN, named = DISPID_PROPERTYPUT;
+    DISPPARAMS params = put ? DISPPARAMS{put, &named, 1, 1} : DISPPARAMS{nullptr, nullptr, 0, 0};
+    Variant value;
     if (FAILED(object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id)) ||
-        FAILED(object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none,
-                              value.get(), nullptr, nullptr)))
+        FAILED(object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT,
+                              put ? DISPATCH_PROPERTYPUT : DISPATCH_PROPERTYGET, &params,
+                              put ? nullptr : value.get(), nullptr, nullptr)))
         return VT_ILLEGAL;
-    return V_VT(value.get());
+    return put ? V_VT(put) : V_VT(value.get());
 }
 
 // Members read in their natural types, as over D-Bus: codes in 16 bits, the frame rate in 32;
 // the option in whatever type it was last written.
 void natural_types() {
     Served served;
-    auto* app = dynamic_cast<DispatchObject*>(served.client.get());
-    Variant code;
-    check(type_read(app->dispatch(), L"UNIT_DBU", code) == VT_I2, "a named constant is VT_I2");
-    const ObjectRef inputs = get_object(*app, "DigitalInputs");
-    Variant rate;
-    check(type_read(dynamic_cast<DispatchObject*>(inputs.get())->dispatch(), L"DI_FrameRate",
-                    rate) == VT_I4,
+    check(raw_call(dispatch_of(served.client), L"UNIT_DBU") == VT_I2, "a named constant is VT_I2");
+    check(raw_call(dispatch_of(get_object(*served.client, "DigitalInputs")), L"DI_FrameRate") ==
+              VT_I4,
           "the frame rate is VT_I4");
-    const ObjectRef options = get_object(*app, "Options");
-    IDispatch* raw_options = dynamic_cast<DispatchObject*>(options.get())->dispatch();
+    IDispatch* options = dispatch_of(get_object(*served.client, "Options"));
     for (const VARTYPE written : {VARTYPE{VT_UI1}, VARTYPE{VT_I2}, VARTYPE{VT_I8}}) {
         Variant argument;
         V_VT(argument.get()) = written;
         V_I8(argument.get()) = 0;
         V_UI1(argument.get()) = 1;
-        LPOLESTR names[] = {const_cast<LPOLESTR>(L"OPT_UseSettlingsFromScripts")};
-        DISPID id = DISPID_UNKNOWN;
-        DISPID put = DISPID_PROPERTYPUT;
-        DISPPARAMS one{argument.get(), &put, 1, 1};
-        raw_options->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-        check(SUCCEEDED(raw_options->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT,
-                                            &one, nullptr, nullptr, nullptr)),
+        check(raw_call(options, L"OPT_UseSettlingsFromScripts", argument.get()) == written,
               "the option takes " + variant_type_name(written));
-        Variant back;
-        check(type_read(raw_options, L"OPT_UseSettlingsFromScripts", back) == written,
-              "the option reads back as " + variant_type_name(written) + ": " +
-                  variant_type_name(V_VT(back.get())));
+        const VARTYPE back = raw_call(options, L"OPT_UseSettlingsFromScripts");
+        check(back == written, "the option reads back as " + variant_type_name(written) + ": " +
+                                   variant_type_name(back));
     }
 }
 
