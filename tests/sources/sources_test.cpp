@@ -24,6 +24,7 @@
 
 #include "csv_table.h"
 #include "row_name.h"
+#include "sound_file.h"
 #include "sources/file_name.h"
 #include "sources/file_source.h"
 #include "sources/frame_ring.h"
@@ -109,10 +110,10 @@ TEST(Generator, RendersTheSineOfTheAbsoluteFrame) {
         g.render_v(first, 48000.0, v);
         double worst = 0.0;
         for (std::size_t i = 0; i < v.size(); ++i) {
-            const auto n = first + static_cast<std::int64_t>(i);
-            const double turns = static_cast<double>((997 * n) % 48000) / 48000.0;
-            worst = std::max(worst, std::abs(v[i] - 3.0 * std::numbers::sqrt2 *
-                                                        std::sin(2 * std::numbers::pi * turns)));
+            const double expected_v =
+                3.0 * std::numbers::sqrt2 *
+                testing_support::sine(997.0, 48000.0, first + static_cast<long long>(i));
+            worst = std::max(worst, std::abs(v[i] - expected_v));
         }
         // The step is a whole number of 2^-64 turns, so by frame n the phase may be off by
         // n * 2^-64 turns (1.6e-9 after a week); the sine itself is good to 1e-15.
