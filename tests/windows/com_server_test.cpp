@@ -123,7 +123,8 @@ void natural_types() {
     check(raw_call(dispatch_of(get_object(*served.client, "DigitalInputs")), L"DI_FrameRate") ==
               VT_I4,
           "the frame rate is VT_I4");
-    IDispatch* options = dispatch_of(get_object(*served.client, "Options"));
+    const ObjectRef options_object = get_object(*served.client, "Options");  // holds `options`
+    IDispatch* options = dispatch_of(options_object);
     for (const VARTYPE written : {VARTYPE{VT_UI1}, VARTYPE{VT_I2}, VARTYPE{VT_I8}}) {
         Variant argument;
         V_VT(argument.get()) = written;
