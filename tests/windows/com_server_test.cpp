@@ -159,8 +159,6 @@ void reading_and_writing_through_the_server() {
           "a refused write changes nothing");
     check_refused([&] { set_member(app, "CTDetector", "CTD_ChA", Value(1.0)); },
                   "CTDetector.CTD_ChA", "does not let this member be written");
-    check_refused([&] { app.set("UNIT_V", Value(3)); }, "UNIT_V",
-                  "does not let this member be written");
     check_refused([&] { app.get("CTD_Nonsense"); }, "CTD_Nonsense", "no member of this name");
     // A value no member takes: an object of the analyser's own.
     check_refused(
@@ -225,43 +223,22 @@ void clients_and_lifetime() {
     check(unused == 1 && lifetime.count() == 0, "the last release ends it");
 }
 
-std::wstring default_value(const std::wstring& key) {
-    wchar_t value[256] = {};
-    DWORD size = sizeof value - sizeof(wchar_t);
-    if (RegGetValueW(HKEY_CURRENT_USER, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value,
-                     &size) != ERROR_SUCCESS)
-        return L"(none)";
-    return value;
-}
-
-std::string narrow(const std::wstring& text) {
-    return text.empty() ? std::string() : utf8_from_utf16(text, {});
-}
-
+// Registering and unregistering are shown by the session under wine (/RegServer, /UnregServer):
+// here, another analyser's registration of the identifier is not ours to remove.
 void registration() {
-    wchar_t clsid[64] = {};
-    StringFromGUID2(kAnalyserClassId, clsid, 64);
-    const std::wstring classes = L"Software\\Classes\\";
-    const std::wstring prog = classes + L"Vantel.Application";
-    const std::wstring server = classes + L"CLSID\\" + clsid + L"\\LocalServer32";
-    const std::wstring path = L"C:\\Program Files\\Vantel DMM\\vantel-analyser.exe";
-
-    check(register_analyser_server(path).empty(), "registered");
-    check(default_value(prog + L"\\CLSID") == clsid,
-          "the identifier names the class: " + narrow(default_value(prog + L"\\CLSID")));
-    check(default_value(server) == L"\"" + path + L"\"",
-          "the server's path, quoted: " + narrow(default_value(server)));
-    check(unregister_analyser_server().empty(), "unregistered");
-    check(default_value(prog + L"\\CLSID") == L"(none)" && default_value(server) == L"(none)",
-          "nothing left");
-
-    // Another analyser's registration of the identifier is not ours to remove.
+    const std::wstring key = L"Software\\Classes\\Vantel.Application\\CLSID";
     const std::wstring other = L"{00000000-0000-0000-0000-000000000001}";
-    RegSetKeyValueW(HKEY_CURRENT_USER, (prog + L"\\CLSID").c_str(), nullptr, REG_SZ, other.c_str(),
+    check(register_analyser_server(L"C:\\vantel-analyser.exe").empty(), "registered");
+    RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), nullptr, REG_SZ, other.c_str(),
                     static_cast<DWORD>((other.size() + 1) * sizeof(wchar_t)));
     check(unregister_analyser_server().empty(), "unregistered with another class registered");
-    check(default_value(prog + L"\\CLSID") == other, "the other analyser's name stays");
-    RegDeleteTreeW(HKEY_CURRENT_USER, prog.c_str());
+    wchar_t value[64] = {};
+    DWORD size = sizeof value - sizeof(wchar_t);
+    check(RegGetValueW(HKEY_CURRENT_USER, key.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, value,
+                       &size) == ERROR_SUCCESS &&
+              value == other,
+          "the other analyser's name stays");
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Classes\\Vantel.Application");
 }
 
 QString panel_program;
@@ -349,14 +326,6 @@ void a_whole_session() {
           "the response key wrote the next response");
     check(cycles_after(2) && cycles.back().response_word != response_before,
           "the new response is shown: " + cycles.back().response_word);
-
-    // The type information crosses the process boundary too: a listing of the detector.
-    std::string listed;
-    for (const MemberInfo& m : get_object(*other, "CTDetector")->members())
-        listed += m.name + " " + kind_word(m.kind) + (m.writable ? " rw; " : " r; ");
-    check(listed.find("CTD_Unit integer rw; ") != std::string::npos &&
-              listed.find("CTD_ChA double r; ") != std::string::npos,
-          "the detector's members listed over COM: " + listed);
 
     // Closing puts the option back as the user left it.
     meter.close();
