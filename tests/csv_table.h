@@ -36,11 +36,9 @@ struct CsvRow {
     std::string where;  // "file:line", for messages
 
     const std::string& operator[](std::string_view column) const {
-        for (std::size_t i = 0; i < columns->size(); ++i) {
-            if ((*columns)[i] == column) {
+        for (std::size_t i = 0; i < columns->size(); ++i)
+            if ((*columns)[i] == column)
                 return cells[i];
-            }
-        }
         throw std::out_of_range(where + ": no column '" + std::string(column) + "'");
     }
     // The cell with C escapes decoded (\n \r \t \\ \xNN), for texts with line ends or bytes
@@ -70,43 +68,39 @@ struct CsvRow {
     }
     // The whole cell must be the number: "1.5x" is a fault of the table, not 1.5.
     double number(std::string_view column) const {
-        return whole<double>(column, "a number", [](const std::string& t, std::size_t* used) {
-            return std::stod(t, used);
-        });
+        return whole(column, "a number",
+                     [](const std::string& t, std::size_t* used) { return std::stod(t, used); });
     }
     std::int64_t integer(std::string_view column) const {
-        return whole<std::int64_t>(column, "an integer",
-                                   [](const std::string& t, std::size_t* used) {
-                                       return static_cast<std::int64_t>(std::stoll(t, used, 0));
-                                   });
+        return whole(column, "an integer", [](const std::string& t, std::size_t* used) {
+            return static_cast<std::int64_t>(std::stoll(t, used, 0));
+        });
     }
+    bool flag(std::string_view column) const {
+        const std::string& text = (*this)[column];
+        const bool yes = text == "1" || text == "true" || text == "yes";
+        if (!yes && text != "0" && text != "false" && text != "no" && !text.empty())
+            throw std::invalid_argument(where + ": '" + text + "' in " + std::string(column) +
+                                        " is not a yes or no");
+        return yes;
+    }
+
+private:
     // A cell read by `parse`, which must take all of it.
-    template <typename T, typename Parse>
-    T whole(std::string_view column, const char* what, Parse parse) const {
+    template <typename Parse>
+    auto whole(std::string_view column, const char* what, Parse parse) const {
         const std::string& text = (*this)[column];
         std::size_t used = 0;
-        T value{};
+        decltype(parse(text, &used)) value{};
         try {
             value = parse(text, &used);
         } catch (const std::exception&) {
             used = 0;
         }
-        if (used == 0 || used != text.size()) {
+        if (used == 0 || used != text.size())
             throw std::invalid_argument(where + ": '" + text + "' in " + std::string(column) +
                                         " is not " + what);
-        }
         return value;
-    }
-    bool flag(std::string_view column) const {
-        const std::string& text = (*this)[column];
-        if (text == "1" || text == "true" || text == "yes") {
-            return true;
-        }
-        if (text == "0" || text == "false" || text == "no" || text.empty()) {
-            return false;
-        }
-        throw std::invalid_argument(where + ": '" + text + "' in " + std::string(column) +
-                                    " is not a yes or no");
     }
 };
 
@@ -196,9 +190,8 @@ inline std::vector<CsvRow> parse_csv(std::string_view text, const std::string& s
 
 inline std::vector<CsvRow> read_csv(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    if (!in)
         throw std::runtime_error(path.string() + ": cannot be read");
-    }
     std::ostringstream text;
     text << in.rdbuf();
     return parse_csv(text.str(), path.string());
