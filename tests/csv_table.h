@@ -66,6 +66,22 @@ struct CsvRow {
         }
         return out;
     }
+    // A cell read by `parse`, which must take all of it.
+    template <typename Parse>
+    auto whole(std::string_view column, const char* what, Parse parse) const {
+        const std::string& text = (*this)[column];
+        std::size_t used = 0;
+        decltype(parse(text, &used)) value{};
+        try {
+            value = parse(text, &used);
+        } catch (const std::exception&) {
+            used = 0;
+        }
+        if (used == 0 || used != text.size())
+            throw std::invalid_argument(where + ": '" + text + "' in " + std::string(column) +
+                                        " is not " + what);
+        return value;
+    }
     // The whole cell must be the number: "1.5x" is a fault of the table, not 1.5.
     double number(std::string_view column) const {
         return whole(column, "a number",
@@ -83,24 +99,6 @@ struct CsvRow {
             throw std::invalid_argument(where + ": '" + text + "' in " + std::string(column) +
                                         " is not a yes or no");
         return yes;
-    }
-
-private:
-    // A cell read by `parse`, which must take all of it.
-    template <typename Parse>
-    auto whole(std::string_view column, const char* what, Parse parse) const {
-        const std::string& text = (*this)[column];
-        std::size_t used = 0;
-        decltype(parse(text, &used)) value{};
-        try {
-            value = parse(text, &used);
-        } catch (const std::exception&) {
-            used = 0;
-        }
-        if (used == 0 || used != text.size())
-            throw std::invalid_argument(where + ": '" + text + "' in " + std::string(column) +
-                                        " is not " + what);
-        return value;
     }
 };
 

@@ -8,12 +8,9 @@
 
 #include <QThread>
 
-#include <algorithm>
 #include <cmath>
-#include <functional>
-#include <mutex>
+#include <optional>
 #include <string>
-#include <vector>
 
 #include "automation/conversions.h"
 #include "instrument/analyser.h"
@@ -31,11 +28,10 @@ using testing_support::thrown;
 // The analyser built into a program, on the JACK input, its ports left for the
 // test to connect.
 struct LiveAnalyser {
-    explicit LiveAnalyser(std::function<void(const std::string&)> log = {}) {
+    LiveAnalyser() {
         AnalyserOptions options;
         options.input = "jack";
         options.live.connect_inputs = false;
-        options.live.log = std::move(log);
         analyser.emplace(options);
         app = analyser->application();
     }
@@ -155,54 +151,36 @@ TEST(JackServerGoes, InputUnlocksReadsSilenceAndComesBackWithTheServerAndIsLostW
     EXPECT_EQ(analyser.frame_rate(), 48000.0);
 }
 
-// A server back at a rate that cannot carry the generator's frequency: the
-// generator falls silent, keeps its setting, says so once, and plays again when
-// the server returns at a rate that carries it.
-TEST(JackServerGoes, BackAtALowerRateTheGeneratorSaysOnceItIsSilentAndPlaysAgainLater) {
+// A server back at a rate that cannot carry the generator's frequency: the generator falls
+// silent (nothing folds back) and keeps its setting, and plays again when the server returns at
+// a rate that carries it.
+TEST(JackServerGoes, BackAtALowerRateTheGeneratorIsSilentAndPlaysAgainLater) {
     JackServer server;
-    std::mutex mutex;
-    std::vector<std::string> lines;
-    LiveAnalyser analyser([&](const std::string& line) {
-        std::lock_guard lock(mutex);
-        lines.push_back(line);
-    });
+    LiveAnalyser analyser;
     analyser.set("Generator", "GEN_Frequency", Value(23000.0));
     analyser.set("Generator", "GEN_Level", Value(0.5));
+    analyser.set("CTDetector", "CTD_WeightingFilter", Value(0));
     auto rate = [&] {
         analyser.set("SignalAnalyzer", "SA_Source", Value(instrument::kDigitalDomain));
         const double hz = analyser.frame_rate();
         analyser.set("SignalAnalyzer", "SA_Source", Value(instrument::kAnalogueDomain));
         return hz;
     };
-    auto come_back_at = [&](int rate_hz) {
+    for (const int rate_hz : {44100, 48000}) {
         server.kill();
         QThread::msleep(600);
-        ASSERT_TRUE(server.start_at(rate_hz));
+        ASSERT_TRUE(server.start(rate_hz));
         wait_until([&] { return rate() == rate_hz; }, 5000);
         ASSERT_EQ(rate(), rate_hz);
         patch_generator_back();
         QThread::msleep(kPlay_ms);
-    };
-    analyser.set("CTDetector", "CTD_WeightingFilter", Value(0));
-    auto told = [&] {
-        std::lock_guard lock(mutex);
-        return std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
-            return line.find(
-                       "the generator's 23000 Hz is at or above half the "
-                       "44100 Hz rate") != std::string::npos;
-        });
-    };
-
-    come_back_at(44100);
-    QThread::msleep(1000);  // four more rounds of the supervising thread
-    EXPECT_EQ(told(), 1);
-    EXPECT_LT(analyser.reading(), 1e-3);
-    EXPECT_EQ(get_member(*analyser.app, "Generator", "GEN_Frequency"), Value(23000.0));
-
-    come_back_at(48000);
+        if (rate_hz == 44100) {
+            EXPECT_LT(analyser.reading(), 1e-3);
+            EXPECT_EQ(get_member(*analyser.app, "Generator", "GEN_Frequency"), Value(23000.0));
+        }
+    }
     wait_until([&] { return std::abs(analyser.reading() - 0.5) < 1e-3; });
     EXPECT_NEAR(analyser.reading(), 0.5, 1e-3);
-    EXPECT_EQ(told(), 1);
 }
 
 // An input that cannot be opened is named (a JACK server above 768 kHz with its
