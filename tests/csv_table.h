@@ -8,21 +8,23 @@
 //
 //   const auto rows = testing_support::csv_beside("cases.csv");  // next to the calling .cpp
 //   INSTANTIATE_TEST_SUITE_P(Formats, FormatTest, ::testing::ValuesIn(rows), RowName{});
-//   row["unit"], row.number("volts"), row.integer("digits"), row.text("lines") (C escapes)
+//   row["unit"], row.number("volts"), row.integer("digits"), row.text("lines") (C escapes),
+//   words(row["rates"]) (a cell that lists several)
 
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <memory>
 #include <ostream>
 #include <source_location>
+#include <span>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace vantel::testing_support {
@@ -34,19 +36,10 @@ struct CsvRow {
     std::string where;  // "file:line", for messages
 
     const std::string& operator[](std::string_view column) const {
-        for (std::size_t i = 0; i < columns->size(); ++i) {
-            if ((*columns)[i] == column) {
+        for (std::size_t i = 0; i < columns->size(); ++i)
+            if ((*columns)[i] == column)
                 return cells[i];
-            }
-        }
         throw std::out_of_range(where + ": no column '" + std::string(column) + "'");
-    }
-    std::map<std::string, std::string> as_map() const {
-        std::map<std::string, std::string> map;
-        for (std::size_t i = 0; i < columns->size(); ++i) {
-            map[(*columns)[i]] = cells[i];
-        }
-        return map;
     }
     // The cell with C escapes decoded (\n \r \t \\ \xNN), for texts with line ends or bytes
     // that are no text.
@@ -73,45 +66,39 @@ struct CsvRow {
         }
         return out;
     }
-    // The whole cell must be the number: "1.5x" is a fault of the table, not 1.5.
-    double number(std::string_view column) const {
-        return whole<double>(column, "a number", [](const std::string& t, std::size_t* used) {
-            return std::stod(t, used);
-        });
-    }
-    std::int64_t integer(std::string_view column) const {
-        return whole<std::int64_t>(column, "an integer",
-                                   [](const std::string& t, std::size_t* used) {
-                                       return static_cast<std::int64_t>(std::stoll(t, used, 0));
-                                   });
-    }
     // A cell read by `parse`, which must take all of it.
-    template <typename T, typename Parse>
-    T whole(std::string_view column, const char* what, Parse parse) const {
+    template <typename Parse>
+    auto whole(std::string_view column, const char* what, Parse parse) const {
         const std::string& text = (*this)[column];
         std::size_t used = 0;
-        T value{};
+        decltype(parse(text, &used)) value{};
         try {
             value = parse(text, &used);
         } catch (const std::exception&) {
             used = 0;
         }
-        if (used == 0 || used != text.size()) {
+        if (used == 0 || used != text.size())
             throw std::invalid_argument(where + ": '" + text + "' in " + std::string(column) +
                                         " is not " + what);
-        }
         return value;
+    }
+    // The whole cell must be the number: "1.5x" is a fault of the table, not 1.5.
+    double number(std::string_view column) const {
+        return whole(column, "a number",
+                     [](const std::string& t, std::size_t* used) { return std::stod(t, used); });
+    }
+    std::int64_t integer(std::string_view column) const {
+        return whole(column, "an integer", [](const std::string& t, std::size_t* used) {
+            return static_cast<std::int64_t>(std::stoll(t, used, 0));
+        });
     }
     bool flag(std::string_view column) const {
         const std::string& text = (*this)[column];
-        if (text == "1" || text == "true" || text == "yes") {
-            return true;
-        }
-        if (text == "0" || text == "false" || text == "no" || text.empty()) {
-            return false;
-        }
-        throw std::invalid_argument(where + ": '" + text + "' in " + std::string(column) +
-                                    " is not a yes or no");
+        const bool yes = text == "1" || text == "true" || text == "yes";
+        if (!yes && text != "0" && text != "false" && text != "no" && !text.empty())
+            throw std::invalid_argument(where + ": '" + text + "' in " + std::string(column) +
+                                        " is not a yes or no");
+        return yes;
     }
 };
 
@@ -119,104 +106,90 @@ inline void PrintTo(const CsvRow& row, std::ostream* os) {
     *os << row.name;
 }
 
+// The words of a cell that lists several: "997 1000" is {"997", "1000"}; empty words are skipped.
+inline std::vector<std::string> words(const std::string& text, char separator = ' ') {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string word; std::getline(in, word, separator);)
+        if (!word.empty())
+            out.push_back(word);
+    return out;
+}
+
 // Parses CSV text; `source` names it in messages.
 inline std::vector<CsvRow> parse_csv(std::string_view text, const std::string& source) {
-    std::vector<std::vector<std::string>> records;
-    std::vector<std::size_t> record_lines;
+    std::vector<std::pair<std::size_t, std::vector<std::string>>> records;  // first line, fields
     std::vector<std::string> record;
     std::string field;
-    bool quoted = false, field_started = false, at_line_start = true;
+    bool quoted = false, started = false;  // inside quotes; the field has begun
     std::size_t line = 1, record_line = 1;
     const auto fail = [&](const std::string& why) {
         throw std::runtime_error(source + ":" + std::to_string(line) + ": " + why);
     };
-    const auto end_record = [&] {
-        record.push_back(std::move(field));
-        field.clear();
-        records.push_back(std::move(record));
-        record_lines.push_back(record_line);
-        record.clear();
-        field_started = false;
-    };
     for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
+        const char c = text[i], next = i + 1 < text.size() ? text[i + 1] : '\n';
         if (quoted) {
-            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
-                field += '"';
-                ++i;
+            if (c == '"' && next == '"') {
+                field += text[++i];
             } else if (c == '"') {
                 quoted = false;
-                if (i + 1 < text.size() && text[i + 1] != ',' && text[i + 1] != '\n' &&
-                    text[i + 1] != '\r') {
+                if (next != ',' && next != '\n' && next != '\r')
                     fail("text after a closing quote");
-                }
             } else {
                 line += c == '\n';
                 field += c;
             }
             continue;
         }
-        if (at_line_start) {
+        const bool line_start = record.empty() && !started;
+        if (line_start && (c == '#' || c == '\n' || c == '\r')) {  // a comment or a blank line
+            if (c == '#')
+                i = std::min(text.find('\n', i), text.size());
+            line += c != '\r';
+            continue;
+        }
+        if (line_start)
             record_line = line;
-            if (c == '#') {
-                while (i < text.size() && text[i] != '\n') {
-                    ++i;
-                }
-                ++line;
-                continue;
-            }
-            if (c == '\n' || c == '\r') {  // blank line
-                line += c == '\n';
-                continue;
-            }
-            at_line_start = false;
-        }
-        if (c == '"' && !field_started) {
-            quoted = field_started = true;
-        } else if (c == '"') {
+        if (c == '"' && started) {
             fail("a quote inside an unquoted field");
-        } else if (c == ',') {
-            record.push_back(std::move(field));
-            field.clear();
-            field_started = false;
-        } else if (c == '\r') {
-            // CRLF line ends: the \n ends the record
-        } else if (c == '\n') {
-            end_record();
-            ++line;
-            at_line_start = true;
-        } else {
+        } else if (c == '"') {
+            quoted = started = true;
+        } else if (c == ',' || c == '\n') {
+            record.push_back(std::exchange(field, {}));
+            started = false;
+            if (c == '\n') {
+                records.emplace_back(record_line, std::exchange(record, {}));
+                ++line;
+            }
+        } else if (c != '\r') {  // CRLF line ends: the \n ends the record
             field += c;
-            field_started = true;
+            started = true;
         }
     }
-    if (quoted) {
+    if (quoted)
         fail("a quoted field is not closed");
+    if (!record.empty() || started) {
+        record.push_back(std::move(field));
+        records.emplace_back(record_line, std::move(record));
     }
-    if (!at_line_start) {
-        end_record();
-    }
-    if (records.size() < 2) {  // a table without rows would make every check over it pass
+    if (records.size() < 2)  // a table without rows would make every check over it pass
         throw std::runtime_error(source + ": no rows under the header");
-    }
-    auto columns = std::make_shared<const std::vector<std::string>>(std::move(records.front()));
+    const auto columns = std::make_shared<const std::vector<std::string>>(records.front().second);
     std::vector<CsvRow> rows;
-    for (std::size_t r = 1; r < records.size(); ++r) {
-        const std::string where = source + ":" + std::to_string(record_lines[r]);
-        if (records[r].size() != columns->size()) {
-            throw std::runtime_error(where + ": " + std::to_string(records[r].size()) +
+    for (auto& [first_line, cells] : std::span(records).subspan(1)) {
+        const std::string where = source + ":" + std::to_string(first_line);
+        if (cells.size() != columns->size())
+            throw std::runtime_error(where + ": " + std::to_string(cells.size()) +
                                      " fields, the header has " + std::to_string(columns->size()));
-        }
-        rows.push_back(CsvRow{records[r].front(), std::move(records[r]), columns, where});
+        rows.push_back(CsvRow{cells.front(), std::move(cells), columns, where});
     }
     return rows;
 }
 
 inline std::vector<CsvRow> read_csv(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    if (!in)
         throw std::runtime_error(path.string() + ": cannot be read");
-    }
     std::ostringstream text;
     text << in.rdbuf();
     return parse_csv(text.str(), path.string());

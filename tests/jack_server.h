@@ -32,10 +32,11 @@ public:
             kill();
     }
 
-    // Starts jackd and waits until it takes clients; false if it never does. No
-    // real-time scheduling: a test machine may not grant it, and the dummy driver
-    // keeps time without it.
-    bool start() {
+    // Starts jackd (at `rate_hz`, when given) and waits until it takes clients; false if it never
+    // does. No real-time scheduling: a test machine may not grant it, and the dummy driver keeps
+    // time without it.
+    bool start(int rate_hz = 0) {
+        rate_hz_ = rate_hz > 0 ? rate_hz : rate_hz_;
         using namespace Qt::StringLiterals;
         process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
         // 256-frame periods, 2048 above 96 kHz: a fast rate should not busy a loaded machine.
@@ -55,11 +56,6 @@ public:
             QThread::msleep(50);
         }
         return false;
-    }
-    // Starts again at another rate.
-    bool start_at(int rate_hz) {
-        rate_hz_ = rate_hz;
-        return start();
     }
     // Gone at once, as a crashed server goes.
     void kill() {

@@ -24,6 +24,7 @@
 
 #include "csv_table.h"
 #include "row_name.h"
+#include "sound_file.h"
 #include "sources/file_name.h"
 #include "sources/file_source.h"
 #include "sources/frame_ring.h"
@@ -109,10 +110,10 @@ TEST(Generator, RendersTheSineOfTheAbsoluteFrame) {
         g.render_v(first, 48000.0, v);
         double worst = 0.0;
         for (std::size_t i = 0; i < v.size(); ++i) {
-            const auto n = first + static_cast<std::int64_t>(i);
-            const double turns = static_cast<double>((997 * n) % 48000) / 48000.0;
-            worst = std::max(worst, std::abs(v[i] - 3.0 * std::numbers::sqrt2 *
-                                                        std::sin(2 * std::numbers::pi * turns)));
+            const double expected_v =
+                3.0 * std::numbers::sqrt2 *
+                testing_support::sine(997.0, 48000.0, first + static_cast<long long>(i));
+            worst = std::max(worst, std::abs(v[i] - expected_v));
         }
         // The step is a whole number of 2^-64 turns, so by frame n the phase may be off by
         // n * 2^-64 turns (1.6e-9 after a week); the sine itself is good to 1e-15.
@@ -190,21 +191,6 @@ constexpr double kRateHz = 48000.0;
 // A full-scale sine (amplitude 1.0) is 10 V RMS on the analogue inputs.
 constexpr double kVoltsPerUnit = 10.0 * std::numbers::sqrt2;
 
-// One channel of a generated source, with the figures it must show.
-struct DeviceRow {
-    const char* name;
-    const char* source_name;
-    int channel;
-    double gain, noise_v_rms, thd, crosstalk, drift;
-};
-
-constexpr DeviceRow kDeviceRows[] = {
-    {"sim_A", "sim", kChannelA, 1.006, 30e-6, 1.5e-5, 1e-5, 2e-3},
-    {"sim_B", "sim", kChannelB, 0.994, 33e-6, 2e-5, 1.26e-5, 2e-3},
-    {"loopback_A", "loopback", kChannelA, 1.0, 2e-6, 3e-6, 1e-7, 0.0},
-    {"loopback_B", "loopback", kChannelB, 1.0, 2e-6, 3e-6, 1e-7, 0.0},
-};
-
 class Generated : public ::testing::Test {
 protected:
     std::unique_ptr<SampleSource> open(const char* source_name, std::uint64_t seed = 7) {
@@ -223,14 +209,17 @@ protected:
     std::shared_ptr<Generator> generator = std::make_shared<Generator>();
 };
 
-class DeviceChannel : public Generated, public ::testing::WithParamInterface<DeviceRow> {
+// One channel of a generated source (a row of devices.csv), with the figures it must show.
+class DeviceChannel : public Generated, public ::testing::WithParamInterface<CsvRow> {
 protected:
-    void SetUp() override { source = open(GetParam().source_name); }
+    void SetUp() override { source = open(GetParam()["source"].c_str()); }
     std::vector<double> volts(int ch, std::size_t n) { return Generated::volts(*source, ch, 0, n); }
+    double figure(const char* column) const { return GetParam().number(column); }
     // One DFT bin's amplitude over `n` frames of white noise errs by sigma * sqrt(2 / n).
     double bin_error_v(std::size_t n) const {
-        return GetParam().noise_v_rms * std::sqrt(24000.0 / 19980.0 * 2.0 / static_cast<double>(n));
+        return figure("noise_v_rms") * std::sqrt(24000.0 / 19980.0 * 2.0 / static_cast<double>(n));
     }
+    const int channel = static_cast<int>(GetParam().integer("channel"));
     std::unique_ptr<SampleSource> source;
 };
 
@@ -238,10 +227,10 @@ protected:
 // to its tails, since peak detectors read noise by its crests.
 TEST_P(DeviceChannel, NoiseIsWhiteAndNormalWithItsRmsInTheAudioBand) {
     generator->set_on(false);
-    const std::vector<double> v = volts(GetParam().channel, std::size_t{1} << 20);
+    const std::vector<double> v = volts(channel, std::size_t{1} << 20);
     const double sigma = rms(v);
     // 2^20 draws: the RMS deviates by 0.07 %; noise not scaled for the band is 9 % off.
-    EXPECT_NEAR(sigma * std::sqrt(19980.0 / 24000.0) / GetParam().noise_v_rms, 1.0, 0.005);
+    EXPECT_NEAR(sigma * std::sqrt(19980.0 / 24000.0) / figure("noise_v_rms"), 1.0, 0.005);
     double beyond_3_5 = 0.0, largest = 0.0, lag_1 = 0.0;
     for (std::size_t i = 0; i < v.size(); ++i) {
         beyond_3_5 += std::abs(v[i]) > 3.5 * sigma;
@@ -258,34 +247,33 @@ TEST_P(DeviceChannel, NoiseIsWhiteAndNormalWithItsRmsInTheAudioBand) {
 }
 
 TEST_P(DeviceChannel, ToneIsGainTimesLevelDriftsWithinItsBoundsAndHasItsHarmonics) {
-    const int ch = GetParam().channel;
-    generator->set_output_on(1 - ch, false);  // no cross-talk into this channel
+    generator->set_output_on(1 - channel, false);  // no cross-talk into this channel
     generator->set_level_v_rms(2.5);
     // 60 windows of 0.1 s over the 30 s drift period: the drift averages out of their mean, and
     // their extremes catch its crest within 0.14 %.
     std::vector<double> relative;
     for (int w = 0; w < 60; ++w)
-        relative.push_back(rms(Generated::volts(*source, ch, 24000 * w, 4800)) /
-                           (2.5 * GetParam().gain));
+        relative.push_back(rms(Generated::volts(*source, channel, 24000 * w, 4800)) /
+                           (2.5 * figure("gain")));
     double mean = 0.0;
     for (double r : relative)
         mean += r / 60.0;
     EXPECT_NEAR(mean, 1.0, 1e-6);  // noise and harmonics move a window by under 4e-7
     const auto [low, high] = std::minmax_element(relative.begin(), relative.end());
-    EXPECT_NEAR(*high - 1.0, GetParam().drift, 1e-5);
-    EXPECT_NEAR(1.0 - *low, GetParam().drift, 1e-5);
-    EXPECT_NEAR(rms(Generated::volts(*source, ch, 30 * 48000 + 4800, 4800)) /
-                    rms(Generated::volts(*source, ch, 4800, 4800)),
+    EXPECT_NEAR(*high - 1.0, figure("drift"), 1e-5);
+    EXPECT_NEAR(1.0 - *low, figure("drift"), 1e-5);
+    EXPECT_NEAR(rms(Generated::volts(*source, channel, 30 * 48000 + 4800, 4800)) /
+                    rms(Generated::volts(*source, channel, 4800, 4800)),
                 1.0, 3e-6)
         << "one drift period later";
 
     // The harmonics add up to the distortion, mostly the second and third (10 s: all on bins).
     const std::size_t n = 480000;
-    const std::vector<double> v = volts(ch, n);
+    const std::vector<double> v = volts(channel, n);
     double power = 0.0;
     for (int k = 2; k <= 5; ++k)
         power += std::pow(tone_amplitude(v, kRateHz, 1000.0 * k), 2);
-    const double expected_v = GetParam().thd * tone_amplitude(v, kRateHz, 1000.0);
+    const double expected_v = figure("thd") * tone_amplitude(v, kRateHz, 1000.0);
     // Five standard errors of the noise in the four bins.
     EXPECT_NEAR(std::sqrt(power), expected_v, 10.0 * bin_error_v(n) + 1e-3 * expected_v);
     const double second_and_third =
@@ -294,16 +282,17 @@ TEST_P(DeviceChannel, ToneIsGainTimesLevelDriftsWithinItsBoundsAndHasItsHarmonic
 }
 
 TEST_P(DeviceChannel, CrossTalkIsItsShareOfTheOtherChannel) {
-    generator->set_output_on(GetParam().channel, false);
+    generator->set_output_on(channel, false);
     const std::size_t n = 960000;  // 20 s
-    const double leaked = tone_amplitude(volts(GetParam().channel, n), kRateHz, 1000.0);
+    const double leaked = tone_amplitude(volts(channel, n), kRateHz, 1000.0);
     const double expected_v =
-        GetParam().crosstalk * tone_amplitude(volts(1 - GetParam().channel, n), kRateHz, 1000.0);
+        figure("crosstalk") * tone_amplitude(volts(1 - channel, n), kRateHz, 1000.0);
     // Five standard errors of the bin, and the driven channel's drift (0.2 %).
     EXPECT_NEAR(leaked, expected_v, 5.0 * bin_error_v(n) + 2.5e-3 * expected_v);
 }
 
-INSTANTIATE_TEST_SUITE_P(Sources, DeviceChannel, ::testing::ValuesIn(kDeviceRows), RowName{});
+INSTANTIATE_TEST_SUITE_P(Sources, DeviceChannel, ::testing::ValuesIn(csv_beside("devices.csv")),
+                         RowName{});
 
 TEST_F(Generated, SameSeedSameSamplesWhateverTheOrderOfReadsAndOtherSeedsOtherNoise) {
     auto whole = open("sim", 42);
@@ -461,68 +450,34 @@ TEST_P(FileFormat, PlaysTheSamplesInFullScaleUnitsAndLoops) {
 INSTANTIATE_TEST_SUITE_P(Sources, FileFormat, ::testing::ValuesIn(csv_beside("file_formats.csv")),
                          RowName{});
 
-// A 100000-frame stereo file at `rate_hz`.
-std::string good(const Files& f, int format = SF_FORMAT_WAV | SF_FORMAT_PCM_16,
-                 int rate_hz = 48000) {
-    write_file(f.file("good"), format, 2, rate_hz, 100000);
-    return f.file("good");
-}
-std::string cut(const std::string& path, std::uintmax_t bytes) {
-    fs::resize_file(path, bytes);
+// The file a row of bad_files.csv names: none, a folder, an empty file or one of text, or a
+// 100000-frame stereo file in the row's format and rate, with garbage over its header or cut short.
+std::string bad_file(const Files& f, const CsvRow& row) {
+    const std::string &kind = row["file"], path = f.file(row.name);
+    if (kind == "directory")
+        return f.file("");
+    if (kind == "empty" || kind == "notes")
+        std::ofstream(path) << (kind == "notes" ? "Notes.\n" : "");
+    if (kind == "sound" || kind == "garbage_header")
+        write_file(path, format_of(row), 2, static_cast<int>(row.integer("rate_hz")), 100000);
+    if (kind == "garbage_header")
+        std::fstream(path, std::ios::in | std::ios::out | std::ios::binary).seekp(12)
+            << "garbagegarbagegarbagegarbage";
+    if (!row["cut_to_bytes"].empty())
+        fs::resize_file(path, static_cast<std::uintmax_t>(row.integer("cut_to_bytes")));
     return path;
 }
 
-struct BadFileRow {
-    const char* name;
-    std::function<std::string(const Files&)> make;  // gives the path to open
-    const char* reason;
-};
-
-const BadFileRow kBadFiles[] = {
-    {"missing", [](const Files& f) { return f.file("nothing_here.wav"); }, "no such file"},
-    {"directory", [](const Files& f) { return f.file(""); }, "it is a directory"},
-    {"empty", [](const Files& f) { return std::ofstream(f.file("e")), f.file("e"); },
-     "the file is empty (0 bytes)"},
-    {"not_sound",
-     [](const Files& f) { return std::ofstream(f.file("t")) << "Notes.\n", f.file("t"); },
-     "libsndfile cannot read it (corrupt, truncated or not a sound format it knows): Format not"},
-    {"corrupt_header",
-     [](const Files& f) {
-         std::fstream(good(f), std::ios::in | std::ios::out | std::ios::binary).seekp(12)
-             << "garbagegarbagegarbagegarbage";
-         return f.file("good");
-     },
-     "libsndfile cannot read it"},
-    // 100000 frames of 4 bytes and 36 header bytes after the RIFF size; 200000 - 8 left.
-    {"truncated_wav", [](const Files& f) { return cut(good(f), 200000); },
-     "truncated: its RIFF chunk declares 400036 bytes but the file holds 199992"},
-    {"truncated_aiff",
-     [](const Files& f) { return cut(good(f, SF_FORMAT_AIFF | SF_FORMAT_PCM_16), 150000); },
-     "truncated: its FORM chunk declares"},
-    {"truncated_flac",
-     [](const Files& f) { return cut(good(f, SF_FORMAT_FLAC | SF_FORMAT_PCM_16), 100000); },
-     "corrupt or truncated: file"},
-    {"rate_below_8k",
-     [](const Files& f) { return good(f, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 4000); },
-     "its sample rate 4000 Hz is below the lowest the analyser measures at, 8000 Hz"},
-    // Refused before anything is sized by the rate: 2^31 - 1 Hz once ran to 18.7 GB.
-    {"rate_above_768k",
-     [](const Files& f) { return good(f, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 1000000); },
-     "its sample rate 1000000 Hz is above the highest the analyser measures at, 768000 Hz"},
-    {"rate_of_a_huge_header",
-     [](const Files& f) { return good(f, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 2147483647); },
-     "its sample rate 2147483647 Hz is above the highest the analyser measures at, 768000 Hz"},
-};
-
-class BadFile : public Files, public ::testing::WithParamInterface<BadFileRow> {};
+class BadFile : public Files, public ::testing::WithParamInterface<CsvRow> {};
 
 TEST_P(BadFile, IsRefusedWithItsNameAndTheReason) {
-    const std::string path = GetParam().make(*this);
+    const std::string path = bad_file(*this, GetParam());
     EXPECT_THAT(thrown<SourceError>([&] { open_source(path, std::make_shared<Generator>()); }),
-                ::testing::HasSubstr("cannot open file \"" + path + "\": " + GetParam().reason));
+                ::testing::HasSubstr("cannot open file \"" + path + "\": " + GetParam()["reason"]));
 }
 
-INSTANTIATE_TEST_SUITE_P(Sources, BadFile, ::testing::ValuesIn(kBadFiles), RowName{});
+INSTANTIATE_TEST_SUITE_P(Sources, BadFile, ::testing::ValuesIn(csv_beside("bad_files.csv")),
+                         RowName{});
 
 TEST(OpenSource, RefusesAnEmptyNameAndNoGenerator) {
     EXPECT_THROW(open_source("", std::make_shared<Generator>()), SourceError);
@@ -550,32 +505,20 @@ TEST_F(Files, MemoryDoesNotFollowTheHeadersChannelCount) {
 }
 
 // File names are bytes: every name comes back byte for byte through text, and valid UTF-8 reads
-// as its characters.
-struct NameCase {
-    const char* name;
-    std::string bytes;
-    std::u16string text;
-};
-
-class FileNameText : public ::testing::TestWithParam<NameCase> {};
+// as its characters (file_names.csv).
+class FileNameText : public ::testing::TestWithParam<CsvRow> {};
 
 TEST_P(FileNameText, CarriesEveryByteThroughText) {
-    EXPECT_EQ(text_from_file_name(GetParam().bytes), GetParam().text);
-    EXPECT_EQ(file_name_from_text(text_from_file_name(GetParam().bytes)), GetParam().bytes);
+    const std::string bytes = GetParam().text("bytes");
+    std::u16string text;
+    for (const std::string& unit : testing_support::words(GetParam()["utf16"]))
+        text += static_cast<char16_t>(std::stoi(unit, nullptr, 16));
+    EXPECT_EQ(text_from_file_name(bytes), text);
+    EXPECT_EQ(file_name_from_text(text_from_file_name(bytes)), bytes);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Names, FileNameText,
-    ::testing::Values(NameCase{"Ascii", "run.csv", u"run.csv"},
-                      NameCase{"Utf8", "caf\xC3\xA9.csv", u"caf\u00E9.csv"},
-                      NameCase{"Latin1", "caf\xE9.csv", u"caf\xDCE9.csv"},
-                      NameCase{"OutsideTheBasicPlane", "\xF0\x9F\x8E\xB5", u"\U0001F3B5"},
-                      NameCase{"TruncatedSequence", "a\xE2\x82", u"a\xDCE2\xDC82"},
-                      NameCase{"Overlong", "\xC0\xAF", u"\xDCC0\xDCAF"},
-                      NameCase{"EncodedSurrogate", "\xED\xA0\x80", u"\xDCED\xDCA0\xDC80"},
-                      NameCase{"BeyondUnicode", "\xF4\x90\x80\x80", u"\xDCF4\xDC90\xDC80\xDC80"},
-                      NameCase{"StrayContinuation", "\x80z", u"\xDC80z"}),
-    RowName());
+INSTANTIATE_TEST_SUITE_P(Names, FileNameText, ::testing::ValuesIn(csv_beside("file_names.csv")),
+                         RowName());
 
 TEST(FileNameText, ALoneSurrogateThatNoByteGaveIsTheReplacementCharacter) {
     EXPECT_EQ(file_name_from_text(u"\xD800x\xDC41"), "\xEF\xBF\xBDx\xEF\xBF\xBD");

@@ -59,32 +59,29 @@ int channel_difference(QRgb a, QRgb b) {
                      std::abs(qBlue(a) - qBlue(b))});
 }
 
-// The mean over `rect` of each channel's difference after a 5 x 5 box blur of both.
+// The mean over `rect` of each channel's difference after a 5 x 5 box blur of both (the blur
+// clamped to `rect`).
 double blurred_difference(const QImage& a, const QImage& b, const QRect& rect) {
     double total = 0.0;
-    int count = 0;
     for (int y = rect.top(); y <= rect.bottom(); ++y) {
         for (int x = rect.left(); x <= rect.right(); ++x) {
-            int sum_a[3] = {0, 0, 0};
-            int sum_b[3] = {0, 0, 0};
-            int n = 0;
+            int difference[3] = {0, 0, 0};  // of the sums over the box, a's less b's
             for (int dy = -2; dy <= 2; ++dy) {
                 for (int dx = -2; dx <= 2; ++dx) {
                     const QPoint p(std::clamp(x + dx, rect.left(), rect.right()),
                                    std::clamp(y + dy, rect.top(), rect.bottom()));
-                    const QRgb pa = a.pixel(p);
-                    const QRgb pb = b.pixel(p);
-                    sum_a[0] += qRed(pa), sum_a[1] += qGreen(pa), sum_a[2] += qBlue(pa);
-                    sum_b[0] += qRed(pb), sum_b[1] += qGreen(pb), sum_b[2] += qBlue(pb);
-                    ++n;
+                    const QRgb pa = a.pixel(p), pb = b.pixel(p);
+                    difference[0] += qRed(pa) - qRed(pb);
+                    difference[1] += qGreen(pa) - qGreen(pb);
+                    difference[2] += qBlue(pa) - qBlue(pb);
                 }
             }
-            for (int c = 0; c < 3; ++c)
-                total += std::abs(sum_a[c] - sum_b[c]) / static_cast<double>(n);
-            count += 3;
+            for (const int d : difference)
+                total += std::abs(d) / 25.0;
         }
     }
-    return count ? total / count : 0.0;
+    const double count = 3.0 * rect.width() * rect.height();
+    return count > 0 ? total / count : 0.0;
 }
 
 // Where a label's text lies: the pixels that differ from the label's own background (the
@@ -105,8 +102,7 @@ Ink ink_of(const QImage& image, const QRect& rect) {
             return a.second < b.second;
         })->first;
     Ink ink;
-    double sx = 0.0;
-    double sy = 0.0;
+    double sx = 0.0, sy = 0.0;
     for (int y = rect.top(); y <= rect.bottom(); ++y) {
         for (int x = rect.left(); x <= rect.right(); ++x) {
             const int d = channel_difference(image.pixel(x, y), background);
@@ -133,10 +129,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s LINUX.png WINDOWS.png [DIFFERENCE.png]\n", argv[0]);
         return 2;
     }
-    const QImage linux_panel =
-        QImage(QString::fromLocal8Bit(argv[1])).convertToFormat(QImage::Format_RGB32);
-    const QImage windows_panel =
-        QImage(QString::fromLocal8Bit(argv[2])).convertToFormat(QImage::Format_RGB32);
+    const auto load = [](const char* path) {
+        return QImage(QString::fromLocal8Bit(path)).convertToFormat(QImage::Format_RGB32);
+    };
+    const QImage linux_panel = load(argv[1]), windows_panel = load(argv[2]);
     const QSize client(kClientWidth, kClientHeight);
     if (linux_panel.size() != client || windows_panel.size() != client) {
         std::printf("the pictures are %dx%d and %dx%d, the window's client area %dx%d\n",
@@ -154,8 +150,7 @@ int main(int argc, char** argv) {
             mark.fillRect(label->rect, Qt::white);
     }
 
-    int artwork = 0;
-    int artwork_off = 0;
+    int artwork = 0, artwork_off = 0;
     QImage difference = windows_panel.copy();
     for (int y = 0; y < client.height(); ++y) {
         for (int x = 0; x < client.width(); ++x) {
