@@ -66,7 +66,7 @@ std::string join(auto&& items) {
     return out;
 }
 
-std::string shown_field(Rig& r, const std::string& name) {
+std::string shown_field(Rig& r, const TrendSeries& trend, const std::string& name) {
     const MeterReading& s = r.shown();
     const auto yes_no = [](bool b) { return std::string(b ? "true" : "false"); };
     const std::map<std::string, std::function<std::string()>> fields{
@@ -93,6 +93,20 @@ std::string shown_field(Rig& r, const std::string& name) {
         {"ends", [&] { return join(r.world.ends | std::views::transform(to_text)); }},
         {"writes", [&] { return join(r.world.writes()); }},
         {"log", [&] { return std::to_string(r.world.log->size()); }},
+        // Each trace as the first trace of its measurement, its points, and why its last is no
+        // reading (None: it is one).
+        {"trend",
+         [&] {
+             std::vector<std::string> out;
+             for (const TrendTrace& t : trend.traces())
+                 out.push_back(
+                     std::to_string(std::ranges::find(trend.traces(), t.key, &TrendTrace::key) -
+                                    trend.traces().begin()) +
+                     ":" + std::to_string(t.points.size()) + ":" +
+                     std::array{"None", "NoInput", "Dropout", "InvalidSamples", "Held",
+                                "Over"}[static_cast<int>(t.points.back().gap)]);
+             return join(out);
+         }},
     };
     if (name.starts_with("count:"))
         return std::to_string(r.world.count(name.substr(6)));
@@ -105,12 +119,16 @@ std::string shown_field(Rig& r, const std::string& name) {
 
 TEST_P(MeterSteps, ShowWhatTheTableSays) {
     std::optional<Rig> fresh(std::in_place);
+    TrendSeries trend;
     for (const CsvRow& row : csv_beside(GetParam())) {
         Rig& r = *fresh;
         SCOPED_TRACE(row.where);
         const std::string &action = row["action"], &target = row["target"], &value = row["value"];
         if (action == "new") {
             fresh.emplace();
+            trend = TrendSeries();
+        } else if (action == "trend") {
+            trend.add(r.shown());
         } else if (action == "start" || action == "poll") {
             r.meter.start();  // its timer left running, as the program leaves it
             if (action == "poll") {
@@ -163,7 +181,7 @@ TEST_P(MeterSteps, ShowWhatTheTableSays) {
         }
         for (const std::string& check : testing_support::words(row["shows"], ';')) {
             const std::size_t eq = check.find('=');
-            EXPECT_EQ(shown_field(r, check.substr(0, eq)), check.substr(eq + 1)) << check;
+            EXPECT_EQ(shown_field(r, trend, check.substr(0, eq)), check.substr(eq + 1)) << check;
         }
     }
 }
@@ -171,8 +189,8 @@ TEST_P(MeterSteps, ShowWhatTheTableSays) {
 INSTANTIATE_TEST_SUITE_P(Scripts, MeterSteps,
                          testing::Values("start_up.csv", "hold.csv", "input_keys.csv", "inputs.csv",
                                          "status_changes.csv", "odd_readings.csv",
-                                         "weighting_words.csv", "failures.csv", "unit_read.csv",
-                                         "status_once.csv"),
+                                         "weighting_words.csv", "failures.csv", "lost_input.csv",
+                                         "unit_read.csv", "status_once.csv"),
                          [](const auto& param) {
                              const std::string file = param.param;
                              return file.substr(0, file.find('.'));
@@ -280,51 +298,6 @@ TEST_P(SettingKey, ShowsItsPlaceholderAndWritesTheNextCodeOrWarns) {
 
 INSTANTIATE_TEST_SUITE_P(Cycles, SettingKey, testing::ValuesIn(csv_beside("setting_keys.csv")),
                          RowName());
-
-// A digital input that loses its lock is no reading: the annunciator says so, the raw value is
-// none (an empty cell in the log), the trend breaks its line and minimum and maximum pass it by;
-// when it locks again it settles for one cycle, then all is well.
-TEST(ReadingStatus, ALostInputIsNoReadingAndItsReturnSettles) {
-    Polled p;
-    TrendSeries trend;
-    const MeterReading& s = p.shown();
-    EXPECT_EQ(s.annunciator + s.status_words, "") << "at rest on sim";
-    EXPECT_EQ(s.source_name, "simulated");
-    p.world.set("Generator", "GEN_Level", Value(0.5));  // under the 1 V digital full scale
-    p.world.set("SignalAnalyzer", "SA_Source", Value(1));
-    p.work_tick();
-    EXPECT_EQ(s.annunciator, "SETTLE") << "another converter: the chain starts again";
-    p.meter.reset_min_max();
-    p.work_tick();
-    trend.add(s);
-    EXPECT_EQ(s.annunciator, "");
-    const std::string minimum = s.minimum, maximum = s.maximum;
-
-    p.world.set("DigitalInputs", "DI_Source", Value(1));  // BNC: nothing connected
-    p.work_tick();
-    trend.add(s);
-    EXPECT_EQ(s.annunciator, "NO INPUT");
-    EXPECT_EQ(s.status_words, "NO_INPUT");
-    EXPECT_EQ(s.main_reading, "0") << "the analyser's number is still shown";
-    EXPECT_FALSE(s.raw_reading.has_value());
-    EXPECT_EQ(s.minimum + s.maximum, minimum + maximum);
-
-    p.world.set("DigitalInputs", "DI_Source", Value(0));
-    p.work_tick();
-    trend.add(s);
-    EXPECT_EQ(s.annunciator, "SETTLE");
-    EXPECT_TRUE(s.raw_reading.has_value());
-    p.work_tick();
-    EXPECT_EQ(s.annunciator + s.status_words, "");
-    // Another input is another measurement: a trace of its own, and back to the first.
-    const auto& traces = trend.traces();
-    ASSERT_EQ(traces.size(), 3u);
-    EXPECT_EQ(traces[0].key, traces[2].key);
-    ASSERT_EQ(traces[1].points.size(), 1u);
-    EXPECT_EQ(traces[1].points[0].gap, TrendGap::NoInput) << "the lost reading is a gap, not a 0";
-    EXPECT_TRUE(traces[0].points.back().plotted());
-    EXPECT_TRUE(traces[2].points.back().plotted()) << "a settling reading is a reading";
-}
 
 // A reading unfit for a calibration changes nothing, and the meter says why. (One that takes:
 // the panel's "Calibrate…".)
