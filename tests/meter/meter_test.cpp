@@ -7,9 +7,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <limits>
+#include <map>
+#include <optional>
+#include <ranges>
 
 #include "automation/conversions.h"
 #include "csv_table.h"
@@ -45,99 +50,151 @@ TEST(UpdateCycle, ReadsTheAnalyserInItsOwnOrder) {
     EXPECT_EQ(p.world.log->back(), "get UNIT_V");
 }
 
-TEST(UpdateCycle, InputDomainDecidesTheInputWords) {
-    Polled p;
-    const MeterReading& s = p.shown();
-    p.world.set("SignalAnalyzer", "SA_Source", Value(1));
-    for (auto [connector, rate, word, lock] : {std::tuple{0, 48000, "XLR", "Locked: 48kHz"},
-                                               {2, 44100, "TOSLINK", "Locked: 44.1kHz"},
-                                               {1, 0, "BNC", "Unlocked"}}) {
-        p.world.analyser.set_frame_rate(connector, rate);
-        p.world.set("DigitalInputs", "DI_Source", Value(connector));
-        p.world.log->clear();
-        p.work_tick();
-        EXPECT_EQ(s.input + "|" + s.domain + "|" + s.lock, word + std::string("|Digital|") + lock);
-        EXPECT_EQ(p.world.count("get DigitalInputs.DI_Source"), 2);
+// Scripts of steps on one meter: each row an action (a key of the meter, or the analyser moved as
+// another client or a fault would move it; `new` takes a fresh meter, not started yet) and, in
+// `shows`, what must hold after it: field=value pairs split by ';', a list's items by ','. A
+// field the table names wrongly fails the script, as does any value not as shown.
+class MeterSteps : public testing::TestWithParam<const char*> {};
+
+std::string to_text(int n) {
+    return std::to_string(n);
+}
+std::string join(auto&& items) {
+    std::string out;
+    for (const std::string& item : items)
+        out += (out.empty() ? "" : ",") + item;
+    return out;
+}
+
+std::string shown_field(Rig& r, const TrendSeries& trend, const std::string& name) {
+    const MeterReading& s = r.shown();
+    const auto yes_no = [](bool b) { return std::string(b ? "true" : "false"); };
+    const std::map<std::string, std::function<std::string()>> fields{
+        {"main", [&] { return s.main_reading; }},
+        {"min_max", [&] { return s.minimum + "|" + s.maximum; }},
+        {"min_unit", [&] { return s.minimum_unit + "|" + s.maximum_unit; }},
+        {"unit", [&] { return s.unit_word + "|" + std::to_string(s.unit_code); }},
+        {"channel", [&] { return s.channel; }},
+        {"input", [&] { return s.input + "|" + s.domain + "|" + s.lock; }},
+        {"function", [&] { return s.function_name; }},
+        {"lamp", [&] { return s.lit_lamp ? std::to_string(*s.lit_lamp) : "none"; }},
+        {"mark", [&] { return yes_no(s.hold_mark) + "|" + yes_no(s.held); }},
+        {"occasion",
+         [&] {
+             return std::array{"StartUp", "Cycle", "HeldTick", "Key"}[static_cast<int>(s.occasion)];
+         }},
+        {"status", [&] { return s.annunciator + "|" + s.status_words + "|" + s.source_name; }},
+        {"raw", [&] { return yes_no(s.raw_reading.has_value()); }},
+        {"weighting", [&] { return s.weighting_word; }},
+        {"ended", [&] { return yes_no(r.meter.ended()); }},
+        {"running", [&] { return yes_no(r.meter.running()); }},
+        {"messages", [&] { return std::to_string(r.world.messages.size()); }},
+        {"reports", [&] { return join(r.world.reports); }},
+        {"ends", [&] { return join(r.world.ends | std::views::transform(to_text)); }},
+        {"writes", [&] { return join(r.world.writes()); }},
+        {"log", [&] { return std::to_string(r.world.log->size()); }},
+        // Each trace as the first trace of its measurement, its points, and why its last is no
+        // reading (None: it is one).
+        {"trend",
+         [&] {
+             std::vector<std::string> out;
+             for (const TrendTrace& t : trend.traces())
+                 out.push_back(
+                     std::to_string(std::ranges::find(trend.traces(), t.key, &TrendTrace::key) -
+                                    trend.traces().begin()) +
+                     ":" + std::to_string(t.points.size()) + ":" +
+                     std::array{"None", "NoInput", "Dropout", "InvalidSamples", "Held",
+                                "Over"}[static_cast<int>(t.points.back().gap)]);
+             return join(out);
+         }},
+    };
+    if (name.starts_with("count:"))
+        return std::to_string(r.world.count(name.substr(6)));
+    if (name.starts_with("member:"))
+        return get_member(*r.world.analyser.application(), name.substr(7, name.find('.') - 7),
+                          name.substr(name.find('.') + 1))
+            .describe();
+    return fields.at(name)();
+}
+
+TEST_P(MeterSteps, ShowWhatTheTableSays) {
+    std::optional<Rig> fresh(std::in_place);
+    TrendSeries trend;
+    for (const CsvRow& row : csv_beside(GetParam())) {
+        Rig& r = *fresh;
+        SCOPED_TRACE(row.where);
+        const std::string &action = row["action"], &target = row["target"], &value = row["value"];
+        if (action == "new") {
+            fresh.emplace();
+            trend = TrendSeries();
+        } else if (action == "trend") {
+            trend.add(r.shown());
+        } else if (action == "start" || action == "poll") {
+            r.meter.start();  // its timer left running, as the program leaves it
+            if (action == "poll") {
+                r.meter.stop_timer();  // the script runs the ticks
+                r.work_tick();
+                r.world.log->clear();
+            }
+        } else if (action == "ticks") {
+            for (std::int64_t i = 0; i < row.integer("value"); ++i)
+                r.work_tick();
+        } else if (action == "reading") {
+            r.cycle_reading(Value(row.number("value")));
+        } else if (action == "set") {
+            set_member(*r.world.analyser.application(), target.substr(0, target.find('.')),
+                       target.substr(target.find('.') + 1), value_cell(value));
+        } else if (action == "override") {  // const:NAME is the analyser's constant of that name
+            r.world.analyser.override_value(
+                target, value.starts_with("const:")
+                            ? r.world.analyser.application()->get(value.substr(6))
+                            : value_cell(value));
+        } else if (action == "fail") {
+            r.world.analyser.fail_member(target, value.empty() ? "refused by the test" : value);
+        } else if (action == "clear_faults") {
+            r.world.analyser.clear_faults();
+        } else if (action == "gone_away") {
+            r.world.analyser.set_gone_away(true);
+        } else if (action == "default_weighting") {
+            r.world.analyser.set_default_weighting(static_cast<int>(row.integer("value")));
+        } else if (action == "frame_rate") {
+            r.world.analyser.set_frame_rate(std::stoi(target), std::stoi(value));
+        } else if (action == "function") {
+            r.meter.select_function(value);
+        } else if (action == "clear_log") {
+            r.world.log->clear();
+        } else if (action == "idle_cycles") {  // the clock stands still: only the count grows
+            for (std::int64_t i = 0; i < row.integer("value"); ++i) {
+                for (int t = 0; t < 4; ++t)
+                    r.meter.tick();
+                r.world.log->clear();
+            }
+        } else {
+            const std::map<std::string, void (Meter::*)()> keys{{"hold", &Meter::toggle_hold},
+                                                                {"reset", &Meter::reset_min_max},
+                                                                {"channel", &Meter::toggle_channel},
+                                                                {"input", &Meter::step_input},
+                                                                {"domain", &Meter::toggle_domain},
+                                                                {"unit", &Meter::step_unit},
+                                                                {"close", &Meter::close}};
+            (r.meter.*keys.at(action))();
+        }
+        for (const std::string& check : testing_support::words(row["shows"], ';')) {
+            const std::size_t eq = check.find('=');
+            EXPECT_EQ(shown_field(r, trend, check.substr(0, eq)), check.substr(eq + 1)) << check;
+        }
     }
-    p.world.set("SignalAnalyzer", "SA_Source", Value(0));
-    p.work_tick();
-    EXPECT_EQ(s.domain + "|" + s.lock, "Analogue|");
-    // A domain that is neither leaves the input words alone and the meter running.
-    p.world.set("AnalogueInputs", "AI_Source", Value(3));
-    p.world.analyser.override_value("SignalAnalyzer.SA_Source", Value(2));
-    p.work_tick();
-    EXPECT_EQ(s.input + "|" + s.domain, "XLR / BNC|Analogue");
-    EXPECT_FALSE(p.meter.ended());
 }
 
-class StatusChange : public testing::TestWithParam<CsvRow> {};
-
-TEST_P(StatusChange, RestartsMinimumAndMaximum) {
-    const CsvRow& c = GetParam();
-    const bool restarts = c.flag("restarts");
-    Polled p;
-    if (!c["weighting_first"].empty())
-        p.world.set("CTDetector", "CTD_WeightingFilter", Value(c.integer("weighting_first")));
-    p.cycle_reading(Value(0.5));  // spread minimum and maximum apart, each with its own unit
-    p.cycle_reading(Value(2.0));
-    ASSERT_EQ(p.shown().maximum + p.shown().maximum_unit, "2.000V");
-    ASSERT_EQ(p.shown().minimum + p.shown().minimum_unit, "500.0mV");
-
-    if (!c["member"].empty())
-        p.world.set("CTDetector", c["member"].c_str(), value_cell(c["value"]));
-    else
-        p.world.analyser.set_default_weighting(to_code(value_cell(c["value"])));
-    p.cycle_reading(Value(1.25));
-    EXPECT_EQ(p.shown().minimum, restarts ? p.shown().main_reading : "500.0");
-    EXPECT_EQ(p.shown().maximum, restarts ? p.shown().main_reading : "2.000");
-    p.cycle_reading(Value(1.5));
-    EXPECT_EQ(p.shown().minimum, restarts ? "1.250" : "500.0") << "reset only once";
-}
-
-INSTANTIATE_TEST_SUITE_P(Kinds, StatusChange, testing::ValuesIn(csv_beside("status_changes.csv")),
-                         RowName());
-
-TEST(UpdateCycle, ChannelKeySwitchesTheReadingButKeepsMinimumAndMaximum) {
-    Polled p;
-    p.world.analyser.override_value("CTDetector.CTD_ChB", Value(3.0));
-    p.cycle_reading(Value(1.0));
-    p.meter.toggle_channel();
-    p.work_tick();
-    const MeterReading& s = p.shown();
-    EXPECT_EQ(s.channel + s.main_reading + " " + s.minimum + " " + s.maximum, "B3.000 1.000 3.000");
-    p.meter.toggle_channel();
-    p.work_tick();
-    EXPECT_EQ(s.channel + s.main_reading, "A1.000");
-}
-
-class OverRange : public testing::TestWithParam<CsvRow> {};
-
-TEST_P(OverRange, ShowsOverAndMinMaxPassItBy) {
-    const Value odd = value_cell(GetParam()["value"]);
-    Polled p;
-    if (GetParam().flag("hex"))
-        p.world.analyser.override_value("CTDetector.CTD_Unit",
-                                        p.world.analyser.application()->get("UNIT_HEX"));
-    p.cycle_reading(Value(3.0));
-    const MeterReading before = p.shown();
-    p.cycle_reading(odd);
-    EXPECT_FALSE(p.meter.ended());
-    EXPECT_EQ(p.shown().main_reading, "OVER");
-    EXPECT_FALSE(p.shown().raw_reading.has_value());
-    EXPECT_EQ(p.shown().minimum + p.shown().maximum, before.minimum + before.maximum);
-    p.cycle_reading(Value(1.0));
-    EXPECT_EQ(p.shown().minimum, p.shown().main_reading);
-    EXPECT_EQ(p.shown().raw_reading, 1.0);
-    // Restarted at an unusable reading, they stay open: the next real reading becomes both.
-    p.meter.reset_min_max();
-    p.cycle_reading(odd);
-    p.cycle_reading(Value(2.0));
-    EXPECT_EQ(p.shown().minimum, p.shown().main_reading);
-    EXPECT_EQ(p.shown().maximum, p.shown().main_reading);
-}
-
-INSTANTIATE_TEST_SUITE_P(Values, OverRange, testing::ValuesIn(csv_beside("odd_readings.csv")),
-                         RowName());
+INSTANTIATE_TEST_SUITE_P(Scripts, MeterSteps,
+                         testing::Values("start_up.csv", "hold.csv", "input_keys.csv", "inputs.csv",
+                                         "status_changes.csv", "odd_readings.csv",
+                                         "weighting_words.csv", "failures.csv", "lost_input.csv",
+                                         "unit_read.csv", "status_once.csv"),
+                         [](const auto& param) {
+                             const std::string file = param.param;
+                             return file.substr(0, file.find('.'));
+                         });
 
 bool wrote_option(const AccessLog& log) {
     return std::any_of(log.begin(), log.end(), [](const std::string& l) {
@@ -145,142 +202,12 @@ bool wrote_option(const AccessLog& log) {
     });
 }
 
-// An analyser that fails ends the meter with code 3, without a box, naming the member that
-// failed and why; in the first cycle, before the option was ever touched. One unreachable at the
-// start is an error for the caller (the program says so, and ends with 2).
-TEST(Failure, EndsTheMeterWithCodeThreeWithoutABoxNamingTheMemberAndWhy) {
-    const struct {
-        const char* name;
-        bool first_cycle;
-        void (*fault)(Analyser&);
-        const char* said;
-    } rows[] = {
-        {"GoneAway", false, [](Analyser& a) { a.set_gone_away(true); },
-         "CTDetector: the analyser has gone away"},
-        {"CodeBeyond16Bits", false,
-         [](Analyser& a) { a.override_value("CTDetector.CTD_Response", Value(40000)); },
-         "CTDetector.CTD_Response: "},
-        {"FirstCycle", true, [](Analyser& a) { a.fail_member("CTDetector.CTD_ChA"); },
-         "CTDetector.CTD_ChA: "},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        Rig r;
-        if (row.first_cycle) {
-            row.fault(r.world.analyser);
-            r.meter.start();
-            EXPECT_FALSE(r.meter.running());
-            EXPECT_EQ(r.world.count("get Options.OPT_UseSettlingsFromScripts"), 0);
-            EXPECT_FALSE(wrote_option(*r.world.log));
-        } else {
-            r.meter.start();
-            r.meter.stop_timer();
-            r.work_tick();  // the first poll goes well
-            row.fault(r.world.analyser);
-            r.work_tick();
-        }
-        EXPECT_TRUE(r.meter.ended());
-        EXPECT_TRUE(r.world.messages.empty());
-        EXPECT_EQ(r.world.ends, std::vector<int>{3});
-        EXPECT_THAT(r.world.reports, testing::ElementsAre(HasSubstr(row.said)));
-    }
+// One unreachable at the start is an error for the caller (the program says so, and ends with 2).
+TEST(Failure, AnAnalyserGoneAtTheStartThrowsWithoutABox) {
     Rig gone;
     gone.world.analyser.set_gone_away(true);
     EXPECT_THROW(gone.meter.start(), AutomationError);
     EXPECT_TRUE(gone.world.messages.empty());
-}
-
-// An analyser between units may refuse the unit's read: the unit shown stands. The poll goes on
-// however long the program runs.
-TEST(UpdateCycle, RefusedUnitReadKeepsTheUnitAndThePollGoesOnPastTheCycleCounterLimit) {
-    Polled p;
-    p.world.analyser.fail_member("CTDetector.CTD_Unit");
-    p.cycle_reading(Value(0.002));
-    EXPECT_FALSE(p.meter.ended());
-    EXPECT_EQ(p.shown().unit_word, "mV");
-    EXPECT_EQ(p.shown().unit_code, 20);
-    p.world.analyser.clear_faults();
-    // The clock stands still: 32,767 cycles of audio measured would only cost time.
-    for (int i = 0; i < std::numeric_limits<std::int16_t>::max(); ++i) {
-        for (int t = 0; t < 4; ++t)
-            p.meter.tick();
-        p.world.log->clear();
-    }
-    p.world.set("CTDetector", "CTD_Unit", Value(23));
-    p.work_tick();
-    EXPECT_EQ(p.shown().unit_word, "dBu");
-}
-
-// Held, no cycle runs and the mark flips every 600 ms; minimum and maximum continue from their
-// held values on release, and a reset while held waits for the release too.
-TEST(Hold, FreezesTheDisplayBlinksEverySixHundredMillisecondsAndDefersAReset) {
-    Polled p;
-    p.cycle_reading(Value(1.0));
-    p.meter.toggle_hold();
-    p.world.analyser.override_value("CTDetector.CTD_ChA", Value(9.0));
-    p.world.log->clear();
-    std::vector<bool> mark;  // work ticks of 200 ms: the mark flips at every third one
-    for (int i = 0; i < 9; ++i) {
-        p.work_tick();
-        mark.push_back(p.shown().hold_mark);
-        EXPECT_EQ(p.shown().occasion, MeterReading::Occasion::HeldTick);
-        EXPECT_TRUE(p.shown().held);
-    }
-    EXPECT_EQ(mark, (std::vector<bool>{true, true, true, false, false, false, true, true, true}));
-    EXPECT_TRUE(p.world.log->empty()) << "no cycle runs while held";
-    EXPECT_EQ(p.shown().main_reading, "1.000");
-    p.meter.toggle_hold();
-    p.work_tick();
-    EXPECT_FALSE(p.shown().hold_mark || p.shown().held);
-    EXPECT_EQ(p.shown().minimum + " " + p.shown().maximum, "1.000 9.000");
-
-    p.meter.toggle_hold();
-    p.meter.reset_min_max();
-    p.world.analyser.override_value("CTDetector.CTD_ChA", Value(1.5));
-    for (int i = 0; i < 5; ++i)
-        p.work_tick();
-    EXPECT_EQ(p.shown().minimum + "|" + p.shown().maximum, " -- | -- ");
-    p.meter.toggle_hold();
-    p.work_tick();
-    EXPECT_EQ(p.shown().minimum + " " + p.shown().maximum, "1.500 1.500");
-}
-
-// While the detector follows the default filter, the weighting word names the default filter.
-// (The other words are the vocabularies', reading_format_test.cpp; the keys show each in place.)
-TEST(WeightingWord, NamesTheDefaultFilterWhileTheDetectorFollowsIt) {
-    for (const CsvRow& row : csv_beside("weighting_words.csv")) {
-        SCOPED_TRACE(row.name);
-        Rig r;
-        r.world.analyser.set_default_weighting(static_cast<int>(row.integer("default_filter")));
-        r.world.set("CTDetector", "CTD_WeightingFilter", Value(row.integer("weighting")));
-        r.meter.start();
-        r.work_tick();
-        EXPECT_EQ(r.shown().weighting_word, row["shown"]);
-    }
-}
-
-TEST(StartUp, FirstReadingFillsTheDisplayAndTheFirstTimedCycleIsTheFirstPoll) {
-    Rig r;
-    r.world.analyser.override_value("CTDetector.CTD_ChA", Value(0.25));
-    r.meter.start();
-    EXPECT_EQ(r.world.count("get CTDetector.CTD_Unit"), 0) << "the start-up cycles do not poll";
-    const MeterReading& s = r.shown();
-    EXPECT_EQ(s.occasion, MeterReading::Occasion::StartUp);
-    EXPECT_FALSE(s.hold_mark);
-    // Minimum and maximum start as copies of the first reading; the status is as designed,
-    // and the unit not yet known (so the reading takes the plain path).
-    EXPECT_EQ(s.main_reading + " " + s.minimum + " " + s.maximum, "0.250 0.250 0.250");
-    EXPECT_EQ(s.minimum_unit, s.unit_word);
-    EXPECT_EQ(s.function_name, "Selected Function");
-    EXPECT_FALSE(s.lit_lamp.has_value()) << "all lamps show until the first poll";
-    EXPECT_EQ(r.world.get("Options", "OPT_UseSettlingsFromScripts"), Value(AutoBool::False));
-
-    r.cycle_reading(Value(0.5));
-    EXPECT_EQ(s.function_name, "Amplitude");
-    EXPECT_EQ(s.lit_lamp, 0);
-    EXPECT_EQ(s.unit_word, "mV");
-    EXPECT_EQ(s.minimum, "500.0") << "the first poll restarts minimum and maximum";
-    EXPECT_TRUE(r.world.ends.empty());
 }
 
 class StartUpWait : public testing::TestWithParam<CsvRow> {};
@@ -309,25 +236,6 @@ TEST_P(StartUpWait, AsksEveryTwoSecondsAndGivesUpAfterElevenQuestions) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, StartUpWait, testing::ValuesIn(csv_beside("start_up_waits.csv")),
                          RowName());
-
-// An option that cannot be read is never written, since nothing could put it back. (One that
-// can is put back as it was, odd values too: the program's StopSignal and Once tests.)
-TEST(StartUp, AnUnreadableOptionIsNeverWrittenAndASecondCloseDoesNothing) {
-    Rig r;
-    r.world.analyser.fail_member("Options.OPT_UseSettlingsFromScripts");
-    int closed = 0;
-    QObject::connect(&r.meter, &Meter::closed, &r.meter, [&closed] { ++closed; });
-    r.meter.start();
-    EXPECT_TRUE(r.meter.running());
-    EXPECT_EQ(r.world.count("get Options.OPT_UseSettlingsFromScripts -> failed"), 1);
-    r.world.analyser.clear_faults();
-    r.meter.close();
-    r.meter.close();
-    EXPECT_FALSE(wrote_option(*r.world.log));
-    EXPECT_EQ(r.world.ends, std::vector<int>{0});
-    EXPECT_EQ(closed, 1);
-    EXPECT_FALSE(r.meter.running());
-}
 
 // What the keys, legends and knob make the meter write into the analyser.
 struct Key {
@@ -390,120 +298,6 @@ TEST_P(SettingKey, ShowsItsPlaceholderAndWritesTheNextCodeOrWarns) {
 
 INSTANTIATE_TEST_SUITE_P(Cycles, SettingKey, testing::ValuesIn(csv_beside("setting_keys.csv")),
                          RowName());
-
-// The input key steps twice before a poll in both domains, and not at all in an odd one; after
-// close, no key writes anything.
-TEST(InputAndDomainKeys, InputStepsInItsDomainAndDomainTogglesOnWhatTheAnalyserReports) {
-    Polled p;
-    p.world.set("AnalogueInputs", "AI_Source", Value(5));
-    p.work_tick();
-    p.world.log->clear();
-    p.meter.step_input();
-    p.meter.step_input();
-    p.world.set("SignalAnalyzer", "SA_Source", Value(1));
-    p.world.set("DigitalInputs", "DI_Source", Value(3));
-    p.work_tick();
-    p.meter.step_input();
-    p.meter.step_input();
-    p.world.analyser.override_value("SignalAnalyzer.SA_Source", Value(2));
-    p.work_tick();
-    p.meter.step_input();
-    EXPECT_EQ(p.world.writes(),
-              (Strings{"set AnalogueInputs.AI_Source = 3", "set AnalogueInputs.AI_Source = 0",
-                       "set DigitalInputs.DI_Source = 4", "set DigitalInputs.DI_Source = 0"}));
-
-    for (auto [reported, written] : {std::pair{Value(0), "set SignalAnalyzer.SA_Source = 1"},
-                                     {Value(1), "set SignalAnalyzer.SA_Source = 0"},
-                                     {Value(7), "set SignalAnalyzer.SA_Source = 1"}}) {
-        p.world.log->clear();
-        p.world.analyser.override_value("SignalAnalyzer.SA_Source", reported);
-        p.meter.toggle_domain();
-        EXPECT_EQ(p.world.writes(), Strings{written}) << reported.describe();
-    }
-    p.world.log->clear();
-    p.world.analyser.fail_member("SignalAnalyzer.SA_Source");
-    p.meter.toggle_domain();  // a failed read goes back to analogue; the write fails too
-    EXPECT_EQ(p.world.writes(), Strings{"set SignalAnalyzer.SA_Source = 0 -> failed"});
-    EXPECT_FALSE(p.meter.ended());
-
-    p.world.analyser.clear_faults();
-    p.meter.close();
-    p.world.log->clear();
-    p.meter.toggle_domain();
-    p.meter.select_function("Balance");
-    p.meter.step_unit();
-    EXPECT_TRUE(p.world.writes().empty()) << "written after close";
-}
-
-// A digital input that loses its lock is no reading: the annunciator says so, the raw value is
-// none (an empty cell in the log), the trend breaks its line and minimum and maximum pass it by;
-// when it locks again it settles for one cycle, then all is well.
-TEST(ReadingStatus, ALostInputIsNoReadingAndItsReturnSettles) {
-    Polled p;
-    TrendSeries trend;
-    const MeterReading& s = p.shown();
-    EXPECT_EQ(s.annunciator + s.status_words, "") << "at rest on sim";
-    EXPECT_EQ(s.source_name, "simulated");
-    p.world.set("Generator", "GEN_Level", Value(0.5));  // under the 1 V digital full scale
-    p.world.set("SignalAnalyzer", "SA_Source", Value(1));
-    p.work_tick();
-    EXPECT_EQ(s.annunciator, "SETTLE") << "another converter: the chain starts again";
-    p.meter.reset_min_max();
-    p.work_tick();
-    trend.add(s);
-    EXPECT_EQ(s.annunciator, "");
-    const std::string minimum = s.minimum, maximum = s.maximum;
-
-    p.world.set("DigitalInputs", "DI_Source", Value(1));  // BNC: nothing connected
-    p.work_tick();
-    trend.add(s);
-    EXPECT_EQ(s.annunciator, "NO INPUT");
-    EXPECT_EQ(s.status_words, "NO_INPUT");
-    EXPECT_EQ(s.main_reading, "0") << "the analyser's number is still shown";
-    EXPECT_FALSE(s.raw_reading.has_value());
-    EXPECT_EQ(s.minimum + s.maximum, minimum + maximum);
-
-    p.world.set("DigitalInputs", "DI_Source", Value(0));
-    p.work_tick();
-    trend.add(s);
-    EXPECT_EQ(s.annunciator, "SETTLE");
-    EXPECT_TRUE(s.raw_reading.has_value());
-    p.work_tick();
-    EXPECT_EQ(s.annunciator + s.status_words, "");
-    // Another input is another measurement: a trace of its own, and back to the first.
-    const auto& traces = trend.traces();
-    ASSERT_EQ(traces.size(), 3u);
-    EXPECT_EQ(traces[0].key, traces[2].key);
-    ASSERT_EQ(traces[1].points.size(), 1u);
-    EXPECT_EQ(traces[1].points[0].gap, TrendGap::NoInput) << "the lost reading is a gap, not a 0";
-    EXPECT_TRUE(traces[0].points.back().plotted());
-    EXPECT_TRUE(traces[2].points.back().plotted()) << "a settling reading is a reading";
-}
-
-// An analyser that lacks the status and the source's name (as the maker's over COM) is asked
-// for each once, at start-up, and never again; the meter then shows no annunciator. A status
-// flag no name covers still reaches the log, as its number.
-TEST(ReadingStatus, AnAnalyserWithoutThemIsAskedOnceOnlyAndFlagsComeInOrderOfSeriousness) {
-    Polled p;
-    p.world.analyser.override_value("SignalAnalyzer.SA_Status", Value(32 + 8 + 2 + 1024));
-    p.work_tick();
-    EXPECT_EQ(p.shown().annunciator, "OVLD");
-    EXPECT_EQ(p.shown().status_words, "OVERLOAD SETTLING UNCALIBRATED 1024");
-    EXPECT_TRUE(p.shown().raw_reading.has_value());
-
-    Rig r;
-    r.world.analyser.fail_member("SignalAnalyzer.SA_Status", "no such member");
-    r.world.analyser.fail_member("SignalAnalyzer.SA_SourceName", "no such member");
-    r.meter.start();
-    r.meter.stop_timer();
-    for (int i = 0; i < 5; ++i)
-        r.work_tick();
-    EXPECT_FALSE(r.meter.ended());
-    EXPECT_EQ(r.world.count("get SignalAnalyzer.SA_Status -> failed"), 1);
-    EXPECT_EQ(r.world.count("get SignalAnalyzer.SA_SourceName -> failed"), 1);
-    EXPECT_EQ(r.world.count("get SignalAnalyzer.SA_Status"), 0);
-    EXPECT_EQ(r.shown().annunciator + r.shown().source_name, "");
-}
 
 // A reading unfit for a calibration changes nothing, and the meter says why. (One that takes:
 // the panel's "Calibrate…".)

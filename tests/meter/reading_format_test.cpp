@@ -16,8 +16,6 @@
 #include "automation/automation.h"
 #include "automation/conversions.h"
 #include "csv_table.h"
-#include "instrument/analyser.h"
-#include "instrument/constants.h"
 #include "meter/functions.h"
 #include "meter/vocabulary.h"
 #include "row_name.h"
@@ -111,11 +109,9 @@ TEST(ClassifyUnit, RangedConstantsComeBeforeHex) {
 }
 
 // The status words read from the analyser's constants: a vocabulary's rows (vocabularies.csv, in
-// lookup order), its enumeration in our analyser, and its word for a code no member has (empty:
-// the code's decimal number).
+// lookup order) and its word for a code no member has (empty: the code's decimal number).
 struct Vocabulary {
     std::string name;
-    instrument::Enumeration of;
     std::string (*interpret)(std::int16_t, const ConstantReader&);
     std::string unknown;
     std::vector<CsvRow> rows = {};
@@ -123,14 +119,13 @@ struct Vocabulary {
 
 const std::vector<Vocabulary>& vocabularies() {
     static const std::vector<Vocabulary> all = [] {
-        using E = instrument::Enumeration;
         std::vector<Vocabulary> vocabularies{
-            {"Units", E::Unit, interpret_units, ""},
-            {"Weighting", E::Weighting, interpret_weighting, ""},
-            {"Response", E::Response, interpret_response, ""},
-            {"Relativity", E::Relativity, interpret_relativity, ""},
-            {"AnalogueInput", E::AnalogueSource, interpret_analogue_input, "Unknown input"},
-            {"DigitalInput", E::DigitalSource, interpret_digital_input, ""}};
+            {"Units", interpret_units, ""},
+            {"Weighting", interpret_weighting, ""},
+            {"Response", interpret_response, ""},
+            {"Relativity", interpret_relativity, ""},
+            {"AnalogueInput", interpret_analogue_input, "Unknown input"},
+            {"DigitalInput", interpret_digital_input, ""}};
         for (const CsvRow& row : csv_beside("vocabularies.csv"))
             std::ranges::find(vocabularies, row.name, &Vocabulary::name)->rows.push_back(row);
         return vocabularies;
@@ -183,20 +178,6 @@ TEST_P(VocabularyLookup, GivesEachRowsWordFallsBackPrefersEarlierRowsAndPropagat
     values.erase(names[1]);
     EXPECT_THROW(v.interpret(code(2), reader), AutomationError);
     EXPECT_EQ(v.interpret(code(1), reader), v.rows[0]["word"]);
-
-    // Our analyser publishes every name the panel reads as an integer, the fixed codes as they
-    // are, and none the panel never reads.
-    ObjectRef app = Analyser().application();
-    for (const CsvRow& row : v.rows) {
-        const Value published = app->get(row["constant"]);
-        ASSERT_EQ(published.kind(), Value::Kind::Integer) << row["constant"];
-        if (!row["code"].empty()) {
-            EXPECT_EQ(published.as_integer(), row.integer("code")) << row["constant"];
-        }
-    }
-    EXPECT_EQ(
-        std::ranges::count(instrument::kConstants, v.of, &instrument::NamedConstant::enumeration),
-        std::ssize(v.rows));
 }
 
 INSTANTIATE_TEST_SUITE_P(AllVocabularies, VocabularyLookup,

@@ -381,9 +381,8 @@ struct ZoomCase {
 
 class Zoom : public testing::TestWithParam<ZoomCase> {};
 
-// Every control stands where the table puts it, times the zoom, to the nearest pixel; a key lies
-// exactly over its pressed picture and shows it, drawn at the new size, while pressed.
-TEST_P(Zoom, ScalesTheWindowAndEveryControlAndKeysShowTheirPressedPictureInPlace) {
+// Every control stands where the table puts it, times the zoom, to the nearest pixel.
+TEST_P(Zoom, ScalesTheWindowAndEveryControl) {
     const ZoomCase& c = GetParam();
     Shown p;
     p.window.choose_zoom(c.percent);
@@ -403,30 +402,6 @@ TEST_P(Zoom, ScalesTheWindowAndEveryControlAndKeysShowTheirPressedPictureInPlace
                                  {at.right() + 1, wanted.right() + 1},
                                  {at.bottom() + 1, wanted.bottom() + 1}})
             EXPECT_NEAR(got, want * zoom, 0.51) << control_name(spec).toStdString();
-    }
-    // Units and its pressed picture; the weighting key inside its own.
-    for (auto [key, pressed] :
-         {std::pair{"Units2_Button", "Picture7"}, {"Weight_button", "Picture6"}}) {
-        auto* up = p.window.findChild<PictureBox*>(key);
-        auto* down = p.window.findChild<QWidget*>(pressed);
-        const QRect box(down->mapTo(&p.window, QPoint(0, 0)), down->size());
-        EXPECT_EQ(QRect(up->mapTo(&p.window, QPoint(0, 0)), up->size()), box) << key;
-        // The key over its pressed picture over the panel, as the window stacks them.
-        const auto picture = [&](bool held) {
-            QImage canvas(p.window.size(), QImage::Format_RGB32);
-            canvas.fill(QColor(0xf0, 0xf0, 0xf0));
-            QPainter painter(&canvas);
-            painter.drawPixmap(0, 0, background_pixmap(1.0, zoom));
-            painter.drawPixmap(box.topLeft(), panel_pixmap(Picture::KeyGreyPressed, 1.0, zoom));
-            if (!held)
-                painter.drawPixmap(box.topLeft(), panel_pixmap(Picture::KeyGrey, 1.0, zoom));
-            return canvas.copy(box);
-        };
-        EXPECT_EQ(shot(p.window, box), picture(false)) << key;
-        p.press(up, {20, 12});
-        EXPECT_EQ(shot(p.window, box), picture(true)) << key;
-        p.release(up, {20, 12});
-        EXPECT_EQ(shot(p.window, box), picture(false)) << key;
     }
 }
 
