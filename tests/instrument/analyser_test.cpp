@@ -13,6 +13,7 @@
 #include <cctype>
 #include <cmath>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -159,15 +160,33 @@ INSTANTIATE_TEST_SUITE_P(Analyser, RefusedWrites,
                          testing::ValuesIn(csv_beside("refused_writes.csv")), RowName());
 
 // Scripts of writes on one fresh analyser, each step checking the detector's settings after it:
-// how relativity and the functions move the unit (unit_moves.csv), and each function's own
-// settings (function_settings.csv). An empty cell is not checked.
+// how relativity and the functions move the unit (unit_moves.csv), each function's own settings
+// (function_settings.csv), and what it then measures (readings.csv). An empty cell, or a column
+// the script has not, is not checked.
 class SettingSteps : public testing::TestWithParam<const char*> {};
+
+const std::string& cell(const CsvRow& row, const std::string& column) {
+    static const std::string none;
+    const std::vector<std::string>& columns = *row.columns;
+    return std::ranges::find(columns, column) == columns.end() ? none : row[column];
+}
 
 TEST_P(SettingSteps, LeaveTheDetectorAsTheTableSays) {
     Bench b;
     for (const CsvRow& row : csv_beside(GetParam())) {
         SCOPED_TRACE(row.where);
-        if (row.flag("refused"))
+        const std::string& open = cell(row, "open");
+        if (open == "tone_file") {
+            b.open(on(write_sound_file(in_home("tone.wav"), 44100, 1.0,
+                                       [](long long n) { return 0.5 * sine(441.0, 44100, n); })));
+        } else if (!open.empty()) {
+            source::DeviceModel device = exact_device();
+            device.channels[1].gain = open == "b_half" ? 0.5 : 1.0;
+            b.open(on("sim", device));
+        }
+        if (row["path"] == "generator_v")
+            b.analyser->set_generator(to_double(cell_value(row["value"])), 1000.0);
+        else if (!cell(row, "refused").empty() && row.flag("refused"))
             EXPECT_THROW(b.set(row["path"], cell_value(row["value"])), AutomationError);
         else if (!row["path"].empty())
             b.set(row["path"], cell_value(row["value"]));
@@ -175,7 +194,7 @@ TEST_P(SettingSteps, LeaveTheDetectorAsTheTableSays) {
                                       {"weighting", "CTD_WeightingFilter"},
                                       {"response", "CTD_Response"},
                                       {"relativity", "CTD_Relativity"}}) {
-            const std::string& want = row[column];
+            const std::string& want = cell(row, column);
             if (!want.empty()) {
                 EXPECT_EQ(b.get(std::string("CTDetector.") + member),
                           Value(std::isdigit(static_cast<unsigned char>(want[0]))
@@ -184,15 +203,29 @@ TEST_P(SettingSteps, LeaveTheDetectorAsTheTableSays) {
                     << member;
             }
         }
-        EXPECT_EQ(b.get("CTDetector.CTD_Function"), Value(row["function"]));
+        if (!cell(row, "function").empty()) {
+            EXPECT_EQ(b.get("CTDetector.CTD_Function"), Value(row["function"]));
+        }
+        const std::string &read = cell(row, "read"), &settle_s = cell(row, "settle_s");
+        if (read.starts_with("CTD_Ch")) {
+            const double r = b.reading(read.c_str(), settle_s.empty() ? 1.0 : std::stod(settle_s));
+            if (row["expected"].starts_with('<')) {
+                EXPECT_LT(r, std::stod(row["expected"].substr(1)));
+            } else {
+                EXPECT_NEAR(r, row.number("expected"), row.number("tolerance"));
+            }
+        } else if (!read.empty()) {
+            EXPECT_EQ(b.get(read), cell_value(row["expected"])) << read;
+        } else if (!settle_s.empty()) {
+            b.now_s += std::stod(settle_s);
+        }
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Scripts, SettingSteps,
-                         testing::Values("unit_moves.csv", "function_settings.csv"),
+                         testing::Values("unit_moves.csv", "function_settings.csv", "readings.csv"),
                          [](const testing::TestParamInfo<const char*>& p) {
-                             return std::string(p.param[0] == 'u' ? "UnitMoves"
-                                                                  : "FunctionSettings");
+                             return std::string(p.param, std::strcspn(p.param, "."));
                          });
 
 // The settings between runs: an analyser keeping them in `file`; `input` unless the settings
@@ -438,75 +471,6 @@ TEST_P(ClosedForm, DeviceReadsWhatItsModelPredicts) {
 INSTANTIATE_TEST_SUITE_P(Sim, ClosedForm, testing::ValuesIn(csv_beside("closed_forms.csv")),
                          RowName());
 
-TEST_F(Analyser, DigitalInputReadsAgainstItsFullScaleAndIsSilentWhenUnlocked) {
-    analyser->set_generator(0.5, 1000.0);
-    set("SignalAnalyzer.SA_Source", Value(instrument::kDigitalDomain));
-    set("DigitalInputs.DI_Source", "DI_SOURCE_XLR");
-    set("CTDetector.CTD_Unit", "UNIT_DBFS");
-    EXPECT_NEAR(reading(), db(0.5), 1e-3);            // AES17: a full-scale sine is 0 dBFS
-    set("DigitalInputs.DI_Source", "DI_SOURCE_BNC");  // nothing connected
-    EXPECT_EQ(reading(), -240.0);                     // silence is the floor, a number
-}
-
-TEST_F(Analyser, RelativeReadingsUseTheReferenceOfTheRelativity) {
-    source::DeviceModel device = exact_device();
-    device.channels[1].gain = 0.5;
-    open(on("sim", device));
-    analyser->set_generator(2.0, 1000.0);  // the reference is the generator's level, not 1 V
-    set("CTDetector.CTD_Relativity", "CTD_RELATIVITY_GEN");
-    EXPECT_NEAR(reading("CTD_ChB"), db(0.5), 1e-3);
-    set("CTDetector.CTD_Unit", "UNIT_RELATIVE_PERCENT");
-    EXPECT_NEAR(reading("CTD_ChB"), 50.0, 5e-3);
-
-    set("CTDetector.CTD_Relativity", "CTD_RELATIVITY_CHANNEL");
-    EXPECT_NEAR(reading("CTD_ChA"), 200.0, 2e-2);
-    EXPECT_NEAR(reading("CTD_ChB"), 50.0, 5e-3);
-
-    now_s += 1.0;
-    set("CTDetector.CTD_Relativity", "CTD_RELATIVITY_SELF");  // the reference is taken now
-    analyser->set_generator(4.0, 1000.0);
-    EXPECT_NEAR(reading("CTD_ChA"), 200.0, 2e-2);
-    EXPECT_NEAR(reading("CTD_ChB"), 200.0, 2e-2);
-    function("Amplitude");  // a function chosen anew takes a new reference
-    EXPECT_NEAR(reading("CTD_ChA"), 100.0, 1e-2);
-}
-
-TEST_F(Analyser, GeneratorTakesItsSettings) {
-    set("Generator.GEN_Frequency", Value(997.0));
-    set("Generator.GEN_Level", Value(0.25));
-    EXPECT_NEAR(reading(), 0.25, 1e-4);
-    // THD+N in %, and in a level unit the residual's volts: the exact device's 1.5e-5.
-    function("THD+N - relative");
-    EXPECT_NEAR(reading(), 1.5e-3, 1.5e-4);
-    set("CTDetector.CTD_Unit", "UNIT_V");
-    EXPECT_NEAR(reading(), 0.25 * 1.5e-5, 0.25 * 1.5e-6);
-    function("Frequency");
-    EXPECT_NEAR(reading(), 997.0, 997.0 * 1e-5);
-    EXPECT_EQ(get("Generator.GEN_Frequency"), Value(997.0));
-    EXPECT_EQ(get("Generator.GEN_Level"), Value(0.25));
-    EXPECT_EQ(get("Generator.GEN_On"), Value(AutoBool::True));
-
-    set("Generator.GEN_On", Value(AutoBool::False));
-    EXPECT_EQ(reading(), 0.0);  // no tone, no fundamental
-    function("Amplitude");
-    EXPECT_LT(reading(), 1e-9);
-    set("CTDetector.CTD_Unit", "UNIT_DBV");
-    EXPECT_LT(reading(), -180.0);
-}
-
-// A sound file is digital full-scale units by nature: a fresh analyser on one starts in the
-// digital domain, reading dBFS, at the file's rate; a mono file loops and feeds both channels.
-TEST_F(Analyser, FileStartsDigitalInDbfsAtItsRateOnBothChannels) {
-    constexpr int kFileRate = 44100;
-    open(on(write_sound_file(in_home("tone.wav"), kFileRate, 1.0,
-                             [](long long n) { return 0.5 * sine(441.0, kFileRate, n); })));
-    EXPECT_EQ(get("SignalAnalyzer.SA_Source"), Value(std::int64_t{1}));
-    EXPECT_EQ(get("CTDetector.CTD_Unit"), Value(code("UNIT_DBFS")));
-    EXPECT_EQ(get("DigitalInputs.DI_FrameRate"), Value(std::int64_t{kFileRate}));
-    EXPECT_NEAR(reading("CTD_ChA", 2.5), db(0.5), 0.01);
-    EXPECT_NEAR(reading("CTD_ChB", 0.0), db(0.5), 0.01);
-}
-
 // The DXD rates measure with A-weighting under every detector: a 1 kHz tone at half full scale
 // reads -6.02 dBFS (A is 0 dB there). A-weighting's design threw at these rates, and the first
 // reading ended the analyser.
@@ -594,25 +558,6 @@ INSTANTIATE_TEST_SUITE_P(File, SignalFlag, testing::ValuesIn(std::vector<SignalF
      [](int n) { return n == kRate + 100 ? -INFINITY : half_scale_sine(n); }, 1.05, 1.25},
 }), testing_support::RowName());
 // clang-format on
-
-// Samples that are not numbers are counted once each, however often they are measured, and
-// said once per run; clients read the count.
-TEST(InvalidSamples, AreCountedOnceAndSaidOnce) {
-    // 80 NaN samples in every 8 s loop.
-    Bench a(wav(8.0, [](int n) {
-        return n >= kRate && n < kRate + 80 ? std::nan("") : half_scale_sine(n);
-    }));
-    EXPECT_EQ(a.get("SignalAnalyzer.SA_InvalidSamples"), Value(std::int64_t{0}));
-    a.status_at(1.1);
-    // A function that restarts the chain measures the last second again: nothing is counted
-    // twice. (Frequency measures through the same chain as the level, and restarts nothing.)
-    a.function("THD+N - relative");
-    a.status_at(1.3);
-    EXPECT_EQ(a.get("SignalAnalyzer.SA_InvalidSamples"), Value(std::int64_t{80}));
-    a.status_at(9.5);  // the loop comes round to them again
-    EXPECT_EQ(a.get("SignalAnalyzer.SA_InvalidSamples"), Value(std::int64_t{160}));
-    EXPECT_THAT(a.warnings, testing::ElementsAre(HasSubstr("NaN or infinite")));
-}
 
 // A file that stops decoding while it plays is lost for good, in either domain, and says so
 // once, when it happens.
