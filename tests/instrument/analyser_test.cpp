@@ -15,8 +15,10 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -89,6 +91,7 @@ struct Bench {
         now_s = 0.0;
         o.clock = [this] { return now_s; };
         o.warn = [this](const std::string& line) { warnings.push_back(line); };
+        warnings.clear();
         analyser.emplace(std::move(o));
         app = analyser->application();
     }
@@ -159,10 +162,20 @@ TEST_P(RefusedWrites, FailNamingTheMemberAndKeepTheSetting) {
 INSTANTIATE_TEST_SUITE_P(Analyser, RefusedWrites,
                          testing::ValuesIn(csv_beside("refused_writes.csv")), RowName());
 
+// The settings between runs: an analyser keeping them in `file`; `input` unless the settings
+// name a source.
+AnalyserOptions keeping(const std::string& file, std::string input = "sim",
+                        bool input_from_settings = true) {
+    AnalyserOptions o = on(std::move(input));
+    o.input_from_settings = input_from_settings;
+    o.settings_file = file;
+    return o;
+}
+
 // Scripts of writes on one fresh analyser, each step checking the detector's settings after it:
 // how relativity and the functions move the unit (unit_moves.csv), each function's own settings
-// (function_settings.csv), and what it then measures (readings.csv). An empty cell, or a column
-// the script has not, is not checked.
+// (function_settings.csv), what it then measures (readings.csv), and what it keeps between runs
+// (saved_runs.csv). An empty cell, or a column the script has not, is not checked.
 class SettingSteps : public testing::TestWithParam<const char*> {};
 
 const std::string& cell(const CsvRow& row, const std::string& column) {
@@ -175,10 +188,24 @@ TEST_P(SettingSteps, LeaveTheDetectorAsTheTableSays) {
     Bench b;
     for (const CsvRow& row : csv_beside(GetParam())) {
         SCOPED_TRACE(row.where);
+        const std::string saved = in_home("vantel-dmm/analyser.conf");
         const std::string& open = cell(row, "open");
         if (open == "tone_file") {
             b.open(on(write_sound_file(in_home("tone.wav"), 44100, 1.0,
                                        [](long long n) { return 0.5 * sine(441.0, 44100, n); })));
+        } else if (open.starts_with("kept")) {
+            if (row["file_before"] == "none") {
+                std::filesystem::remove(saved);
+            } else if (!row["file_before"].empty()) {
+                std::filesystem::create_directories(std::filesystem::path(saved).parent_path());
+                std::ofstream(saved) << row.text("file_before");
+            }
+            const std::vector<std::string> given = testing_support::words(open, ':');
+            AnalyserOptions o =
+                given.size() == 1 ? keeping(saved) : keeping(saved, given[1], false);
+            if (given.size() == 3)
+                o.analogue_full_scale_v = std::stod(given[2]);
+            b.open(std::move(o));
         } else if (!open.empty()) {
             source::DeviceModel device = exact_device();
             device.channels[1].gain = open == "b_half" ? 0.5 : 1.0;
@@ -219,24 +246,26 @@ TEST_P(SettingSteps, LeaveTheDetectorAsTheTableSays) {
         } else if (!settle_s.empty()) {
             b.now_s += std::stod(settle_s);
         }
+        const std::string& warned = cell(row, "warned");
+        if (warned == "none") {
+            EXPECT_THAT(b.warnings, testing::IsEmpty());
+        } else if (!warned.empty()) {
+            EXPECT_THAT(b.warnings, testing::ElementsAre(HasSubstr(warned)));
+        }
+        if (!cell(row, "file_has").empty()) {
+            std::stringstream text;
+            text << std::ifstream(saved).rdbuf();
+            EXPECT_THAT(text.str(), HasSubstr(row["file_has"]));
+        }
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Scripts, SettingSteps,
-                         testing::Values("unit_moves.csv", "function_settings.csv", "readings.csv"),
+                         testing::Values("unit_moves.csv", "function_settings.csv", "readings.csv",
+                                         "saved_runs.csv"),
                          [](const testing::TestParamInfo<const char*>& p) {
                              return std::string(p.param, std::strcspn(p.param, "."));
                          });
-
-// The settings between runs: an analyser keeping them in `file`; `input` unless the settings
-// name a source.
-AnalyserOptions keeping(const std::string& file, std::string input = "sim",
-                        bool input_from_settings = true) {
-    AnalyserOptions o = on(std::move(input));
-    o.input_from_settings = input_from_settings;
-    o.settings_file = file;
-    return o;
-}
 
 std::string settings_file(const char* text = nullptr) {
     const std::string file = in_home("analyser.conf");
@@ -246,81 +275,6 @@ std::string settings_file(const char* text = nullptr) {
         f.write(text);
     }
     return file;
-}
-
-// Every setting the analyser keeps, read through its members, each function's own included;
-// the function in use is chosen again at the end.
-std::vector<std::string> everything(Bench& b) {
-    std::vector<std::string> seen;
-    auto note = [&](const char* path) { seen.push_back(path + (" " + b.get(path).describe())); };
-    const Value in_use = b.get("CTDetector.CTD_Function");
-    for (const char* path :
-         {"SignalAnalyzer.SA_Source", "SignalAnalyzer.SA_SourceName", "AnalogueInputs.AI_Source",
-          "AnalogueInputs.AI_FullScaleA", "AnalogueInputs.AI_FullScaleB", "DigitalInputs.DI_Source",
-          "Generator.GEN_Frequency", "Generator.GEN_Level", "Generator.GEN_On",
-          "CTDetector.CTD_Function"})
-        note(path);
-    for (const char* function : {"Amplitude", "Noise (A-weighted)", "Noise (RMS)",
-                                 "THD+N - relative", "Balance", "Cross-talk", "Frequency"}) {
-        b.function(function);
-        for (const char* path :
-             {"CTDetector.CTD_Function", "CTDetector.CTD_Unit", "CTDetector.CTD_WeightingFilter",
-              "CTDetector.CTD_Response", "CTDetector.CTD_Relativity"})
-            note(path);
-    }
-    b.set("CTDetector.CTD_Function", in_use);
-    return seen;
-}
-
-TEST(SavedSettings, ARestartBringsEverySettingAndTheSourceBack) {
-    const std::string file = in_home("vantel-dmm/analyser.conf");
-    std::vector<std::string> before;
-    {
-        Bench first(keeping(file, "loopback", false));
-        for (const CsvRow& row : csv_beside("kept_settings.csv"))
-            first.set(row.name, cell_value(row["value"]));
-        before = everything(first);
-        EXPECT_TRUE(first.warnings.empty());
-    }
-    Bench second(keeping(file));  // "sim" unless the settings say otherwise: they do
-    EXPECT_EQ(everything(second), before);
-    EXPECT_THAT(before, testing::Contains("SignalAnalyzer.SA_SourceName \"simulated loopback\""));
-    EXPECT_THAT(before, testing::Contains("AnalogueInputs.AI_FullScaleB 2.5"));
-    EXPECT_TRUE(second.warnings.empty());
-    // A source named on the command line stands, and is the one kept from then on.
-    EXPECT_EQ(Bench(keeping(file, "sim", false)).get("SignalAnalyzer.SA_SourceName"),
-              Value("simulated"));
-    EXPECT_EQ(Bench(keeping(file)).get("SignalAnalyzer.SA_SourceName"), Value("simulated"));
-}
-
-// A calibration given for one run stands over the saved one and is not kept; a file's settings
-// start digital and in dBFS, apart from the simulation's.
-TEST(SavedSettings, ACalibrationForOneRunIsNotKeptAndEachKindOfSourceHasItsOwn) {
-    const std::string file = settings_file();
-    Bench(keeping(file)).set("AnalogueInputs.AI_FullScaleA", Value(4.0));
-    {
-        AnalyserOptions options = keeping(file, "sim", false);
-        options.analogue_full_scale_v = 7.0;
-        Bench once(options);
-        EXPECT_EQ(once.get("AnalogueInputs.AI_FullScaleA"), Value(7.0));
-        once.function("Balance");
-    }
-    Bench sim(keeping(file));
-    EXPECT_EQ(sim.get("AnalogueInputs.AI_FullScaleA"), Value(4.0));
-    EXPECT_EQ(sim.get("CTDetector.CTD_Function"), Value("Balance"));
-    EXPECT_EQ(sim.get("SignalAnalyzer.SA_Source"), Value(std::int64_t{0}));
-}
-
-// A saved source that is no longer there is said and passed over, and stays saved.
-TEST(SavedSettings, ASavedSourceThatCannotBeOpenedIsPassedOverAndKept) {
-    const std::string file = settings_file("[analyser]\nsource=/nowhere/gone.wav\n");
-    Bench run(keeping(file));
-    EXPECT_EQ(run.get("SignalAnalyzer.SA_SourceName"), Value("simulated"));
-    EXPECT_THAT(run.warnings, testing::ElementsAre(HasSubstr("gone.wav")));
-    run.function("Balance");
-    QFile f(QString::fromStdString(file));
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_THAT(f.readAll().toStdString(), HasSubstr("source=/nowhere/gone.wav"));
 }
 
 class CorruptFile : public testing::TestWithParam<CsvRow> {};
