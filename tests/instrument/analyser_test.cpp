@@ -13,9 +13,12 @@
 #include <cctype>
 #include <cmath>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -88,6 +91,7 @@ struct Bench {
         now_s = 0.0;
         o.clock = [this] { return now_s; };
         o.warn = [this](const std::string& line) { warnings.push_back(line); };
+        warnings.clear();
         analyser.emplace(std::move(o));
         app = analyser->application();
     }
@@ -158,43 +162,6 @@ TEST_P(RefusedWrites, FailNamingTheMemberAndKeepTheSetting) {
 INSTANTIATE_TEST_SUITE_P(Analyser, RefusedWrites,
                          testing::ValuesIn(csv_beside("refused_writes.csv")), RowName());
 
-// Scripts of writes on one fresh analyser, each step checking the detector's settings after it:
-// how relativity and the functions move the unit (unit_moves.csv), and each function's own
-// settings (function_settings.csv). An empty cell is not checked.
-class SettingSteps : public testing::TestWithParam<const char*> {};
-
-TEST_P(SettingSteps, LeaveTheDetectorAsTheTableSays) {
-    Bench b;
-    for (const CsvRow& row : csv_beside(GetParam())) {
-        SCOPED_TRACE(row.where);
-        if (row.flag("refused"))
-            EXPECT_THROW(b.set(row["path"], cell_value(row["value"])), AutomationError);
-        else if (!row["path"].empty())
-            b.set(row["path"], cell_value(row["value"]));
-        for (auto [column, member] : {std::pair{"unit", "CTD_Unit"},
-                                      {"weighting", "CTD_WeightingFilter"},
-                                      {"response", "CTD_Response"},
-                                      {"relativity", "CTD_Relativity"}}) {
-            const std::string& want = row[column];
-            if (!want.empty()) {
-                EXPECT_EQ(b.get(std::string("CTDetector.") + member),
-                          Value(std::isdigit(static_cast<unsigned char>(want[0]))
-                                    ? std::int64_t{std::stoll(want)}
-                                    : code(want)))
-                    << member;
-            }
-        }
-        EXPECT_EQ(b.get("CTDetector.CTD_Function"), Value(row["function"]));
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Scripts, SettingSteps,
-                         testing::Values("unit_moves.csv", "function_settings.csv"),
-                         [](const testing::TestParamInfo<const char*>& p) {
-                             return std::string(p.param[0] == 'u' ? "UnitMoves"
-                                                                  : "FunctionSettings");
-                         });
-
 // The settings between runs: an analyser keeping them in `file`; `input` unless the settings
 // name a source.
 AnalyserOptions keeping(const std::string& file, std::string input = "sim",
@@ -205,6 +172,104 @@ AnalyserOptions keeping(const std::string& file, std::string input = "sim",
     return o;
 }
 
+// Scripts of writes on one fresh analyser, each step checking the detector's settings after it:
+// how relativity and the functions move the unit (unit_moves.csv), each function's own settings
+// (function_settings.csv), what it then measures (readings.csv), and what it keeps between runs
+// (saved_runs.csv). An empty cell, or a column the script has not, is not checked.
+class SettingSteps : public testing::TestWithParam<const char*> {};
+
+const std::string& cell(const CsvRow& row, const std::string& column) {
+    static const std::string none;
+    const std::vector<std::string>& columns = *row.columns;
+    return std::ranges::find(columns, column) == columns.end() ? none : row[column];
+}
+
+TEST_P(SettingSteps, LeaveTheDetectorAsTheTableSays) {
+    Bench b;
+    for (const CsvRow& row : csv_beside(GetParam())) {
+        SCOPED_TRACE(row.where);
+        const std::string saved = in_home("vantel-dmm/analyser.conf");
+        const std::string& open = cell(row, "open");
+        if (open.starts_with("tone:")) {
+            const std::vector<std::string> tone = testing_support::words(open, ':');
+            const double rate_hz = std::stod(tone[1]), frequency_hz = std::stod(tone[2]);
+            b.open(on(write_sound_file(
+                in_home("tone.wav"), static_cast<int>(rate_hz), std::stod(tone[3]),
+                [=](long long n) { return 0.5 * sine(frequency_hz, rate_hz, n); })));
+        } else if (open.starts_with("kept")) {
+            if (row["file_before"] == "none") {
+                std::filesystem::remove(saved);
+            } else if (!row["file_before"].empty()) {
+                std::filesystem::create_directories(std::filesystem::path(saved).parent_path());
+                std::ofstream(saved) << row.text("file_before");
+            }
+            const std::vector<std::string> given = testing_support::words(open, ':');
+            AnalyserOptions o =
+                given.size() == 1 ? keeping(saved) : keeping(saved, given[1], false);
+            if (given.size() == 3)
+                o.analogue_full_scale_v = std::stod(given[2]);
+            b.open(std::move(o));
+        } else if (!open.empty()) {
+            source::DeviceModel device = exact_device();
+            device.channels[1].gain = open == "b_half" ? 0.5 : 1.0;
+            b.open(on("sim", device));
+        }
+        if (row["path"] == "generator_v")
+            b.analyser->set_generator(to_double(cell_value(row["value"])), 1000.0);
+        else if (!cell(row, "refused").empty() && row.flag("refused"))
+            EXPECT_THROW(b.set(row["path"], cell_value(row["value"])), AutomationError);
+        else if (!row["path"].empty())
+            b.set(row["path"], cell_value(row["value"]));
+        for (auto [column, member] : {std::pair{"unit", "CTD_Unit"},
+                                      {"weighting", "CTD_WeightingFilter"},
+                                      {"response", "CTD_Response"},
+                                      {"relativity", "CTD_Relativity"}}) {
+            const std::string& want = cell(row, column);
+            if (!want.empty()) {
+                EXPECT_EQ(b.get(std::string("CTDetector.") + member),
+                          Value(std::isdigit(static_cast<unsigned char>(want[0]))
+                                    ? std::int64_t{std::stoll(want)}
+                                    : code(want)))
+                    << member;
+            }
+        }
+        if (!cell(row, "function").empty()) {
+            EXPECT_EQ(b.get("CTDetector.CTD_Function"), Value(row["function"]));
+        }
+        const std::string &read = cell(row, "read"), &settle_s = cell(row, "settle_s");
+        if (read.starts_with("CTD_Ch")) {
+            const double r = b.reading(read.c_str(), settle_s.empty() ? 1.0 : std::stod(settle_s));
+            if (row["expected"].starts_with('<')) {
+                EXPECT_LT(r, std::stod(row["expected"].substr(1)));
+            } else {
+                EXPECT_NEAR(r, row.number("expected"), row.number("tolerance"));
+            }
+        } else if (!read.empty()) {
+            EXPECT_EQ(b.get(read), cell_value(row["expected"])) << read;
+        } else if (!settle_s.empty()) {
+            b.now_s += std::stod(settle_s);
+        }
+        const std::string& warned = cell(row, "warned");
+        if (warned == "none") {
+            EXPECT_THAT(b.warnings, testing::IsEmpty());
+        } else if (!warned.empty()) {
+            EXPECT_THAT(b.warnings, testing::ElementsAre(HasSubstr(warned)));
+        }
+        if (!cell(row, "file_has").empty()) {
+            std::stringstream text;
+            text << std::ifstream(saved).rdbuf();
+            EXPECT_THAT(text.str(), HasSubstr(row["file_has"]));
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Scripts, SettingSteps,
+                         testing::Values("unit_moves.csv", "function_settings.csv", "readings.csv",
+                                         "saved_runs.csv"),
+                         [](const testing::TestParamInfo<const char*>& p) {
+                             return std::string(p.param, std::strcspn(p.param, "."));
+                         });
+
 std::string settings_file(const char* text = nullptr) {
     const std::string file = in_home("analyser.conf");
     if (text) {
@@ -213,81 +278,6 @@ std::string settings_file(const char* text = nullptr) {
         f.write(text);
     }
     return file;
-}
-
-// Every setting the analyser keeps, read through its members, each function's own included;
-// the function in use is chosen again at the end.
-std::vector<std::string> everything(Bench& b) {
-    std::vector<std::string> seen;
-    auto note = [&](const char* path) { seen.push_back(path + (" " + b.get(path).describe())); };
-    const Value in_use = b.get("CTDetector.CTD_Function");
-    for (const char* path :
-         {"SignalAnalyzer.SA_Source", "SignalAnalyzer.SA_SourceName", "AnalogueInputs.AI_Source",
-          "AnalogueInputs.AI_FullScaleA", "AnalogueInputs.AI_FullScaleB", "DigitalInputs.DI_Source",
-          "Generator.GEN_Frequency", "Generator.GEN_Level", "Generator.GEN_On",
-          "CTDetector.CTD_Function"})
-        note(path);
-    for (const char* function : {"Amplitude", "Noise (A-weighted)", "Noise (RMS)",
-                                 "THD+N - relative", "Balance", "Cross-talk", "Frequency"}) {
-        b.function(function);
-        for (const char* path :
-             {"CTDetector.CTD_Function", "CTDetector.CTD_Unit", "CTDetector.CTD_WeightingFilter",
-              "CTDetector.CTD_Response", "CTDetector.CTD_Relativity"})
-            note(path);
-    }
-    b.set("CTDetector.CTD_Function", in_use);
-    return seen;
-}
-
-TEST(SavedSettings, ARestartBringsEverySettingAndTheSourceBack) {
-    const std::string file = in_home("vantel-dmm/analyser.conf");
-    std::vector<std::string> before;
-    {
-        Bench first(keeping(file, "loopback", false));
-        for (const CsvRow& row : csv_beside("kept_settings.csv"))
-            first.set(row.name, cell_value(row["value"]));
-        before = everything(first);
-        EXPECT_TRUE(first.warnings.empty());
-    }
-    Bench second(keeping(file));  // "sim" unless the settings say otherwise: they do
-    EXPECT_EQ(everything(second), before);
-    EXPECT_THAT(before, testing::Contains("SignalAnalyzer.SA_SourceName \"simulated loopback\""));
-    EXPECT_THAT(before, testing::Contains("AnalogueInputs.AI_FullScaleB 2.5"));
-    EXPECT_TRUE(second.warnings.empty());
-    // A source named on the command line stands, and is the one kept from then on.
-    EXPECT_EQ(Bench(keeping(file, "sim", false)).get("SignalAnalyzer.SA_SourceName"),
-              Value("simulated"));
-    EXPECT_EQ(Bench(keeping(file)).get("SignalAnalyzer.SA_SourceName"), Value("simulated"));
-}
-
-// A calibration given for one run stands over the saved one and is not kept; a file's settings
-// start digital and in dBFS, apart from the simulation's.
-TEST(SavedSettings, ACalibrationForOneRunIsNotKeptAndEachKindOfSourceHasItsOwn) {
-    const std::string file = settings_file();
-    Bench(keeping(file)).set("AnalogueInputs.AI_FullScaleA", Value(4.0));
-    {
-        AnalyserOptions options = keeping(file, "sim", false);
-        options.analogue_full_scale_v = 7.0;
-        Bench once(options);
-        EXPECT_EQ(once.get("AnalogueInputs.AI_FullScaleA"), Value(7.0));
-        once.function("Balance");
-    }
-    Bench sim(keeping(file));
-    EXPECT_EQ(sim.get("AnalogueInputs.AI_FullScaleA"), Value(4.0));
-    EXPECT_EQ(sim.get("CTDetector.CTD_Function"), Value("Balance"));
-    EXPECT_EQ(sim.get("SignalAnalyzer.SA_Source"), Value(std::int64_t{0}));
-}
-
-// A saved source that is no longer there is said and passed over, and stays saved.
-TEST(SavedSettings, ASavedSourceThatCannotBeOpenedIsPassedOverAndKept) {
-    const std::string file = settings_file("[analyser]\nsource=/nowhere/gone.wav\n");
-    Bench run(keeping(file));
-    EXPECT_EQ(run.get("SignalAnalyzer.SA_SourceName"), Value("simulated"));
-    EXPECT_THAT(run.warnings, testing::ElementsAre(HasSubstr("gone.wav")));
-    run.function("Balance");
-    QFile f(QString::fromStdString(file));
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_THAT(f.readAll().toStdString(), HasSubstr("source=/nowhere/gone.wav"));
 }
 
 class CorruptFile : public testing::TestWithParam<CsvRow> {};
@@ -438,91 +428,6 @@ TEST_P(ClosedForm, DeviceReadsWhatItsModelPredicts) {
 INSTANTIATE_TEST_SUITE_P(Sim, ClosedForm, testing::ValuesIn(csv_beside("closed_forms.csv")),
                          RowName());
 
-TEST_F(Analyser, DigitalInputReadsAgainstItsFullScaleAndIsSilentWhenUnlocked) {
-    analyser->set_generator(0.5, 1000.0);
-    set("SignalAnalyzer.SA_Source", Value(instrument::kDigitalDomain));
-    set("DigitalInputs.DI_Source", "DI_SOURCE_XLR");
-    set("CTDetector.CTD_Unit", "UNIT_DBFS");
-    EXPECT_NEAR(reading(), db(0.5), 1e-3);            // AES17: a full-scale sine is 0 dBFS
-    set("DigitalInputs.DI_Source", "DI_SOURCE_BNC");  // nothing connected
-    EXPECT_EQ(reading(), -240.0);                     // silence is the floor, a number
-}
-
-TEST_F(Analyser, RelativeReadingsUseTheReferenceOfTheRelativity) {
-    source::DeviceModel device = exact_device();
-    device.channels[1].gain = 0.5;
-    open(on("sim", device));
-    analyser->set_generator(2.0, 1000.0);  // the reference is the generator's level, not 1 V
-    set("CTDetector.CTD_Relativity", "CTD_RELATIVITY_GEN");
-    EXPECT_NEAR(reading("CTD_ChB"), db(0.5), 1e-3);
-    set("CTDetector.CTD_Unit", "UNIT_RELATIVE_PERCENT");
-    EXPECT_NEAR(reading("CTD_ChB"), 50.0, 5e-3);
-
-    set("CTDetector.CTD_Relativity", "CTD_RELATIVITY_CHANNEL");
-    EXPECT_NEAR(reading("CTD_ChA"), 200.0, 2e-2);
-    EXPECT_NEAR(reading("CTD_ChB"), 50.0, 5e-3);
-
-    now_s += 1.0;
-    set("CTDetector.CTD_Relativity", "CTD_RELATIVITY_SELF");  // the reference is taken now
-    analyser->set_generator(4.0, 1000.0);
-    EXPECT_NEAR(reading("CTD_ChA"), 200.0, 2e-2);
-    EXPECT_NEAR(reading("CTD_ChB"), 200.0, 2e-2);
-    function("Amplitude");  // a function chosen anew takes a new reference
-    EXPECT_NEAR(reading("CTD_ChA"), 100.0, 1e-2);
-}
-
-TEST_F(Analyser, GeneratorTakesItsSettings) {
-    set("Generator.GEN_Frequency", Value(997.0));
-    set("Generator.GEN_Level", Value(0.25));
-    EXPECT_NEAR(reading(), 0.25, 1e-4);
-    // THD+N in %, and in a level unit the residual's volts: the exact device's 1.5e-5.
-    function("THD+N - relative");
-    EXPECT_NEAR(reading(), 1.5e-3, 1.5e-4);
-    set("CTDetector.CTD_Unit", "UNIT_V");
-    EXPECT_NEAR(reading(), 0.25 * 1.5e-5, 0.25 * 1.5e-6);
-    function("Frequency");
-    EXPECT_NEAR(reading(), 997.0, 997.0 * 1e-5);
-    EXPECT_EQ(get("Generator.GEN_Frequency"), Value(997.0));
-    EXPECT_EQ(get("Generator.GEN_Level"), Value(0.25));
-    EXPECT_EQ(get("Generator.GEN_On"), Value(AutoBool::True));
-
-    set("Generator.GEN_On", Value(AutoBool::False));
-    EXPECT_EQ(reading(), 0.0);  // no tone, no fundamental
-    function("Amplitude");
-    EXPECT_LT(reading(), 1e-9);
-    set("CTDetector.CTD_Unit", "UNIT_DBV");
-    EXPECT_LT(reading(), -180.0);
-}
-
-// A sound file is digital full-scale units by nature: a fresh analyser on one starts in the
-// digital domain, reading dBFS, at the file's rate; a mono file loops and feeds both channels.
-TEST_F(Analyser, FileStartsDigitalInDbfsAtItsRateOnBothChannels) {
-    constexpr int kFileRate = 44100;
-    open(on(write_sound_file(in_home("tone.wav"), kFileRate, 1.0,
-                             [](long long n) { return 0.5 * sine(441.0, kFileRate, n); })));
-    EXPECT_EQ(get("SignalAnalyzer.SA_Source"), Value(std::int64_t{1}));
-    EXPECT_EQ(get("CTDetector.CTD_Unit"), Value(code("UNIT_DBFS")));
-    EXPECT_EQ(get("DigitalInputs.DI_FrameRate"), Value(std::int64_t{kFileRate}));
-    EXPECT_NEAR(reading("CTD_ChA", 2.5), db(0.5), 0.01);
-    EXPECT_NEAR(reading("CTD_ChB", 0.0), db(0.5), 0.01);
-}
-
-// The DXD rates measure with A-weighting under every detector: a 1 kHz tone at half full scale
-// reads -6.02 dBFS (A is 0 dB there). A-weighting's design threw at these rates, and the first
-// reading ended the analyser.
-TEST_F(Analyser, DxdFileMeasuresWithAWeightingUnderEveryDetector) {
-    const std::string file = write_sound_file(
-        in_home("dxd.wav"), 384000, 0.5, [](long long n) { return 0.5 * sine(1000.0, 384000, n); });
-    for (const char* response : {"CTD_RESPONSE_RMS", "CTD_RESPONSE_PEAK", "CTD_RESPONSE_PEAKSAMPLE",
-                                 "CTD_RESPONSE_QPEAK"}) {
-        SCOPED_TRACE(response);
-        open(on(file));
-        set("CTDetector.CTD_WeightingFilter", "CTD_WEIGHTING_AWEIGHTING");  // dBFS, as files start
-        set("CTDetector.CTD_Response", response);
-        EXPECT_NEAR(reading("CTD_ChA", 3.0), db(0.5), 0.05);
-    }
-}
-
 // A change of settings replays the last second through the new chain. On a -60 dBFS tone over
 // DC 0.25, that replay began with a 0.25 step into the DC blocker: quasi-peak read -31 dBFS and
 // fell for seconds, RMS read 0.2 dB high. Started settled on the replay's mean, the first
@@ -594,25 +499,6 @@ INSTANTIATE_TEST_SUITE_P(File, SignalFlag, testing::ValuesIn(std::vector<SignalF
      [](int n) { return n == kRate + 100 ? -INFINITY : half_scale_sine(n); }, 1.05, 1.25},
 }), testing_support::RowName());
 // clang-format on
-
-// Samples that are not numbers are counted once each, however often they are measured, and
-// said once per run; clients read the count.
-TEST(InvalidSamples, AreCountedOnceAndSaidOnce) {
-    // 80 NaN samples in every 8 s loop.
-    Bench a(wav(8.0, [](int n) {
-        return n >= kRate && n < kRate + 80 ? std::nan("") : half_scale_sine(n);
-    }));
-    EXPECT_EQ(a.get("SignalAnalyzer.SA_InvalidSamples"), Value(std::int64_t{0}));
-    a.status_at(1.1);
-    // A function that restarts the chain measures the last second again: nothing is counted
-    // twice. (Frequency measures through the same chain as the level, and restarts nothing.)
-    a.function("THD+N - relative");
-    a.status_at(1.3);
-    EXPECT_EQ(a.get("SignalAnalyzer.SA_InvalidSamples"), Value(std::int64_t{80}));
-    a.status_at(9.5);  // the loop comes round to them again
-    EXPECT_EQ(a.get("SignalAnalyzer.SA_InvalidSamples"), Value(std::int64_t{160}));
-    EXPECT_THAT(a.warnings, testing::ElementsAre(HasSubstr("NaN or infinite")));
-}
 
 // A file that stops decoding while it plays is lost for good, in either domain, and says so
 // once, when it happens.
