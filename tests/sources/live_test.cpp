@@ -11,17 +11,21 @@
 #include <cmath>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "automation/conversions.h"
+#include "csv_table.h"
 #include "instrument/analyser.h"
 #include "instrument/settings.h"
 #include "jack_server.h"
 #include "row_name.h"
 #include "sources/sample_source.h"
+#include "value_cell.h"
 
 namespace vantel {
 namespace {
 
+using testing_support::CsvRow;
 using testing_support::JackServer;
 using testing_support::thrown;
 
@@ -35,16 +39,17 @@ struct LiveAnalyser {
         analyser.emplace(options);
         app = analyser->application();
     }
-    void set(const char* object, const char* member, Value v) {
+    void set(const std::string& object, const std::string& member, Value v) {
         set_member(*app, object, member, v);
     }
-    double reading(const char* channel = "CTD_ChA") {
-        return to_double(get_member(*app, "CTDetector", channel));
+    // OBJECT.MEMBER as a number.
+    double get(const std::string& path) {
+        const auto dot = path.find('.');
+        return to_double(get_member(*app, path.substr(0, dot), path.substr(dot + 1)));
     }
-    double frame_rate() { return to_double(get_member(*app, "DigitalInputs", "DI_FrameRate")); }
     // The status flags of a reading of channel A taken now.
     int status() {
-        reading();
+        get("CTDetector.CTD_ChA");
         return to_int32(get_member(*app, "SignalAnalyzer", "SA_Status"));
     }
     std::optional<Analyser> analyser;
@@ -52,7 +57,7 @@ struct LiveAnalyser {
 };
 
 // Patches the analyser's generator outputs back into its inputs, channel by channel.
-void patch_generator_back(std::initializer_list<std::string> channels = {"A", "B"}) {
+void patch_generator_back(const std::vector<std::string>& channels) {
     jack_status_t status{};
     jack_client_t* patch = jack_client_open("vantel-test-patch", JackNoStartServer, &status);
     ASSERT_NE(patch, nullptr);
@@ -63,125 +68,85 @@ void patch_generator_back(std::initializer_list<std::string> channels = {"A", "B
     jack_client_close(patch);
 }
 
-constexpr unsigned long kPlay_ms = 700;  // time for the analyser's window to fill
-
-// Waits up to `timeout_ms` for `done`; how long it took, in ms, or -1. The
-// dummy driver runs late on a loaded machine and leaves a gap in the last
-// second, which reads a little off; a clean second comes within a few (3 s).
+// Waits up to `timeout_ms` for `done`; false if it never came. The dummy driver runs late on a
+// loaded machine and leaves a gap in the last second, which reads a little off; a clean second
+// comes within a few.
 template <typename Done>
-qint64 wait_until(Done done, qint64 timeout_ms = 3000) {
+bool wait_until(Done done, unsigned long timeout_ms) {
     QElapsedTimer waited;
     waited.start();
-    while (!done()) {
-        if (waited.elapsed() > timeout_ms)
-            return -1;
-        QThread::msleep(50);
-    }
-    return waited.elapsed();
+    for (; !done(); QThread::msleep(50))
+        if (waited.elapsed() > static_cast<qint64>(timeout_ms))
+            return false;
+    return true;
 }
 
-// Nothing reaches an input until the generator's output is patched into it (A first, then B);
-// then it reads the generator as set, its frequency within 10 ppm. Cross-talk into B drives
-// output A alone, so nothing comes back into input B.
-TEST(OnJack, ReadsItsOwnGeneratorPatchedBack) {
+// A script of live_steps.csv: the analyser on a JACK server of its own, each step's action, then
+// its check at once or within its time.
+class LiveScript : public testing::TestWithParam<std::string> {};
+
+TEST_P(LiveScript, EveryStepHolds) {
     JackServer server;
     LiveAnalyser analyser;
-    analyser.set("Generator", "GEN_Frequency", Value(997.0));
-    analyser.set("Generator", "GEN_Level", Value(0.5));
-    analyser.set("CTDetector", "CTD_WeightingFilter", Value(0));
-    QThread::msleep(kPlay_ms);
-    for (const char* channel : {"CTD_ChA", "CTD_ChB"})
-        EXPECT_LT(analyser.reading(channel), 1e-6) << channel << ": nothing patched in yet";
-    patch_generator_back({"A"});
-    QThread::msleep(kPlay_ms);
-    EXPECT_NEAR(analyser.reading("CTD_ChA"), 0.5, 0.5e-4);  // volts
-    EXPECT_LT(analyser.reading("CTD_ChB"), 1e-6) << "B is not patched in yet";
-    patch_generator_back({"B"});
-    QThread::msleep(kPlay_ms);
-    analyser.set("CTDetector", "CTD_Function", Value("Frequency"));
-    EXPECT_NEAR(analyser.reading("CTD_ChB"), 997.0, 0.00997);
-    analyser.set("CTDetector", "CTD_Function", Value("Cross-talk"));
-    analyser.reading("CTD_ChB");  // switches output B off
-    QThread::msleep(kPlay_ms);
-    EXPECT_LT(analyser.reading("CTD_ChB"), 1e-6);
-}
-
-constexpr int kNoInput = 1, kDropout = 4, kSettling = 8, kUncalibrated = 32;
-
-// A second analyser of the same name is renamed by the server. One whose server
-// goes unlocks, reads silence under NO_INPUT, and comes back with the server,
-// settling until its window has filled. A fresh sound card's analogue volts are
-// uncalibrated; its digital input is not.
-TEST(JackServerGoes, InputUnlocksReadsSilenceAndComesBackWithTheServerAndIsLostWhileItStops) {
-    JackServer server;
-    LiveAnalyser analyser, second;
-    EXPECT_THAT(analyser.analyser->describe_input(),
-                testing::HasSubstr("client vantel-analyser at"));
-    EXPECT_THAT(second.analyser->describe_input(), testing::HasSubstr("client vantel-analyser-"));
-    QThread::msleep(300);
-    EXPECT_EQ(analyser.status() & ~kDropout, kUncalibrated);
-    analyser.set("AnalogueInputs", "AI_FullScaleA", Value(2.0));
-    EXPECT_EQ(analyser.status() & ~kDropout, 0) << "channel A is calibrated now";
-    analyser.set("SignalAnalyzer", "SA_Source", Value(instrument::kDigitalDomain));
-    EXPECT_EQ(analyser.frame_rate(), 48000.0);
-    server.kill();
-    QThread::msleep(600);
-    EXPECT_EQ(analyser.frame_rate(), 0.0);
-    EXPECT_EQ(analyser.reading(), 0.0);
-    EXPECT_EQ(analyser.status(), kNoInput);
-    ASSERT_TRUE(server.start());
-    const qint64 back_ms = wait_until([&] { return analyser.frame_rate() != 0.0; }, 5000);
-    EXPECT_EQ(analyser.frame_rate(), 48000.0);
-    EXPECT_LT(back_ms, 2000) << "reconnects within 2 s of the server's return";
-    // The new connection's first window is still filling.
-    EXPECT_TRUE(analyser.status() & kSettling);
-    EXPECT_GE(wait_until([&] { return analyser.status() == 0; }, 5000), 0);
-    // A server stopped in its tracks sends no periods: after half a second the
-    // input is lost, as one that went away, until periods come again.
-    server.stop();
-    QThread::msleep(800);
-    EXPECT_EQ(analyser.frame_rate(), 0.0);
-    EXPECT_EQ(analyser.status(), kNoInput);
-    QThread::msleep(2000);
-    EXPECT_EQ(analyser.status(), kNoInput) << "still stopped";
-    server.resume();
-    EXPECT_GE(wait_until([&] { return (analyser.status() & ~(kSettling | kDropout)) == 0; }, 5000),
-              0)
-        << "periods came again";
-    EXPECT_EQ(analyser.frame_rate(), 48000.0);
-}
-
-// A server back at a rate that cannot carry the generator's frequency: the generator falls
-// silent (nothing folds back) and keeps its setting, and plays again when the server returns at
-// a rate that carries it.
-TEST(JackServerGoes, BackAtALowerRateTheGeneratorIsSilentAndPlaysAgainLater) {
-    JackServer server;
-    LiveAnalyser analyser;
-    analyser.set("Generator", "GEN_Frequency", Value(23000.0));
-    analyser.set("Generator", "GEN_Level", Value(0.5));
-    analyser.set("CTDetector", "CTD_WeightingFilter", Value(0));
-    auto rate = [&] {
-        analyser.set("SignalAnalyzer", "SA_Source", Value(instrument::kDigitalDomain));
-        const double hz = analyser.frame_rate();
-        analyser.set("SignalAnalyzer", "SA_Source", Value(instrument::kAnalogueDomain));
-        return hz;
-    };
-    for (const int rate_hz : {44100, 48000}) {
-        server.kill();
-        QThread::msleep(600);
-        ASSERT_TRUE(server.start(rate_hz));
-        wait_until([&] { return rate() == rate_hz; }, 5000);
-        ASSERT_EQ(rate(), rate_hz);
-        patch_generator_back();
-        QThread::msleep(kPlay_ms);
-        if (rate_hz == 44100) {
-            EXPECT_LT(analyser.reading(), 1e-3);
-            EXPECT_EQ(get_member(*analyser.app, "Generator", "GEN_Frequency"), Value(23000.0));
+    std::optional<LiveAnalyser> second;
+    int steps = 0;
+    for (const CsvRow& step : testing_support::csv_beside("live_steps.csv")) {
+        if (step["script"] != GetParam())
+            continue;
+        ++steps;
+        SCOPED_TRACE(step.name);
+        const auto action = testing_support::words(step["action"]);
+        const std::string verb = action.empty() ? "" : action[0];
+        if (verb == "set") {
+            const auto dot = action[1].find('.');
+            analyser.set(action[1].substr(0, dot), action[1].substr(dot + 1),
+                         testing_support::value_cell(action[2]));
+        } else if (verb == "read") {
+            analyser.get(action[1]);
+        } else if (verb == "patch") {
+            patch_generator_back({action.begin() + 1, action.end()});
+        } else if (verb == "sleep") {
+            QThread::msleep(std::stoul(action[1]));
+        } else if (verb == "kill" || verb == "stop" || verb == "resume") {
+            verb == "kill" ? server.kill() : verb == "stop" ? server.stop() : server.resume();
+        } else if (verb == "start") {
+            ASSERT_TRUE(server.start(action.size() > 1 ? std::stoi(action[1]) : 0));
+        } else if (verb == "second") {
+            second.emplace();
+        } else {
+            ASSERT_EQ(verb, "") << "no such action";
         }
+        // QUANTITY OP EXPECTED [TOLERANCE | ignoring BITS]; an input's description "has" a text.
+        const auto check = testing_support::words(step["check"]);
+        if (check.empty())
+            continue;
+        std::string seen;
+        const auto holds = [&] {
+            if (check[0].ends_with("input")) {
+                seen = (check[0] == "input" ? analyser : *second).analyser->describe_input();
+                return seen.find(step["check"].substr(check[0].size() + 5)) != std::string::npos;
+            }
+            const int ignored = check.size() > 4 ? std::stoi(check[4]) : 0;
+            const double got =
+                check[0] == "status" ? analyser.status() & ~ignored : analyser.get(check[0]);
+            const double expected = std::stod(check[2]);
+            seen = std::to_string(got);
+            return check[1] == "<"   ? got < expected
+                   : check[1] == "~" ? std::abs(got - expected) <= std::stod(check[3])
+                   : check[1] == "has"
+                       ? (static_cast<int>(got) & static_cast<int>(expected)) == expected
+                       : got == expected;
+        };
+        EXPECT_TRUE(step["within_ms"].empty() ? holds()
+                                              : wait_until(holds, std::stoul(step["within_ms"])))
+            << step["check"] << ": " << seen;
     }
-    wait_until([&] { return std::abs(analyser.reading() - 0.5) < 1e-3; });
-    EXPECT_NEAR(analyser.reading(), 0.5, 1e-3);
+    EXPECT_GT(steps, 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(OnJack, LiveScript,
+                         testing::Values("PatchedBack", "ServerGoes", "BackAtALowerRate"),
+                         [](const auto& script) { return script.param; });
 
 // An input that cannot be opened is named (a JACK server above 768 kHz with its
 // rate, when the input opens); ALSA's "null" device captures digital silence in

