@@ -14,10 +14,7 @@
 namespace vantel {
 namespace {
 
-using testing_support::csv_beside;
-using testing_support::CsvRow;
-using testing_support::RowName;
-using testing_support::value_cell;
+using namespace testing_support;
 
 class ToCode : public testing::TestWithParam<CsvRow> {};
 

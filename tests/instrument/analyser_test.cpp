@@ -32,20 +32,14 @@
 #include "sound_file.h"
 #include "sources/live_source.h"
 #include "value_cell.h"
+#include "weighting_curves.h"
 
 namespace vantel {
 namespace {
 
 using ::testing::HasSubstr;
-using testing_support::csv_beside;
-using testing_support::CsvRow;
-using testing_support::in_home;
+using namespace testing_support;
 using testing_support::PrintTo;
-using testing_support::RowName;
-using testing_support::sine;
-using testing_support::thrown;
-using testing_support::value_cell;
-using testing_support::write_sound_file;
 
 std::int64_t code(std::string_view name) {
     return instrument::find_constant(name)->code;
@@ -344,36 +338,12 @@ TEST(SavedSettings, ARunKilledWhileSavingLeavesAWholeFile) {
     }
 }
 
-// The curves in closed form, 1 at 1 kHz: IEC 61672-1 Annex E, and BS.468-4's network.
-double a_weighting(double f) {
-    auto raw = [](double x) {
-        const double x2 = x * x;
-        constexpr double f1 = 20.598997, f2 = 107.65265, f3 = 737.86223, f4 = 12194.217;
-        return f4 * f4 * x2 * x2 /
-               ((x2 + f1 * f1) * std::sqrt((x2 + f2 * f2) * (x2 + f3 * f3)) * (x2 + f4 * f4));
-    };
-    return raw(f) / raw(1000.0);
-}
-
-double ccir468(double f) {
-    auto raw = [](double x) {
-        const double h1 = -4.737338981378384e-24 * std::pow(x, 6) +
-                          2.043828333606125e-15 * std::pow(x, 4) - 1.363894795463638e-7 * x * x +
-                          1.0;
-        const double h2 = 1.306612257412824e-19 * std::pow(x, 5) -
-                          2.118150887518656e-11 * std::pow(x, 3) + 5.559488023498642e-4 * x;
-        return 1.246332637532143e-4 * x / std::hypot(h1, h2);
-    };
-    return raw(f) / raw(1000.0);
-}
-
-// The RMS gain of a curve for white noise over 20 Hz to 20 kHz.
-template <typename Curve>
-double white_noise_gain(Curve curve) {
+// The RMS gain of a curve in dB for white noise over 20 Hz to 20 kHz.
+double white_noise_gain(double (*curve_db)(double)) {
     double power = 0.0;
     constexpr int kPoints = 19981;  // 1 Hz apart
     for (int i = 0; i < kPoints; ++i)
-        power += curve(20.0 + i) * curve(20.0 + i);
+        power += std::pow(10.0, curve_db(20.0 + i) / 10.0);
     return std::sqrt(power / kPoints);
 }
 
@@ -385,11 +355,11 @@ class ClosedForm : public testing::TestWithParam<CsvRow>, public Bench {};
 double closed_form(const std::string& name) {
     constexpr double kNoiseA = 30e-6, kNoiseB = 33e-6;
     static const std::map<std::string, double> forms{
-        {"level_a_through_ccir468_2k", db(1.006 * ccir468(1000.0) / ccir468(2000.0))},
+        {"level_a_through_ccir468_2k", db(1.006) + ccir468_db(1000.0, 2000.0)},
         {"noise_a", db(kNoiseA)},
         {"noise_b", db(kNoiseB)},
-        {"noise_a_a_weighted", db(kNoiseA * white_noise_gain(a_weighting))},
-        {"noise_a_ccir468", db(kNoiseA * white_noise_gain(ccir468))},
+        {"noise_a_a_weighted", db(kNoiseA * white_noise_gain(a_weighting_db))},
+        {"noise_a_ccir468", db(kNoiseA * white_noise_gain([](double f) { return ccir468_db(f); }))},
         {"thdn_a", db(std::hypot(1.5e-5, kNoiseA / 1.006))},
         {"balance", db(1.006 / 0.994)},
         {"crosstalk_into_a", db(1e-5)},

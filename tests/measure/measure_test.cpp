@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <complex>
 #include <functional>
 #include <map>
 #include <numbers>
@@ -23,15 +22,13 @@
 #include "csv_table.h"
 #include "measure/measure.h"
 #include "row_name.h"
+#include "weighting_curves.h"
 
 namespace vantel::measure::test {
 namespace {
 
-using testing_support::CsvRow;
+using namespace testing_support;
 using testing_support::PrintTo;
-using testing_support::RowName;
-using testing_support::thrown;
-using testing_support::words;
 
 constexpr double kRates[] = {44100.0, 48000.0, 88200.0, 96000.0, 192000.0};
 
@@ -135,35 +132,6 @@ std::vector<CsvRow> read_table(const std::string& file) {
     return testing_support::read_csv(std::string(VANTEL_MEASUREMENT_DIR) + "/" + file);
 }
 
-// IEC 61672-1 Annex E's A curve in dB, 0 dB at 1 kHz (the standards README's poles and A1000).
-double a_weighting_db(double f) {
-    constexpr double f1 = 20.598997057618316, f2 = 107.65264864304629, f3 = 737.8622307362901,
-                     f4 = 12194.217147998012;
-    const double f_2 = f * f;
-    return 20.0 * std::log10(f4 * f4 * f_2 * f_2 /
-                             ((f_2 + f1 * f1) * std::sqrt(f_2 + f2 * f2) *
-                              std::sqrt(f_2 + f3 * f3) * (f_2 + f4 * f4))) +
-           1.999655535667262;
-}
-
-// ITU-R BS.468-4's network in its s-plane form (the standards README's poles), 0 dB at `unity_hz`.
-double ccir468_network_db(double frequency_hz, double unity_hz) {
-    const std::complex<double> poles[] = {{-25903.70104781628, 0.0},
-                                          {-23615.53521363528, 36379.90893732929},
-                                          {-23615.53521363528, -36379.90893732929},
-                                          {-18743.74669072136, 62460.15645250649},
-                                          {-18743.74669072136, -62460.15645250649},
-                                          {-62675.1700584679, 0.0}};
-    auto magnitude = [&](double f) {
-        const std::complex<double> s(0.0, 2.0 * std::numbers::pi * f);
-        std::complex<double> h = s;
-        for (const auto& p : poles)
-            h /= s - p;
-        return std::abs(h);
-    };
-    return db(magnitude(frequency_hz) / magnitude(unity_hz));
-}
-
 // A full-scale tone through `curve`: within 0.1 dB of `formula_db` (NaN: no goal) and within
 // [nominal + minus, nominal + plus].
 ChainRow curve_row(const char* curve_name, Curve curve, double rate, double f, double formula_db,
@@ -221,7 +189,7 @@ std::vector<ChainRow> curve_rows(std::span<const double> rates, bool octaves_onl
                 }
                 if (f <= 0.45 * rate)
                     rows.push_back(curve_row(name, curve, rate, f,
-                                             f <= 20000.0 ? ccir468_network_db(f, unity_hz) : NAN,
+                                             f <= 20000.0 ? ccir468_db(f, unity_hz) : NAN,
                                              t.number("nominal_db"), minus, plus));
             }
         }

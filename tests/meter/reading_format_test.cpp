@@ -23,9 +23,7 @@
 namespace vantel {
 namespace {
 
-using testing_support::csv_beside;
-using testing_support::CsvRow;
-using testing_support::RowName;
+using namespace testing_support;
 
 constexpr auto R = UnitClass::Ranged;
 constexpr auto P = UnitClass::Plain;

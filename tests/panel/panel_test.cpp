@@ -35,12 +35,8 @@
 namespace vantel {
 namespace {
 
-using testing_support::csv_beside;
-using testing_support::CsvRow;
+using namespace testing_support;
 using testing_support::PrintTo;
-using testing_support::RowName;
-using testing_support::Shown;
-using testing_support::Strings;
 
 QImage shot(QWidget& w, QRect r = {}) {
     const QImage all = w.grab().toImage().convertToFormat(QImage::Format_RGB32);
@@ -373,43 +369,31 @@ TEST(ContextMenu, CalibrateAsksForTheTrueLevel) {
     EXPECT_TRUE(p.world.messages.empty());
 }
 
-struct ZoomCase {
-    const char* name;
-    int percent;
-    QSize window;
-};
-
-class Zoom : public testing::TestWithParam<ZoomCase> {};
-
-// Every control stands where the table puts it, times the zoom, to the nearest pixel.
-TEST_P(Zoom, ScalesTheWindowAndEveryControl) {
-    const ZoomCase& c = GetParam();
+// Every control stands where the table puts it, times the zoom, to the nearest pixel, also
+// on the way back down.
+TEST(Zoom, ScalesTheWindowAndEveryControl) {
     Shown p;
-    p.window.choose_zoom(c.percent);
-    const double zoom = c.percent / 100.0;
-    EXPECT_EQ(p.window.size(), c.window);
-    EXPECT_EQ(p.window.zoom_percent(), c.percent);
-    for (const ControlSpec& spec : panel_controls()) {
-        if (spec.kind != ControlKind::PictureBox && spec.kind != ControlKind::Label)
-            continue;
-        const QWidget* control = p.window.findChild<QWidget*>(control_name(spec));
-        const QRect at = QRect(control->mapTo(&p.window, QPoint(0, 0)), control->size());
-        QRect wanted = spec.rect;
-        if (spec.parent == "Picture6")
-            wanted.translate(80, 200);
-        for (auto [got, want] : {std::pair{at.left(), wanted.left()},
-                                 {at.top(), wanted.top()},
-                                 {at.right() + 1, wanted.right() + 1},
-                                 {at.bottom() + 1, wanted.bottom() + 1}})
-            EXPECT_NEAR(got, want * zoom, 0.51) << control_name(spec).toStdString();
+    for (auto [percent, window] :
+         {std::pair{150, QSize(407, 807)}, {200, QSize(542, 1076)}, {100, QSize(271, 538)}}) {
+        SCOPED_TRACE(percent);
+        p.window.choose_zoom(percent);
+        EXPECT_EQ(p.window.size(), window);
+        EXPECT_EQ(p.window.zoom_percent(), percent);
+        for (const ControlSpec& spec : panel_controls()) {
+            if (spec.kind != ControlKind::PictureBox && spec.kind != ControlKind::Label)
+                continue;
+            const QWidget* control = p.window.findChild<QWidget*>(control_name(spec));
+            const QRect at = QRect(control->mapTo(&p.window, QPoint(0, 0)), control->size());
+            const QRect wanted =
+                spec.rect.translated(spec.parent == "Picture6" ? QPoint(80, 200) : QPoint());
+            for (auto [got, want] : {std::pair{at.left(), wanted.left()},
+                                     {at.top(), wanted.top()},
+                                     {at.right() + 1, wanted.right() + 1},
+                                     {at.bottom() + 1, wanted.bottom() + 1}})
+                EXPECT_NEAR(got, want * percent / 100.0, 0.51) << control_name(spec).toStdString();
+        }
     }
 }
-
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(Sizes, Zoom, testing::ValuesIn(std::vector<ZoomCase>{
-    {"At100", 100, {271, 538}}, {"At150", 150, {407, 807}}, {"At200", 200, {542, 1076}},
-}), RowName());
-// clang-format on
 
 // The menu's View sets the zoom and keeps it in panel.conf beside the analyser's settings; the
 // next window opens at it. A file that holds anything else gives 100 %, and says so.

@@ -25,9 +25,7 @@
 namespace vantel {
 namespace {
 
-using testing_support::CsvRow;
-using testing_support::JackServer;
-using testing_support::thrown;
+using namespace testing_support;
 
 // The analyser built into a program, on the JACK input, its ports left for the
 // test to connect.

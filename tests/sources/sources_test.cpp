@@ -35,11 +35,8 @@ namespace vantel::source {
 namespace {
 
 namespace fs = std::filesystem;
-using testing_support::csv_beside;
-using testing_support::CsvRow;
+using namespace testing_support;
 using testing_support::PrintTo;
-using testing_support::RowName;
-using testing_support::thrown;
 
 class FakeClock {
 public:

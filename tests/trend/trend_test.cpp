@@ -23,11 +23,8 @@
 namespace vantel {
 namespace {
 
-using testing_support::csv_beside;
-using testing_support::CsvRow;
+using namespace testing_support;
 using testing_support::PrintTo;
-using testing_support::RowName;
-using testing_support::Shown;
 using Clock = std::chrono::system_clock;
 
 // Colours no other element uses, so that each pixel says what drew it.
