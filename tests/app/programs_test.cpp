@@ -40,7 +40,6 @@ using namespace Qt::StringLiterals;
 using namespace testing_support;
 using ::testing::HasSubstr;
 using testing_support::PrintTo;
-using AnalyserOverDbus = OnPrivateBus;
 
 // Backends that reach an analyser process are tried against one on the private bus (below,
 // and the panel's process tests). The default is one this build knows; a name it does not know
@@ -166,8 +165,6 @@ protected:
     }
     std::optional<AnalyserProcess> analyser;
 };
-using RigOverDbus = AnalyserOnBus;
-using PanelOverDbus = AnalyserOnBus;
 
 class Start : public OnPrivateBus, public testing::WithParamInterface<CsvRow> {};
 
@@ -331,7 +328,7 @@ TEST(Rig, Latin1FileNamesAreFound) {
 }
 
 // One analyser on the bus serves each run in turn; every run puts the option back as it was.
-TEST_F(RigOverDbus, EachRunLeavesTheOptionAsItWasAndALostAnalyserIsCodeThree) {
+TEST_F(AnalyserOnBus, EachRunLeavesTheOptionAsItWasAndALostAnalyserIsCodeThree) {
     // --once: the settled reading alone on standard output, for a shell's $(...); the writes
     // stay in the analyser.
     const Outcome once = dmm(QStringList{u"--analyser"_s, u"dbus"_s, u"--once"_s} + kThdnAt1V);
@@ -393,7 +390,7 @@ TEST_F(RigOverDbus, EachRunLeavesTheOptionAsItWasAndALostAnalyserIsCodeThree) {
 
 // A FIFO whose reader stops reading: the meter goes on, and SIGTERM still ends the program in
 // well under 2 s with the option back.
-TEST_F(PanelOverDbus, AStalledReaderNeitherHoldsUpTheMeterNorItsEnd) {
+TEST_F(AnalyserOnBus, AStalledReaderNeitherHoldsUpTheMeterNorItsEnd) {
     const std::string fifo = in_home("rows");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -454,7 +451,7 @@ INSTANTIATE_TEST_SUITE_P(Signals, StopSignal,
 // Huge values are refused at once and the analyser's log stays small; answers 60 ms late, then a
 // stall of a second (another client's big request, say), are waited out: the panel logs on, and
 // ends as it should.
-TEST_F(PanelOverDbus, HugeWritesSlowAnswersAndStallsAreWaitedOutAndTheOptionStaysSafe) {
+TEST_F(AnalyserOnBus, HugeWritesSlowAnswersAndStallsAreWaitedOutAndTheOptionStaysSafe) {
     QProcess panel;
     start_dmm(panel, headless("dbus", {u"--log"_s, u"-"_s}));
     ASSERT_TRUE(QTest::qWaitFor(settling_option_is_off, kChildTimeout_ms));
@@ -515,7 +512,7 @@ void send_junk(const QStringList& destinations) {
 
 // A panel flooded with junk keeps running; a second panel on the same analyser would save the
 // first one's "off" as the user's option, so it brings the first to the front and leaves.
-TEST_F(PanelOverDbus, JunkLeavesThePanelRunningAndASecondPanelBringsTheFirstToTheFront) {
+TEST_F(AnalyserOnBus, JunkLeavesThePanelRunningAndASecondPanelBringsTheFirstToTheFront) {
     QProcess first;
     const QString log = QString::fromStdString(in_home("run.csv"));
     start_dmm(first, {u"--analyser"_s, u"dbus"_s, u"--log"_s, log});
@@ -558,7 +555,7 @@ TEST_F(PanelOverDbus, JunkLeavesThePanelRunningAndASecondPanelBringsTheFirstToTh
 }
 
 // Nobody can press OK on the offscreen platform: the time-out says its piece on stderr and ends.
-TEST_F(AnalyserOverDbus, NeverReadyAnalyserEndsThePanelByItselfWithoutADisplay) {
+TEST_F(OnPrivateBus, NeverReadyAnalyserEndsThePanelByItselfWithoutADisplay) {
     AnalyserProcess analyser({u"--initialise-after"_s, u"1000"_s});
     const Outcome o = dmm({u"--analyser"_s, u"dbus"_s}, 30000);
     EXPECT_EQ(o.code, 2) << "still waiting for someone to press OK?";

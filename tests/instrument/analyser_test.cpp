@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
@@ -90,17 +91,8 @@ struct Bench {
         app = analyser->application();
     }
     // Member access by path: "CTDetector.CTD_Unit", or "IsInitialised" on the application.
-    Value get(std::string_view path) {
-        const auto dot = path.find('.');
-        return dot == path.npos ? app->get(path)
-                                : get_member(*app, path.substr(0, dot), path.substr(dot + 1));
-    }
-    void set(std::string_view path, const Value& v) {
-        const auto dot = path.find('.');
-        if (dot == path.npos)
-            return app->set(path, v);
-        set_member(*app, path.substr(0, dot), path.substr(dot + 1), v);
-    }
+    Value get(std::string_view path) { return member_at(*app, path); }
+    void set(std::string_view path, const Value& v) { set_member_at(*app, path, v); }
     void set(std::string_view path, const char* constant) { set(path, Value(code(constant))); }
     void function(const char* name) { set("CTDetector.CTD_Function", Value(name)); }
     // A reading once the input has run for `settle_s` (a change takes a window to show).
@@ -424,7 +416,7 @@ TEST_F(Analyser, FirstReadingAfterASettingsChangeIsTheSettledOne) {
 constexpr int kRate = 8000;
 
 // A mono float WAV of `seconds` at 8 kHz, sample n being `sample(n)`.
-AnalyserOptions wav(double seconds, double (*sample)(int n)) {
+AnalyserOptions wav(double seconds, std::function<double(int n)> sample) {
     return on(write_sound_file(in_home("signal.wav"), kRate, seconds,
                                [=](long long n) { return sample(static_cast<int>(n)); }));
 }
@@ -433,42 +425,32 @@ double half_scale_sine(int n) {
     return 0.5 * sine(1000.0, kRate, n);
 }
 
-struct SignalFlagRow {
-    const char* name;
-    const char* flag;
-    double (*sample)(int n);  // 8 s at 8 kHz, the cause lying between 1 and 1.5 s
-    double raised_at_s, cleared_at_s;
-};
-
-class SignalFlag : public testing::TestWithParam<SignalFlagRow> {};
-
-TEST_P(SignalFlag, IsRaisedWhileItsCauseIsInTheWindowOnly) {
-    const SignalFlagRow& row = GetParam();
-    Bench a(wav(8.0, row.sample));
-    EXPECT_EQ(a.status_at(0.9), 0) << "a clean window";
-    EXPECT_EQ(a.status_at(row.raised_at_s), code(row.flag));
-    EXPECT_EQ(a.status_at(row.cleared_at_s), 0) << "the cause has left the window";
+// A half-scale sine with signal_flags.csv's cause from 1 s: for half a second a full-scale square
+// (every sample at full scale) or a sine whose peaks touch full scale, NaN for 10 ms, or one
+// infinite sample.
+double with_cause(const std::string& cause, int n) {
+    const bool in_cause = n >= kRate && n < kRate * 3 / 2;
+    if (cause == "square" && in_cause)
+        return n / 4 % 2 ? 1.0 : -1.0;
+    if (cause == "full_scale_sine" && in_cause)
+        return 2.0 * half_scale_sine(n);
+    if (cause == "nan" && n >= kRate && n < kRate + 80)
+        return std::nan("");
+    return cause == "infinite" && n == kRate + 100 ? -INFINITY : half_scale_sine(n);
 }
 
-// clang-format off
-INSTANTIATE_TEST_SUITE_P(File, SignalFlag, testing::ValuesIn(std::vector<SignalFlagRow>{
-    // A full-scale square: every sample at full scale.
-    {"FullScaleSquare", "STATUS_OVERLOAD",
-     [](int n) { return n >= kRate && n < kRate * 3 / 2 ? (n / 4 % 2 ? 1.0 : -1.0)
-                                                         : half_scale_sine(n); },
-     1.45, 1.75},
-    // A sine whose peaks touch full scale is at full scale too.
-    {"SineTouchingFullScale", "STATUS_OVERLOAD",
-     [](int n) { return n >= kRate && n < kRate * 3 / 2 ? 2.0 * half_scale_sine(n)
-                                                         : half_scale_sine(n); },
-     1.6, 1.75},
-    {"NotANumber", "STATUS_INVALID_SAMPLES",
-     [](int n) { return n >= kRate && n < kRate + 80 ? std::nan("") : half_scale_sine(n); },
-     1.1, 1.25},
-    {"Infinite", "STATUS_INVALID_SAMPLES",
-     [](int n) { return n == kRate + 100 ? -INFINITY : half_scale_sine(n); }, 1.05, 1.25},
-}), testing_support::RowName());
-// clang-format on
+class SignalFlag : public testing::TestWithParam<CsvRow> {};
+
+TEST_P(SignalFlag, IsRaisedWhileItsCauseIsInTheWindowOnly) {
+    const CsvRow& row = GetParam();
+    Bench a(wav(8.0, [cause = row["cause"]](int n) { return with_cause(cause, n); }));
+    EXPECT_EQ(a.status_at(0.9), 0) << "a clean window";
+    EXPECT_EQ(a.status_at(row.number("raised_at_s")), code(row["flag"]));
+    EXPECT_EQ(a.status_at(row.number("cleared_at_s")), 0) << "the cause has left the window";
+}
+
+INSTANTIATE_TEST_SUITE_P(File, SignalFlag, testing::ValuesIn(csv_beside("signal_flags.csv")),
+                         RowName());
 
 // A file that stops decoding while it plays is lost for good, in either domain, and says so
 // once, when it happens.

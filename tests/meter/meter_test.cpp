@@ -105,9 +105,7 @@ std::string shown_field(Rig& r, const TrendSeries& trend, const std::string& nam
     if (name.starts_with("count:"))
         return std::to_string(r.world.count(name.substr(6)));
     if (name.starts_with("member:"))
-        return get_member(*r.world.analyser.application(), name.substr(7, name.find('.') - 7),
-                          name.substr(name.find('.') + 1))
-            .describe();
+        return member_at(*r.world.analyser.application(), name.substr(7)).describe();
     return fields.at(name)();
 }
 
@@ -136,8 +134,7 @@ TEST_P(MeterSteps, ShowWhatTheTableSays) {
         } else if (action == "reading") {
             r.cycle_reading(Value(row.number("value")));
         } else if (action == "set") {
-            set_member(*r.world.analyser.application(), target.substr(0, target.find('.')),
-                       target.substr(target.find('.') + 1), value_cell(value));
+            set_member_at(*r.world.analyser.application(), target, value_cell(value));
         } else if (action == "override") {  // const:NAME is the analyser's constant of that name
             r.world.analyser.override_value(
                 target, value.starts_with("const:")

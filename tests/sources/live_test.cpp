@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <jack/jack.h>
 
+#include <QTest>
 #include <QThread>
 
 #include <cmath>
@@ -37,14 +38,7 @@ struct LiveAnalyser {
         analyser.emplace(options);
         app = analyser->application();
     }
-    void set(const std::string& object, const std::string& member, Value v) {
-        set_member(*app, object, member, v);
-    }
-    // OBJECT.MEMBER as a number.
-    double get(const std::string& path) {
-        const auto dot = path.find('.');
-        return to_double(get_member(*app, path.substr(0, dot), path.substr(dot + 1)));
-    }
+    double get(const std::string& path) { return to_double(member_at(*app, path)); }
     // The status flags of a reading of channel A taken now.
     int status() {
         get("CTDetector.CTD_ChA");
@@ -66,21 +60,9 @@ void patch_generator_back(const std::vector<std::string>& channels) {
     jack_client_close(patch);
 }
 
-// Waits up to `timeout_ms` for `done`; false if it never came. The dummy driver runs late on a
-// loaded machine and leaves a gap in the last second, which reads a little off; a clean second
-// comes within a few.
-template <typename Done>
-bool wait_until(Done done, unsigned long timeout_ms) {
-    QElapsedTimer waited;
-    waited.start();
-    for (; !done(); QThread::msleep(50))
-        if (waited.elapsed() > static_cast<qint64>(timeout_ms))
-            return false;
-    return true;
-}
-
 // A script of live_steps.csv: the analyser on a JACK server of its own, each step's action, then
-// its check at once or within its time.
+// its check at once or within its time (the dummy driver runs late on a loaded machine and
+// leaves a gap in the last second, which reads a little off; a clean second comes within a few).
 class LiveScript : public testing::TestWithParam<std::string> {};
 
 TEST_P(LiveScript, EveryStepHolds) {
@@ -96,9 +78,7 @@ TEST_P(LiveScript, EveryStepHolds) {
         const auto action = testing_support::words(step["action"]);
         const std::string verb = action.empty() ? "" : action[0];
         if (verb == "set") {
-            const auto dot = action[1].find('.');
-            analyser.set(action[1].substr(0, dot), action[1].substr(dot + 1),
-                         testing_support::value_cell(action[2]));
+            set_member_at(*analyser.app, action[1], value_cell(action[2]));
         } else if (verb == "read") {
             analyser.get(action[1]);
         } else if (verb == "patch") {
@@ -135,8 +115,9 @@ TEST_P(LiveScript, EveryStepHolds) {
                        ? (static_cast<int>(got) & static_cast<int>(expected)) == expected
                        : got == expected;
         };
-        EXPECT_TRUE(step["within_ms"].empty() ? holds()
-                                              : wait_until(holds, std::stoul(step["within_ms"])))
+        EXPECT_TRUE(step["within_ms"].empty()
+                        ? holds()
+                        : QTest::qWaitFor(holds, std::stoi(step["within_ms"])))
             << step["check"] << ": " << seen;
     }
     EXPECT_GT(steps, 0);

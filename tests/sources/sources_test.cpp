@@ -38,16 +38,13 @@ namespace fs = std::filesystem;
 using namespace testing_support;
 using testing_support::PrintTo;
 
-class FakeClock {
-public:
+// A clock the test moves; the sources it is given to share it.
+struct FakeClock {
+    std::shared_ptr<double> now_s = std::make_shared<double>(0.0);
     MonotonicClock clock() const {
-        return [now = now_s_] { return *now; };
+        return [now = now_s] { return *now; };
     }
-    void set(double seconds) { *now_s_ = seconds; }
-    void advance(double seconds) { *now_s_ += seconds; }
-
-private:
-    std::shared_ptr<double> now_s_ = std::make_shared<double>(0.0);
+    void set(double seconds) { *now_s = seconds; }
 };
 
 // The peak amplitude of the component at `frequency_hz`, which should fall on a bin.
@@ -192,7 +189,7 @@ class Generated : public ::testing::Test {
 protected:
     std::unique_ptr<SampleSource> open(const char* source_name, std::uint64_t seed = 7) {
         auto s = open_source(source_name, generator, {seed, clock.clock(), 10.0});
-        clock.advance(100.0);  // 100 s produced
+        clock.set(*clock.now_s + 100.0);  // 100 s produced
         return s;
     }
     static std::vector<double> volts(SampleSource& s, int ch, std::int64_t first, std::size_t n) {
