@@ -19,7 +19,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
-#include <cmath>
 #include <csignal>
 #include <limits>
 

@@ -8,10 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <chrono>
-#include <cmath>
 #include <functional>
-#include <limits>
 #include <map>
 #include <optional>
 #include <ranges>

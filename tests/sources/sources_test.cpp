@@ -15,7 +15,6 @@
 #include <complex>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <map>
 #include <numbers>
 #include <random>

@@ -3,7 +3,6 @@
 // reads and writes and their failures, references. A plain program (Debian has no GoogleTest for
 // mingw-w64), run under wine by the test suite. Listing members and creating the application by
 // its identifier are shown against our analyser's server (com_server_test).
-#include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
