@@ -95,6 +95,7 @@ struct Rig {
 
     explicit Rig(double initialise_after_s = 0.0, std::optional<source::DeviceModel> device = {})
         : world(initialise_after_s, std::move(device)) {}
+    virtual ~Rig() = default;  // a script's meter may be one with a run attached
     // One work tick: four timer ticks, as the meter's timer drives the cycle, 200 ms after the
     // last.
     void work_tick() {

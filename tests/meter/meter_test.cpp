@@ -41,9 +41,34 @@ TEST(UpdateCycle, ReadsTheAnalyserInItsOwnOrder) {
     EXPECT_EQ(p.world.log->back(), "get UNIT_V");
 }
 
+// A meter on our analyser with a scripted run attached as the program attaches it, its readings
+// logged as (seconds, passed).
+struct RunRig : Rig {
+    ScriptedRun run;
+    std::vector<std::pair<double, std::optional<bool>>> logged;
+
+    explicit RunRig(RunPlan plan) : run(meter, std::move(plan)) {
+        world.prepare = [this](const ObjectRef& analyser) { run.attach(analyser); };
+        QObject::connect(&run, &ScriptedRun::logged, &run,
+                         [this](const MeterReading& r, std::optional<bool> passed) {
+                             logged.emplace_back(r.seconds, passed);
+                         });
+    }
+    void start() {
+        meter.start();
+        meter.stop_timer();
+    }
+    // Work ticks until the run has logged `n` readings or the meter has ended; at most `limit`.
+    void tick_until_logged(std::size_t n, int limit = 100) {
+        for (int i = 0; i < limit && logged.size() < n && !meter.ended(); ++i)
+            work_tick();
+    }
+};
+
 // Scripts of steps on one meter: each row an action (a key of the meter, or the analyser moved as
-// another client or a fault would move it; `new` takes a fresh meter, not started yet) and, in
-// `shows`, what must hold after it: field=value pairs split by ';', a list's items by ','. A
+// another client or a fault would move it; `new` takes a fresh meter, not started yet, and `run`
+// one with a scripted run attached that discards the readings of its first `value` seconds) and,
+// in `shows`, what must hold after it: field=value pairs split by ';', a list's items by ','. A
 // field the table names wrongly fails the script, as does any value not as shown.
 class MeterSteps : public testing::TestWithParam<const char*> {};
 
@@ -84,6 +109,15 @@ std::string shown_field(Rig& r, const TrendSeries& trend, const std::string& nam
         {"ends", [&] { return join(r.world.ends | std::views::transform(to_text)); }},
         {"writes", [&] { return join(r.world.writes()); }},
         {"log", [&] { return std::to_string(r.world.log->size()); }},
+        // A run's logged readings, at their milliseconds since the start.
+        {"logged_ms",
+         [&] {
+             return join(dynamic_cast<RunRig&>(r).logged | std::views::transform([](const auto& l) {
+                             return std::to_string(std::lround(l.first * 1000));
+                         }));
+         }},
+        {"settling",
+         [&] { return yes_no(dynamic_cast<RunRig&>(r).run.analyser_reports_settling()); }},
         // Each trace as the first trace of its measurement, its points, and why its last is no
         // reading (None: it is one).
         {"trend",
@@ -107,21 +141,24 @@ std::string shown_field(Rig& r, const TrendSeries& trend, const std::string& nam
 }
 
 TEST_P(MeterSteps, ShowWhatTheTableSays) {
-    std::optional<Rig> fresh(std::in_place);
+    std::unique_ptr<Rig> fresh = std::make_unique<Rig>();
     TrendSeries trend;
     for (const CsvRow& row : csv_beside(GetParam())) {
         Rig& r = *fresh;
         SCOPED_TRACE(row.where);
         const std::string &action = row["action"], &target = row["target"], &value = row["value"];
-        if (action == "new") {
-            fresh.emplace();
+        if (action == "new" || action == "run") {
+            fresh = action == "new"
+                        ? std::make_unique<Rig>()
+                        : std::make_unique<RunRig>(RunPlan{.settle_s = std::stod(value)});
             trend = TrendSeries();
         } else if (action == "trend") {
             trend.add(r.shown());
-        } else if (action == "start" || action == "poll") {
+        } else if (action == "start" || action == "start_untimed" || action == "poll") {
             r.meter.start();  // its timer left running, as the program leaves it
-            if (action == "poll") {
+            if (action != "start")
                 r.meter.stop_timer();  // the script runs the ticks
+            if (action == "poll") {
                 r.work_tick();
                 r.world.log->clear();
             }
@@ -178,7 +215,7 @@ INSTANTIATE_TEST_SUITE_P(Scripts, MeterSteps,
                          testing::Values("start_up.csv", "hold.csv", "input_keys.csv", "inputs.csv",
                                          "status_changes.csv", "odd_readings.csv",
                                          "weighting_words.csv", "failures.csv", "lost_input.csv",
-                                         "unit_read.csv", "status_once.csv"),
+                                         "unit_read.csv", "status_once.csv", "settling.csv"),
                          [](const auto& param) {
                              const std::string file = param.param;
                              return file.substr(0, file.find('.'));
@@ -303,89 +340,6 @@ TEST_P(CalibrationRefused, ChangesNothingAndSaysWhy) {
 
 INSTANTIATE_TEST_SUITE_P(Meter, CalibrationRefused,
                          testing::ValuesIn(csv_beside("refused_calibrations.csv")), RowName());
-
-// A meter on our analyser with a scripted run attached as the program attaches it, its readings
-// logged as (seconds, passed).
-struct RunRig : Rig {
-    ScriptedRun run;
-    std::vector<std::pair<double, std::optional<bool>>> logged;
-
-    explicit RunRig(RunPlan plan) : run(meter, std::move(plan)) {
-        world.prepare = [this](const ObjectRef& analyser) { run.attach(analyser); };
-        QObject::connect(&run, &ScriptedRun::logged, &run,
-                         [this](const MeterReading& r, std::optional<bool> passed) {
-                             logged.emplace_back(r.seconds, passed);
-                         });
-    }
-    void start() {
-        meter.start();
-        meter.stop_timer();
-    }
-    // Work ticks until the run has logged `n` readings or the meter has ended; at most `limit`.
-    void tick_until_logged(std::size_t n, int limit = 100) {
-        for (int i = 0; i < limit && logged.size() < n && !meter.ended(); ++i)
-            work_tick();
-    }
-    void analyser_status(std::int64_t status) {
-        world.analyser.override_value("SignalAnalyzer.SA_Status", Value(status));
-    }
-};
-
-// 16 is not a bit any code of ours assumes: the run must ask the analyser what it means.
-constexpr std::int64_t kSettlingBit = 16;
-
-TEST(Settling, DiscardsReadingsForItsTimeThenWhileTheAnalyserSaysItSettles) {
-    RunRig rig({.settle_s = 1.0});
-    rig.world.analyser.override_value("STATUS_SETTLING", Value(kSettlingBit));
-    rig.analyser_status(kSettlingBit | 1);
-    rig.start();
-    EXPECT_TRUE(rig.run.analyser_reports_settling());
-    rig.tick_until_logged(1, 8);  // to 1.6 s: past the time, but the analyser is settling
-    EXPECT_TRUE(rig.logged.empty());
-    rig.analyser_status(8);  // other bits only
-    rig.tick_until_logged(1);
-    rig.analyser_status(kSettlingBit);  // once settled, the run does not settle again
-    rig.tick_until_logged(3);
-    ASSERT_EQ(rig.logged.size(), 3u);
-    EXPECT_NEAR(rig.logged[0].first, 1.8, 1e-9);
-    EXPECT_NEAR(rig.logged[2].first, 2.2, 1e-9);
-}
-
-// An analyser that does not report its state this way never holds the run up. Our analyser
-// offers both; a member it is made to refuse stands for one it lacks.
-TEST(Settling, WithoutTheStatusOrItsConstantIsOnlyTheTime) {
-    for (auto [name, offers_status, offers_constant] : {std::tuple{"Neither", false, false},
-                                                        {"OnlyTheStatus", true, false},
-                                                        {"OnlyTheConstant", false, true}}) {
-        SCOPED_TRACE(name);
-        RunRig rig({.settle_s = 0.5});
-        if (offers_status)
-            rig.analyser_status(kSettlingBit);
-        else
-            rig.world.analyser.fail_member("SignalAnalyzer.SA_Status", "no such member");
-        if (offers_constant)
-            rig.world.analyser.override_value("STATUS_SETTLING", Value(kSettlingBit));
-        else
-            rig.world.analyser.fail_member("STATUS_SETTLING", "no such member");
-        rig.start();
-        EXPECT_FALSE(rig.run.analyser_reports_settling());
-        rig.tick_until_logged(1);
-        ASSERT_EQ(rig.logged.size(), 1u);
-        EXPECT_NEAR(rig.logged[0].first, 0.6, 1e-9);
-    }
-}
-
-TEST(Settling, AStatusThatCannotBeReadEndsTheRunAsAFailedAnalyser) {
-    RunRig rig({.settle_s = 0.4});
-    rig.world.analyser.override_value("STATUS_SETTLING", Value(kSettlingBit));
-    rig.analyser_status(0);
-    rig.start();
-    rig.world.analyser.fail_member("SignalAnalyzer.SA_Status", "input overload");
-    rig.tick_until_logged(1);
-    EXPECT_TRUE(rig.meter.ended());
-    EXPECT_EQ(rig.world.ends, std::vector<int>{kExitAnalyserFailed});
-    EXPECT_THAT(rig.world.reports, testing::ElementsAre(HasSubstr("SignalAnalyzer.SA_Status")));
-}
 
 // A number a row may leave empty.
 std::optional<double> given(const CsvRow& row, const char* column) {
