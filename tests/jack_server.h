@@ -9,9 +9,8 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
-#include <QElapsedTimer>
 #include <QProcess>
-#include <QThread>
+#include <QTest>
 
 #include <csignal>
 #include <string>
@@ -44,18 +43,14 @@ public:
         process_.start(u"jackd"_s, {u"--no-realtime"_s, u"-n"_s, QString::fromStdString(name_),
                                     u"-d"_s, u"dummy"_s, u"-r"_s, QString::number(rate_hz_),
                                     u"-p"_s, QString::number(period)});
-        QElapsedTimer waited;
-        waited.start();
-        while (waited.elapsed() < 10000) {
-            jack_status_t status{};
-            if (jack_client_t* probe =
-                    jack_client_open("vantel-test-probe", JackNoStartServer, &status)) {
-                jack_client_close(probe);
-                return true;
-            }
-            QThread::msleep(50);
-        }
-        return false;
+        return QTest::qWaitFor(
+            [] {
+                jack_status_t status{};
+                jack_client_t* probe =
+                    jack_client_open("vantel-test-probe", JackNoStartServer, &status);
+                return probe && jack_client_close(probe) == 0;
+            },
+            10000);
     }
     // Gone at once, as a crashed server goes.
     void kill() {
