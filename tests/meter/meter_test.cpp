@@ -108,6 +108,8 @@ std::string shown_field(Rig& r, const TrendSeries& trend, const std::string& nam
         // The last box, with its icon: 1 a warning.
         {"message",
          [&] {
+             if (r.world.messages.empty())
+                 return std::string("none");
              const Message& m = r.world.messages.back();
              return std::to_string(static_cast<int>(m.icon)) + "|" + m.title + "|" + m.text;
          }},
